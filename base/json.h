@@ -1,0 +1,58 @@
+// The JSON text navigator: reads JSON in place, without building a tree.
+//
+// A value is a position in a NUL-terminated text: a pointer to its first byte. Every position
+// returned points into the caller's text and stays valid while that text lives, except the
+// not-found result of json_get, which points at a constant "null" outside every document and
+// classifies as a primitive. The scanners stop at the terminating NUL and never read past it.
+// Nothing is allocated except the copies made by json_strdup, json_unescape and json_text.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+enum JsonType : int32_t {
+    JSON_OBJECT = 0,
+    JSON_ARRAY = 1,
+    JSON_STRING = 2,
+    JSON_PRIMITIVE = 3,
+    JSON_INVALID = 4,
+};
+
+// The not-found result of json_get; lookups from it are not found again.
+extern const char *const JSON_NOT_FOUND;
+
+// Kind of the value by its first byte; nullptr is JSON_INVALID.
+JsonType json_type(const char *pos);
+// Position just after the value starting exactly at `pos`, or nullptr when it is malformed
+// or the text ends inside it.
+const char *json_skip(const char *pos);
+// Value of the first member named `name` (raw bytes, escapes not decoded) of the object at
+// `pos` (leading whitespace allowed), or nullptr.
+const char *json_find(const char *pos, std::string_view name);
+// First element of the array at `pos`, or nullptr for an empty array or a non-array.
+const char *json_first(const char *pos);
+// Element after the element at `pos`, or nullptr at the end of the array.
+const char *json_next(const char *pos);
+// Resolves a dotted path (".a.b.0.c"; everything before the first '.' is ignored, digits start
+// an index with strtol base detection). Never nullptr: gives JSON_NOT_FOUND instead. A nullptr
+// start is treated as not found.
+const char *json_get(const char *pos, const char *path);
+
+// Raw bytes between the quotes of the string at `pos`, escapes left as written; absent for a
+// non-string or an unterminated string.
+std::optional<std::string> json_strdup(const char *pos);
+// Decodes `length` bytes of string content; a length below 1 gives "".
+std::string json_unescape(const char *bytes, long length);
+// Decoded content of the string at `pos`; "" for anything else.
+std::string json_text(const char *pos);
+
+// True when `pos` holds a value other than the not-found result and the literal null.
+bool json_present(const char *pos);
+// Integer of a value starting with '-' or a digit (strtol base 0); `fallback` otherwise.
+long json_long(const char *pos, long fallback);
+// Double of a value starting with '-' or a digit (strtod); `fallback` otherwise.
+double json_double(const char *pos, double fallback);
+// True exactly when the value starts with 't' (the literal true).
+bool json_true(const char *pos);

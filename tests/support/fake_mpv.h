@@ -1,0 +1,39 @@
+// A scripted stand-in for the mpv client API used by unit tests. The code under test calls the
+// usual mpv_* functions; the fake records what it was asked and answers from scripted state.
+#pragma once
+
+#include <mpv/client.h>
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fakehost {
+
+// A command as the code sent it: for map commands, "name" first, then "key=value" entries.
+using Command = std::vector<std::string>;
+
+struct Event {
+    mpv_event_id id;
+    // client message arguments
+    std::vector<std::string> args;
+    // property change: name and a node map of 64-bit integers
+    std::string property;
+    std::map<std::string, int64_t> values;
+    uint64_t hook_id;
+};
+
+void reset();
+mpv_handle *handle();
+const std::vector<Command> &commands();
+// Scripted answer of "expand-path" (empty: the command fails).
+void set_expand_path(const std::string &result);
+void set_property(const std::string &name, const std::string &value);
+void fail_property(const std::string &name);
+const std::map<std::string, std::string> &properties();
+int property_reads();
+void push_event(const Event &event);
+std::vector<uint64_t> continued_hooks();
+
+} // namespace fakehost
