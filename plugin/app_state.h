@@ -1,0 +1,108 @@
+// The application record: one instance lives in the entry's frame for the plug-in's whole life
+// and its address is the argument of every task, timer, callback and action. It owns the
+// settings, the paths and (as later subsystems arrive) the lists, widgets and pools.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// A key re-binding read from the configuration, kept for the action table.
+struct KeyBinding {
+    int32_t key;       // toolkit key code
+    int32_t modifiers; // CTRL 1, ALT 2, SHIFT 4, SUPER 8
+    std::string action;
+};
+
+// The boolean configuration keys, one flag each.
+struct Switches {
+    bool single_click_select = false;
+    bool show_extra_metadata = false;
+    bool smooth_scroll = false;
+    bool touch_scroll = false;
+    bool infinite_scroll = false;
+    bool save_window_position = false;
+    bool save_state = false;
+    bool debug_url = false;
+    bool use_edl = false;
+    bool use_full_manifest = false;
+    bool generate_chapters = false;
+    bool sponsorblock = false;
+    bool allow_hdr = false;
+    bool update_favorites = false;
+    bool save_history = false;
+    bool autoplay_next = false;
+    bool show_autoplay_notification = false;
+    bool dim_watched_videos = false;
+    bool playlist_use_rss = false;
+    bool feed_use_rss = true;
+    bool all_codecs = false;
+};
+
+// The host-facing window state that exists before the overlay does: the quit flag set by the
+// host's shutdown and the visible flag driven by the script messages.
+struct WindowFlags {
+    bool created = false;
+    bool quit = false;
+    bool visible = false;
+};
+
+constexpr const char *DEFAULT_SPONSORBLOCK_SERVER = "sponsor.ajay.app";
+
+struct AppState {
+    // Paths: the configuration directory and the files in it.
+    std::string config_dir;
+    std::string config_file;
+    std::string favorites_file;
+    std::string subscriptions_file;
+    std::string history_file;
+
+    // Settings.
+    std::string save_path = ".";
+    std::string player_path = "mpv";
+    std::optional<std::string> layout_bundle_path; // absent: the built-in layout
+    std::optional<std::string> font_path;          // absent: the built-in font
+    std::optional<std::string> mascot_path;
+    std::optional<std::string> theme_path;
+    std::optional<std::string> theme_name;
+    std::string video_format = "1080p60";
+    std::string sub_format = "vtt";
+    std::string sub_language = "en";
+    std::string sponsorblock_server = DEFAULT_SPONSORBLOCK_SERVER;
+    std::string sponsorblock_params;
+    std::string max_feed_age = "1 month";
+    int32_t client_code = 15;
+    int32_t feed_videos_per_channel = 15;
+    bool use_hls = false;
+    bool hls_quality_names = false;
+    bool ytdl_fallback = false;
+    Switches switches;
+    std::vector<KeyBinding> key_bindings;
+
+    double scale = 1.0;
+    int32_t font_size = 14;
+    int32_t thumb_width = 128;
+    int32_t thumb_height = 72;
+    int32_t list_width = 360;
+
+    // GUI position and size; the size follows the scale unless the state file gives one.
+    int32_t gui_x = 0;
+    int32_t gui_y = 0;
+    int32_t gui_width = 960;
+    int32_t gui_height = 720;
+
+    // Restored from the state file.
+    bool restored_position = false;
+    bool restore_pending = false;
+    std::optional<std::string> restored_video_id;
+
+    // Browser state shared across subsystems.
+    bool appending_guard = true; // infinite scrolling waits for a first parsed list
+    bool autoplay_queued = false;
+    bool browser_playback = false;
+    std::optional<std::string> current_query;
+    std::optional<std::string> current_video_id;
+
+    WindowFlags window;
+};

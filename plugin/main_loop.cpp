@@ -1,0 +1,94 @@
+#include "plugin/main_loop.h"
+
+#include "base/defer.h"
+#include "base/host.h"
+#include "base/runtime.h"
+#include "plugin/config.h"
+#include "plugin/window.h"
+
+#include <cstring>
+
+namespace {
+
+// The loop waits this long after a pass without host events; the wait ends early when the
+// host signals an event.
+constexpr int IDLE_SLEEP_MS = 10;
+
+void exit_callback(uint8_t status, void *argument) {
+    AppState &state = *static_cast<AppState *>(argument);
+    if (status == 0 && state.switches.save_state) write_state_file(state);
+}
+
+void set_visible(AppState &state, bool visible) {
+    state.window.visible = visible;
+    if (visible) window_show(state);
+    else window_hide(state);
+}
+
+void client_message(AppState &state, const mpv_event_client_message &m) {
+    if (m.num_args < 1) return;
+    const char *name = m.args[0];
+    if (std::strcmp(name, "key-binding") == 0 && m.num_args >= 5) {
+        // Keys and typed text are decoded by the input routing of the interface, which is not
+        // part of this build yet; until then they are dropped here.
+        return;
+    }
+    if (std::strcmp(name, "solfb-toggle") == 0) {
+        set_visible(state, !state.window.visible);
+    } else if (std::strcmp(name, "solfb-show") == 0) {
+        set_visible(state, true);
+    } else if (std::strcmp(name, "solfb-hide") == 0) {
+        set_visible(state, false);
+    }
+}
+
+} // namespace
+
+void app_init(AppState &state) {
+    config_load(state);
+    state_load(state);
+    window_setup(state);
+}
+
+void app_start(AppState &state, mpv_handle *handle) {
+    host_set(handle);
+    set_paths(state, find_config_dir());
+    app_init(state);
+    set_exit_callback(exit_callback, &state);
+}
+
+void dispatch_event(AppState &state, const mpv_event &event) {
+    switch (event.event_id) {
+    case MPV_EVENT_SHUTDOWN:
+        state.window.quit = true;
+        break;
+    case MPV_EVENT_CLIENT_MESSAGE:
+        client_message(state, *static_cast<const mpv_event_client_message *>(event.data));
+        break;
+    case MPV_EVENT_HOOK:
+        mpv_hook_continue(host(), static_cast<const mpv_event_hook *>(event.data)->id);
+        break;
+    default:
+        break;
+    }
+}
+
+bool main_loop_pass(AppState &state) {
+    defer_run_one();
+    if (!state.window.created || state.window.quit) return false;
+    bool dispatched = false;
+    for (;;) {
+        mpv_event *event = mpv_wait_event(host(), 0);
+        if (event->event_id == MPV_EVENT_NONE) break;
+        dispatched = true;
+        dispatch_event(state, *event);
+    }
+    if (!dispatched) host_wait(IDLE_SLEEP_MS);
+    return true;
+}
+
+void main_loop_run(AppState &state) {
+    while (main_loop_pass(state)) {
+    }
+    if (state.switches.save_state) write_state_file(state);
+}
