@@ -187,7 +187,9 @@ void timer_poll(void *argument) {
     Timer *timer = static_cast<Timer *>(argument);
     if (!timer->active) return;
     uint32_t now = clock_ms();
-    if (static_cast<uint32_t>(timer->interval + timer->last_fire) < now) {
+    // Elapsed time in wrapping arithmetic, so a timer behaves the same when the 32-bit clock
+    // rolls over between two fires.
+    if (static_cast<uint32_t>(now - timer->last_fire) > timer->interval) {
         uint32_t interval = timer->interval;
         if (timer->tick) interval = timer->tick(now - timer->last_fire, timer->tick_argument);
         if (timer->callback) timer->callback(timer->callback_argument);

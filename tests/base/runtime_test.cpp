@@ -1,0 +1,282 @@
+#include "base/defer.h"
+#include "base/list.h"
+#include "base/runtime.h"
+#include "support/fake_mpv.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path temp_dir() {
+    char tmpl[] = "/tmp/solvane-test-XXXXXX";
+    return fs::path(mkdtemp(tmpl));
+}
+
+// Runs `body` in a child process with stderr captured; gives (exit status, stderr text).
+template <class F>
+std::pair<int, std::string> in_child(F body) {
+    fs::path out = temp_dir() / "stderr.txt";
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (!std::freopen(out.c_str(), "w", stderr)) std::_Exit(99);
+        body();
+        std::fflush(stderr);
+        std::_Exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::ifstream in(out);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+}
+
+// Strips the "[seconds] " prefix of a log line.
+std::string without_time(const std::string &line) {
+    size_t close = line.find("] ");
+    EXPECT_EQ(line[0], '[');
+    return close == std::string::npos ? line : line.substr(close + 2);
+}
+
+uint32_t fake_now = 0;
+uint32_t fake_clock() { return fake_now; }
+
+} // namespace
+
+TEST(runtime_log, line_formats) {
+    auto [status, text] = in_child([] {
+        log_message({LOG_INFO, "what", "detail"});
+        log_message({LOG_WARNING, "w", "d"});
+        log_message({3, "x", "y"});
+    });
+    EXPECT_EQ(status, 0); // an unknown level does not end anything
+    std::string a = text.substr(0, text.find('\n') + 1);
+    text.erase(0, a.size());
+    std::string b = text.substr(0, text.find('\n') + 1);
+    text.erase(0, b.size());
+    EXPECT_EQ(without_time(a), "INFO: what: detail\n");
+    EXPECT_EQ(without_time(b), "WARNING: w: d\n");
+    EXPECT_EQ(without_time(text).rfind("BUG: unknown error level: 3\n", 0), 0u);
+}
+
+TEST(runtime_fatal, exits_with_status_one_after_the_exit_callback) {
+    auto [status, text] = in_child([] {
+        set_exit_callback([](uint8_t s, void *) { std::fprintf(stderr, "callback %d\n", s); }, nullptr);
+        report_fatal("allocate memory failed", "at sol_alloc_memory()");
+    });
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(without_time(text), "FATAL ERROR: allocate memory failed: at sol_alloc_memory()\ncallback 1\n");
+}
+
+TEST(runtime_fatal, allocation_failure_record) {
+    auto [status, text] = in_child([] { (void)sol_alloc_memory(SIZE_MAX / 2, 4); });
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(without_time(text), "FATAL ERROR: allocate memory failed: at sol_alloc_memory()\n");
+}
+
+TEST(runtime_files, read_and_write) {
+    fs::path dir = temp_dir();
+    std::string path = (dir / "f.bin").string();
+    std::string bytes("a\0b\xff", 4);
+    write_file(path, bytes);
+    EXPECT_EQ(read_file(path), bytes);
+    write_file(path, "");
+    std::string empty = read_file(path);
+    EXPECT_EQ(empty.size(), 0u);
+    EXPECT_EQ(empty.c_str()[0], '\0');
+}
+
+TEST(runtime_files, failures_are_fatal_with_their_records) {
+    fs::path dir = temp_dir();
+    struct Case {
+        std::string path;
+        const char *line;
+    } cases[] = {
+        {(dir / "missing").string(), "FATAL ERROR: error opening file: file does not exist\n"},
+        {dir.string(), "FATAL ERROR: cannot get file size: not a regular file\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path);
+        auto [status, text] = in_child([&] { read_file(c.path); });
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(without_time(text), c.line);
+    }
+    auto [status, text] = in_child([&] { write_file((dir / "no/such/dir").string(), "x"); });
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(without_time(text), "FATAL ERROR: error writing file: cannot open\n");
+}
+
+TEST(runtime_config_dir, home_fallback_and_missing_home) {
+    fs::path home = temp_dir();
+    fs::create_directories(home / ".config");
+    auto [status, text] = in_child([&] {
+        setenv("HOME", home.c_str(), 1);
+        std::string dir = config_dir();
+        std::fprintf(stderr, "%s", dir.c_str());
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(text, (home / ".config/solvane").string());
+    EXPECT_TRUE(fs::is_directory(home / ".config/solvane"));
+
+    auto [status2, text2] = in_child([] {
+        unsetenv("HOME");
+        config_dir();
+    });
+    EXPECT_EQ(status2, 1);
+    EXPECT_EQ(without_time(text2), "FATAL ERROR: cannot get config path: program or home path not found\n");
+}
+
+TEST(runtime_strings, printf_and_dup) {
+    EXPECT_EQ(str_printf("%s/%s", "a", "b"), std::optional<std::string>("a/b"));
+    EXPECT_EQ(str_printf("%d", 123456789), std::optional<std::string>("123456789"));
+    std::string big(5000, 'z');
+    EXPECT_EQ(str_printf("%s", big.c_str()), std::optional<std::string>(big));
+    EXPECT_EQ(str_dup("x"), "x");
+}
+
+class TimerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake_now = 0;
+        clock_override(fake_clock);
+        defer_queue_create();
+    }
+    void TearDown() override {
+        defer_queue_destroy();
+        clock_override(nullptr);
+    }
+};
+
+TEST_F(TimerTest, fires_once_per_poll_after_more_than_an_interval) {
+    int fired = 0;
+    Timer t{};
+    t.interval = 1000;
+    t.callback = [](void *a) { ++*static_cast<int *>(a); };
+    t.callback_argument = &fired;
+    fake_now = 5;
+    timer_start(&t);
+    EXPECT_EQ(defer_pending(), 1);
+    fake_now = 1005; // exactly one interval: not yet
+    defer_run_one();
+    EXPECT_EQ(fired, 0);
+    fake_now = 1006;
+    defer_run_one();
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(t.last_fire, 1006u);
+    fake_now = 5000;
+    defer_run_one();
+    EXPECT_EQ(fired, 2);
+    EXPECT_TRUE(t.active);
+    EXPECT_EQ(defer_pending(), 1);
+}
+
+TEST_F(TimerTest, tick_returning_zero_stops_and_restart_works) {
+    struct Counts {
+        int ticks = 0;
+        uint32_t elapsed = 0;
+    } counts;
+    Timer t{};
+    t.interval = 10;
+    t.tick = [](uint32_t elapsed, void *a) -> uint32_t {
+        auto *c = static_cast<Counts *>(a);
+        c->elapsed = elapsed;
+        return ++c->ticks < 2 ? 20 : 0;
+    };
+    t.tick_argument = &counts;
+    timer_start(&t);
+    fake_now = 11;
+    defer_run_one();
+    EXPECT_EQ(counts.ticks, 1);
+    EXPECT_EQ(counts.elapsed, 11u);
+    EXPECT_EQ(t.interval, 20u);
+    fake_now = 40;
+    defer_run_one();
+    EXPECT_EQ(counts.ticks, 2);
+    EXPECT_FALSE(t.active);
+    EXPECT_EQ(defer_pending(), 0);
+    t.interval = 10;
+    timer_start(&t);
+    EXPECT_TRUE(t.active);
+    EXPECT_EQ(defer_pending(), 1);
+}
+
+TEST_F(TimerTest, wraps_with_unsigned_arithmetic) {
+    int fired = 0;
+    Timer t{};
+    t.interval = 100;
+    t.callback = [](void *a) { ++*static_cast<int *>(a); };
+    t.callback_argument = &fired;
+    fake_now = 0xFFFFFFF0u;
+    timer_start(&t);
+    fake_now = 0x50; // the sum wraps to 0x54: more than the interval has not yet passed
+    defer_run_one();
+    EXPECT_EQ(fired, 0);
+    fake_now = 0x60;
+    defer_run_one();
+    EXPECT_EQ(fired, 1);
+}
+
+TEST(defer, queue_order_and_absent_queue) {
+    defer_queue_destroy();
+    std::vector<int> order;
+    auto push = [](void *a) { static_cast<std::vector<int> *>(a)->push_back(static_cast<int>(static_cast<std::vector<int> *>(a)->size())); };
+    defer_call(push, &order); // no queue yet: nothing happens
+    EXPECT_FALSE(defer_run_one());
+    defer_queue_create();
+    EXPECT_FALSE(defer_run_one()); // empty queue runs nothing
+    defer_call(push, &order);
+    defer_call(push, &order);
+    EXPECT_EQ(defer_pending(), 2);
+    EXPECT_TRUE(defer_run_one()); // exactly one call per run
+    EXPECT_EQ(order.size(), 1u);
+    EXPECT_TRUE(defer_run_one());
+    EXPECT_FALSE(defer_run_one());
+    EXPECT_EQ(order, (std::vector<int>{0, 1}));
+    defer_queue_destroy();
+}
+
+TEST(list, ownership_by_tag) {
+    static int destroyed;
+    struct Item {
+        ~Item() { ++destroyed; }
+    };
+    destroyed = 0;
+    Item borrowed;
+    {
+        List<Item> l;
+        l.append(new Item, 1);
+        l.append(&borrowed, LIST_TAG_BORROWED);
+        l.push(new Item, 1);
+        EXPECT_EQ(l.size(), 3u);
+        l.remove(l.first());
+        EXPECT_EQ(destroyed, 1);
+    }
+    EXPECT_EQ(destroyed, 2); // the borrowed item was left alone
+}
+
+TEST(clipboard, reads_and_writes_through_the_host) {
+    fakehost::reset();
+    extern void host_set(mpv_handle *);
+    host_set(fakehost::handle());
+    EXPECT_EQ(clipboard_get(false), std::optional<std::string>(""));
+    EXPECT_EQ(fakehost::property_reads(), 0);
+    EXPECT_EQ(clipboard_get(true), std::optional<std::string>("")); // host error
+    fakehost::set_property("clipboard/text", "hello");
+    EXPECT_EQ(clipboard_get(true), std::optional<std::string>("hello"));
+    clipboard_set("new", true);
+    EXPECT_EQ(fakehost::properties().at("clipboard/text"), "new");
+    auto [status, text] = in_child([] { clipboard_set("x", false); });
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(without_time(text), "FATAL ERROR: cannot set clipboard text: on x11\n");
+    host_set(nullptr);
+}
