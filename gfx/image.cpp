@@ -1,0 +1,173 @@
+// Image decoding through stb_image, the zlib inflater for built-in texts, the thumbnail cache,
+// the mascot and the icon scaling rule.
+#include "gfx/image.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <stb_image.h>
+
+#include "base/runtime.h"
+
+namespace {
+
+struct StbPixelsDeleter {
+    void operator()(stbi_uc *pixels) const { stbi_image_free(pixels); }
+};
+using StbPixels = std::unique_ptr<stbi_uc, StbPixelsDeleter>;
+
+struct FileCloser {
+    void operator()(FILE *file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// The placeholder of a failed decode: one transparent pixel, after the warning.
+Surface *decode_failed(const char *what, const char *reason) {
+    log_warning(what, reason);
+    return surface_new(1, 1);
+}
+
+// Why an image of the declared size is refused; empty when it is acceptable.
+std::string size_refusal(int width, int height) {
+    if (width > 0 && height > 0 && width <= IMAGE_MAX_DIMENSION && height <= IMAGE_MAX_DIMENSION)
+        return {};
+    return str_printf("image size %d x %d outside 1 x 1 .. %d x %d", width, height,
+                      int(IMAGE_MAX_DIMENSION), int(IMAGE_MAX_DIMENSION))
+        .value_or("image size out of range");
+}
+
+// Copies stb's tightly packed four-channel rows into a surface with its spare bytes.
+Surface *surface_from_pixels(const stbi_uc *pixels, int width, int height) {
+    Surface *surface = surface_new(width, height);
+    std::memcpy(surface->pixels, pixels, size_t(surface->stride) * size_t(height));
+    return surface;
+}
+
+// Checks the declared size, then decodes with four channels. `info` and `load` read the same
+// image from its start.
+template <class Info, class Load>
+Surface *decode_bounded(const char *what, Info info, Load load) {
+    int width = 0, height = 0, channels = 0;
+    if (!info(&width, &height, &channels)) return decode_failed(what, stbi_failure_reason());
+    std::string refusal = size_refusal(width, height);
+    if (!refusal.empty()) return decode_failed(what, refusal.c_str());
+    StbPixels pixels(load(&width, &height, &channels));
+    if (!pixels) return decode_failed(what, stbi_failure_reason());
+    refusal = size_refusal(width, height);
+    if (!refusal.empty()) return decode_failed(what, refusal.c_str());
+    return surface_from_pixels(pixels.get(), width, height);
+}
+
+int file_read(void *user, char *data, int size) {
+    return int(std::fread(data, 1, size_t(size), static_cast<FILE *>(user)));
+}
+void file_skip(void *user, int count) { std::fseek(static_cast<FILE *>(user), count, SEEK_CUR); }
+int file_eof(void *user) {
+    FILE *file = static_cast<FILE *>(user);
+    return std::feof(file) || std::ferror(file);
+}
+const stbi_io_callbacks FILE_CALLBACKS = {file_read, file_skip, file_eof};
+
+} // namespace
+
+Surface *image_decode(const uint8_t *bytes, size_t length) {
+    static const char what[] = "loading image from memory failed";
+    if (!bytes || length == 0) return decode_failed(what, "no image data");
+    if (length > size_t(INT_MAX)) return decode_failed(what, "image data too large");
+    int size = int(length);
+    return decode_bounded(
+        what, [&](int *w, int *h, int *c) { return stbi_info_from_memory(bytes, size, w, h, c); },
+        [&](int *w, int *h, int *c) { return stbi_load_from_memory(bytes, size, w, h, c, 4); });
+}
+
+Surface *image_load_file(const char *path) {
+    static const char what[] = "loading image from file failed";
+    FilePtr file(path ? std::fopen(path, "rb") : nullptr);
+    if (!file) return decode_failed(what, "can't fopen");
+    FILE *stream = file.get();
+    return decode_bounded(
+        what,
+        [&](int *w, int *h, int *c) {
+            return stbi_info_from_callbacks(&FILE_CALLBACKS, stream, w, h, c);
+        },
+        [&](int *w, int *h, int *c) -> stbi_uc * {
+            std::clearerr(stream);
+            if (std::fseek(stream, 0, SEEK_SET) != 0) return nullptr;
+            return stbi_load_from_callbacks(&FILE_CALLBACKS, stream, w, h, c, 4);
+        });
+}
+
+std::string asset_inflate(const uint8_t *bytes, size_t length) {
+    int inflated_length = 0;
+    char *inflated = nullptr;
+    if (bytes && length <= size_t(INT_MAX))
+        inflated = stbi_zlib_decode_malloc_guesssize_headerflag(
+            reinterpret_cast<const char *>(bytes), int(length), 16384, &inflated_length, 1);
+    if (!inflated) report_fatal("deflate failed", "at asset_inflate()");
+    std::string text(inflated, size_t(inflated_length));
+    std::free(inflated);
+    return text;
+}
+
+ImageSize image_stored_size(ImageKind kind, double scale, int32_t thumb_size) {
+    int32_t thumb_width = int32_t(std::trunc(thumb_size * 16.0 / 9.0));
+    switch (kind) {
+    case IMAGE_THUMB:
+        return {int32_t(std::trunc(thumb_width * scale)), int32_t(std::lround(thumb_size * scale))};
+    case IMAGE_FRAME:
+        return {0, 0};
+    case IMAGE_AVATAR: {
+        int32_t side = int32_t(std::trunc(48 * scale));
+        return {side, side};
+    }
+    case IMAGE_SQUARE_THUMB: {
+        int32_t side = int32_t(std::lround(thumb_size * scale));
+        return {side, side};
+    }
+    }
+    return {0, 0};
+}
+
+Surface *thumbnail_cache_find(ThumbnailCache &cache, std::string_view url) {
+    for (ThumbnailEntry *entry : cache)
+        if (entry->url == url) return entry->surface.get();
+    return nullptr;
+}
+
+void thumbnail_cache_add(ThumbnailCache &cache, std::string_view url, SurfacePtr surface) {
+    cache.push(new ThumbnailEntry{std::string(url), std::move(surface)}, 1);
+}
+
+void thumbnail_cache_clear(ThumbnailCache &cache) { cache.clear(); }
+
+std::string mascot_path(std::string_view setting, std::string_view config_dir) {
+    if (!setting.empty() && (setting[0] == '/' || (setting.size() > 1 && setting[1] == ':')))
+        return std::string(setting);
+    std::string path(config_dir);
+    path += '/';
+    path += setting;
+    return path;
+}
+
+Surface *mascot_load(std::string_view setting, std::string_view config_dir) {
+    if (setting.empty()) return nullptr;
+    std::string path = mascot_path(setting, config_dir);
+    Surface *mascot = image_load_file(path.c_str());
+    size_t count = size_t(mascot->width) * size_t(mascot->height);
+    for (size_t i = 0; i < count; ++i) {
+        uint8_t &alpha = mascot->pixels[i * 4 + 3];
+        alpha = uint8_t((alpha * 65) >> 8);
+    }
+    return mascot;
+}
+
+SurfacePtr icon_apply_scale(SurfacePtr icon, double scale) {
+    if (!icon || !(scale > 1.1)) return icon;
+    int32_t width = int32_t(std::trunc(icon->width * scale));
+    int32_t height = int32_t(std::trunc(icon->height * scale));
+    return SurfacePtr(surface_scale(icon.get(), width, height));
+}
