@@ -113,11 +113,12 @@ void apply_extractor(AppState &state, const char *value) {
 void apply_key_bindings(AppState &state, const char *value) {
     if (json_type(value) != JSON_ARRAY) return;
     for (const char *e = json_first(value); e; e = json_next(e)) {
-        auto key = json_strdup(json_get(e, ".key"));
+        // The key name is decoded, so the backslash key can be written as "\\" in JSON.
+        const char *key = json_get(e, ".key");
         auto mod = json_strdup(json_get(e, ".mod"));
         auto action = json_strdup(json_get(e, ".action"));
-        if (!key || !action) continue;
-        int32_t code = config_key_code(key->c_str());
+        if (json_type(key) != JSON_STRING || !action) continue;
+        int32_t code = config_key_code(json_text(key).c_str());
         if (code < 0) continue;
         state.key_bindings.push_back(
             {code, mod ? config_modifiers(mod->c_str()) : 0, std::move(*action)});

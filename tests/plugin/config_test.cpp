@@ -1,0 +1,306 @@
+#include "plugin/config.h"
+#include "support/fake_mpv.h"
+
+#include "base/host.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Captures what the code under test writes to standard error.
+class StderrCapture {
+public:
+    StderrCapture() {
+        std::fflush(stderr);
+        saved_ = dup(2);
+        file_ = std::tmpfile();
+        dup2(fileno(file_), 2);
+    }
+    std::string text() {
+        std::fflush(stderr);
+        dup2(saved_, 2);
+        close(saved_);
+        std::rewind(file_);
+        std::string out;
+        char buf[512];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
+        std::fclose(file_);
+        return out;
+    }
+
+private:
+    int saved_;
+    FILE *file_;
+};
+
+AppState configured(const char *json, std::string *printed = nullptr) {
+    AppState s;
+    set_paths(s, "/cfg");
+    StderrCapture cap;
+    config_apply(s, json);
+    std::string out = cap.text();
+    if (printed) *printed = out;
+    return s;
+}
+
+fs::path temp_dir() {
+    char tmpl[] = "/tmp/solvane-cfg-XXXXXX";
+    return fs::path(mkdtemp(tmpl));
+}
+
+} // namespace
+
+TEST(config, defaults_without_keys) {
+    std::string printed;
+    AppState s = configured("{}", &printed);
+    EXPECT_EQ(printed, "using default extractor (vos_hls)\n");
+    EXPECT_DOUBLE_EQ(s.scale, 1.0);
+    EXPECT_EQ(s.font_size, 14);
+    EXPECT_EQ(s.thumb_width, 128);
+    EXPECT_EQ(s.thumb_height, 72);
+    EXPECT_EQ(s.list_width, 360);
+    EXPECT_EQ(s.client_code, 18);
+    EXPECT_TRUE(s.use_hls);
+    EXPECT_FALSE(s.hls_quality_names);
+    EXPECT_EQ(s.gui_width, 960);
+    EXPECT_EQ(s.gui_height, 720);
+    EXPECT_EQ(s.player_path, "mpv");
+    EXPECT_EQ(s.video_format, "1080p60");
+    EXPECT_EQ(s.sub_format, "vtt");
+    EXPECT_EQ(s.sub_language, "en");
+    EXPECT_EQ(s.sponsorblock_server, "sponsor.ajay.app");
+    EXPECT_EQ(s.max_feed_age, "1 month");
+    EXPECT_EQ(s.feed_videos_per_channel, 15);
+    EXPECT_TRUE(s.switches.feed_use_rss);
+    EXPECT_FALSE(s.switches.save_state);
+    EXPECT_FALSE(s.layout_bundle_path.has_value());
+    EXPECT_FALSE(s.font_path.has_value());
+}
+
+TEST(config, scale_is_clamped_and_sizes_follow) {
+    struct Case {
+        const char *json;
+        double scale;
+        int width;
+    } cases[] = {{R"({"scale":0.5})", 1.0, 960},  {R"({"scale":7})", 4.0, 3840},
+                 {R"({"scale":"2"})", 1.0, 960},   {R"({"scale":1.5})", 1.5, 1440},
+                 {R"({"scale":true})", 1.0, 960}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.json);
+        AppState s = configured(c.json);
+        EXPECT_DOUBLE_EQ(s.scale, c.scale);
+        EXPECT_EQ(s.gui_width, c.width);
+    }
+}
+
+TEST(config, number_kinds) {
+    AppState s = configured(R"({"thumb_size":90,"font_size":"big","playlist_width":"0x20",
+        "max_feed_videos_per_channel":0x10})");
+    EXPECT_EQ(s.thumb_height, 90);
+    EXPECT_EQ(s.thumb_width, 160);
+    EXPECT_EQ(s.font_size, 0);   // not a number
+    EXPECT_EQ(s.list_width, 0);  // a text, even of digits
+    EXPECT_EQ(s.feed_videos_per_channel, 16); // base detection
+}
+
+TEST(config, switches_and_texts) {
+    std::string printed;
+    AppState s = configured(R"({"save_state":true,"use_edl":"true","allow_hdr":1,
+        "feed_use_rss":false,"player_path":"/usr/bin/mpv","video_format":"720p",
+        "sub_language":"de","sponsorblock_params":"&category=sponsor","theme":"dark",
+        "max_feed_age":"1 week"})",
+                            &printed);
+    EXPECT_TRUE(s.switches.save_state);
+    EXPECT_FALSE(s.switches.use_edl); // only the literal true counts
+    EXPECT_FALSE(s.switches.allow_hdr);
+    EXPECT_FALSE(s.switches.feed_use_rss);
+    EXPECT_EQ(s.player_path, "/usr/bin/mpv");
+    EXPECT_EQ(s.theme_name, std::optional<std::string>("dark"));
+    EXPECT_EQ(s.sponsorblock_params, "&category=sponsor");
+    EXPECT_EQ(s.max_feed_age, "1 week");
+    EXPECT_EQ(printed, "player path: /usr/bin/mpv\nvideo format: 720p\nsub language: de\n"
+                       "using default extractor (vos_hls)\n");
+}
+
+TEST(config, relative_paths_join_the_directory) {
+    AppState s = configured(R"({"save_path":"C:/videos","font":"fonts/a.ttf",
+        "mascot":"/abs/m.png","layout_bundle_path":"layout.json","theme_path":5})");
+    EXPECT_EQ(s.save_path, "C:/videos");
+    EXPECT_EQ(s.font_path, std::optional<std::string>("/cfg/fonts/a.ttf"));
+    EXPECT_EQ(s.mascot_path, std::optional<std::string>("/abs/m.png"));
+    EXPECT_EQ(s.layout_bundle_path, std::optional<std::string>("/cfg/layout.json"));
+    EXPECT_EQ(s.theme_path, std::optional<std::string>("/cfg/.")); // cannot be copied
+    AppState t = configured(R"({"save_path":"videos"})");
+    EXPECT_EQ(t.save_path, "/cfg/videos");
+}
+
+TEST(config, extractor_table) {
+    struct Case {
+        const char *value;
+        int code;
+        bool hls, names, ytdl;
+        const char *line;
+    } cases[] = {
+        {"\"android\"", 9, false, false, false, "using android extractor\n"},
+        {"\"ios\"", 15, false, false, false, "using ios extractor\n"},
+        {"\"ios_hls\"", 15, true, false, false, "using ios hls extractor\n"},
+        {"\"vos\"", 18, false, false, false, "using vos extractor\n"},
+        {"\"vos_hls\"", 18, true, false, false, "using vos hls extractor\n"},
+        {"\"web_hls\"", 5, true, true, false, "using web hls extractor\n"},
+        {"\"web_hls_embedded\"", 8, true, true, false, "using web hls embedded extractor\n"},
+        {"\"android_vr\"", 17, false, true, false, "using android_vr extractor\n"},
+        {"\"ytdl\"", 15, false, false, true, "using ytdl fallback\n"},
+        {"\"foo\"", 15, false, false, false, ""},
+        {"42", 18, true, false, false, "using default extractor (vos_hls)\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value);
+        std::string json = std::string("{\"extractor\":") + c.value + "}";
+        std::string printed;
+        AppState s = configured(json.c_str(), &printed);
+        EXPECT_EQ(s.client_code, c.code);
+        EXPECT_EQ(s.use_hls, c.hls);
+        EXPECT_EQ(s.hls_quality_names, c.names);
+        EXPECT_EQ(s.ytdl_fallback, c.ytdl);
+        EXPECT_EQ(printed, c.line);
+    }
+}
+
+TEST(config, key_bindings_shapes) {
+    AppState s = configured(R"({"key_bindings":[
+        {"key":"F5","mod":"CTRL+SHIFT","action":"refresh"},
+        {"key":"a","mod":"","action":"lower case is not a key name"},
+        {"key":"ENTER","action":"no mod"},
+        {"key":"Q","mod":"ALT SUPER"},
+        {"key":"\\","mod":"ALT","action":"backslash"}
+        {"key":"Z","mod":"","action":"after a missing comma"}]})");
+    ASSERT_EQ(s.key_bindings.size(), 3u);
+    EXPECT_EQ(s.key_bindings[0].key, 294); // F5
+    EXPECT_EQ(s.key_bindings[0].modifiers, 5);
+    EXPECT_EQ(s.key_bindings[0].action, "refresh");
+    EXPECT_EQ(s.key_bindings[1].key, 257);
+    EXPECT_EQ(s.key_bindings[1].modifiers, 0);
+    EXPECT_EQ(s.key_bindings[2].key, 92);
+    EXPECT_EQ(s.key_bindings[2].modifiers, 2);
+    EXPECT_TRUE(configured(R"({"key_bindings":{"key":"A"}})").key_bindings.empty());
+}
+
+TEST(config, key_names_and_modifiers) {
+    EXPECT_EQ(config_key_code(" "), 32);
+    EXPECT_EQ(config_key_code("`"), 96);
+    EXPECT_EQ(config_key_code("F12"), 301);
+    EXPECT_EQ(config_key_code("PAGEDOWN"), 267);
+    EXPECT_EQ(config_key_code("z"), -1);
+    EXPECT_EQ(config_key_code("escape"), -1);
+    EXPECT_EQ(config_modifiers("CTRL+ALT+SHIFT+SUPER"), 15);
+    EXPECT_EQ(config_modifiers("ctrl"), 0);
+}
+
+TEST(state_file, window_position_read) {
+    AppState s;
+    s.switches.save_window_position = true;
+    state_apply(s, R"({"window_position": [10, 20, 50, 300]})");
+    EXPECT_TRUE(s.restored_position);
+    EXPECT_EQ(s.gui_x, 10);
+    EXPECT_EQ(s.gui_y, 20);
+    EXPECT_EQ(s.gui_width, 100);
+    EXPECT_EQ(s.gui_height, 300);
+    EXPECT_FALSE(s.restore_pending);
+
+    AppState t;
+    t.switches.save_window_position = true;
+    state_apply(t, R"({"window_position": ["a", 5, -4, 99999999999]})");
+    EXPECT_EQ(t.gui_x, 0);
+    EXPECT_EQ(t.gui_width, 100);
+    EXPECT_EQ(t.gui_height, 16384); // bounded, not a multi-gigabyte window
+
+    AppState off;
+    state_apply(off, R"({"window_position": [10, 20, 500, 300], "query": "x"})");
+    EXPECT_FALSE(off.restored_position);
+    EXPECT_FALSE(off.restore_pending);
+    EXPECT_FALSE(off.current_query.has_value());
+}
+
+TEST(state_file, round_trip_keeps_every_query) {
+    const char *queries[] = {"plain", "say \"hi\"", "back\\slash", "ends with \\", "tab\there",
+                             "caf\xC3\xA9", "{\"json\": [1]}"};
+    for (const char *q : queries) {
+        SCOPED_TRACE(q);
+        AppState s;
+        s.switches.save_state = true;
+        s.current_query = q;
+        s.current_video_id = "dQw4w9WgXcQ";
+        std::string text = state_text(s);
+        AppState r;
+        r.switches.save_state = true;
+        state_apply(r, text.c_str());
+        EXPECT_TRUE(r.restore_pending);
+        EXPECT_EQ(r.current_query, std::optional<std::string>(q));
+        EXPECT_EQ(r.restored_video_id, std::optional<std::string>("dQw4w9WgXcQ"));
+    }
+}
+
+TEST(state_file, exact_text) {
+    AppState s;
+    s.switches.save_state = true;
+    EXPECT_EQ(state_text(s), "{\n  \"reserved\": 0\n}\n");
+    s.current_query = "cats";
+    s.current_video_id = "abc";
+    EXPECT_EQ(state_text(s),
+              "{\n  \"query\": \"cats\",\n  \"video_id\": \"abc\",\n  \"reserved\": 0\n}\n");
+}
+
+TEST(state_file, written_to_the_expanded_directory) {
+    fs::path dir = temp_dir();
+    fakehost::reset();
+    fakehost::set_expand_path(dir.string());
+    host_set(fakehost::handle());
+    AppState s;
+    s.switches.save_state = true;
+    s.current_query = "q";
+    write_state_file(s);
+    std::ifstream in(dir / "solvane_state.json");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, state_text(s));
+
+    AppState r;
+    r.switches.save_state = true;
+    state_load(r);
+    EXPECT_EQ(r.current_query, std::optional<std::string>("q"));
+
+    // A directory that does not exist: nothing written, nothing reported, no crash.
+    fakehost::set_expand_path((dir / "missing").string());
+    write_state_file(s);
+    EXPECT_FALSE(fs::exists(dir / "missing"));
+    host_set(nullptr);
+}
+
+TEST(config_file, missing_file_runs_on_defaults) {
+    fs::path dir = temp_dir();
+    AppState s;
+    set_paths(s, dir.string());
+    StderrCapture cap;
+    config_load(s);
+    std::string printed = cap.text();
+    EXPECT_NE(printed.find("INFO: configuration: no " + dir.string() + "/solvane.json"),
+              std::string::npos);
+    EXPECT_NE(printed.find("using default extractor (vos_hls)\n"), std::string::npos);
+    EXPECT_EQ(s.client_code, 18);
+
+    std::ofstream(dir / "solvane.json") << R"({"extractor":"android","scale":2})";
+    AppState t;
+    set_paths(t, dir.string());
+    StderrCapture cap2;
+    config_load(t);
+    EXPECT_EQ(cap2.text(), "using android extractor\n");
+    EXPECT_EQ(t.client_code, 9);
+    EXPECT_EQ(t.gui_width, 1920);
+}

@@ -1,0 +1,190 @@
+#include "plugin/main_loop.h"
+#include "plugin/window.h"
+#include "support/fake_mpv.h"
+
+#include "base/defer.h"
+#include "base/host.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using fakehost::Command;
+using fakehost::Event;
+
+namespace {
+
+class MainLoop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/solvane-loop-XXXXXX";
+        dir = mkdtemp(tmpl);
+        fakehost::reset();
+        fakehost::set_expand_path(dir.string());
+        defer_queue_destroy();
+    }
+    void TearDown() override {
+        defer_queue_destroy();
+        host_set(nullptr);
+    }
+    void start(AppState &state, const char *config = nullptr) {
+        if (config) std::ofstream(dir / "solvane.json") << config;
+        std::fflush(stderr);
+        int saved = dup(2);
+        FILE *sink = std::tmpfile();
+        dup2(fileno(sink), 2);
+        app_start(state, fakehost::handle());
+        std::fflush(stderr);
+        dup2(saved, 2);
+        close(saved);
+        std::fclose(sink);
+    }
+    static Event message(std::vector<std::string> args) {
+        Event e{};
+        e.id = MPV_EVENT_CLIENT_MESSAGE;
+        e.args = std::move(args);
+        return e;
+    }
+    static Event simple(mpv_event_id id) {
+        Event e{};
+        e.id = id;
+        return e;
+    }
+    static size_t count(const Command &c) {
+        const auto &all = fakehost::commands();
+        return static_cast<size_t>(std::count(all.begin(), all.end(), c));
+    }
+    fs::path dir;
+};
+
+const Command SHOW = {"enable-section", "solfb-section", "exclusive+allow-hide-cursor"};
+const Command HIDE = {"disable-section", "solfb-section"};
+const Command REMOVE = {"overlay-remove", "45"};
+
+} // namespace
+
+TEST_F(MainLoop, start_up_defines_the_sections_in_order) {
+    AppState s;
+    start(s);
+    EXPECT_EQ(s.config_dir, dir.string());
+    EXPECT_EQ(s.config_file, dir.string() + "/solvane.json");
+    EXPECT_EQ(s.history_file, dir.string() + "/history.json");
+    const auto &c = fakehost::commands();
+    ASSERT_GE(c.size(), 4u);
+    EXPECT_EQ(c[0], (Command{"expand-path", "~~/solvane"}));
+    EXPECT_EQ(c[1][0], "define-section");
+    EXPECT_EQ(c[1][1], "solfb-section");
+    EXPECT_EQ(c[2], (Command{"define-section", "solfb-toggle-section", "F12 script-message solfb-toggle\n"}));
+    EXPECT_EQ(c[3], (Command{"enable-section", "solfb-toggle-section", "allow-hide-cursor+allow-vo-dragging"}));
+    EXPECT_TRUE(s.window.created);
+    EXPECT_FALSE(s.window.visible);
+}
+
+TEST(window, section_text_lines) {
+    std::string t = section_text();
+    ASSERT_EQ(t[0], '\n');
+    EXPECT_NE(t.back(), '\n');
+    size_t lines = std::count(t.begin(), t.end(), '\n');
+    EXPECT_EQ(lines, 273u); // one leading newline, then 273 lines joined by 272
+    EXPECT_EQ(t.rfind("\nMOUSE_MOVE ignore\nMBTN_LEFT_DBL ignore\nANY_UNICODE script-binding solfb-textinput\nBS script-binding solfb-keys\n", 0), 0u);
+    EXPECT_NE(t.find("\nESC script-message solfb-toggle\n"), std::string::npos);
+    EXPECT_NE(t.find("\nF12 script-message solfb-toggle\n"), std::string::npos);
+    EXPECT_NE(t.find("\nCtrl+ESC script-binding solfb-keys\n"), std::string::npos);
+    EXPECT_NE(t.find("\nz script-binding solfb-keys\n"), std::string::npos);
+    EXPECT_TRUE(t.ends_with("\nCtrl+/ script-binding solfb-keys"));
+}
+
+TEST_F(MainLoop, toggle_show_hide) {
+    AppState s;
+    start(s);
+    fakehost::push_event(message({"solfb-toggle"}));
+    ASSERT_TRUE(main_loop_pass(s));
+    EXPECT_TRUE(s.window.visible);
+    EXPECT_EQ(count(SHOW), 1u);
+    fakehost::push_event(message({"solfb-toggle"}));
+    main_loop_pass(s);
+    EXPECT_FALSE(s.window.visible);
+    EXPECT_EQ(count(HIDE), 1u);
+    EXPECT_EQ(count(REMOVE), 1u);
+    fakehost::push_event(message({"solfb-show"}));
+    fakehost::push_event(message({"solfb-hide"}));
+    fakehost::push_event(message({"solfb-show"}));
+    main_loop_pass(s);
+    EXPECT_TRUE(s.window.visible);
+    EXPECT_EQ(count(SHOW), 3u);
+}
+
+TEST_F(MainLoop, short_key_binding_message_is_matched_by_name) {
+    AppState s;
+    start(s);
+    // Four arguments: not a key, but not one of the names either.
+    fakehost::push_event(message({"key-binding", "solfb-keys", "d-", "ENTER"}));
+    main_loop_pass(s);
+    EXPECT_FALSE(s.window.visible);
+    EXPECT_EQ(count(SHOW), 0u);
+}
+
+TEST_F(MainLoop, shutdown_with_other_events_finishes_the_drain) {
+    AppState s;
+    start(s);
+    Event hook = simple(MPV_EVENT_HOOK);
+    hook.hook_id = 77;
+    fakehost::push_event(simple(MPV_EVENT_SHUTDOWN));
+    fakehost::push_event(message({"solfb-show"}));
+    fakehost::push_event(hook);
+    EXPECT_TRUE(main_loop_pass(s)); // the pass in progress finishes its drain
+    EXPECT_TRUE(s.window.quit);
+    EXPECT_TRUE(s.window.visible);
+    EXPECT_EQ(fakehost::continued_hooks(), std::vector<uint64_t>{77});
+    EXPECT_FALSE(main_loop_pass(s)); // the next pass leaves the loop
+}
+
+TEST_F(MainLoop, one_deferred_call_per_pass) {
+    AppState s;
+    start(s);
+    int runs = 0;
+    auto task = [](void *a) { ++*static_cast<int *>(a); };
+    defer_call(task, &runs);
+    defer_call(task, &runs);
+    main_loop_pass(s);
+    EXPECT_EQ(runs, 1);
+    main_loop_pass(s);
+    EXPECT_EQ(runs, 2);
+    main_loop_pass(s); // empty queue: nothing runs, the loop goes on
+    EXPECT_EQ(runs, 2);
+}
+
+TEST_F(MainLoop, state_file_written_at_shutdown_only_with_save_state) {
+    {
+        AppState s;
+        start(s, R"({"save_state": false})");
+        s.current_query = "q";
+        fakehost::push_event(simple(MPV_EVENT_SHUTDOWN));
+        main_loop_run(s);
+        EXPECT_FALSE(fs::exists(dir / "solvane_state.json"));
+    }
+    {
+        AppState s;
+        start(s, R"({"save_state": true})");
+        s.current_query = "q";
+        fakehost::push_event(simple(MPV_EVENT_SHUTDOWN));
+        main_loop_run(s);
+        std::ifstream in(dir / "solvane_state.json");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text, "{\n  \"query\": \"q\",\n  \"reserved\": 0\n}\n");
+    }
+}
+
+TEST_F(MainLoop, saved_state_is_restored_at_start) {
+    std::ofstream(dir / "solvane_state.json") << "{\n  \"query\": \"cats\",\n  \"video_id\": \"xyz\",\n  \"reserved\": 0\n}\n";
+    AppState s;
+    start(s, R"({"save_state": true})");
+    EXPECT_TRUE(s.restore_pending);
+    EXPECT_EQ(s.current_query, std::optional<std::string>("cats"));
+    EXPECT_EQ(s.restored_video_id, std::optional<std::string>("xyz"));
+}
