@@ -139,20 +139,20 @@ void draw_nearest(const Surface *source, const Rect &s, Surface *dest, const Rec
 }
 
 // One axis of a bilinear stretch: for each output index the pair of source indices (relative to
-// the source rectangle) and the 8-bit fraction weighing the second.
+// the source rectangle) and the 8-bit fraction weighing the second. Positions before the first
+// source index or at or after the last take that edge index alone.
 struct BilinearTap {
     int32_t first;
     int32_t second;
     int32_t fraction;
-    int32_t side; // -1 before the first source index, 1 at or after the last, 0 between
 };
 
 BilinearTap bilinear_tap(int64_t index, int64_t step, int32_t length) {
     int64_t p = index * step + step / 2 - 32768;
     int64_t whole_part = p >> 16;
-    if (p < 0) return BilinearTap{0, 0, 0, -1};
-    if (whole_part >= length - 1) return BilinearTap{length - 1, length - 1, 0, 1};
-    return BilinearTap{int32_t(whole_part), int32_t(whole_part) + 1, int32_t((p >> 8) & 255), 0};
+    if (p < 0) return BilinearTap{0, 0, 0};
+    if (whole_part >= length - 1) return BilinearTap{length - 1, length - 1, 0};
+    return BilinearTap{int32_t(whole_part), int32_t(whole_part) + 1, int32_t((p >> 8) & 255)};
 }
 
 uint32_t bilinear_sample(const uint32_t *row0, const uint32_t *row1, const BilinearTap &tx,
@@ -184,39 +184,20 @@ void draw_bilinear(const Surface *source, const Rect &s, Surface *dest, const Re
     std::vector<BilinearTap> columns(size_t(i1 - i0));
     for (int32_t i = i0; i < i1; ++i) columns[size_t(i - i0)] = bilinear_tap(i, step_x, s.w);
 
-    // Rows before the first source row repeat the first output row computed inside, rows at or
-    // after the last repeat the last one. With no row inside (a one-row source) every row
-    // samples its clamped source row.
-    int32_t first_inside = -1, last_inside = -1;
-    for (int32_t j = 0; j < d.h; ++j) {
-        if (bilinear_tap(j, step_y, s.h).side == 0) {
-            first_inside = j;
-            break;
-        }
-    }
-    for (int32_t j = d.h - 1; j >= 0 && first_inside >= 0; --j) {
-        if (bilinear_tap(j, step_y, s.h).side == 0) {
-            last_inside = j;
-            break;
-        }
-    }
-
+    // Output rows before the first source row or at or after the last one sample that edge row,
+    // as edge columns sample their edge column: a same-size draw reproduces the source.
     std::vector<uint32_t> line(size_t(i1 - i0));
-    int32_t line_row = -1; // the output row whose samples `line` holds
+    BilinearTap line_tap{-1, -1, -1}; // the row tap whose samples `line` holds
     for (int32_t j = j0; j < j1; ++j) {
-        int32_t row = j;
         BilinearTap ty = bilinear_tap(j, step_y, s.h);
-        if (ty.side != 0 && first_inside >= 0) {
-            row = ty.side < 0 ? first_inside : last_inside;
-            ty = bilinear_tap(row, step_y, s.h);
-        }
-        if (row != line_row) {
+        if (ty.first != line_tap.first || ty.second != line_tap.second ||
+            ty.fraction != line_tap.fraction) {
             const uint32_t *row0 = row_of(source, s.y + ty.first) + s.x;
             const uint32_t *row1 = row_of(source, s.y + ty.second) + s.x;
             for (int32_t i = i0; i < i1; ++i)
                 line[size_t(i - i0)] = bilinear_sample(row0, row1, columns[size_t(i - i0)],
                                                        ty.fraction);
-            line_row = row;
+            line_tap = ty;
         }
         uint32_t *out = row_of(dest, d.y + j) + (d.x + i0);
         if (flags & DRAW_OPAQUE) {

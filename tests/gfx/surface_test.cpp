@@ -1,0 +1,469 @@
+// Exact-pixel checks of the drawing primitives on small surfaces.
+#include "gfx/surface.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t rgba(uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
+    return r | (g << 8) | (b << 16) | (a << 24);
+}
+constexpr uint32_t grey(uint32_t v) { return v * 0x01010101u; }
+
+uint32_t pixel(const Surface *s, int x, int y) {
+    uint32_t v;
+    std::memcpy(&v, s->pixels + size_t(y) * s->stride + size_t(x) * 4, 4);
+    return v;
+}
+void set_pixel(Surface *s, int x, int y, uint32_t v) {
+    std::memcpy(s->pixels + size_t(y) * s->stride + size_t(x) * 4, &v, 4);
+}
+SurfacePtr make(int w, int h) { return SurfacePtr(surface_new(w, h)); }
+
+// Every pixel distinct and opaque: red = x + 1, green = y + 1.
+SurfacePtr pattern(int w, int h) {
+    SurfacePtr s = make(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) set_pixel(s.get(), x, y, rgba(x + 1, y + 1, 0x55, 255));
+    return s;
+}
+SurfacePtr filled(int w, int h, uint32_t v) {
+    SurfacePtr s = make(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) set_pixel(s.get(), x, y, v);
+    return s;
+}
+
+// The blend written channel by channel, to check the paired-channel arithmetic against.
+uint32_t blend_reference(uint32_t dst, uint32_t src) {
+    uint32_t a = src >> 24, out = 0;
+    for (int c = 0; c < 3; ++c) {
+        uint32_t d = (dst >> (8 * c)) & 255, s = (src >> (8 * c)) & 255;
+        out |= ((d * (256 - a) + s * (a + 1)) >> 8) << (8 * c);
+    }
+    return out | ((((dst >> 24) * (256 - a)) >> 8) + a) << 24;
+}
+
+// Lists the pixels that differ from `background`, as "x,y" texts.
+std::vector<std::string> touched(const Surface *s, uint32_t background) {
+    std::vector<std::string> out;
+    for (int y = 0; y < s->height; ++y)
+        for (int x = 0; x < s->width; ++x)
+            if (pixel(s, x, y) != background)
+                out.push_back(std::to_string(x) + "," + std::to_string(y));
+    return out;
+}
+
+} // namespace
+
+TEST(surface, new_surface_is_transparent_with_spare_bytes) {
+    SurfacePtr s = make(3, 2);
+    EXPECT_EQ(s->stride, 12u);
+    for (size_t i = 0; i < 12 * 2 + 32; ++i) ASSERT_EQ(s->pixels[i], 0) << i;
+    SurfacePtr empty = make(-4, 0);
+    EXPECT_EQ(empty->width, 0);
+    EXPECT_EQ(empty->height, 0);
+    ASSERT_NE(empty->pixels, nullptr);
+}
+
+TEST(blend, alpha_255_gives_source_and_alpha_0_keeps_destination) {
+    for (uint32_t dst : {0u, 0xFFFFFFFFu, rgba(10, 200, 30, 77), rgba(255, 0, 255, 0)}) {
+        SCOPED_TRACE(dst);
+        EXPECT_EQ(pixel_blend(dst, rgba(1, 2, 3, 255)), rgba(1, 2, 3, 255));
+        EXPECT_EQ(pixel_blend(dst, rgba(9, 8, 7, 0)), dst);
+    }
+}
+
+TEST(blend, paired_channels_match_the_per_channel_formula) {
+    std::mt19937 random(7);
+    for (uint32_t a = 0; a < 256; ++a) {
+        for (int k = 0; k < 64; ++k) {
+            uint32_t dst = random();
+            uint32_t src = (random() & 0x00FFFFFFu) | (a << 24);
+            ASSERT_EQ(pixel_blend(dst, src), blend_reference(dst, src)) << dst << " " << src;
+        }
+        // The extremes of every channel at once, where a carry would cross between channels.
+        ASSERT_EQ(pixel_blend(0xFFFFFFFFu, 0x00FFFFFFu | (a << 24)),
+                  blend_reference(0xFFFFFFFFu, 0x00FFFFFFu | (a << 24)));
+    }
+}
+
+TEST(blend, onto_nothing_leaves_premultiplied_colour) {
+    SurfacePtr src = filled(1, 1, rgba(200, 100, 50, 128));
+    SurfacePtr dst = make(1, 1);
+    surface_blit(src.get(), nullptr, dst.get(), nullptr, 0);
+    EXPECT_EQ(pixel(dst.get(), 0, 0), rgba(100, 50, 25, 128)); // c * 129 >> 8
+}
+
+TEST(blit, opaque_copies_translucent_pixels_unchanged) {
+    SurfacePtr src = filled(2, 2, rgba(200, 100, 50, 128));
+    SurfacePtr dst = filled(2, 2, grey(9));
+    surface_copy(src.get(), nullptr, dst.get(), nullptr);
+    EXPECT_TRUE(touched(dst.get(), rgba(200, 100, 50, 128)).empty());
+}
+
+TEST(blit, source_rect_left_of_the_source_shifts_right) {
+    SurfacePtr src = pattern(3, 1);
+    SurfacePtr dst = make(10, 1);
+    Rect from{-2, 0, 4, 1};
+    Rect to{5, 0, 5, 1};
+    surface_blit(src.get(), &from, dst.get(), &to, DRAW_OPAQUE);
+    EXPECT_EQ(touched(dst.get(), 0), (std::vector<std::string>{"7,0", "8,0"}));
+    EXPECT_EQ(pixel(dst.get(), 7, 0), pixel(src.get(), 0, 0));
+    EXPECT_EQ(pixel(dst.get(), 8, 0), pixel(src.get(), 1, 0));
+}
+
+TEST(blit, source_rect_above_and_past_the_source_is_clipped) {
+    SurfacePtr src = pattern(3, 3);
+    SurfacePtr dst = make(6, 6);
+    Rect from{1, -1, 5, 5}; // only columns 1..2 and rows 0..2 exist
+    Rect to{0, 0, 6, 6};
+    surface_blit(src.get(), &from, dst.get(), &to, 0);
+    EXPECT_EQ(touched(dst.get(), 0),
+              (std::vector<std::string>{"0,1", "1,1", "0,2", "1,2", "0,3", "1,3"}));
+    EXPECT_EQ(pixel(dst.get(), 0, 1), pixel(src.get(), 1, 0));
+    EXPECT_EQ(pixel(dst.get(), 1, 3), pixel(src.get(), 2, 2));
+}
+
+TEST(blit, destination_rect_is_a_clip_window) {
+    SurfacePtr src = pattern(4, 4);
+    SurfacePtr dst = make(8, 8);
+    Rect to{2, 3, 2, 1};
+    surface_blit(src.get(), nullptr, dst.get(), &to, 0);
+    EXPECT_EQ(touched(dst.get(), 0), (std::vector<std::string>{"2,3", "3,3"}));
+    EXPECT_EQ(pixel(dst.get(), 3, 3), pixel(src.get(), 1, 0));
+}
+
+TEST(blit, empty_or_outside_windows_draw_nothing) {
+    SurfacePtr src = pattern(4, 4);
+    const Rect windows[] = {{1, 1, 0, 4}, {1, 1, 4, 0}, {1, 1, -3, 4}, {8, 0, 4, 4},
+                            {0, -4, 4, 4}, {-10, -10, 5, 5}};
+    for (const Rect &to : windows) {
+        SCOPED_TRACE(testing::Message() << to.x << "," << to.y << " " << to.w << "x" << to.h);
+        SurfacePtr dst = make(8, 8);
+        surface_blit(src.get(), nullptr, dst.get(), &to, DRAW_OPAQUE);
+        EXPECT_TRUE(touched(dst.get(), 0).empty());
+    }
+    SurfacePtr dst = make(8, 8);
+    Rect from{4, 0, 2, 2}; // entirely right of the source
+    surface_blit(src.get(), &from, dst.get(), nullptr, DRAW_OPAQUE);
+    EXPECT_TRUE(touched(dst.get(), 0).empty());
+}
+
+TEST(blit, partly_outside_the_destination_draws_the_inside_part) {
+    SurfacePtr src = pattern(4, 4);
+    SurfacePtr dst = make(4, 4);
+    Rect to{-2, 3, 4, 4};
+    surface_blit(src.get(), nullptr, dst.get(), &to, DRAW_OPAQUE);
+    EXPECT_EQ(touched(dst.get(), 0), (std::vector<std::string>{"0,3", "1,3"}));
+    EXPECT_EQ(pixel(dst.get(), 0, 3), pixel(src.get(), 2, 0));
+    EXPECT_EQ(pixel(dst.get(), 1, 3), pixel(src.get(), 3, 0));
+}
+
+TEST(blit, rgba_exchanges_bytes_0_and_2) {
+    SurfacePtr src = filled(1, 1, rgba(10, 20, 30, 255));
+    SurfacePtr dst = make(2, 1);
+    surface_blit_rgba(src.get(), nullptr, dst.get(), nullptr, DRAW_OPAQUE);
+    EXPECT_EQ(pixel(dst.get(), 0, 0), rgba(30, 20, 10, 255));
+    EXPECT_EQ(pixel(dst.get(), 1, 0), 0u);
+
+    SurfacePtr half = filled(1, 1, rgba(200, 0, 0, 128));
+    SurfacePtr onto = filled(1, 1, rgba(0, 0, 100, 255));
+    surface_draw(half.get(), nullptr, onto.get(), nullptr, DRAW_RGBA);
+    // Source red lands in byte 2: (100 * 128 + 200 * 129) >> 8 = 150; alpha stays 255.
+    EXPECT_EQ(pixel(onto.get(), 0, 0), rgba(0, 0, 150, 255));
+}
+
+TEST(fill, inclusive_clipped_and_unblended) {
+    Paint paint;
+    paint.fill_color = rgba(1, 2, 3, 40);
+    SurfacePtr s = filled(4, 3, grey(255));
+    surface_fill_rect(s.get(), paint, 2, 0, 1, 2); // x1 = x0 - 1
+    EXPECT_TRUE(touched(s.get(), grey(255)).empty());
+    surface_fill_rect(s.get(), paint, 1, 1, 1, 1);
+    EXPECT_EQ(touched(s.get(), grey(255)), (std::vector<std::string>{"1,1"}));
+    EXPECT_EQ(pixel(s.get(), 1, 1), paint.fill_color);
+    surface_fill_rect(s.get(), paint, 3, -5, 10, 1);
+    EXPECT_EQ(touched(s.get(), grey(255)), (std::vector<std::string>{"3,0", "1,1", "3,1"}));
+    surface_fill_rect(s.get(), paint, 4, 0, 9, 9); // entirely outside
+    EXPECT_EQ(touched(s.get(), grey(255)).size(), 3u);
+}
+
+TEST(line, rasterises_with_the_minor_accumulator) {
+    struct Case {
+        int x0, y0, x1, y1;
+        std::vector<std::string> pixels;
+    };
+    const Case cases[] = {
+        {0, 0, 3, 1, {"0,0", "1,0", "2,1", "3,1"}},
+        {3, 1, 0, 0, {"0,0", "1,0", "2,1", "3,1"}}, // walked from the smaller end
+        {0, 0, 1, 3, {"0,0", "0,1", "1,2", "1,3"}},
+        {2, 0, 2, 3, {"2,0", "2,1", "2,2", "2,3"}},
+        {0, 3, 3, 0, {"3,0", "2,1", "1,2", "0,3"}}, // equal differences: x is major
+        {1, 1, 1, 1, {}},                           // one point draws nothing
+        {-2, 0, 5, 0, {"0,0", "1,0", "2,0", "3,0"}}, // off-surface pixels skipped
+    };
+    Paint paint;
+    paint.color = rgba(255, 0, 0, 255);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.x0 << "," << c.y0 << " - " << c.x1 << "," << c.y1);
+        SurfacePtr s = make(4, 4);
+        surface_draw_line(s.get(), paint, c.x0, c.y0, c.x1, c.y1);
+        EXPECT_EQ(touched(s.get(), 0), c.pixels);
+    }
+}
+
+TEST(line, blends_its_colour) {
+    Paint paint;
+    paint.color = rgba(200, 0, 0, 128);
+    SurfacePtr s = filled(3, 1, rgba(0, 0, 100, 255));
+    surface_draw_line(s.get(), paint, 0, 0, 2, 0);
+    EXPECT_EQ(pixel(s.get(), 1, 0), rgba(100, 0, 50, 255));
+}
+
+TEST(line, outline_converts_points_with_the_dpi) {
+    Paint paint;
+    paint.dpi = 144;
+    paint.color = grey(255);
+    SurfacePtr s = make(8, 8);
+    surface_draw_rect_outline(s.get(), paint, 0.5, 0.5, 2.5, 2); // pixels 1,1 .. 5,4
+    std::vector<std::string> expected;
+    for (int y = 1; y <= 4; ++y)
+        for (int x = 1; x <= 5; ++x)
+            if (y == 1 || y == 4 || x == 1 || x == 5)
+                expected.push_back(std::to_string(x) + "," + std::to_string(y));
+    EXPECT_EQ(touched(s.get(), 0), expected);
+}
+
+TEST(scale, degenerate_sizes_give_one_pixel) {
+    SurfacePtr src = pattern(5, 4);
+    for (auto [w, h] : {std::pair{0, 0}, {1, 1}, {-3, 1}, {1, 0}}) {
+        SurfacePtr out(surface_scale(src.get(), w, h));
+        EXPECT_EQ(out->width, 1);
+        EXPECT_EQ(out->height, 1);
+        EXPECT_EQ(out->stride, 4u);
+    }
+    SurfacePtr empty = make(0, 0);
+    SurfacePtr out(surface_scale(empty.get(), 3, 2));
+    EXPECT_EQ(out->width, 3);
+    EXPECT_TRUE(touched(out.get(), 0).empty());
+}
+
+TEST(scale, same_size_is_an_identical_copy) {
+    SurfacePtr src = pattern(7, 5);
+    set_pixel(src.get(), 3, 2, rgba(1, 2, 3, 4));
+    SurfacePtr out(surface_scale(src.get(), 7, 5));
+    ASSERT_NE(out->pixels, src->pixels);
+    EXPECT_EQ(std::memcmp(out->pixels, src->pixels, 7 * 4 * 5), 0);
+}
+
+TEST(scale, enlarging_uses_catmull_rom_on_each_axis) {
+    // Weights for 2 -> 4 at output 0: -1536, 14848, 56832 on the first pixel, -4608 on the
+    // second; the overshoot is clamped.
+    struct Case {
+        uint32_t a, b;
+        uint32_t out[4];
+    };
+    const Case cases[] = {{100, 200, {93, 120, 180, 207}}, {200, 100, {207, 180, 120, 93}}};
+    for (const Case &c : cases) {
+        SurfacePtr row = make(2, 1), column = make(1, 2);
+        set_pixel(row.get(), 0, 0, grey(c.a));
+        set_pixel(row.get(), 1, 0, grey(c.b));
+        set_pixel(column.get(), 0, 0, grey(c.a));
+        set_pixel(column.get(), 0, 1, grey(c.b));
+        SurfacePtr wide(surface_scale(row.get(), 4, 1));
+        SurfacePtr tall(surface_scale(column.get(), 1, 4));
+        for (int i = 0; i < 4; ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(pixel(wide.get(), i, 0), grey(c.out[i]));
+            EXPECT_EQ(pixel(tall.get(), 0, i), grey(c.out[i]));
+        }
+    }
+    SurfacePtr edge = make(2, 1);
+    set_pixel(edge.get(), 0, 0, grey(0));
+    set_pixel(edge.get(), 1, 0, grey(255));
+    SurfacePtr out(surface_scale(edge.get(), 4, 1));
+    EXPECT_EQ(pixel(out.get(), 0, 0), grey(0));   // -18 clamped to 0
+    EXPECT_EQ(pixel(out.get(), 3, 0), grey(255)); // 273 clamped to 255
+}
+
+TEST(scale, shrinking_uses_hermite_in_result_coordinates) {
+    // 4 -> 2: four taps weighted 5120, 27648, 27648, 5120 with the edge pixel repeated.
+    const uint32_t values[] = {0, 100, 200, 40};
+    SurfacePtr row = make(4, 1), column = make(1, 4);
+    for (int i = 0; i < 4; ++i) {
+        set_pixel(row.get(), i, 0, grey(values[i]));
+        set_pixel(column.get(), 0, i, grey(values[i]));
+    }
+    SurfacePtr narrow(surface_scale(row.get(), 2, 1));
+    SurfacePtr short_(surface_scale(column.get(), 1, 2));
+    EXPECT_EQ(pixel(narrow.get(), 0, 0), grey(58));
+    EXPECT_EQ(pixel(narrow.get(), 1, 0), grey(112));
+    EXPECT_EQ(pixel(short_.get(), 0, 0), grey(58));
+    EXPECT_EQ(pixel(short_.get(), 0, 1), grey(112));
+}
+
+TEST(scale, flat_colour_stays_flat_and_source_is_untouched) {
+    SurfacePtr src = filled(37, 23, rgba(10, 128, 250, 255));
+    for (auto [w, h] : {std::pair{100, 60}, {5, 3}, {37, 90}, {200, 2}}) {
+        SCOPED_TRACE(testing::Message() << w << "x" << h);
+        SurfacePtr out(surface_scale(src.get(), w, h));
+        ASSERT_EQ(out->width, w);
+        ASSERT_EQ(out->height, h);
+        EXPECT_TRUE(touched(out.get(), rgba(10, 128, 250, 255)).empty());
+    }
+    EXPECT_TRUE(touched(src.get(), rgba(10, 128, 250, 255)).empty());
+}
+
+TEST(nearest, samples_the_centre_of_each_step) {
+    SurfacePtr src = pattern(4, 2);
+    SurfacePtr dst = make(2, 4);
+    surface_draw(src.get(), nullptr, dst.get(), nullptr, DRAW_NEAREST | DRAW_OPAQUE);
+    // Columns: step 2.0 samples source columns 1 and 3; rows: step 0.5 samples 0, 0, 1, 1.
+    EXPECT_EQ(pixel(dst.get(), 0, 0), pixel(src.get(), 1, 0));
+    EXPECT_EQ(pixel(dst.get(), 1, 1), pixel(src.get(), 3, 0));
+    EXPECT_EQ(pixel(dst.get(), 0, 2), pixel(src.get(), 1, 1));
+    EXPECT_EQ(pixel(dst.get(), 1, 3), pixel(src.get(), 3, 1));
+}
+
+TEST(nearest, zero_sizes_draw_nothing_and_offscreen_part_is_consistent) {
+    SurfacePtr src = pattern(4, 4);
+    SurfacePtr dst = make(8, 8);
+    Rect zero{0, 0, 0, 5};
+    surface_draw(src.get(), nullptr, dst.get(), &zero, DRAW_NEAREST);
+    Rect from{1, 1, 0, 2};
+    surface_draw(src.get(), &from, dst.get(), nullptr, DRAW_NEAREST);
+    EXPECT_TRUE(touched(dst.get(), 0).empty());
+
+    // A stretch hanging off the left and top shows the same pixels as the unclipped one.
+    SurfacePtr big = make(16, 16);
+    Rect whole_to{4, 4, 8, 8};
+    surface_draw(src.get(), nullptr, big.get(), &whole_to, DRAW_NEAREST | DRAW_OPAQUE);
+    Rect hanging{-4, -4, 8, 8};
+    surface_draw(src.get(), nullptr, dst.get(), &hanging, DRAW_NEAREST | DRAW_OPAQUE);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(pixel(dst.get(), x, y), pixel(big.get(), x + 8, y + 8));
+    EXPECT_EQ(touched(dst.get(), 0).size(), 16u);
+}
+
+TEST(bilinear, interpolates_inside_and_clamps_edges) {
+    SurfacePtr src = make(2, 2);
+    set_pixel(src.get(), 0, 0, grey(0));
+    set_pixel(src.get(), 1, 0, grey(100));
+    set_pixel(src.get(), 0, 1, grey(200));
+    set_pixel(src.get(), 1, 1, grey(40));
+    SurfacePtr dst = make(4, 4);
+    surface_draw(src.get(), nullptr, dst.get(), nullptr, DRAW_BILINEAR | DRAW_OPAQUE);
+    // Output positions -0.25, 0.25, 0.75, 1.25 on both axes: the outer rows and columns take
+    // the edge row or column alone.
+    const uint32_t expected[4][4] = {
+        {0, 25, 75, 100}, {50, 59, 76, 85}, {150, 126, 79, 55}, {200, 160, 80, 40}};
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+            SCOPED_TRACE(testing::Message() << x << "," << y);
+            EXPECT_EQ(pixel(dst.get(), x, y), grey(expected[y][x]));
+        }
+}
+
+TEST(bilinear, same_size_reproduces_the_source) {
+    SurfacePtr src = pattern(6, 5);
+    SurfacePtr dst = make(6, 5);
+    surface_draw(src.get(), nullptr, dst.get(), nullptr, DRAW_BILINEAR | DRAW_OPAQUE);
+    EXPECT_EQ(std::memcmp(dst->pixels, src->pixels, 6 * 4 * 5), 0);
+}
+
+TEST(bilinear, into_a_rect_of_the_destination_and_blended) {
+    SurfacePtr src = filled(3, 3, rgba(200, 0, 0, 128));
+    SurfacePtr dst = filled(6, 6, rgba(0, 0, 100, 255));
+    Rect to{1, 2, 4, 3};
+    surface_draw(src.get(), nullptr, dst.get(), &to, DRAW_BILINEAR);
+    std::vector<std::string> expected;
+    for (int y = 2; y < 5; ++y)
+        for (int x = 1; x < 5; ++x) expected.push_back(std::to_string(x) + "," + std::to_string(y));
+    EXPECT_EQ(touched(dst.get(), rgba(0, 0, 100, 255)), expected);
+    EXPECT_EQ(pixel(dst.get(), 2, 3), rgba(100, 0, 50, 255));
+}
+
+TEST(tile, ten_by_ten_over_twenty_five_by_fifteen) {
+    SurfacePtr src = pattern(12, 12);
+    Rect from{1, 1, 10, 10};
+    Rect to{3, 2, 25, 15};
+    SurfacePtr dst = make(32, 20);
+    surface_draw(src.get(), &from, dst.get(), &to, DRAW_TILE);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 32; ++x) {
+            bool inside = x >= 3 && x < 28 && y >= 2 && y < 17;
+            uint32_t want = inside ? pixel(src.get(), 1 + (x - 3) % 10, 1 + (y - 2) % 10) : 0;
+            ASSERT_EQ(pixel(dst.get(), x, y), want) << x << "," << y;
+        }
+}
+
+TEST(tile, needs_both_rectangles) {
+    SurfacePtr src = pattern(4, 4);
+    SurfacePtr dst = make(8, 8);
+    Rect r{0, 0, 8, 8};
+    surface_draw(src.get(), nullptr, dst.get(), &r, DRAW_TILE);
+    surface_draw(src.get(), &r, dst.get(), nullptr, DRAW_TILE);
+    Rect empty{0, 0, 0, 4};
+    surface_draw(src.get(), &empty, dst.get(), &r, DRAW_TILE);
+    EXPECT_TRUE(touched(dst.get(), 0).empty());
+}
+
+TEST(nine_patch, nearest_opaque_at_source_size_reproduces_the_source) {
+    SurfacePtr src = pattern(7, 6);
+    SurfacePtr dst = filled(7, 6, grey(3));
+    surface_draw_nine_patch(src.get(), Rect{2, 1, 3, 2}, dst.get(), nullptr,
+                            DRAW_NEAREST | DRAW_OPAQUE);
+    EXPECT_EQ(std::memcmp(dst->pixels, src->pixels, 7 * 4 * 6), 0);
+}
+
+TEST(nine_patch, stretches_edges_and_keeps_corners) {
+    // 5 x 5 source, centre 1 pixel at (2, 2): borders of 2 on every side.
+    SurfacePtr src = pattern(5, 5);
+    SurfacePtr dst = make(12, 10);
+    Rect to{1, 1, 9, 8};
+    surface_draw_nine_patch(src.get(), Rect{2, 2, 1, 1}, dst.get(), &to, DRAW_NEAREST | DRAW_NO_CENTER);
+    auto source_of = [&](int x, int y) -> int {
+        // Map a destination pixel to the source pixel expected there, -1 for untouched.
+        int lx = x - 1, ly = y - 1;
+        if (lx < 0 || ly < 0 || lx >= 9 || ly >= 8) return -1;
+        int sx = lx < 2 ? lx : lx >= 7 ? lx - 4 : 2;
+        int sy = ly < 2 ? ly : ly >= 6 ? ly - 3 : 2;
+        if (sx == 2 && sy == 2) return -1; // the centre is left out
+        return sy * 5 + sx;
+    };
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 12; ++x) {
+            int s = source_of(x, y);
+            uint32_t want = s < 0 ? 0 : pixel(src.get(), s % 5, s / 5);
+            ASSERT_EQ(pixel(dst.get(), x, y), want) << x << "," << y;
+        }
+}
+
+TEST(resample, scales_the_source_rect_into_the_destination_rect) {
+    SurfacePtr src = filled(4, 4, rgba(9, 9, 9, 255));
+    set_pixel(src.get(), 0, 0, grey(255));
+    Rect from{1, 1, 3, 3}; // the flat part
+    Rect to{2, 2, 5, 4};
+    SurfacePtr dst = make(8, 8);
+    surface_draw(src.get(), &from, dst.get(), &to, DRAW_RESAMPLE | DRAW_OPAQUE);
+    std::vector<std::string> expected;
+    for (int y = 2; y < 6; ++y)
+        for (int x = 2; x < 7; ++x) expected.push_back(std::to_string(x) + "," + std::to_string(y));
+    EXPECT_EQ(touched(dst.get(), 0), expected);
+    EXPECT_EQ(pixel(dst.get(), 2, 2), rgba(9, 9, 9, 255));
+    SurfacePtr none = make(8, 8);
+    surface_draw(src.get(), &from, none.get(), nullptr, DRAW_RESAMPLE);
+    EXPECT_TRUE(touched(none.get(), 0).empty());
+}
+
+TEST(points, round_with_the_dpi) {
+    EXPECT_EQ(points_to_pixels(10, 72), 10);
+    EXPECT_EQ(points_to_pixels(10, 96), 13);    // 13.33
+    EXPECT_EQ(points_to_pixels(1.5, 72), 2);    // halves round away from zero
+    EXPECT_EQ(points_to_pixels(-1.5, 72), -2);
+}
