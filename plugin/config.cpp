@@ -321,9 +321,12 @@ std::string state_text(const AppState &state) {
         append_escaped(out, *state.current_query);
         out += "\",\n";
     }
-    if (state.switches.save_state && state.current_video_id) {
+    // A restored video that has not been opened again yet is still the user's video.
+    const std::optional<std::string> &video =
+        state.current_video_id ? state.current_video_id : state.restored_video_id;
+    if (state.switches.save_state && video) {
         out += "  \"video_id\": \"";
-        append_escaped(out, *state.current_video_id);
+        append_escaped(out, *video);
         out += "\",\n";
     }
     out += "  \"reserved\": 0\n";

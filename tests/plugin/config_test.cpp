@@ -304,3 +304,12 @@ TEST(config_file, missing_file_runs_on_defaults) {
     EXPECT_EQ(t.client_code, 9);
     EXPECT_EQ(t.gui_width, 1920);
 }
+
+TEST(state_file, restored_video_survives_until_replaced) {
+    AppState s;
+    s.switches.save_state = true;
+    s.restored_video_id = "old";
+    EXPECT_NE(state_text(s).find("\"video_id\": \"old\""), std::string::npos);
+    s.current_video_id = "new";
+    EXPECT_NE(state_text(s).find("\"video_id\": \"new\""), std::string::npos);
+}

@@ -1,0 +1,178 @@
+"""Drives a real mpv with the plug-in loaded, over mpv's JSON IPC socket. Standard library only.
+
+Each test gets its own Xvfb display (started on demand), its own empty mpv configuration
+directory and its own IPC socket, so tests never share state or depend on the desktop.
+"""
+import json
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+
+PLUGIN = os.environ.get("SOLVANE_PLUGIN", os.path.join(os.path.dirname(__file__), "../../build/solvane.so"))
+
+MPV_ARGS = ["--idle=yes", "--terminal=no", "--audio=no", "--ao=null", "--osc=no",
+            "--load-stats-overlay=no", "--load-osd-console=no", "--ytdl=no",
+            "--load-auto-profiles=no", "--input-default-bindings=yes"]
+
+
+class Xvfb:
+    """A private X server; the display number is chosen by Xvfb itself."""
+
+    def __init__(self, size="1280x720x24"):
+        r, w = os.pipe()
+        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", size,
+                                      "-nolisten", "tcp"], pass_fds=(w,),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(w)
+        with os.fdopen(r) as f:
+            number = f.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(5)
+
+
+class Mpv:
+    """One mpv process. `config` (a dict) becomes DIR/solvane/solvane.json when given."""
+
+    def __init__(self, config=None, files=None, extra=(), env=None, display=None,
+                 plugin=PLUGIN, timeout=15.0, make_solvane_dir=True):
+        self.dir = tempfile.mkdtemp(prefix="solvane-it-")
+        self.config_dir = os.path.join(self.dir, "config")
+        self.solvane_dir = os.path.join(self.config_dir, "solvane")
+        os.makedirs(self.solvane_dir if make_solvane_dir else self.config_dir)
+        if config is not None:
+            with open(os.path.join(self.solvane_dir, "solvane.json"), "w") as f:
+                f.write(config if isinstance(config, str) else json.dumps(config))
+        for name, text in (files or {}).items():
+            with open(os.path.join(self.solvane_dir, name), "w") as f:
+                f.write(text)
+        self.sock_path = os.path.join(self.dir, "ipc.sock")
+        self.log_path = os.path.join(self.dir, "stderr.log")
+        args = (["mpv", "--config-dir=" + self.config_dir, "--script=" + plugin,
+                 "--input-ipc-server=" + self.sock_path,
+                 "--log-file=" + os.path.join(self.dir, "mpv-debug.log")]
+                + MPV_ARGS + list(extra))
+        environ = dict(os.environ, **(env or {}))
+        if display:
+            environ["DISPLAY"] = display
+        self._log = open(self.log_path, "wb")
+        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self._log,
+                                     stderr=subprocess.STDOUT, env=environ)
+        self.events, self.replies, self._buf, self._id = [], {}, b"", 0
+        self.sock = None
+        deadline = time.monotonic() + timeout
+        while True:
+            if self.proc.poll() is not None:
+                raise RuntimeError("mpv exited with %d:\n%s" % (self.proc.returncode, self.output()))
+            s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            try:
+                s.connect(self.sock_path)
+                self.sock = s
+                break
+            except OSError:
+                s.close()
+                if time.monotonic() > deadline:
+                    raise TimeoutError("no IPC socket")
+                time.sleep(0.02)
+
+    def output(self):
+        """Everything mpv and the plug-in wrote to standard output and error so far."""
+        self._log.flush()
+        with open(self.log_path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def _pump(self, timeout):
+        self.sock.settimeout(timeout)
+        try:
+            data = self.sock.recv(65536)
+            if not data:
+                raise ConnectionError("mpv closed the IPC connection")
+            self._buf += data
+        except socket.timeout:
+            return
+        while b"\n" in self._buf:
+            line, self._buf = self._buf.split(b"\n", 1)
+            if line.strip():
+                m = json.loads(line)
+                if "event" in m:
+                    self.events.append(m)
+                else:
+                    self.replies[m.get("request_id")] = m
+
+    def command(self, cmd, timeout=5.0, check=True):
+        self._id += 1
+        rid = self._id
+        self.sock.sendall(json.dumps({"command": cmd, "request_id": rid}).encode() + b"\n")
+        deadline = time.monotonic() + timeout
+        while rid not in self.replies:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise TimeoutError("no reply to %r" % (cmd,))
+            self._pump(min(left, 0.2))
+        r = self.replies.pop(rid)
+        if check and r["error"] != "success":
+            raise RuntimeError("%r failed: %s" % (cmd, r["error"]))
+        return r.get("data")
+
+    def get(self, prop):
+        return self.command(["get_property", prop])
+
+    def wait_until(self, fn, timeout=5.0, every=0.05):
+        deadline = time.monotonic() + timeout
+        while True:
+            v = fn()
+            if v:
+                return v
+            if time.monotonic() > deadline:
+                raise TimeoutError("condition not met")
+            self._pump(every)
+
+    def wait_message(self, *prefix, timeout=5.0):
+        n = len(prefix)
+
+        def found():
+            for i, e in enumerate(self.events):
+                if e.get("event") == "client-message" and tuple(e["args"][:n]) == prefix:
+                    return self.events.pop(i)["args"]
+            return None
+        return self.wait_until(found, timeout)
+
+    def sections(self):
+        """{section name: set of priorities} of the current input bindings."""
+        out = {}
+        for b in self.get("input-bindings"):
+            out.setdefault(b["section"], set()).add(b.get("priority"))
+        return out
+
+    def wait_ready(self, timeout=10.0):
+        """The plug-in has run its start-up once its toggle section is registered."""
+        return self.wait_until(lambda: "solfb-toggle-section" in self.sections(), timeout)
+
+    def quit(self, timeout=10.0):
+        try:
+            self.sock.sendall(b'{"command":["quit"]}\n')
+        except OSError:
+            pass
+        return self.proc.wait(timeout)
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        if self.sock:
+            self.sock.close()
+        self._log.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
