@@ -1,0 +1,351 @@
+#include "net/dlpool.h"
+
+#include "base/defer.h"
+#include "base/host.h"
+#include "base/runtime.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+int32_t used_slots(const dlpool &pool) {
+    return std::clamp<int32_t>(pool.slot_count, 0, DLPOOL_MAX_SLOTS);
+}
+
+bool slot_free(const DownloadSlot &slot) { return !slot.request.url.has_value(); }
+
+bool has_line_break(const char *text) {
+    if (!text) return false;
+    for (; *text; ++text) {
+        if (*text == '\n' || *text == '\r') return true;
+    }
+    return false;
+}
+
+const char *slot_url(const DownloadSlot &slot) {
+    return slot.request.url ? slot.request.url->c_str() : "";
+}
+
+void free_slot(DownloadSlot &slot) {
+    slot.request = DownloadRequest{};
+    slot.connection.response = ResponseBuffer{};
+    slot.connection_state = SLOT_IDLE;
+    slot.awaiting = 0;
+    slot.resends = 0;
+}
+
+void drop_connection(DownloadSlot &slot) {
+    http_close(slot.connection);
+    slot.connected = 0;
+    slot.awaiting = 0;
+    slot.idle = 0;
+}
+
+// Runs the callbacks of a finished download and frees its slot.
+void complete(DownloadSlot &slot) {
+    int32_t result = slot.connection.result;
+    const HttpStatus &status = http_status_lookup(result);
+    ResponseBuffer *response = &slot.connection.response;
+    if (slot.request.on_done) {
+        slot.request.on_done(status.status_class, response, slot.request.context, &status);
+    }
+    if (slot.request.on_done_request) {
+        slot.request.on_done_request(status.status_class, response, slot.request.context, &slot);
+    }
+    free_slot(slot);
+}
+
+// Ends a download that moved no byte for too long.
+void time_out(DownloadSlot &slot) {
+    std::fprintf(stderr, "dlpool: getting %s made no progress for %u s, giving up\n",
+                 slot_url(slot), HTTP_STALL_LIMIT_MS / 1000);
+    drop_connection(slot);
+    slot.connection.response.data.reset();
+    slot.connection.result = HTTP_TIMED_OUT;
+    slot.connection.read_state = READ_DONE;
+    complete(slot);
+}
+
+bool stalled(const DownloadSlot &slot) {
+    return clock_ms() - http_last_activity(slot.connection) > HTTP_STALL_LIMIT_MS;
+}
+
+enum class Phase { START, HANDSHAKE, SEND, READ };
+
+// One slot's turn. Returns whether the slot moved data.
+bool slot_turn(DownloadSlot &slot) {
+    HttpConnection &connection = slot.connection;
+    const DownloadRequest &request = slot.request;
+
+    if (slot.awaiting) {
+        if (!http_readable(connection)) {
+            if (stalled(slot)) time_out(slot);
+            return false;
+        }
+    } else if (slot.keep_alive && slot.idle && http_readable(connection)) {
+        // A kept connection that became readable was closed by the server (or it sent
+        // something unasked): it cannot carry another request.
+        connection.response = ResponseBuffer{};
+        drop_connection(slot);
+    }
+
+    Phase phase;
+    switch (slot.connection_state) {
+    case SLOT_IDLE:
+        if (slot_free(slot)) return false;
+        slot.idle = 0;
+        phase = Phase::START;
+        break;
+    case SLOT_HANDSHAKING:
+        phase = Phase::HANDSHAKE;
+        break;
+    case SLOT_READING:
+        phase = Phase::READ;
+        break;
+    default:
+        slot.connection_state = SLOT_IDLE;
+        return false;
+    }
+
+    bool moved = false;
+    for (;;) {
+        switch (phase) {
+        case Phase::START:
+            http_reset_response(connection);
+            http_touch(connection);
+            if (slot.keep_alive && slot.connected && connection.tls) {
+                phase = Phase::SEND;
+                continue;
+            }
+            slot.connected = 0;
+            if (http_connect(connection, request.url->c_str()) != 0) {
+                if (request.verbose) {
+                    std::fprintf(stderr, "dlpool: init download %s failed, give up\n",
+                                 slot_url(slot));
+                }
+                free_slot(slot);
+                return false;
+            }
+            slot.connected = 1;
+            slot.connection_state = SLOT_HANDSHAKING;
+            phase = Phase::HANDSHAKE;
+            continue;
+
+        case Phase::HANDSHAKE: {
+            HttpStep step = http_handshake_step(connection, url_parse(*request.url).host.c_str(),
+                                                request.verbose);
+            if (step == HTTP_STEP_WAITING) {
+                if (stalled(slot)) time_out(slot);
+                return moved;
+            }
+            if (connection.result != 0) {
+                connection.read_state = READ_DONE;
+                break; // completes as a failure below
+            }
+            phase = Phase::SEND;
+            continue;
+        }
+
+        case Phase::SEND: {
+            const char *version = (request.method & 1) ? "1.1" : "1.0";
+            const char *headers = request.extra_headers ? request.extra_headers->c_str() : nullptr;
+            int ret;
+            if (request.method >= DL_POST_1_0) {
+                std::string_view body = request.body ? std::string_view(*request.body) : "";
+                ret = http_send_post(connection, request.url->c_str(), version, headers,
+                                     request.user_agent, body);
+            } else {
+                ret = http_send_get(connection, request.url->c_str(), version, headers,
+                                    request.user_agent);
+            }
+            moved = true;
+            if (ret != 0) {
+                connection.result = HTTP_READ_ERROR;
+                connection.read_state = READ_DONE;
+                slot.connection_state = SLOT_HANDSHAKING; // not sent: never resent silently
+                break;
+            }
+            slot.connected = 1;
+            slot.awaiting = 1;
+            slot.connection_state = SLOT_READING;
+            phase = Phase::READ;
+            continue;
+        }
+
+        case Phase::READ: {
+            int32_t before = connection.received;
+            size_t head_before = connection.head.size();
+            HttpStep step = http_read_step(connection);
+            if (connection.received != before || connection.head.size() != head_before) {
+                moved = true;
+            }
+            if (request.on_progress && connection.received > 0) {
+                int32_t total = connection.length_known
+                                    ? connection.remaining + connection.received
+                                    : HTTP_REMAINING_UNKNOWN;
+                request.on_progress(connection.received, total, request.progress_context);
+            }
+            if (step == HTTP_STEP_WAITING) {
+                if (!moved && stalled(slot)) time_out(slot);
+                return moved;
+            }
+            break;
+        }
+        }
+
+        // The download is over: connection.result holds its final result.
+        slot.awaiting = 0;
+        int32_t result = connection.result;
+        if (http_status_class(result) == HTTP_CLASS_SUCCESS) {
+            if (slot.keep_alive && connection.reusable && connection.tls) {
+                slot.idle = 1;
+            } else {
+                drop_connection(slot);
+            }
+        } else {
+            bool sent = slot.connection_state == SLOT_READING;
+            if (request.verbose) {
+                int32_t code = connection.status_code;
+                std::fprintf(stderr, "dlpool: getting %s failed, error %x (%d %s)\n",
+                             slot_url(slot), static_cast<unsigned>(-connection.last_read), code,
+                             http_status_lookup(code).text);
+            }
+            connection.response.data.reset();
+            drop_connection(slot);
+            // A server that closed the connection before answering (typically a kept
+            // connection it had dropped) gets the request again on a new connection.
+            bool closed_unanswered = sent && http_io_ended(connection.last_read) &&
+                                     connection.head.empty() && connection.received == 0;
+            if (slot.keep_alive && closed_unanswered) {
+                if (slot.resends < DLPOOL_RESEND_LIMIT) {
+                    ++slot.resends;
+                    slot.connection_state = SLOT_IDLE;
+                    phase = Phase::START;
+                    continue;
+                }
+                std::fprintf(stderr,
+                             "dlpool: getting %s failed: the server closed %d connections in a "
+                             "row without answering, giving up\n",
+                             slot_url(slot), DLPOOL_RESEND_LIMIT + 1);
+            }
+        }
+        complete(slot);
+        return true;
+    }
+}
+
+} // namespace
+
+void dlpool_init(dlpool &pool, int32_t slot_count, KeepAlive keep_alive, DownloadFeeder feeder,
+                 void *feeder_context) {
+    for (DownloadSlot &slot : pool.slots) {
+        drop_connection(slot);
+        free_slot(slot);
+        slot.keep_alive = 0;
+    }
+    pool.slot_count = slot_count;
+    pool.keep_alive = keep_alive;
+    pool.feeder = feeder;
+    pool.feeder_context = feeder_context;
+}
+
+bool dlpool_add(dlpool &pool, const DownloadRequest &request) {
+    DownloadSlot *free = nullptr;
+    for (int32_t i = 0; i < used_slots(pool) && !free; ++i) {
+        if (slot_free(pool.slots[i])) free = &pool.slots[i];
+    }
+    if (!free) {
+        if (request.verbose == 1) std::fprintf(stderr, "dlpool: pool is full\n");
+        return false;
+    }
+    if (!request.url || has_line_break(request.url->c_str()) ||
+        request.url->find('\0') != std::string::npos || has_line_break(request.user_agent)) {
+        std::fprintf(stderr, "dlpool: invalid parameter\n");
+        return false;
+    }
+    free->request = request;
+    free->keep_alive = pool.keep_alive;
+    free->connection_state = SLOT_IDLE;
+    free->resends = 0;
+    return true;
+}
+
+bool dlpool_step(dlpool &pool) {
+    int32_t used = used_slots(pool);
+    if (pool.feeder) {
+        for (int32_t i = 0; i < used; ++i) {
+            if (slot_free(pool.slots[i])) {
+                pool.feeder(&pool, pool.feeder_context);
+                break;
+            }
+        }
+    }
+    bool moved = false;
+    for (int32_t i = 0; i < used; ++i) {
+        if (slot_turn(pool.slots[i])) moved = true;
+    }
+    return moved;
+}
+
+int32_t dlpool_busy(const dlpool &pool) {
+    int32_t busy = 0;
+    for (int32_t i = 0; i < used_slots(pool); ++i) {
+        if (!slot_free(pool.slots[i])) ++busy;
+    }
+    return busy;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queues
+
+namespace {
+
+bool already_queued(RequestQueue &queue, const DownloadRequest &request) {
+    if (request.method == DL_POST_1_0 || request.method == DL_POST_1_1) return false;
+    for (DownloadRequest *queued : queue) {
+        if (queued->url == request.url) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool request_queue_append(RequestQueue &queue, const DownloadRequest &request) {
+    if (already_queued(queue, request)) return false;
+    queue.append(new DownloadRequest(request), REQUEST_QUEUE_TAG);
+    return true;
+}
+
+bool request_queue_push(RequestQueue &queue, const DownloadRequest &request) {
+    if (already_queued(queue, request)) return false;
+    queue.push(new DownloadRequest(request), REQUEST_QUEUE_TAG);
+    return true;
+}
+
+bool request_queue_feed(dlpool *pool, void *queue_argument) {
+    auto *queue = static_cast<RequestQueue *>(queue_argument);
+    RequestQueue::Node *head = queue->first();
+    if (!head) return false;
+    std::unique_ptr<DownloadRequest> request(queue->take(head));
+    dlpool_add(*pool, *request);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pump
+
+void download_pools_init(DownloadPools &pools) {
+    dlpool_init(pools.api_pool, API_POOL_SLOTS, CONNECTIONS_CLOSE, request_queue_feed,
+                &pools.request_queue);
+    dlpool_init(pools.image_pool, IMAGE_POOL_SLOTS, CONNECTIONS_KEEP, request_queue_feed,
+                &pools.image_queue);
+}
+
+void download_pump(void *argument) {
+    auto *pools = static_cast<DownloadPools *>(argument);
+    bool api_moved = dlpool_step(pools->api_pool);
+    bool image_moved = dlpool_step(pools->image_pool);
+    if (!api_moved && !image_moved) host_wait(10);
+    defer_call(download_pump, pools);
+}

@@ -1,0 +1,218 @@
+// The HTTP engine over a memory transport: URL parsing, header look-up and the response reader
+// fed in every possible split.
+#include "net/http.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ReadOutcome {
+    int32_t result = 0;
+    std::string body;
+    bool reusable = false;
+    int steps = 0;
+};
+
+// Reads `wire` to the end with reads of at most `piece` bytes; bounded number of steps.
+ReadOutcome read_all(const std::string &wire, size_t piece, bool stutter = false,
+                     bool hold_open = false) {
+    HttpConnection connection;
+    HttpMemorySource source;
+    source.bytes = wire;
+    source.piece = piece;
+    source.stutter = stutter;
+    source.hold_open = hold_open;
+    http_attach_memory(connection, source);
+    ReadOutcome outcome;
+    for (; outcome.steps < 100000; ++outcome.steps) {
+        if (http_read_step(connection) == HTTP_STEP_DONE) break;
+        if (hold_open && source.position == wire.size()) {
+            outcome.result = HTTP_ASYNC_WAITING;
+            return outcome;
+        }
+    }
+    outcome.result = connection.result;
+    if (connection.response.data) {
+        outcome.body.assign(connection.response.data.get(), connection.response.position);
+    }
+    outcome.reusable = connection.reusable;
+    return outcome;
+}
+
+std::string pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i % 251);
+    return bytes;
+}
+
+} // namespace
+
+TEST(url_parse, schemes_hosts_and_paths) {
+    struct Case {
+        const char *url;
+        int32_t scheme;
+        const char *host;
+        const char *path;
+    } cases[] = {
+        {"https://www.youtube.com/youtubei/v1/search?key=x", URL_HTTPS, "www.youtube.com",
+         "/youtubei/v1/search?key=x"},
+        {"https://i.ytimg.com", URL_HTTPS, "i.ytimg.com", "/"},
+        {"https://host:8443/a", URL_HTTPS, "host:8443", "/a"},
+        {"https:///x", URL_HTTPS, "", "/x"},
+        {"http://example.com/a/b", URL_HTTP, "example.com", "/a/b"},
+        {"file:///home/user/x.json", URL_FILE, "", "/home/user/x.json"},
+        {"ftp://example.com/", URL_OTHER, "", ""},
+        {"HTTPS://example.com/", URL_OTHER, "", ""},
+        {"", URL_OTHER, "", ""},
+        {"https:/", URL_OTHER, "", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.url);
+        ParsedUrl url = url_parse(c.url);
+        EXPECT_EQ(url.scheme, c.scheme);
+        EXPECT_EQ(url.host, c.host);
+        EXPECT_EQ(url.path, c.path);
+    }
+}
+
+TEST(url_parse, long_paths_are_kept_whole_and_long_hosts_refused) {
+    std::string path = "/" + std::string(5000, 'p');
+    ParsedUrl url = url_parse("https://h" + path);
+    EXPECT_EQ(url.path, path);
+    std::string host(URL_HOST_LIMIT + 1, 'h');
+    EXPECT_EQ(url_parse("https://" + host + "/").scheme, URL_OTHER);
+    EXPECT_EQ(url_parse("https://" + host.substr(1) + "/").scheme, URL_HTTPS);
+}
+
+TEST(http_header_value, matches_names_without_regard_to_case) {
+    std::string head = "HTTP/1.1 200 OK\r\ncontent-LENGTH: \t 42\r\nX-Empty:\r\n"
+                       "Transfer-Encoding:chunked  \r\n\r\n";
+    EXPECT_EQ(http_header_value(head, "Content-Length"), "42");
+    EXPECT_EQ(http_header_value(head, "X-Empty"), "");
+    EXPECT_EQ(http_header_value(head, "transfer-encoding"), "chunked  ");
+    EXPECT_FALSE(http_header_value(head, "Content"));
+    EXPECT_FALSE(http_header_value(head, "Length"));
+    EXPECT_FALSE(http_header_value(head, "HTTP/1.1 200 OK"));
+    EXPECT_FALSE(http_header_value("HTTP/1.1 200 OK\r\nX-Cut: no end", "X-Cut"));
+    EXPECT_FALSE(http_header_value(head, ""));
+}
+
+TEST(http_request, texts_on_the_wire) {
+    ParsedUrl url = url_parse("https://www.youtube.com/youtubei/v1/player?x=1");
+    EXPECT_EQ(http_format_get(url, "1.0", nullptr, nullptr),
+              "GET /youtubei/v1/player?x=1 HTTP/1.0\r\nHost: www.youtube.com\r\nAccept: */*\r\n"
+              "User-Agent: Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:68.0) Gecko/20100101 "
+              "Firefox/68.0\r\n\r\n");
+    EXPECT_EQ(http_format_post(url, "1.1", "Content-Type: application/json\r\n", "agent/1",
+                               "{\"a\":1}"),
+              "POST /youtubei/v1/player?x=1 HTTP/1.1\r\nHost: www.youtube.com\r\nAccept: */*\r\n"
+              "User-Agent: agent/1\r\nContent-Length: 7\r\nContent-Type: application/json\r\n"
+              "\r\n{\"a\":1}");
+}
+
+TEST(http_read_step, every_split_of_a_response_reads_the_same) {
+    std::string body = pattern(3000);
+    std::string wire = "HTTP/1.1 200 OK\r\nServer: t\r\nContent-Length: 3000\r\n\r\n" + body;
+    for (size_t piece = 1; piece <= wire.size(); piece += (piece < 80 ? 1 : 97)) {
+        SCOPED_TRACE(piece);
+        for (bool stutter : {false, true}) {
+            ReadOutcome outcome = read_all(wire, piece, stutter, /*hold_open=*/true);
+            ASSERT_EQ(outcome.result, 200);
+            ASSERT_EQ(outcome.body, body);
+            EXPECT_TRUE(outcome.reusable);
+        }
+    }
+}
+
+TEST(http_read_step, body_ends_at_close_without_content_length) {
+    std::string body = pattern(10000);
+    ReadOutcome outcome = read_all("HTTP/1.0 200 OK\r\n\r\n" + body, 700);
+    EXPECT_EQ(outcome.result, 200);
+    EXPECT_EQ(outcome.body, body);
+    EXPECT_FALSE(outcome.reusable);
+    // Without a length and without a close the response is still waiting.
+    EXPECT_EQ(read_all("HTTP/1.0 200 OK\r\n\r\nabc", 0, false, true).result, HTTP_ASYNC_WAITING);
+}
+
+TEST(http_read_step, body_in_the_header_block_and_empty_bodies) {
+    ReadOutcome outcome = read_all("HTTP/1.1 404 Not Found\r\nContent-Length: 5\r\n\r\ngone!", 0);
+    EXPECT_EQ(outcome.result, 404);
+    EXPECT_EQ(outcome.body, "gone!");
+    outcome = read_all("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", 0, false, true);
+    EXPECT_EQ(outcome.result, 200);
+    EXPECT_EQ(outcome.body, "");
+}
+
+TEST(http_read_step, final_results_of_odd_responses) {
+    struct Case {
+        const char *name;
+        std::string wire;
+        int32_t result;
+    } cases[] = {
+        {"204", "HTTP/1.1 204 No Content\r\n\r\n", HTTP_LENGTH_ZERO},
+        {"304", "HTTP/1.1 304 Not Modified\r\nContent-Length: 3\r\n\r\nabc", HTTP_LENGTH_ZERO},
+        {"chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n"
+                    "3\r\nabc\r\n0\r\n\r\n", HTTP_CONTENT_ERROR},
+        {"chunked last", "HTTP/1.1 200 OK\r\ntransfer-encoding: gzip, chunked\r\n\r\n0\r\n\r\n",
+         HTTP_CONTENT_ERROR},
+        {"identity", "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\nContent-Length: 1\r\n\r\nx",
+         200},
+        {"negative length", "HTTP/1.1 200 OK\r\nContent-Length: -9\r\n\r\nabc", HTTP_LENGTH_INVALID},
+        {"length -8", "HTTP/1.1 200 OK\r\nContent-Length: -8\r\n\r\nabc", HTTP_LENGTH_INVALID},
+        {"junk length", "HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\nabc", HTTP_LENGTH_INVALID},
+        {"huge length", "HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\n",
+         HTTP_LENGTH_INVALID},
+        {"unknown status", "HTTP/1.1 299 Odd\r\nContent-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID},
+        {"no space", "HTTP/1.1\r\nContent-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID},
+        {"no number", "HTTP/1.1 OK\r\nContent-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID},
+        {"internal code", "HTTP/1.1 -4 X\r\nContent-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID},
+        {"truncated body", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc", HTTP_READ_ERROR},
+        {"closed in headers", "HTTP/1.1 200 OK\r\nContent-Le", HTTP_READ_ERROR},
+        {"nothing", "", HTTP_READ_ERROR},
+        {"redirect", "HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n", 302},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        for (size_t piece : {size_t(0), size_t(1), size_t(5)}) {
+            EXPECT_EQ(read_all(c.wire, piece).result, c.result);
+        }
+    }
+}
+
+TEST(http_read_step, bytes_past_the_length_are_dropped_and_end_reuse) {
+    ReadOutcome outcome = read_all("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabcXYZ", 0);
+    EXPECT_EQ(outcome.result, 200);
+    EXPECT_EQ(outcome.body, "abc");
+    EXPECT_FALSE(outcome.reusable);
+    outcome = read_all("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 1\r\n\r\na", 0);
+    EXPECT_EQ(outcome.result, 200);
+    EXPECT_FALSE(outcome.reusable);
+}
+
+TEST(http_read_step, header_sections_past_the_limit_are_refused) {
+    std::string wire = "HTTP/1.1 200 OK\r\n";
+    while (wire.size() < HTTP_HEAD_LIMIT + 10) wire += "X-Filler: 0123456789abcdef\r\n";
+    wire += "Content-Length: 0\r\n\r\n";
+    EXPECT_EQ(read_all(wire, 0).result, HTTP_LENGTH_INVALID);
+    // A long but bounded header section spread over many blocks is read.
+    std::string fine = "HTTP/1.1 200 OK\r\n";
+    while (fine.size() < 9000) fine += "X-Filler: 0123456789abcdef\r\n";
+    fine += "Content-Length: 2\r\n\r\nok";
+    ReadOutcome outcome = read_all(fine, 0);
+    EXPECT_EQ(outcome.result, 200);
+    EXPECT_EQ(outcome.body, "ok");
+}
+
+TEST(http_status, lookup_and_classes) {
+    EXPECT_EQ(http_status_class(200), HTTP_CLASS_SUCCESS);
+    EXPECT_EQ(http_status_class(203), HTTP_CLASS_INFO);
+    EXPECT_EQ(http_status_class(308), HTTP_CLASS_REDIRECT);
+    EXPECT_EQ(http_status_class(999), HTTP_CLASS_ERROR);
+    EXPECT_EQ(http_status_class(HTTP_LENGTH_ZERO), HTTP_CLASS_INTERNAL);
+    // The terminator is not an entry: -1 and unknown codes both fall through to it.
+    EXPECT_STREQ(http_status_lookup(-1).text, "Unknown HTTP error");
+    EXPECT_STREQ(http_status_lookup(299).text, "Unknown HTTP error");
+}

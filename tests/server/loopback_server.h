@@ -1,0 +1,159 @@
+// Starts tests/server/testserver.py as a child process (once per test process), reads the ports
+// it listens on and points the HTTP client at it: SOLVANE_RESOLVE sends the test host names to
+// the loopback ports and SSL_CERT_FILE names the server's throw-away CA.
+//
+//   LOOPBACK_HOST        https://solvane.test/...        the server, certificate from the test CA
+//   LOOPBACK_OTHER_HOST  https://other.solvane.test/...  certificate from another CA
+//   LOOPBACK_SILENT_HOST https://silent.solvane.test/... accepts and never answers
+//   LOOPBACK_GARBAGE_HOST https://garbage.solvane.test/... plain bytes instead of TLS
+//
+// The server ends when this process exits (its standard input closes). Header-only so that the
+// unit tests and the benchmarks share it.
+#pragma once
+
+#include "base/json.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef SOLVANE_SOURCE_DIR
+#error "SOLVANE_SOURCE_DIR must name the source tree"
+#endif
+
+constexpr const char *LOOPBACK_HOST = "solvane.test";
+constexpr const char *LOOPBACK_OTHER_HOST = "other.solvane.test";
+constexpr const char *LOOPBACK_SILENT_HOST = "silent.solvane.test";
+constexpr const char *LOOPBACK_GARBAGE_HOST = "garbage.solvane.test";
+
+struct LoopbackServer {
+    bool running = false;
+    std::string error;
+    int port_tls = 0;
+    int port_other_ca = 0;
+    int port_silent = 0;
+    int port_garbage = 0;
+    std::string ca;
+    std::string other_ca;
+    pid_t pid = -1;
+    int stdin_fd = -1;
+};
+
+inline std::string loopback_url(const std::string &path, const char *host = LOOPBACK_HOST) {
+    return std::string("https://") + host + path;
+}
+
+namespace loopback_detail {
+
+inline void stop(LoopbackServer &server) {
+    if (server.pid <= 0) return;
+    if (server.stdin_fd >= 0) close(server.stdin_fd);
+    server.stdin_fd = -1;
+    for (int i = 0; i < 200; ++i) {
+        if (waitpid(server.pid, nullptr, WNOHANG) == server.pid) {
+            server.pid = -1;
+            return;
+        }
+        usleep(10000);
+    }
+    kill(server.pid, SIGKILL);
+    waitpid(server.pid, nullptr, 0);
+    server.pid = -1;
+}
+
+inline LoopbackServer &instance() {
+    static LoopbackServer server;
+    return server;
+}
+
+inline void stop_at_exit() { stop(instance()); }
+
+inline void start(LoopbackServer &server) {
+    const char *fixtures = std::getenv("SOLVANE_FIXTURES");
+#ifdef SOLVANE_FIXTURES
+    if (!fixtures) fixtures = SOLVANE_FIXTURES;
+#endif
+    if (!fixtures) fixtures = "/nonexistent";
+    std::string script = std::string(SOLVANE_SOURCE_DIR) + "/tests/server/testserver.py";
+
+    int to_child[2], from_child[2];
+    if (pipe(to_child) != 0 || pipe(from_child) != 0) {
+        server.error = "pipe failed";
+        return;
+    }
+    pid_t pid = fork();
+    if (pid < 0) {
+        server.error = "fork failed";
+        return;
+    }
+    if (pid == 0) {
+        dup2(to_child[0], 0);
+        dup2(from_child[1], 1);
+        close(to_child[0]);
+        close(to_child[1]);
+        close(from_child[0]);
+        close(from_child[1]);
+        execlp("python3", "python3", script.c_str(), "--fixtures", fixtures,
+               static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(to_child[0]);
+    close(from_child[1]);
+    server.pid = pid;
+    server.stdin_fd = to_child[1];
+    std::atexit(stop_at_exit);
+
+    // One JSON line describing the listeners; certificate generation takes a moment.
+    std::string line;
+    pollfd watch{from_child[0], POLLIN, 0};
+    for (int waited = 0; line.find('\n') == std::string::npos && waited < 30000; waited += 100) {
+        if (poll(&watch, 1, 100) <= 0) continue;
+        char buffer[1024];
+        ssize_t n = read(from_child[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        line.append(buffer, static_cast<size_t>(n));
+    }
+    close(from_child[0]);
+    if (line.find('\n') == std::string::npos) {
+        server.error = "test server did not start: " + line;
+        stop(server);
+        return;
+    }
+    const char *json = line.c_str();
+    server.port_tls = static_cast<int>(json_long(json_get(json, "ports.tls"), 0));
+    server.port_other_ca = static_cast<int>(json_long(json_get(json, "ports.other_ca"), 0));
+    server.port_silent = static_cast<int>(json_long(json_get(json, "ports.silent"), 0));
+    server.port_garbage = static_cast<int>(json_long(json_get(json, "ports.garbage"), 0));
+    server.ca = json_text(json_get(json, "ca"));
+    server.other_ca = json_text(json_get(json, "other_ca"));
+    if (!server.port_tls || server.ca.empty()) {
+        server.error = "unexpected test server banner: " + line;
+        stop(server);
+        return;
+    }
+    char resolve[512];
+    std::snprintf(resolve, sizeof resolve,
+                  "%s:443:127.0.0.1:%d,%s:443:127.0.0.1:%d,%s:443:127.0.0.1:%d,"
+                  "%s:443:127.0.0.1:%d",
+                  LOOPBACK_HOST, server.port_tls, LOOPBACK_OTHER_HOST, server.port_other_ca,
+                  LOOPBACK_SILENT_HOST, server.port_silent, LOOPBACK_GARBAGE_HOST,
+                  server.port_garbage);
+    setenv("SOLVANE_RESOLVE", resolve, 1);
+    setenv("SSL_CERT_FILE", server.ca.c_str(), 1);
+    server.running = true;
+}
+
+} // namespace loopback_detail
+
+// The running server (started on first use). Check `running` (and `error`) before use.
+inline const LoopbackServer &loopback_server() {
+    LoopbackServer &server = loopback_detail::instance();
+    if (!server.running && server.error.empty()) loopback_detail::start(server);
+    return server;
+}
