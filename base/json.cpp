@@ -1,5 +1,6 @@
 #include "base/json.h"
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,10 +30,35 @@ inline bool is_literal_byte(char c) {
     }
 }
 
+// Byte classes for the scanners: which bytes stop a scan inside a string, inside an object
+// and inside an array. The terminating NUL stops every scan.
+enum : uint8_t { STOP_STRING = 1, STOP_OBJECT = 2, STOP_ARRAY = 4 };
+
+constexpr auto STOP_TABLE = [] {
+    std::array<uint8_t, 256> t{};
+    t[0] = STOP_STRING | STOP_OBJECT | STOP_ARRAY;
+    t['"'] = STOP_STRING | STOP_OBJECT | STOP_ARRAY;
+    t['\\'] = STOP_STRING;
+    t['{'] = t['}'] = STOP_OBJECT;
+    t['['] = t[']'] = STOP_ARRAY;
+    return t;
+}();
+
+// Advances to the first byte of class `mask`; four bytes a round keeps the loop short.
+inline const char *scan_to(const char *p, uint8_t mask) {
+    for (;;) {
+        if (STOP_TABLE[static_cast<uint8_t>(p[0])] & mask) return p;
+        if (STOP_TABLE[static_cast<uint8_t>(p[1])] & mask) return p + 1;
+        if (STOP_TABLE[static_cast<uint8_t>(p[2])] & mask) return p + 2;
+        if (STOP_TABLE[static_cast<uint8_t>(p[3])] & mask) return p + 3;
+        p += 4;
+    }
+}
+
 // `p` points just after an opening quote; returns the position after the closing quote.
 const char *skip_string_body(const char *p) {
     for (;;) {
-        p += std::strcspn(p, "\"\\");
+        p = scan_to(p, STOP_STRING);
         if (*p == '"') return p + 1;
         if (*p == '\0') return nullptr;
         // A backslash takes the next byte whatever it is, but never the terminating NUL.
@@ -42,11 +68,10 @@ const char *skip_string_body(const char *p) {
 }
 
 // Skips a bracketed value counting only `open` and `close`; strings are stepped over whole.
-const char *skip_nested(const char *p, char open, char close) {
-    const char stops[] = {open, close, '"', '\0'};
+const char *skip_nested(const char *p, char open, uint8_t mask) {
     int depth = 0;
     for (;;) {
-        p += std::strcspn(p, stops);
+        p = scan_to(p, mask);
         char c = *p;
         if (c == '\0') return nullptr;
         if (c == '"') {
@@ -98,9 +123,9 @@ const char *json_skip(const char *pos) {
     case JSON_STRING:
         return skip_string_body(pos + 1);
     case JSON_OBJECT:
-        return skip_nested(pos, '{', '}');
+        return skip_nested(pos, '{', STOP_OBJECT);
     case JSON_ARRAY:
-        return skip_nested(pos, '[', ']');
+        return skip_nested(pos, '[', STOP_ARRAY);
     case JSON_PRIMITIVE:
         while (is_literal_byte(*pos)) ++pos;
         return pos;
