@@ -126,12 +126,12 @@ inline void start(LoopbackServer &server) {
         return;
     }
     const char *json = line.c_str();
-    server.port_tls = static_cast<int>(json_long(json_get(json, "ports.tls"), 0));
-    server.port_other_ca = static_cast<int>(json_long(json_get(json, "ports.other_ca"), 0));
-    server.port_silent = static_cast<int>(json_long(json_get(json, "ports.silent"), 0));
-    server.port_garbage = static_cast<int>(json_long(json_get(json, "ports.garbage"), 0));
-    server.ca = json_text(json_get(json, "ca"));
-    server.other_ca = json_text(json_get(json, "other_ca"));
+    server.port_tls = static_cast<int>(json_long(json_get(json, ".ports.tls"), 0));
+    server.port_other_ca = static_cast<int>(json_long(json_get(json, ".ports.other_ca"), 0));
+    server.port_silent = static_cast<int>(json_long(json_get(json, ".ports.silent"), 0));
+    server.port_garbage = static_cast<int>(json_long(json_get(json, ".ports.garbage"), 0));
+    server.ca = json_text(json_get(json, ".ca"));
+    server.other_ca = json_text(json_get(json, ".other_ca"));
     if (!server.port_tls || server.ca.empty()) {
         server.error = "unexpected test server banner: " + line;
         stop(server);

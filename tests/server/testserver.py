@@ -260,7 +260,8 @@ def route_respond(conn: Connection, req: Request) -> bool:
     body | size      body text, or SIZE pattern bytes
     length           "auto" (default), "none" or a literal Content-Length value
     split            write the response in pieces of this many bytes, pausing between them
-    close            1: close the connection after the response even though it looks kept
+    close            1: close the connection after the response (even one that looks kept);
+                     0: keep it open (even when the response gives no usable length)
     """
     status = int(req.param("status", "200"))
     body = req.param("body")
@@ -282,8 +283,11 @@ def route_respond(conn: Connection, req: Request) -> bool:
             time.sleep(0.002)
     else:
         conn.send(wire)
-    return length not in ("none",) and req.param("close", "0") != "1" and \
-        not (length != "auto" and not length.isdigit())
+    close = req.param("close")
+    if close is not None:
+        return close != "1"
+    # Without a usable length the body ends when the connection closes.
+    return length == "auto" or length.isdigit()
 
 
 def route_drop_next(conn: Connection, req: Request) -> bool:

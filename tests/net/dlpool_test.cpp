@@ -1,0 +1,530 @@
+// Download pools against the loopback HTTPS server (tests/server/testserver.py) through the real
+// TLS stack, driven step by step as the main loop drives them.
+#include "net/dlpool.h"
+
+#include "base/defer.h"
+#include "base/host.h"
+#include "base/runtime.h"
+#include "tests/support/fake_mpv.h"
+#include "tests/server/loopback_server.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Outcome {
+    int calls = 0;
+    int32_t status_class = 99;
+    int32_t code = 0;
+    bool had_data = false;
+    std::string body;
+    int progress_calls = 0;
+    int32_t progress_received = 0;
+    int32_t progress_total = 0;
+    bool progress_monotonic = true;
+    std::vector<std::string> *order = nullptr; // urls in completion order
+    uint32_t tag = 0;
+};
+
+void record_done(int32_t status_class, ResponseBuffer *response, void *context,
+                 const HttpStatus *status) {
+    auto *outcome = static_cast<Outcome *>(context);
+    ++outcome->calls;
+    outcome->status_class = status_class;
+    outcome->code = status->code;
+    outcome->had_data = response->data != nullptr;
+    if (response->data) outcome->body.assign(response->data.get(), response->position);
+}
+
+void record_done_request(int32_t, ResponseBuffer *, void *context, DownloadSlot *slot) {
+    auto *outcome = static_cast<Outcome *>(context);
+    outcome->tag = slot->request.tag;
+    if (outcome->order) outcome->order->push_back(slot->request.url.value_or(""));
+}
+
+void record_progress(int32_t received, int32_t total, void *context) {
+    auto *outcome = static_cast<Outcome *>(context);
+    if (received < outcome->progress_received) outcome->progress_monotonic = false;
+    ++outcome->progress_calls;
+    outcome->progress_received = received;
+    outcome->progress_total = total;
+}
+
+DownloadRequest get(const std::string &path, Outcome *outcome,
+                    const char *host = LOOPBACK_HOST) {
+    DownloadRequest request;
+    request.method = DL_GET_1_1;
+    request.url = loopback_url(path, host);
+    request.context = outcome;
+    request.on_done = record_done;
+    request.on_done_request = record_done_request;
+    request.progress_context = outcome;
+    request.on_progress = record_progress;
+    return request;
+}
+
+// Steps the pool as the pump does (sleeping 10 ms when nothing moved) until `done` holds.
+// Bounded in wall-clock time so a fault never hangs the suite.
+bool step_until(dlpool &pool, const std::function<bool()> &done, uint32_t limit_ms = 20000) {
+    Timer unused{};
+    (void)unused;
+    for (int waited = 0; !done(); ) {
+        if (!dlpool_step(pool)) {
+            host_wait(10);
+            waited += 10;
+        } else {
+            waited += 1;
+        }
+        if (static_cast<uint32_t>(waited) > limit_ms) return false;
+    }
+    return true;
+}
+
+// Runs one download to completion on `pool`.
+Outcome fetch(dlpool &pool, DownloadRequest request) {
+    Outcome outcome;
+    request.context = &outcome;
+    request.progress_context = &outcome;
+    EXPECT_TRUE(dlpool_add(pool, request));
+    EXPECT_TRUE(step_until(pool, [&] { return outcome.calls > 0; })) << *request.url;
+    return outcome;
+}
+
+int server_stat(dlpool &pool, const char *name) {
+    Outcome stats = fetch(pool, get("/test/stats", nullptr));
+    return static_cast<int>(json_long(json_get(stats.body.c_str(), (std::string(".") + name).c_str()), -1));
+}
+
+std::string pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i % 251);
+    return bytes;
+}
+
+class Loopback : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const LoopbackServer &server = loopback_server();
+        ASSERT_TRUE(server.running) << "loopback server did not start: " << server.error;
+        fakehost::reset();
+        host_set(fakehost::handle());
+        dlpool_init(api, API_POOL_SLOTS, CONNECTIONS_CLOSE, nullptr, nullptr);
+        dlpool_init(kept, 1, CONNECTIONS_KEEP, nullptr, nullptr);
+    }
+    void TearDown() override {
+        clock_override(nullptr);
+        host_set(nullptr);
+    }
+
+    dlpool api;
+    dlpool kept;
+};
+
+} // namespace
+
+TEST_F(Loopback, get_and_post_bytes_on_the_wire) {
+    DownloadRequest request = get("/test/echo?q=1", nullptr);
+    request.method = DL_GET_1_0;
+    Outcome outcome = fetch(api, request);
+    EXPECT_EQ(outcome.status_class, HTTP_CLASS_SUCCESS);
+    EXPECT_EQ(outcome.body, std::string("GET /test/echo?q=1 HTTP/1.0\r\nHost: solvane.test\r\n"
+                                        "Accept: */*\r\nUser-Agent: ") +
+                                HTTP_DEFAULT_USER_AGENT + "\r\n\r\n");
+
+    request = get("/test/echo", nullptr);
+    request.method = DL_POST_1_1;
+    request.user_agent = "solvane-test/1";
+    request.extra_headers = "Content-Type: application/json\r\nX-Goog-Visitor-Id: abc\r\n";
+    request.body = "{\"context\":{\"client\":{}}}";
+    outcome = fetch(api, request);
+    EXPECT_EQ(outcome.code, 200);
+    EXPECT_EQ(outcome.body, "POST /test/echo HTTP/1.1\r\nHost: solvane.test\r\nAccept: */*\r\n"
+                            "User-Agent: solvane-test/1\r\nContent-Length: 25\r\n"
+                            "Content-Type: application/json\r\nX-Goog-Visitor-Id: abc\r\n\r\n"
+                            "{\"context\":{\"client\":{}}}");
+}
+
+TEST_F(Loopback, serves_recorded_fixtures_byte_for_byte) {
+    std::string name = "search/search_web_2026-01_all_test_continuation.json";
+    std::string expected = read_file(std::string(SOLVANE_FIXTURES) + "/" + name);
+    Outcome outcome = fetch(api, get("/fixtures/" + name, nullptr));
+    EXPECT_EQ(outcome.code, 200);
+    EXPECT_EQ(outcome.body, expected);
+    EXPECT_EQ(outcome.progress_received, static_cast<int32_t>(expected.size()));
+    EXPECT_EQ(outcome.progress_total, static_cast<int32_t>(expected.size()));
+}
+
+TEST_F(Loopback, response_shapes_and_their_results) {
+    std::string body5000 = pattern(5000);
+    struct Case {
+        const char *path;
+        int32_t code;
+        int32_t status_class;
+        std::string body; // expected body for successes
+    } cases[] = {
+        {"/test/respond?size=5000", 200, 0, body5000},
+        {"/test/respond?size=5000&length=none", 200, 0, body5000},
+        // A lower-case length on a connection the server keeps open must still end the body.
+        {"/test/respond?size=5000&length=none&h=content-length:%205000&close=0", 200, 0,
+         body5000},
+        {"/test/respond?body=abc&length=-5&close=1", HTTP_LENGTH_INVALID, -1, ""},
+        {"/test/respond?body=abc&length=3x&close=1", HTTP_LENGTH_INVALID, -1, ""},
+        {"/test/respond?body=3%0D%0Aabc%0D%0A0%0D%0A%0D%0A&h=Transfer-Encoding:%20chunked", HTTP_CONTENT_ERROR,
+         -1, ""},
+        {"/test/respond?status=204&body=", HTTP_LENGTH_ZERO, -1, ""},
+        {"/test/respond?status=304&body=", HTTP_LENGTH_ZERO, -1, ""},
+        {"/test/respond?status=404&body=missing", 404, 3, ""},
+        {"/test/respond?status=302&body=&h=Location:%20/x", 302, 2, ""},
+        {"/test/respond?body=tiny", 200, 0, "tiny"},
+        {"/test/respond?size=3000&split=7", 200, 0, pattern(3000)},
+        {"/test/respond?size=100&length=5000&close=1", HTTP_READ_ERROR, -1, ""},
+        {"/test/drop", HTTP_READ_ERROR, -1, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path);
+        Outcome outcome = fetch(api, get(c.path, nullptr));
+        EXPECT_EQ(outcome.calls, 1);
+        EXPECT_EQ(outcome.code, c.code);
+        EXPECT_EQ(outcome.status_class, c.status_class);
+        // Failures reach the callback without data; successes with the whole body.
+        EXPECT_EQ(outcome.had_data, c.status_class == 0);
+        if (c.status_class == 0) {
+            EXPECT_EQ(outcome.body, c.body);
+        }
+    }
+    // The 404's body is read completely before the failure is reported.
+    Outcome missing = fetch(api, get("/test/respond?status=404&body=missing", nullptr));
+    EXPECT_EQ(missing.progress_received, 7);
+}
+
+TEST_F(Loopback, fifty_megabyte_body) {
+    const int32_t size = 50 << 20;
+    Outcome outcome = fetch(api, get("/test/bytes?size=" + std::to_string(size), nullptr));
+    ASSERT_EQ(outcome.code, 200);
+    ASSERT_EQ(outcome.body.size(), static_cast<size_t>(size));
+    EXPECT_TRUE(outcome.body == pattern(static_cast<size_t>(size)));
+    EXPECT_TRUE(outcome.progress_monotonic);
+    EXPECT_GT(outcome.progress_calls, 10);
+    EXPECT_EQ(outcome.progress_total, size);
+}
+
+TEST_F(Loopback, kept_connections_are_reused) {
+    int before = server_stat(kept, "connections");
+    for (int i = 0; i < 5; ++i) {
+        Outcome outcome = fetch(kept, get("/test/echo?n=" + std::to_string(i), nullptr));
+        EXPECT_EQ(outcome.code, 200);
+    }
+    EXPECT_EQ(server_stat(kept, "connections"), before);
+    EXPECT_EQ(kept.slots[0].idle, 1);
+    // The API pool closes every connection after its download.
+    Outcome outcome = fetch(api, get("/test/echo", nullptr));
+    EXPECT_EQ(outcome.code, 200);
+    EXPECT_EQ(api.slots[0].connected, 0);
+    EXPECT_EQ(server_stat(kept, "connections"), before + 1);
+}
+
+TEST_F(Loopback, kept_connection_closed_by_server_is_resent_silently) {
+    int requests = server_stat(api, "requests");
+    // The server answers this one, keeps the connection, and drops the next request on it.
+    EXPECT_EQ(fetch(kept, get("/test/drop-next", nullptr)).code, 200);
+    ASSERT_EQ(kept.slots[0].idle, 1);
+    Outcome outcome = fetch(kept, get("/test/echo", nullptr));
+    EXPECT_EQ(outcome.calls, 1);
+    EXPECT_EQ(outcome.code, 200);
+    EXPECT_EQ(outcome.body.rfind("GET /test/echo HTTP/1.1\r\n", 0), 0u);
+    // drop-next, the dropped echo, the resent echo, this look-up.
+    EXPECT_EQ(server_stat(api, "requests"), requests + 4);
+}
+
+TEST_F(Loopback, kept_connection_closed_while_idle_is_replaced) {
+    EXPECT_EQ(fetch(kept, get("/test/respond?body=x&close=1", nullptr)).code, 200);
+    int connections = server_stat(kept, "connections");
+    Outcome outcome = fetch(kept, get("/test/echo", nullptr));
+    EXPECT_EQ(outcome.code, 200);
+    EXPECT_EQ(server_stat(kept, "connections"), connections);
+}
+
+TEST_F(Loopback, resending_to_a_server_that_keeps_closing_is_bounded) {
+    int requests = server_stat(api, "requests");
+    testing::internal::CaptureStderr();
+    Outcome outcome = fetch(kept, get("/test/drop", nullptr));
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(outcome.calls, 1);
+    EXPECT_EQ(outcome.code, HTTP_READ_ERROR);
+    EXPECT_EQ(outcome.status_class, HTTP_CLASS_INTERNAL);
+    EXPECT_NE(log.find("without answering, giving up"), std::string::npos) << log;
+    EXPECT_EQ(server_stat(api, "requests"), requests + 1 + DLPOOL_RESEND_LIMIT + 1);
+}
+
+TEST_F(Loopback, untrusted_certificates_and_garbage_are_refused) {
+    testing::internal::CaptureStderr();
+    Outcome outcome = fetch(api, get("/test/echo", nullptr, LOOPBACK_OTHER_HOST));
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(outcome.calls, 1);
+    EXPECT_EQ(outcome.status_class, HTTP_CLASS_INTERNAL);
+    EXPECT_EQ(outcome.code, HTTP_READ_ERROR);
+    EXPECT_FALSE(outcome.had_data);
+    EXPECT_NE(log.find("certificate of other.solvane.test refused: "), std::string::npos) << log;
+
+    outcome = fetch(api, get("/", nullptr, LOOPBACK_GARBAGE_HOST));
+    EXPECT_EQ(outcome.status_class, HTTP_CLASS_INTERNAL);
+    EXPECT_EQ(outcome.code, HTTP_READ_ERROR);
+
+    // Trusting the other CA instead makes the same host acceptable and the first one not.
+    std::string ca = loopback_server().ca;
+    setenv("SSL_CERT_FILE", loopback_server().other_ca.c_str(), 1);
+    EXPECT_EQ(fetch(api, get("/test/echo", nullptr, LOOPBACK_OTHER_HOST)).code, 200);
+    EXPECT_EQ(fetch(api, get("/test/echo", nullptr)).code, HTTP_READ_ERROR);
+    setenv("SSL_CERT_FILE", ca.c_str(), 1);
+    EXPECT_EQ(fetch(api, get("/test/echo", nullptr)).code, 200);
+}
+
+TEST_F(Loopback, connection_set_up_failures_call_nothing) {
+    struct Case {
+        std::string url;
+        const char *message;
+    } cases[] = {
+        {"http://solvane.test/test/echo", "uri is not valid https"},
+        {"file:///etc/hostname", "uri is not valid https"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.url);
+        Outcome outcome;
+        DownloadRequest request = get("/", &outcome);
+        request.url = c.url;
+        request.verbose = 1;
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(dlpool_add(api, request));
+        for (int i = 0; i < 5; ++i) dlpool_step(api);
+        std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(outcome.calls, 0);
+        EXPECT_EQ(dlpool_busy(api), 0);
+        EXPECT_NE(log.find(c.message), std::string::npos) << log;
+        EXPECT_NE(log.find("dlpool: init download " + c.url + " failed, give up"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(Loopback, full_pool_and_invalid_parameters_drop_requests) {
+    dlpool small;
+    dlpool_init(small, 2, CONNECTIONS_CLOSE, nullptr, nullptr);
+    Outcome outcome;
+    ASSERT_TRUE(dlpool_add(small, get("/a", &outcome, LOOPBACK_SILENT_HOST)));
+    ASSERT_TRUE(dlpool_add(small, get("/b", &outcome, LOOPBACK_SILENT_HOST)));
+
+    DownloadRequest third = get("/c", &outcome);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(dlpool_add(small, third));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    third.verbose = 1;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(dlpool_add(small, third));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "dlpool: pool is full\n");
+
+    dlpool none;
+    dlpool_init(none, 0, CONNECTIONS_CLOSE, nullptr, nullptr);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(dlpool_add(none, third));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "dlpool: pool is full\n");
+
+    DownloadRequest bad_url = get("/x\nInjected: 1", &outcome);
+    DownloadRequest bad_agent = get("/x", &outcome);
+    bad_agent.user_agent = "agent\r\nInjected: 1";
+    DownloadRequest no_url = get("/x", &outcome);
+    no_url.url.reset();
+    for (const DownloadRequest *bad : {&bad_url, &bad_agent, &no_url}) {
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(dlpool_add(api, *bad));
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "dlpool: invalid parameter\n");
+    }
+    EXPECT_EQ(dlpool_busy(api), 0);
+    EXPECT_EQ(outcome.calls, 0);
+}
+
+TEST_F(Loopback, queues_deduplicate_and_serve_pushed_requests_first) {
+    RequestQueue queue;
+    std::vector<std::string> order;
+    Outcome outcome;
+    outcome.order = &order;
+    auto request = [&](const std::string &path) { return get(path, &outcome); };
+    // A page of thumbnails appended, one of them twice.
+    EXPECT_TRUE(request_queue_append(queue, request("/test/echo?thumb=1")));
+    EXPECT_TRUE(request_queue_append(queue, request("/test/echo?thumb=2")));
+    EXPECT_FALSE(request_queue_append(queue, request("/test/echo?thumb=1")));
+    // Storyboard frames pushed afterwards go first, newest first.
+    EXPECT_TRUE(request_queue_push(queue, request("/test/echo?frame=1")));
+    EXPECT_TRUE(request_queue_push(queue, request("/test/echo?frame=2")));
+    EXPECT_TRUE(request_queue_push(queue, request("/test/echo?frame=3")));
+    EXPECT_FALSE(request_queue_push(queue, request("/test/echo?thumb=2")));
+    // The same POST twice is queued twice.
+    DownloadRequest post = request("/test/echo?post");
+    post.method = DL_POST_1_1;
+    post.body = "{}";
+    EXPECT_TRUE(request_queue_append(queue, post));
+    EXPECT_TRUE(request_queue_append(queue, post));
+    EXPECT_EQ(queue.size(), 7u);
+
+    // One slot makes the service order visible as the completion order.
+    dlpool one;
+    dlpool_init(one, 1, CONNECTIONS_KEEP, request_queue_feed, &queue);
+    ASSERT_TRUE(step_until(one, [&] { return order.size() == 7; }));
+    std::string base = loopback_url("/test/echo?");
+    EXPECT_EQ(order, (std::vector<std::string>{base + "frame=3", base + "frame=2",
+                                               base + "frame=1", base + "thumb=1",
+                                               base + "thumb=2", base + "post", base + "post"}));
+    EXPECT_TRUE(queue.empty());
+    EXPECT_FALSE(request_queue_feed(&one, &queue));
+}
+
+TEST_F(Loopback, silent_server_times_out_while_other_slots_work) {
+    static uint32_t fake_now;
+    fake_now = 1000000;
+    clock_override([] { return fake_now; });
+
+    Outcome silent;
+    ASSERT_TRUE(dlpool_add(api, get("/", &silent, LOOPBACK_SILENT_HOST)));
+    Outcome hung;
+    ASSERT_TRUE(dlpool_add(api, get("/test/hang", &hung)));
+    Outcome others[2];
+    ASSERT_TRUE(dlpool_add(api, get("/test/respond?size=20000", &others[0])));
+    ASSERT_TRUE(dlpool_add(api, get("/test/echo", &others[1])));
+    ASSERT_TRUE(step_until(api, [&] { return others[0].calls && others[1].calls; }));
+    EXPECT_EQ(others[0].code, 200);
+    EXPECT_EQ(others[1].code, 200);
+
+    // The freed slots keep serving while the silent ones stay busy.
+    Outcome later;
+    ASSERT_TRUE(dlpool_add(api, get("/test/echo", &later)));
+    ASSERT_TRUE(step_until(api, [&] { return later.calls > 0; }));
+    for (int i = 0; i < 20; ++i) dlpool_step(api);
+    EXPECT_EQ(silent.calls, 0);
+    EXPECT_EQ(hung.calls, 0);
+    EXPECT_EQ(dlpool_busy(api), 2);
+
+    fake_now += HTTP_STALL_LIMIT_MS - 1000;
+    for (int i = 0; i < 5; ++i) dlpool_step(api);
+    EXPECT_EQ(silent.calls, 0);
+
+    fake_now += 2000;
+    testing::internal::CaptureStderr();
+    dlpool_step(api);
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(silent.calls, 1);
+    EXPECT_EQ(hung.calls, 1);
+    EXPECT_EQ(silent.code, HTTP_TIMED_OUT);
+    EXPECT_EQ(silent.status_class, HTTP_CLASS_INTERNAL);
+    EXPECT_FALSE(silent.had_data);
+    EXPECT_EQ(dlpool_busy(api), 0);
+    EXPECT_NE(log.find("dlpool: getting https://silent.solvane.test/ made no progress for 30 s"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(Loopback, progress_reports_grow_to_the_announced_total) {
+    Outcome outcome = fetch(api, get("/test/respond?size=200000&split=40000", nullptr));
+    EXPECT_EQ(outcome.code, 200);
+    EXPECT_GE(outcome.progress_calls, 2);
+    EXPECT_TRUE(outcome.progress_monotonic);
+    EXPECT_EQ(outcome.progress_received, 200000);
+    EXPECT_EQ(outcome.progress_total, 200000);
+    // Without a length the total is unknown.
+    outcome = fetch(api, get("/test/respond?size=1000&length=none", nullptr));
+    EXPECT_EQ(outcome.progress_total, HTTP_REMAINING_UNKNOWN);
+}
+
+namespace {
+
+struct Keeper {
+    ResponseData kept;
+    uint64_t length = 0;
+};
+
+void keep_data(int32_t, ResponseBuffer *response, void *context, const HttpStatus *) {
+    auto *keeper = static_cast<Keeper *>(context);
+    keeper->length = response->position;
+    keeper->kept = std::move(response->data);
+}
+
+struct Chain {
+    dlpool *pool;
+    int remaining;
+    std::vector<int32_t> codes;
+};
+
+void chain_next(int32_t, ResponseBuffer *, void *context, const HttpStatus *status) {
+    auto *chain = static_cast<Chain *>(context);
+    chain->codes.push_back(status->code);
+    if (--chain->remaining > 0) {
+        DownloadRequest next;
+        next.url = loopback_url("/test/echo?chained");
+        next.context = chain;
+        next.on_done = chain_next;
+        EXPECT_TRUE(dlpool_add(*chain->pool, next));
+    }
+}
+
+} // namespace
+
+TEST_F(Loopback, callbacks_may_keep_the_data_and_add_downloads) {
+    Keeper keeper;
+    DownloadRequest request;
+    request.url = loopback_url("/test/respond?body=keep%20me");
+    request.context = &keeper;
+    request.on_done = keep_data;
+    ASSERT_TRUE(dlpool_add(api, request));
+    ASSERT_TRUE(step_until(api, [&] { return keeper.kept != nullptr; }));
+    EXPECT_EQ(std::string(keeper.kept.get(), keeper.length), "keep me");
+
+    // The finishing slot is still busy while its callbacks run, so the chain needs a second one.
+    dlpool two;
+    dlpool_init(two, 2, CONNECTIONS_KEEP, nullptr, nullptr);
+    Chain chain{&two, 3, {}};
+    DownloadRequest first;
+    first.url = loopback_url("/test/echo?first");
+    first.context = &chain;
+    first.on_done = chain_next;
+    ASSERT_TRUE(dlpool_add(two, first));
+    ASSERT_TRUE(step_until(two, [&] { return chain.codes.size() == 3; }));
+    EXPECT_EQ(chain.codes, (std::vector<int32_t>{200, 200, 200}));
+}
+
+TEST_F(Loopback, pump_feeds_both_pools_from_their_queues) {
+    DownloadPools pools;
+    download_pools_init(pools);
+    EXPECT_EQ(pools.api_pool.slot_count, 4);
+    EXPECT_EQ(pools.api_pool.keep_alive, 0);
+    EXPECT_EQ(pools.image_pool.keep_alive, 1);
+
+    std::vector<Outcome> api(6), images(6);
+    for (size_t i = 0; i < api.size(); ++i) {
+        DownloadRequest request = get("/test/echo?api=" + std::to_string(i), &api[i]);
+        request.method = DL_POST_1_1;
+        request.body = "{}";
+        request_queue_append(pools.request_queue, request);
+        request_queue_push(pools.image_queue,
+                           get("/test/respond?size=3000&img=" + std::to_string(i), &images[i]));
+    }
+    defer_queue_create();
+    download_pump(&pools);
+    auto all_done = [&] {
+        for (size_t i = 0; i < api.size(); ++i) {
+            if (!api[i].calls || !images[i].calls) return false;
+        }
+        return true;
+    };
+    uint32_t start = clock_ms();
+    while (!all_done() && clock_ms() - start < 20000) {
+        ASSERT_EQ(defer_pending(), 1); // the pump keeps itself queued, once
+        defer_run_one();
+    }
+    defer_queue_destroy();
+    ASSERT_TRUE(all_done());
+    for (size_t i = 0; i < api.size(); ++i) {
+        EXPECT_EQ(api[i].code, 200);
+        EXPECT_EQ(images[i].body, pattern(3000));
+    }
+}
