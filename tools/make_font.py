@@ -3,9 +3,9 @@
 
 The glyphs come from the public-domain misc-fixed 6x12 bitmap face that Debian ships in
 xfonts-base (/usr/share/fonts/X11/misc/6x12.pcf.gz, ISO 10646 encoded). Each horizontal run of
-lit pixels becomes one rectangular contour on a 6 x 12 grid; the grid's lines sit at
-round(k * 1024 / 12) font units, so at a pixel height of 12 every edge lands within 0.004
-pixels of a pixel boundary and the rasterised glyphs are crisp.
+lit pixels becomes one rectangular contour on a 6 x 12 grid of 1024 / 12 units a pixel, with
+each edge rounded outwards to whole units, so at a pixel height of 12 every lit pixel is fully
+covered and the rasterised glyphs are crisp.
 
 Font metrics: 1024 units per em, ascent 853, descent -171, line gap 0, every advance 510
 units (6 pixels at a pixel height of 12). The character map covers U+0020-U+007E, U+00A0 and
@@ -15,6 +15,7 @@ Needs Debian's python3-fonttools. Usage: tools/make_font.py [pcf.gz] [out.ttf]
 """
 
 import gzip
+import math
 import os
 import struct
 import sys
@@ -155,9 +156,17 @@ def read_pcf(data):
     return glyphs, font_ascent, font_descent
 
 
-def grid(k):
-    """Font units of the k-th grid line (pixels from the origin or the baseline)."""
-    return round(k * UNITS_PER_EM / GRID_ROWS)
+def grid(k, outward):
+    """Font units of the k-th grid line (pixels from the origin or the baseline).
+
+    A pixel is 1024 / 12 units, not a whole number, so a line between two pixels is rounded
+    away from the pixel it bounds: lit pixels are then fully covered (coverage 255 at a pixel
+    height of 12) and a neighbour receives at most a 0.004 pixel sliver. The cell's own top and
+    bottom stay within the font's ascent and descent.
+    """
+    exact = k * UNITS_PER_EM / GRID_ROWS
+    units = math.ceil(exact) if outward else math.floor(exact)
+    return max(DESCENT, min(ASCENT, units))
 
 
 def outline(rows, left, ascent):
@@ -173,8 +182,8 @@ def outline(rows, left, ascent):
             start = x
             while x < len(bits) and bits[x] == '#':
                 x += 1
-            x0, x1 = grid(left + start), grid(left + x)
-            y0, y1 = grid(top - 1), grid(top)
+            x0, x1 = grid(left + start, False), grid(left + x, True)
+            y0, y1 = grid(top - 1, False), grid(top, True)
             # Clockwise, as TrueType expects outer contours.
             pen.moveTo((x0, y0))
             pen.lineTo((x0, y1))

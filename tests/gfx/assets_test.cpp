@@ -1,0 +1,268 @@
+// The assets built into the plug-in: the pixel font's tables, the two compressed JSON texts read
+// with the JSON navigator, the icons and marks at their sizes, and a preview image of all of
+// them written to the build folder for a look by eye.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+#include <stb_image_write.h>
+#include <stb_truetype.h>
+
+#include "assets/assets.h"
+#include "base/json.h"
+#include "gfx/icons.h"
+#include "gfx/image.h"
+#include "gfx/surface.h"
+#include "gfx/text.h"
+
+namespace {
+
+std::string inflate(const AssetBlob &blob) { return asset_inflate(blob.data, blob.size); }
+
+std::string name_string(const stbtt_fontinfo &info, int id) {
+    int length = 0;
+    // Windows platform, Unicode BMP, US English: UTF-16BE.
+    const char *raw = stbtt_GetFontNameString(&info, &length, 3, 1, 0x409, id);
+    std::string out;
+    for (int i = 0; raw && i + 1 < length; i += 2) out += raw[i + 1];
+    return out;
+}
+
+uint8_t alpha_at(const Surface *s, int x, int y) {
+    return s->pixels[size_t(y) * s->stride + size_t(x) * 4 + 3];
+}
+
+// Counts the widgets of a layout subtree, collecting names and checking every node.
+void walk_layout(const char *widget, std::multiset<std::string> &names, int &count) {
+    ++count;
+    static const std::set<std::string> kinds = {"split", "box",      "view",   "label", "button",
+                                                "input", "table",    "check",  "progress",
+                                                "scroll", "canvas",  "page",   "layer"};
+    const char *type = json_find(widget, "type");
+    ASSERT_NE(type, nullptr);
+    EXPECT_EQ(kinds.count(json_text(type)), 1u) << json_text(type);
+    if (const char *name = json_find(widget, "name")) names.insert(json_text(name));
+    if (const char *children = json_find(widget, "children")) {
+        int n = 0;
+        for (const char *child = json_first(children); child; child = json_next(child)) {
+            ++n;
+            walk_layout(child, names, count);
+        }
+        EXPECT_GE(n, 1);
+        EXPECT_LE(n, 9); // the builder attaches at most nine
+    }
+}
+
+std::vector<int> byte_array(const char *theme, const char *key) {
+    std::vector<int> out;
+    const char *array = json_find(theme, key);
+    if (!array) return out;
+    for (const char *e = json_first(array); e; e = json_next(e)) out.push_back(int(json_long(e, -1)));
+    return out;
+}
+
+} // namespace
+
+TEST(assets, builtin_font_tables) {
+    stbtt_fontinfo info;
+    ASSERT_EQ(stbtt_InitFont(&info, asset_font_sol6x12.data, 0), 1);
+    EXPECT_EQ(info.numGlyphs, 110);
+    EXPECT_EQ(name_string(info, 1), "sol6x12");
+    EXPECT_EQ(name_string(info, 2), "Medium");
+    int ascent, descent, gap;
+    stbtt_GetFontVMetrics(&info, &ascent, &descent, &gap);
+    EXPECT_EQ(ascent, 853);
+    EXPECT_EQ(descent, -171);
+    EXPECT_EQ(gap, 0);
+    EXPECT_FLOAT_EQ(stbtt_ScaleForMappingEmToPixels(&info, 1024), 1.0f); // 1024 units an em
+    for (int glyph = 0; glyph < info.numGlyphs; ++glyph) {
+        int advance, bearing;
+        stbtt_GetGlyphHMetrics(&info, glyph, &advance, &bearing);
+        EXPECT_EQ(advance, 510) << "glyph " << glyph;
+    }
+    // The map covers U+0020..U+007E, U+00A0 and U+2000..U+200A, and nothing else nearby.
+    for (int cp = 0; cp < 0x2100; ++cp) {
+        bool covered = (cp >= 0x20 && cp <= 0x7E) || cp == 0xA0 || (cp >= 0x2000 && cp <= 0x200A);
+        EXPECT_EQ(stbtt_FindGlyphIndex(&info, cp) != 0, covered) << std::hex << cp;
+    }
+}
+
+TEST(assets, default_layout_inflates_to_the_widget_tree) {
+    std::string text = inflate(asset_layout_json);
+    ASSERT_GT(text.size(), 1000u);
+    EXPECT_LT(text.size(), 16384u);
+    const char *root = text.c_str();
+    while (*root == ' ' || *root == '\n') ++root;
+    const char *end = json_skip(root);
+    ASSERT_NE(end, nullptr) << "malformed layout";
+    EXPECT_EQ(std::string(json_get(root, ".type"), 7), "\"split\"");
+    EXPECT_EQ(json_text(json_get(root, ".name")), "root");
+    EXPECT_EQ(json_text(json_get(root, ".children.1.name")), "status_label");
+    EXPECT_EQ(json_text(json_get(root, ".children.1.text")), "ready");
+    EXPECT_EQ(json_long(json_get(root, ".children.0.split_size"), 0), 360);
+
+    std::multiset<std::string> names;
+    int count = 0;
+    walk_layout(root, names, count);
+    EXPECT_EQ(count, 47);
+    const char *expected[] = {
+        "root", "showfav_button", "searchbar_content", "search_input", "search_settings_button",
+        "go_button", "sidebar_page", "video_info_split", "search_settings_split",
+        "search_sort_label", "search_sort_button", "search_type_label", "search_type_button",
+        "search_live_label", "search_live_button", "video_list_split", "video_list_table",
+        "video_list_scroll", "playlist_avatar", "playlist_info_label", "addfav_button",
+        "feed_button", "settings_split", "revert_setting_button", "settings_header_label",
+        "save_setting_button", "video_view_split", "play_button", "download_button",
+        "user_uploads_button", "video_view", "status_label",
+    };
+    for (const char *name : expected) EXPECT_EQ(names.count(name), 1u) << name;
+    EXPECT_EQ(names.size(), std::size(expected));
+
+    // Spot checks of properties the screens depend on.
+    const char *table = json_get(root, ".children.0.children.0.children.1.children.0.children.0."
+                                       "children.1.children.0");
+    EXPECT_EQ(json_text(json_find(table, "name")), "video_list_table");
+    EXPECT_EQ(json_text(json_find(table, "show_header")), "false");
+    EXPECT_EQ(json_long(json_find(table, "entry_height"), 0), 72);
+}
+
+TEST(assets, default_themes_inflate_with_three_themes) {
+    std::string text = inflate(asset_themes_json);
+    EXPECT_LT(text.size(), 16384u);
+    const char *doc = text.c_str();
+    const char *mirra = json_find(doc, "mirra");
+    const char *light = json_find(doc, "light");
+    const char *dark = json_find(doc, "dark");
+    ASSERT_NE(mirra, nullptr);
+    ASSERT_NE(light, nullptr);
+    ASSERT_NE(dark, nullptr);
+    EXPECT_EQ(json_first(mirra), nullptr);
+    EXPECT_EQ(json_type(mirra), JSON_OBJECT);
+
+    const char *keys[] = {"base", "text_normal", "text_hover", "text_pressed", "text_selected",
+                          "elem_normal", "elem_hover", "elem_pressed", "elem_selected",
+                          "scrollbar_normal", "scrollbar_hover", "scrollbar_pressed",
+                          "scrollbar_selected"};
+    for (const char *theme : {light, dark}) {
+        for (const char *key : keys) {
+            SCOPED_TRACE(key);
+            std::vector<int> bytes = byte_array(theme, key);
+            ASSERT_EQ(bytes.size(), 8u);
+            for (int b : bytes) EXPECT_TRUE(b >= 0 && b <= 255);
+        }
+        EXPECT_EQ(json_find(theme, "elem_disabled"), nullptr);
+        EXPECT_EQ(json_find(theme, "text_disabled"), nullptr);
+    }
+    EXPECT_EQ(byte_array(light, "base"), (std::vector<int>{160, 160, 160, 255, 240, 240, 240, 255}));
+    EXPECT_EQ(byte_array(light, "scrollbar_selected"),
+              (std::vector<int>{50, 117, 167, 255, 0, 120, 215, 255}));
+    EXPECT_EQ(byte_array(dark, "base"), (std::vector<int>{77, 79, 92, 255, 38, 41, 57, 255}));
+    EXPECT_EQ(byte_array(dark, "scrollbar_hover"),
+              (std::vector<int>{98, 99, 106, 255, 105, 107, 118, 255}));
+}
+
+TEST(assets, icons_decode_at_their_sizes) {
+    for (double scale : {1.0, 1.1}) {
+        SCOPED_TRACE(scale);
+        auto icons = icons_load(scale);
+        for (int i = 0; i < ICON_COUNT; ++i) {
+            SCOPED_TRACE(i);
+            ASSERT_NE(icons[i], nullptr);
+            int size = i == ICON_SEARCH_SETTINGS ? 16 : 20;
+            EXPECT_EQ(icons[i]->width, size);
+            EXPECT_EQ(icons[i]->height, size);
+            // Something opaque in the middle region, and a transparent corner pixel somewhere.
+            int opaque = 0, clear = 0;
+            for (int y = 0; y < size; ++y)
+                for (int x = 0; x < size; ++x) {
+                    opaque += alpha_at(icons[i].get(), x, y) == 255;
+                    clear += alpha_at(icons[i].get(), x, y) == 0;
+                }
+            EXPECT_GT(opaque, size * size / 8);
+            EXPECT_GT(clear, 0);
+        }
+    }
+    auto doubled = icons_load(2.0);
+    EXPECT_EQ(doubled[ICON_PLAY]->width, 40);
+    EXPECT_EQ(doubled[ICON_PLAY]->height, 40);
+    EXPECT_EQ(doubled[ICON_SEARCH_SETTINGS]->width, 32);
+    auto odd = icons_load(1.5);
+    EXPECT_EQ(odd[ICON_GO]->width, 30);
+    EXPECT_EQ(odd[ICON_SEARCH_SETTINGS]->height, 24);
+
+    auto marks = check_marks_load();
+    for (const SurfacePtr &mark : marks) {
+        EXPECT_EQ(mark->width, 16);
+        EXPECT_EQ(mark->height, 16);
+    }
+    EXPECT_NE(std::memcmp(marks[0]->pixels, marks[1]->pixels, 16 * 16 * 4), 0);
+    SurfacePtr small = small_icon_load();
+    EXPECT_EQ(small->width, 16);
+    EXPECT_EQ(small->height, 16);
+}
+
+TEST(assets, buttons_find_their_icons) {
+    EXPECT_EQ(icon_for_button("play_button"), ICON_PLAY);
+    EXPECT_EQ(icon_for_button("search_settings_button"), ICON_SEARCH_SETTINGS);
+    EXPECT_EQ(icon_for_button("player_path_button"), ICON_PATH);
+    EXPECT_EQ(icon_for_button("mascot_path_button"), ICON_PATH);
+    EXPECT_EQ(icon_for_button("font_path_button"), ICON_PATH);
+    EXPECT_EQ(icon_for_button("feed_button"), ICON_FEED);
+    EXPECT_EQ(icon_for_button("status_label"), -1);
+    EXPECT_EQ(icon_for_button("play_butto"), -1);
+    std::set<int> used;
+    for (const IconBinding &b : ICON_BINDINGS) used.insert(b.icon);
+    EXPECT_EQ(used.size(), size_t(ICON_COUNT)); // every icon has a button
+}
+
+// Renders the font (every mapped character plus a missing one, at 12 and 24 pixels) and every
+// built-in image at 1x and 2x on the three theme backgrounds into the build folder, for review.
+TEST(assets, preview_image_is_written) {
+    const int width = 420, height = 3 * 110;
+    SurfacePtr canvas(surface_new(width, height));
+    const uint32_t backgrounds[3] = {0xFF9CB4A3u, 0xFFF0F0F0u, 0xFF392926u};
+    const uint32_t inks[3] = {0xFF000000u, 0xFF000000u, 0xFFFFFFFFu};
+    std::unique_ptr<Font> font = font_load_builtin();
+    auto icons = icons_load(1.0);
+    auto big = icons_load(2.0);
+    auto marks = check_marks_load();
+    SurfacePtr small = small_icon_load();
+
+    std::string ascii;
+    for (int c = 0x20; c < 0x7F; ++c) ascii += char(c);
+    ascii += "\xC2\xA0|\xE2\x80\x83|\xE2\x82\xAC";
+    for (int band = 0; band < 3; ++band) {
+        int top = band * 110;
+        Paint fill;
+        fill.fill_color = backgrounds[band];
+        surface_fill_rect(canvas.get(), fill, 0, top, width - 1, top + 109);
+        Paint ink;
+        ink.color = inks[band];
+        ink.x = 4;
+        ink.y = top + 2;
+        text_draw(canvas.get(), &ink, font.get(), ascii.c_str(), TEXT_WRAP, 12, width - 8);
+        ink.x = 4;
+        ink.y = top + 28;
+        text_draw(canvas.get(), &ink, font.get(), "Solvane 24px: Ag{}", 0, 24, width);
+        int x = 4;
+        for (int i = 0; i < ICON_COUNT; ++i) {
+            Rect at{x, top + 54, icons[i]->width, icons[i]->height};
+            surface_blit(icons[i].get(), nullptr, canvas.get(), &at, 0);
+            Rect at2{x, top + 76, big[i]->width, big[i]->height};
+            surface_blit(big[i].get(), nullptr, canvas.get(), &at2, 0);
+            x += 34;
+        }
+        for (const Surface *extra : {marks[0].get(), marks[1].get(), small.get()}) {
+            Rect at{x, top + 54, extra->width, extra->height};
+            surface_blit(extra, nullptr, canvas.get(), &at, 0);
+            x += 20;
+        }
+    }
+    std::string path = SOLVANE_BINARY_DIR "/gfx_assets_preview.png";
+    ASSERT_NE(stbi_write_png(path.c_str(), width, height, 4, canvas->pixels, int(canvas->stride)), 0);
+    SurfacePtr back(image_load_file(path.c_str()));
+    EXPECT_EQ(back->width, width);
+    EXPECT_EQ(back->height, height);
+}

@@ -1,0 +1,490 @@
+// Text layout and rendering with the built-in pixel font: advances, every text_draw flag, line
+// and word wrapping, UTF-8 decoding and its failures, clipping, the glyph cache and font loading.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "gfx/surface.h"
+#include "gfx/text.h"
+#include "gfx/utf8.h"
+
+namespace {
+
+constexpr uint32_t WHITE = 0xFFFFFFFFu;
+constexpr uint32_t RED = 0xFF0000FFu;  // bytes R, G, B, A in memory
+constexpr uint32_t BLUE = 0xFFFF0000u;
+
+Font *builtin() {
+    static std::unique_ptr<Font> font = font_load_builtin();
+    return font.get();
+}
+
+Paint paint_at(double x, double y, uint32_t color = WHITE) {
+    Paint p;
+    p.color = color;
+    p.x = x;
+    p.y = y;
+    return p;
+}
+
+uint32_t pixel(const Surface *s, int x, int y) {
+    uint32_t v;
+    std::memcpy(&v, s->pixels + size_t(y) * s->stride + size_t(x) * 4, 4);
+    return v;
+}
+uint8_t alpha(const Surface *s, int x, int y) { return uint8_t(pixel(s, x, y) >> 24); }
+
+// The lit cells of a drawn area as '#' (alpha above half) and '.'.
+std::vector<std::string> picture(const Surface *s, int x0, int y0, int w, int h) {
+    std::vector<std::string> rows;
+    for (int y = y0; y < y0 + h; ++y) {
+        std::string row;
+        for (int x = x0; x < x0 + w; ++x) row += alpha(s, x, y) > 127 ? '#' : '.';
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+bool empty_area(const Surface *s, int x0, int y0, int x1, int y1) {
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            if (pixel(s, x, y) != 0) return false;
+    return true;
+}
+
+int32_t draw(Surface *s, const char *text, uint32_t flags, double width = 1000, double x = 0,
+             double y = 0) {
+    Paint p = paint_at(x, y);
+    return text_draw(s, &p, builtin(), text, flags, 12, width);
+}
+
+size_t cache_entries(Font *font) {
+    size_t n = 0;
+    for (GlyphBucket *bucket : font->glyph_cache) n += bucket->entries.size();
+    return n;
+}
+
+} // namespace
+
+TEST(text, builtin_font_advances_are_six_pixels_at_twelve) {
+    Paint p = paint_at(0, 0);
+    EXPECT_EQ(text_measure(p, builtin(), "ab", 1000, 12), 12);
+    EXPECT_EQ(text_measure(p, builtin(), "", 1000, 12), 0);
+    // A code point the font lacks still advances one cell.
+    EXPECT_EQ(text_measure(p, builtin(), "a\xE2\x82\xAC" "b", 1000, 12), 18);
+    // The limit is a byte index: code points starting at or after it do not count.
+    EXPECT_EQ(text_measure(p, builtin(), "abcd", 2, 12), 12);
+    EXPECT_EQ(text_measure(p, builtin(), "\xC3\xA9" "b", 1, 12), 6);
+    EXPECT_EQ(text_measure(p, builtin(), "abcd", 0, 12), 0);
+    EXPECT_EQ(text_measure(p, builtin(), "ab\ncd", 1000, 12), 12);
+    // Twice the dpi doubles the pixel height and the advances.
+    p.dpi = 144;
+    EXPECT_EQ(text_measure(p, builtin(), "ab", 1000, 12), 24);
+}
+
+TEST(text, absent_text_or_font_gives_minus_one) {
+    Paint p = paint_at(0, 0);
+    EXPECT_EQ(text_measure(p, builtin(), nullptr, 10, 12), -1);
+    EXPECT_EQ(text_measure(p, nullptr, "ab", 10, 12), -1);
+    EXPECT_EQ(text_draw(nullptr, &p, builtin(), nullptr, TEXT_NO_DRAW, 12, 100), -1);
+    EXPECT_EQ(text_draw(nullptr, &p, nullptr, "ab", TEXT_NO_DRAW, 12, 100), -1);
+}
+
+TEST(text, fitting_width_and_index_at_a_limit) {
+    EXPECT_EQ(draw(nullptr, "ab", TEXT_NO_DRAW | TEXT_RETURN_INDEX, 11), 1);
+    EXPECT_EQ(draw(nullptr, "ab", TEXT_NO_DRAW | TEXT_RETURN_WIDTH, 11), 6);
+    EXPECT_EQ(draw(nullptr, "ab", TEXT_NO_DRAW | TEXT_RETURN_INDEX, 12), 2);
+    EXPECT_EQ(draw(nullptr, "ab", TEXT_NO_DRAW | TEXT_RETURN_WIDTH, 12), 12);
+    // The values the toolkit passes: 5 and 9 measure a line's fitting width and length.
+    EXPECT_EQ(draw(nullptr, "hello world", 5, 40), 36);
+    EXPECT_EQ(draw(nullptr, "h\xC3\xA9llo", 9, 20), 4);
+}
+
+TEST(text, glyph_pixels_sit_on_the_grid) {
+    SurfacePtr s(surface_new(12, 12));
+    draw(s.get(), "Ag", 0);
+    std::vector<std::string> expected = {
+        "............", "............", "............", ".###........", "#...#.......",
+        "#...#..###..", "#####.#...#.", "#...#.#...#.", "#...#.#...#.", "#...#..####.",
+        "..........#.", ".......###..",
+    };
+    EXPECT_EQ(picture(s.get(), 0, 0, 12, 12), expected);
+    // Crisp: lit pixels are fully covered; a pixel is 1024 / 12 font units, so its edges
+    // are rounded outwards and a neighbour may catch a sliver of at most a few levels.
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 12; ++x) {
+            uint8_t a = alpha(s.get(), x, y);
+            EXPECT_TRUE(a <= 4 || a == 255) << x << "," << y << " alpha " << int(a);
+        }
+}
+
+TEST(text, missing_code_point_draws_the_box_with_one_advance) {
+    SurfacePtr s(surface_new(24, 12));
+    Paint p = paint_at(0, 0);
+    // U+20AC and U+00A1 are outside the font's map.
+    EXPECT_EQ(text_draw(s.get(), &p, builtin(), "\xE2\x82\xAC" "\xC2\xA1",
+                        TEXT_RETURN_WIDTH | TEXT_STORE_PEN, 12, 100),
+              12);
+    EXPECT_EQ(p.x, 12);
+    std::vector<std::string> box = {
+        "......", "#####.", "#...#.", "#...#.", "#...#.", "#...#.",
+        "#...#.", "#...#.", "#...#.", "#####.", "......", "......",
+    };
+    EXPECT_EQ(picture(s.get(), 0, 0, 6, 12), box);
+    EXPECT_EQ(picture(s.get(), 6, 0, 6, 12), box);
+    EXPECT_EQ(font_glyph_index(builtin(), 0x20AC), 0);
+    EXPECT_NE(font_glyph_index(builtin(), 'a'), 0);
+}
+
+TEST(text, spaces_draw_nothing_and_advance) {
+    SurfacePtr s(surface_new(60, 12));
+    // Space, no-break space and the U+2000..U+200A spaces are in the map and blank.
+    const char *spaces = " \xC2\xA0\xE2\x80\x80\xE2\x80\x85\xE2\x80\x8A";
+    EXPECT_EQ(draw(s.get(), spaces, TEXT_RETURN_WIDTH), 30);
+    EXPECT_TRUE(empty_area(s.get(), 0, 0, 60, 12));
+}
+
+TEST(text, newline_with_each_flag) {
+    SurfacePtr s(surface_new(24, 24));
+    // Wrapped: a new line, the newline itself not drawn.
+    EXPECT_EQ(draw(s.get(), "a\nb", TEXT_WRAP, 24), 2);
+    EXPECT_FALSE(empty_area(s.get(), 0, 0, 6, 12));
+    EXPECT_FALSE(empty_area(s.get(), 0, 12, 6, 24));
+    EXPECT_TRUE(empty_area(s.get(), 6, 0, 24, 24));
+
+    // Flags 0: skipped, the text continues on the same line.
+    SurfacePtr t(surface_new(24, 24));
+    EXPECT_EQ(draw(t.get(), "a\nb", 0, 24), 1);
+    EXPECT_FALSE(empty_area(t.get(), 6, 0, 12, 12));
+    EXPECT_TRUE(empty_area(t.get(), 0, 12, 24, 24));
+    EXPECT_TRUE(empty_area(t.get(), 12, 0, 24, 12));
+
+    // One clipped line stops at it.
+    EXPECT_EQ(draw(nullptr, "ab\ncd", TEXT_NO_DRAW | TEXT_RETURN_WIDTH), 12);
+    EXPECT_EQ(draw(nullptr, "ab\ncd", TEXT_NO_DRAW | TEXT_RETURN_INDEX), 2);
+    // Empty lines count.
+    EXPECT_EQ(draw(nullptr, "\n\n", TEXT_NO_DRAW | TEXT_WRAP, 24), 3);
+}
+
+TEST(text, wrap_breaks_at_the_width) {
+    Paint p = paint_at(0, 0);
+    EXPECT_EQ(text_draw(nullptr, &p, builtin(), "abcdefg", TEXT_NO_DRAW | TEXT_WRAP | TEXT_STORE_PEN,
+                        12, 12),
+              4);
+    EXPECT_EQ(p.x, 6);
+    EXPECT_EQ(p.y, 36);
+
+    // Glyphs land on successive lines.
+    SurfacePtr s(surface_new(12, 24));
+    EXPECT_EQ(draw(s.get(), "AAA", TEXT_WRAP, 12), 2);
+    EXPECT_EQ(picture(s.get(), 0, 3, 6, 1), std::vector<std::string>{".###.."});
+    EXPECT_EQ(picture(s.get(), 6, 3, 6, 1), std::vector<std::string>{".###.."});
+    EXPECT_EQ(picture(s.get(), 0, 15, 6, 1), std::vector<std::string>{".###.."});
+    EXPECT_TRUE(empty_area(s.get(), 6, 12, 12, 24));
+}
+
+TEST(text, glyph_wider_than_the_width_stops_the_run) {
+    Paint p = paint_at(3, 0);
+    EXPECT_EQ(text_draw(nullptr, &p, builtin(), "abc", TEXT_NO_DRAW | TEXT_WRAP | TEXT_STORE_PEN,
+                        12, 5),
+              1);
+    EXPECT_EQ(p.x, 3);
+    EXPECT_EQ(p.y, 0);
+    EXPECT_EQ(draw(nullptr, "abc", TEXT_NO_DRAW | TEXT_WRAP | TEXT_RETURN_INDEX, 5), 0);
+    EXPECT_EQ(draw(nullptr, "abc", TEXT_NO_DRAW | TEXT_WRAP, 0), 1);
+}
+
+TEST(text, without_wrap_flags_glyphs_run_past_the_width) {
+    SurfacePtr s(surface_new(30, 12));
+    EXPECT_EQ(draw(s.get(), "AAAA", 0, 6), 1);
+    EXPECT_FALSE(empty_area(s.get(), 18, 0, 24, 12));
+}
+
+TEST(text, word_wrap_moves_whole_words) {
+    Paint words = paint_at(0, 0);
+    EXPECT_EQ(text_draw(nullptr, &words, builtin(), "ab cd",
+                        TEXT_NO_DRAW | TEXT_WRAP | TEXT_WRAP_WORDS | TEXT_STORE_PEN, 12, 24),
+              2);
+    EXPECT_EQ(words.x, 12); // "cd" moved whole to the second line
+    EXPECT_EQ(words.y, 12);
+
+    Paint chars = paint_at(0, 0);
+    EXPECT_EQ(text_draw(nullptr, &chars, builtin(), "ab cd", TEXT_NO_DRAW | TEXT_WRAP | TEXT_STORE_PEN,
+                        12, 24),
+              2);
+    EXPECT_EQ(chars.x, 6); // only "d" on the second line
+
+    // A word that fits stays; the trailing space of a word counts toward it.
+    EXPECT_EQ(draw(nullptr, "ab cd", TEXT_NO_DRAW | TEXT_WRAP | TEXT_WRAP_WORDS, 30), 1);
+    EXPECT_EQ(draw(nullptr, "a b c d", TEXT_NO_DRAW | TEXT_WRAP | TEXT_WRAP_WORDS, 24), 2);
+
+    // A word longer than a line still breaks by characters once it starts a line.
+    EXPECT_EQ(draw(nullptr, "a abcdefgh", TEXT_NO_DRAW | TEXT_WRAP | TEXT_WRAP_WORDS, 24), 3);
+
+    // Drawn: the second word starts the second line at x 0.
+    SurfacePtr s(surface_new(24, 24));
+    draw(s.get(), "AB CD", TEXT_WRAP | TEXT_WRAP_WORDS, 24);
+    EXPECT_EQ(picture(s.get(), 0, 3, 6, 1), std::vector<std::string>{".###.."}); // A
+    EXPECT_TRUE(empty_area(s.get(), 12, 0, 24, 12));
+    EXPECT_FALSE(empty_area(s.get(), 0, 12, 12, 24)); // C, D
+}
+
+TEST(text, word_measure_stops_at_the_next_word_and_at_non_ascii) {
+    Paint p = paint_at(0, 0);
+    EXPECT_EQ(text_measure(p, builtin(), "cd  xy", TEXT_MEASURE_ASCII_WORD, 12), 24);
+    EXPECT_EQ(text_measure(p, builtin(), "c\xC3\xA9x", TEXT_MEASURE_ASCII_WORD, 12), 6);
+    EXPECT_EQ(text_measure(p, builtin(), "cd\nxy", TEXT_MEASURE_ASCII_WORD, 12), 12);
+    // So a word with a non-ASCII letter is judged by its ASCII head: "c" fits after "ab ",
+    // the line is not broken before it, and the rest wraps by characters.
+    Paint q = paint_at(0, 0);
+    EXPECT_EQ(text_draw(nullptr, &q, builtin(), "ab c\xC3\xA9", 
+                        TEXT_NO_DRAW | TEXT_WRAP | TEXT_WRAP_WORDS | TEXT_STORE_PEN, 12, 24),
+              2);
+    EXPECT_EQ(q.x, 6);
+}
+
+TEST(text, one_character_at_a_time) {
+    // 37: the width of the first character, nothing drawn.
+    EXPECT_EQ(draw(nullptr, "abc", TEXT_ONE_CHAR | TEXT_RETURN_WIDTH | TEXT_NO_DRAW), 6);
+    EXPECT_EQ(draw(nullptr, "\xC3\xA9x", TEXT_ONE_CHAR | TEXT_RETURN_INDEX | TEXT_NO_DRAW), 2);
+    // A newline is consumed as the one character when wrapping; a returning mode stops at it.
+    EXPECT_EQ(draw(nullptr, "\nx", TEXT_ONE_CHAR | TEXT_NO_DRAW | TEXT_WRAP), 2);
+    EXPECT_EQ(draw(nullptr, "\nx", TEXT_ONE_CHAR | TEXT_RETURN_INDEX | TEXT_NO_DRAW | TEXT_WRAP), 0);
+
+    // 48 and 52: draw one character and continue from the stored pen.
+    SurfacePtr s(surface_new(18, 12));
+    Paint p = paint_at(0, 0);
+    const char *text = "AAA";
+    for (int i = 0; i < 3; ++i) {
+        uint32_t flags = i == 1 ? TEXT_ONE_CHAR | TEXT_STORE_PEN
+                                : TEXT_ONE_CHAR | TEXT_STORE_PEN | TEXT_RETURN_WIDTH;
+        int32_t r = text_draw(s.get(), &p, builtin(), text + i, flags, 12, 100);
+        EXPECT_EQ(r, i == 1 ? 1 : 6);
+    }
+    EXPECT_EQ(p.x, 18);
+    EXPECT_EQ(picture(s.get(), 0, 3, 18, 1), std::vector<std::string>{".###...###...###.."});
+}
+
+TEST(text, stored_pen_continues_a_clipped_line) {
+    // 20: one clipped line whose end becomes the next piece's start.
+    SurfacePtr s(surface_new(36, 12));
+    Paint p = paint_at(2, 0);
+    EXPECT_EQ(text_draw(s.get(), &p, builtin(), "AB", TEXT_RETURN_WIDTH | TEXT_STORE_PEN, 12, 100), 12);
+    EXPECT_EQ(p.x, 14);
+    EXPECT_EQ(text_draw(s.get(), &p, builtin(), " - A", TEXT_RETURN_WIDTH | TEXT_STORE_PEN, 12, 100),
+              24);
+    EXPECT_EQ(p.x, 38);
+    EXPECT_EQ(picture(s.get(), 2, 3, 6, 1), std::vector<std::string>{".###.."});
+    EXPECT_EQ(picture(s.get(), 32, 3, 4, 1), std::vector<std::string>{".###"});
+
+    // The pen is stored in points: at 144 dpi a pixel is half a point.
+    Paint q = paint_at(0, 0);
+    q.dpi = 144;
+    text_draw(nullptr, &q, builtin(), "abc", TEXT_NO_DRAW | TEXT_STORE_PEN, 12, 100);
+    EXPECT_EQ(q.x, 18); // 3 advances of 12 pixels
+}
+
+TEST(text, clipped_at_every_surface_edge) {
+    // Reference: "AgW" drawn whole in the middle of a large surface.
+    SurfacePtr whole(surface_new(40, 30));
+    draw(whole.get(), "AgW", 0, 1000, 10, 9);
+    struct Case {
+        int x, y;
+    } cases[] = {{-4, 0}, {0, -7}, {5, 3}, {-10, -10}, {2, 6}, {-17, 1}, {8, -11}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "pen " << c.x << "," << c.y);
+        SurfacePtr small(surface_new(9, 8));
+        draw(small.get(), "AgW", 0, 1000, c.x, c.y);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 9; ++x) {
+                int wx = x - c.x + 10, wy = y - c.y + 9;
+                uint32_t want = wx >= 0 && wy >= 0 && wx < 40 && wy < 30 ? pixel(whole.get(), wx, wy) : 0;
+                ASSERT_EQ(pixel(small.get(), x, y), want) << x << "," << y;
+            }
+    }
+    // Entirely outside: nothing, and no writes past the buffer (checked by the sanitizers).
+    SurfacePtr tiny(surface_new(1, 1));
+    draw(tiny.get(), "AgW", 0, 1000, 100, 100);
+    draw(tiny.get(), "AgW", 0, 1000, -100, -100);
+    EXPECT_EQ(pixel(tiny.get(), 0, 0), 0u);
+    SurfacePtr none(surface_new(0, 0));
+    EXPECT_EQ(draw(none.get(), "AgW", TEXT_RETURN_WIDTH), 18);
+}
+
+TEST(text, absent_destination_measures_only) {
+    EXPECT_EQ(draw(nullptr, "abc", TEXT_RETURN_WIDTH), 18);
+}
+
+TEST(text, two_colours_rasterise_once) {
+    std::unique_ptr<Font> font = font_load_builtin();
+    SurfacePtr s(surface_new(12, 12));
+    Paint red = paint_at(0, 0, RED), blue = paint_at(6, 0, BLUE);
+    text_draw(s.get(), &red, font.get(), "A", 0, 12, 100);
+    size_t after_first = cache_entries(font.get());
+    EXPECT_EQ(after_first, 1u);
+    text_draw(s.get(), &blue, font.get(), "A", 0, 12, 100);
+    EXPECT_EQ(cache_entries(font.get()), 1u);
+    EXPECT_EQ(pixel(s.get(), 0, 4), RED);
+    EXPECT_EQ(pixel(s.get(), 6, 4), BLUE);
+    // Another size is another entry; measuring adds none.
+    text_draw(s.get(), &red, font.get(), "A", 0, 24, 100);
+    EXPECT_EQ(cache_entries(font.get()), 2u);
+    Paint p = paint_at(0, 0);
+    text_measure(p, font.get(), "xyz", 100, 12);
+    text_draw(nullptr, &p, font.get(), "xyz", TEXT_NO_DRAW | TEXT_WRAP, 12, 100);
+    EXPECT_EQ(cache_entries(font.get()), 2u);
+    // Glyph indices 64 apart fall in different buckets.
+    text_draw(s.get(), &red, font.get(), "\xE2\x80\x80~", 0, 12, 100);
+    EXPECT_EQ(font->glyph_cache.size(), 2u);
+}
+
+TEST(text, glyph_image_carries_straight_alpha) {
+    std::unique_ptr<Font> font = font_load_builtin();
+    font->pixel_height = 12;
+    font->scale = 12.0f / 1024.0f;
+    int32_t index = font_glyph_index(font.get(), 'I');
+    Glyph g = glyph_get(font.get(), index, 0x80336699u, GLYPH_DRAW);
+    ASSERT_NE(g.image, nullptr);
+    EXPECT_EQ(g.advance, 6);
+    EXPECT_EQ(g.top, 2); // the top of "I" is two rows below the top of the line
+    bool found = false;
+    for (int y = 0; y < g.height; ++y)
+        for (int x = 0; x < g.width; ++x) {
+            uint32_t v = pixel(g.image, x, y);
+            if ((v >> 24) < 16) continue; // a sliver beside the glyph
+            found = true;
+            EXPECT_EQ(v & 0xFFFFFF, 0x336699u); // colour not scaled
+            EXPECT_EQ(v >> 24, 0x80u);          // ((128 + 1) * 255) >> 8
+        }
+    EXPECT_TRUE(found);
+    // Measuring reports the same box without an image.
+    Glyph m = glyph_get(font.get(), index, 0, GLYPH_MEASURE);
+    EXPECT_EQ(m.image, nullptr);
+    EXPECT_EQ(m.width, g.width);
+    EXPECT_EQ(m.height, g.height);
+    EXPECT_EQ(m.top, g.top);
+    EXPECT_EQ(m.left, g.left);
+}
+
+TEST(text, translucent_text_blends) {
+    SurfacePtr s(surface_new(6, 12));
+    Paint p = paint_at(0, 0, 0x00FFFFFFu); // alpha 0: nothing changes
+    text_draw(s.get(), &p, builtin(), "A", 0, 12, 100);
+    EXPECT_TRUE(empty_area(s.get(), 0, 0, 6, 12));
+}
+
+// Invalid byte sequences end the text: what comes before is laid out, the index reached is the
+// start of the bad sequence.
+TEST(text_malformed, invalid_utf8_ends_the_text) {
+    struct Case {
+        const char *text;
+        int32_t index;
+    } cases[] = {
+        {"ab\x80" "cd", 2},                   // continuation byte in lead position
+        {"ab\xC3", 2},                        // cut after the lead byte
+        {"ab\xE2\x82", 2},                    // cut inside a three-byte sequence
+        {"ab\xF0\x9F\x98", 2},                // cut inside a four-byte sequence
+        {"ab\xC3" "A", 2},                    // missing continuation byte
+        {"ab\xF8\x88\x80\x80\x80", 2},        // five leading ones
+        {"ab\xFF", 2},
+        {"ab\xF4\x90\x80\x80", 2},            // above U+10FFFF
+        {"ab\xF7\xBF\xBF\xBF", 2},
+        {"\x80", 0},
+        {"a\xC0\xAF" "b", 4},                 // overlong forms are accepted
+        {"a\xED\xA0\x80" "b", 5},             // so are surrogates
+        {"a\xF4\x8F\xBF\xBF" "b", 6},         // U+10FFFF itself is fine
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        EXPECT_EQ(draw(nullptr, c.text, TEXT_NO_DRAW | TEXT_RETURN_INDEX), c.index);
+        Paint p = paint_at(0, 0);
+        EXPECT_EQ(text_measure(p, builtin(), c.text, 1000, 12),
+                  draw(nullptr, c.text, TEXT_NO_DRAW | TEXT_RETURN_WIDTH));
+    }
+    // Drawn: everything before the bad byte, nothing after.
+    SurfacePtr s(surface_new(30, 12));
+    draw(s.get(), "AA\xFF" "AA", 0);
+    EXPECT_FALSE(empty_area(s.get(), 6, 0, 12, 12));
+    EXPECT_TRUE(empty_area(s.get(), 12, 0, 30, 12));
+}
+
+TEST(text_malformed, utf8_decode_reports_length_and_value) {
+    struct Case {
+        const char *text;
+        int32_t length;
+        uint32_t code_point;
+    } cases[] = {
+        {"A", 1, 'A'},         {"\x7F", 1, 0x7F},           {"\xC3\xA9", 2, 0xE9},
+        {"\xE2\x82\xAC", 3, 0x20AC}, {"\xF0\x9F\x98\x80", 4, 0x1F600}, {"\xC0\x80", 2, 0},
+        {"", 0, 7},            {"\xBF", 0, 7},              {"\xC3", 0, 7},
+        {"\xE2\x28\xA1", 0, 7}, {"\xFC\x80\x80\x80\x80\x80", 0, 7}, {"\xF4\x90\x80\x80", 0, 7},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        uint32_t cp = 7;
+        EXPECT_EQ(utf8_decode(c.text, &cp), c.length);
+        EXPECT_EQ(cp, c.code_point);
+    }
+}
+
+TEST(font, loads_from_a_file_and_from_memory) {
+    std::unique_ptr<Font> font = font_load_file(SOLVANE_SOURCE_DIR "/assets/sol6x12.ttf");
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font->ascent, 853);
+    EXPECT_EQ(font->descent, -171);
+    EXPECT_EQ(font->line_gap, 0);
+    EXPECT_EQ(font->scale, 1.0f);
+    EXPECT_EQ(font->pixel_height, 1);
+    ASSERT_NE(font->scratch, nullptr);
+    EXPECT_EQ(font->scratch->width, 0);
+    Paint p = paint_at(0, 0);
+    EXPECT_EQ(text_measure(p, font.get(), "abc", 100, 12), 18);
+    EXPECT_EQ(font->pixel_height, 12);
+    EXPECT_EQ(font->scale, 1.0f); // restored
+}
+
+TEST(font, path_rules) {
+    EXPECT_EQ(font_path("/usr/share/f.ttf", "/cfg"), "/usr/share/f.ttf");
+    EXPECT_EQ(font_path("C:\\f.ttf", "/cfg"), "C:\\f.ttf");
+    EXPECT_EQ(font_path("fonts/f.ttf", "/cfg"), "/cfg/fonts/f.ttf");
+}
+
+TEST(font_malformed, unusable_bytes_are_refused) {
+    std::string ttf;
+    {
+        FILE *f = std::fopen(SOLVANE_SOURCE_DIR "/assets/sol6x12.ttf", "rb");
+        ASSERT_NE(f, nullptr);
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) ttf.append(buffer, n);
+        std::fclose(f);
+    }
+    auto parse = [](const std::string &bytes) {
+        return font_parse(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+    };
+    EXPECT_NE(parse(ttf), nullptr);
+    EXPECT_EQ(parse(""), nullptr);
+    EXPECT_EQ(parse("hello, this is not a font at all"), nullptr);
+    EXPECT_EQ(parse(std::string(64, '\0')), nullptr);
+    EXPECT_EQ(font_parse(nullptr, 10), nullptr);
+    // Cut anywhere inside the table directory or the tables it lists.
+    for (size_t cut : {size_t(4), size_t(12), size_t(40), size_t(200), ttf.size() / 2}) {
+        SCOPED_TRACE(cut);
+        EXPECT_EQ(parse(ttf.substr(0, cut)), nullptr);
+    }
+    // A table directory claiming more tables than the file holds.
+    std::string many = ttf;
+    many[4] = '\x7F';
+    EXPECT_EQ(parse(many), nullptr);
+}
+
+TEST(font_malformed, load_failures_are_fatal) {
+    EXPECT_EXIT(font_load_file("/nonexistent/solvane/font.ttf"), testing::ExitedWithCode(1),
+                "FATAL ERROR: error opening font: file does not exist");
+    EXPECT_EXIT(font_load_file("/"), testing::ExitedWithCode(1),
+                "FATAL ERROR: cannot get file size: not a regular file");
+    EXPECT_EXIT(font_load_file(SOLVANE_SOURCE_DIR "/assets/layout.json"), testing::ExitedWithCode(1),
+                "FATAL ERROR: error opening font: loading font failed");
+}
