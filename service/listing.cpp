@@ -435,8 +435,10 @@ int64_t published_age(const char *text) {
     // The whole part of the number (a fraction is truncated away); bounded so that the product
     // below cannot overflow.
     int64_t number = 0;
-    for (; *p >= '0' && *p <= '9'; ++p)
-        if (number < 1000000000) number = number * 10 + (*p - '0');
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        number = number * 10 + (*p - '0');
+        if (number > 1000000000) number = 1000000000;
+    }
     if (number == 0) return AGE_NONE;
     static const struct {
         const char *word;
