@@ -1,0 +1,256 @@
+#include "service/feed.h"
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fixtures.h"
+#include "service/listing.h"
+
+namespace {
+
+std::vector<list_item *> rows_of(ItemList &list) {
+    std::vector<list_item *> rows;
+    for (list_item *item : list) rows.push_back(item);
+    return rows;
+}
+
+list_item *make_item(const char *id, const char *published, uint32_t kind = ITEM_VIDEO) {
+    auto *item = new list_item;
+    item->kind = kind;
+    if (id) item->id = id;
+    if (published) item->published_text = published;
+    return item;
+}
+
+std::vector<std::string> ids(ItemList &list) {
+    std::vector<std::string> out;
+    for (list_item *item : list) out.push_back(item->id.value_or("<absent>"));
+    return out;
+}
+
+} // namespace
+
+// --- Subscriptions ----------------------------------------------------------------------------
+
+TEST(import_subscriptions, header_duplicates_and_commas_in_titles) {
+    ItemList favourites;
+    favourites.append(make_item("UUsXVk37bltHxD1rDPwtNM8Q", "", ITEM_PLAYLIST), ITEM_TAG);
+    const char *csv =
+        "Channel Id,Channel Url,Channel Title\r\n"
+        "UCsXVk37bltHxD1rDPwtNM8Q,http://www.youtube.com/channel/UCsXVk37bltHxD1rDPwtNM8Q,Kurzgesagt\r\n"
+        "UCz75RVbH8q2jdBJ4SnwuZZQ,http://www.youtube.com/channel/UCz75RVbH8q2jdBJ4SnwuZZQ,Blender Studio\r\n"
+        "UCSMOQeBJ2RAnuFungnQOxLg,http://www.youtube.com/channel/UCSMOQeBJ2RAnuFungnQOxLg,Blender, the Free 3D Suite, Official\n"
+        "UCz75RVbH8q2jdBJ4SnwuZZQ,http://again,Blender Studio again\n";
+    EXPECT_EQ(import_subscriptions_text(favourites, csv), 2);
+    auto rows = rows_of(favourites);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[1]->id.value(), "UUz75RVbH8q2jdBJ4SnwuZZQ");
+    EXPECT_EQ(rows[1]->title.value(), "Blender Studio");
+    EXPECT_EQ(rows[1]->kind, ITEM_PLAYLIST);
+    EXPECT_EQ(rows[1]->published_text.value(), "");
+    EXPECT_FALSE(rows[1]->channel_name);
+    EXPECT_FALSE(rows[1]->thumb_url);
+    EXPECT_EQ(rows[2]->id.value(), "UUSMOQeBJ2RAnuFungnQOxLg");
+    EXPECT_EQ(rows[2]->title.value(), "Blender, the Free 3D Suite, Official");
+}
+
+TEST(import_subscriptions, stops_at_the_first_line_that_does_not_match) {
+    ItemList favourites;
+    // Two commas in a row: no second field, so the import ends there.
+    const char *csv = "UCaaaa,u,First\nUCbbbb,,Second\nUCcccc,u,Third\n";
+    EXPECT_EQ(import_subscriptions_text(favourites, csv), 1);
+    EXPECT_EQ(ids(favourites), std::vector<std::string>{"UUaaaa"});
+
+    ItemList header_only;
+    EXPECT_EQ(import_subscriptions_text(header_only, "channel id,url,title\n"), 0);
+    EXPECT_EQ(import_subscriptions_text(header_only, ""), 0);
+    EXPECT_EQ(import_subscriptions_text(header_only, "no commas at all\n"), 0);
+    EXPECT_EQ(import_subscriptions_text(header_only, "UCx,url,\n"), 0); // empty title
+    // An id of more than 63 bytes does not match.
+    EXPECT_EQ(import_subscriptions_text(header_only, std::string(64, 'U') + ",u,T\n"), 0);
+    EXPECT_EQ(import_subscriptions_text(header_only, std::string(63, 'U') + ",u,T\n"), 1);
+    // A one-byte id has no second character to change.
+    EXPECT_EQ(import_subscriptions_text(header_only, "X,u,T\n"), 1);
+    EXPECT_EQ(header_only.last()->data->id.value(), "X");
+    // NUL ends the text.
+    EXPECT_EQ(import_subscriptions_text(header_only, std::string("UCn,u,N\n\0UCm,u,M\n", 18)), 1);
+}
+
+TEST(import_subscriptions, missing_file_adds_nothing) {
+    ItemList favourites;
+    EXPECT_EQ(import_subscriptions(favourites, "/nonexistent/subscriptions.csv"), 0);
+    EXPECT_TRUE(favourites.empty());
+    std::string path = std::string(SOLVANE_BINARY_DIR) + "/service_test_subscriptions.csv";
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fputs("Channel Id,Channel Url,Channel Title\nUCq,u,Q\n", f);
+    std::fclose(f);
+    EXPECT_EQ(import_subscriptions(favourites, path), 1);
+    std::remove(path.c_str());
+}
+
+// --- RSS ----------------------------------------------------------------------------------------
+
+TEST(rss, playlist_feed_with_entities) {
+    std::string text = fixture("feeds/feed_playlist_PLav47HAVZMjnTFVZL_trimmed.xml");
+    ItemList list;
+    list_info info;
+    EXPECT_EQ(parse_listing(&list, info, text.c_str(), LIST_FEED, 15), 4);
+    EXPECT_EQ(info.kind, LIST_FEED);
+    EXPECT_EQ(info.id.value(), "PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz");
+    EXPECT_EQ(info.title.value(), "Blender Open Movies");
+    EXPECT_EQ(info.description.value(), "Blender Open Movies");
+    EXPECT_EQ(info.owner_name.value(), "Blender Studio");
+    EXPECT_EQ(info.owner_id.value(), "UCz75RVbH8q2jdBJ4SnwuZZQ");
+    EXPECT_EQ(info.count_text.value(), "4");
+    EXPECT_EQ(info.first_video_id.value(), "u9lj-c29dxI");
+    EXPECT_FALSE(info.continuation);
+    auto rows = rows_of(list);
+    ASSERT_EQ(rows.size(), 4u); // no "Load More" row
+    EXPECT_EQ(rows[0]->id.value(), "u9lj-c29dxI");
+    EXPECT_EQ(rows[0]->title.value(), "WING IT! - Blender Open Movie");
+    EXPECT_EQ(rows[0]->views_text.value(), "1183672 views");
+    EXPECT_EQ(rows[0]->published_text.value(), "2023-09-12T15:11:22");
+    EXPECT_EQ(rows[0]->length_text.value(), ""); // empty, not LIVE
+    EXPECT_EQ(rows[0]->label.value(), "Gek\xC3\xBCrzt f\xC3\xBCr den Test.");
+    EXPECT_EQ(rows[0]->channel_name.value(), "Blender Studio");
+    EXPECT_EQ(rows[2]->channel_name.value(), "Blender");
+    EXPECT_EQ(rows[2]->channel_id.value(), "UCSMOQeBJ2RAnuFungnQOxLg");
+    // &quot; in a title is decoded.
+    bool quoted = false;
+    for (list_item *row : rows) quoted |= row->title->find('"') != std::string::npos;
+    EXPECT_TRUE(quoted);
+}
+
+TEST(rss, channel_feed_and_a_404_page) {
+    std::string text = fixture("feeds/feed_channel_user_Kurzgesagt_2026-01.xml");
+    ItemList list;
+    list_info info;
+    EXPECT_EQ(parse_listing(&list, info, text.c_str(), LIST_FEED, 3), 3);
+    EXPECT_EQ(info.count_text.value(), "15");
+    EXPECT_EQ(info.id.value(), "null"); // a channel feed has no playlist id
+    EXPECT_EQ(info.owner_id.value(), "sXVk37bltHxD1rDPwtNM8Q");
+    EXPECT_EQ(info.title.value(), "Kurzgesagt \xE2\x80\x93 In a Nutshell");
+    auto rows = rows_of(list);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0]->id.value(), "zg40FHOAqC0");
+    EXPECT_EQ(rows[0]->title.value(), "Jupiter Made Earth Possible");
+    EXPECT_EQ(rows[0]->views_text.value(), "1086938 views");
+    EXPECT_EQ(rows[0]->channel_id.value(), "UCsXVk37bltHxD1rDPwtNM8Q");
+    EXPECT_EQ(rows[0]->published_text.value(), "2026-01-22T15:01:42");
+
+    std::string page = fixture("feeds/feed_channel_notfound_2026-01_404.html");
+    ItemList none;
+    EXPECT_EQ(parse_listing(&none, info, page.c_str(), LIST_FEED, 15), 0);
+    EXPECT_TRUE(none.empty());
+    EXPECT_EQ(info.count_text.value(), "0");
+    EXPECT_FALSE(info.first_video_id);
+}
+
+TEST(rss, entry_limit_missing_tags_and_views) {
+    std::string text = "<feed><title>T &amp; U</title>";
+    for (int i = 0; i < 120; ++i)
+        text += "<entry><yt:videoId>v" + std::to_string(i) + "</yt:videoId><media:title>Tom &amp; "
+                "Jerry &#039;live&#039;</media:title><published>2026-01-01T00:00:00+00:00</published>"
+                "<media:description></media:description><media:statistics views=\"" +
+                std::to_string(i) + "\"/></entry>";
+    ItemList list;
+    list_info info;
+    EXPECT_EQ(parse_listing(&list, info, text.c_str(), LIST_FEED, 15), 15);
+    EXPECT_EQ(info.count_text.value(), "100");
+    EXPECT_EQ(info.title.value(), "T & U");
+    EXPECT_EQ(info.owner_name.value(), "null");
+    auto rows = rows_of(list);
+    ASSERT_EQ(rows.size(), 15u);
+    EXPECT_EQ(rows[14]->id.value(), "v14");
+    EXPECT_EQ(rows[0]->title.value(), "Tom & Jerry 'live'");
+    EXPECT_EQ(rows[0]->label.value(), "null"); // empty description
+    EXPECT_EQ(rows[0]->channel_name.value(), "null");
+    EXPECT_EQ(rows[3]->views_text.value(), "3 views");
+    EXPECT_EQ(rows[0]->published_text.value(), "2026-01-01T00:00:00");
+
+    ItemList bare;
+    const char *no_views = "<entry><yt:videoId>a</yt:videoId></entry><entry><yt:videoId>b";
+    EXPECT_EQ(parse_listing(&bare, info, no_views, LIST_FEED, 15), 2);
+    EXPECT_EQ(bare.first()->data->views_text.value(), "0 views");
+    // The value of the second entry's tag runs to the end of the text.
+    EXPECT_EQ(bare.last()->data->id.value(), "b");
+    EXPECT_EQ(bare.first()->data->title.value(), "null");
+}
+
+// --- Feed assembly ------------------------------------------------------------------------------
+
+TEST(feed, filter_by_age_and_drop_more_rows) {
+    ItemList list;
+    list.append(make_item("two_weeks", "2 weeks ago"), ITEM_TAG);
+    list.append(make_item("six_days", "6 days ago"), ITEM_TAG);
+    list.append(make_item(nullptr, nullptr, ITEM_MORE), ITEM_TAG);
+    list.append(make_item("no_age", "just now"), ITEM_TAG);
+    list.append(make_item("absent", nullptr), ITEM_TAG);
+    feed_remove_more(list);
+    EXPECT_EQ(list.size(), 4u);
+    feed_filter_age(list, std::string("1 week"));
+    EXPECT_EQ(ids(list), std::vector<std::string>{"six_days"});
+
+    ItemList keep;
+    keep.append(make_item("a", "just now"), ITEM_TAG);
+    keep.append(make_item("b", "1 year ago"), ITEM_TAG);
+    feed_filter_age(keep, std::string("forever")); // a limit without an age keeps everything
+    EXPECT_EQ(keep.size(), 2u);
+    feed_filter_age(keep, std::nullopt);
+    EXPECT_EQ(keep.size(), 2u);
+}
+
+TEST(feed, stable_sort_newest_first) {
+    ItemList list;
+    list.append(make_item("a", "3 days ago"), ITEM_TAG);
+    list.append(make_item("b", "1 hour ago"), ITEM_TAG);
+    list.append(make_item("c", "3 days ago"), ITEM_TAG);
+    list.append(make_item("d", "never"), ITEM_TAG);
+    list.append(make_item("e", "72 hours ago"), ITEM_TAG); // the same age as 3 days
+    list.append(make_item("f", "5 minutes ago"), LIST_TAG_BORROWED);
+    feed_sort(list);
+    EXPECT_EQ(ids(list), (std::vector<std::string>{"f", "b", "a", "c", "e", "d"}));
+    EXPECT_EQ(list.first()->tag, LIST_TAG_BORROWED); // nodes keep their tags
+    delete list.take(list.first());
+}
+
+TEST(feed, two_playlists_limited_sorted_and_marked) {
+    auto feed_text = [](const char *prefix, int base_days) {
+        std::string text = "<feed><title>F</title>";
+        for (int i = 0; i < 15; ++i) {
+            std::time_t t = std::time(nullptr) - (base_days + 2 * i) * 86400;
+            std::tm parts{};
+            localtime_r(&t, &parts);
+            char stamp[40];
+            std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S+00:00", &parts);
+            text += std::string("<entry><yt:videoId>") + prefix + std::to_string(i) +
+                    "</yt:videoId><published>" + stamp + "</published></entry>";
+        }
+        return text;
+    };
+    ItemList history;
+    history.append(make_item("b1", ""), ITEM_TAG);
+    ItemList list;
+    list_info info;
+    std::string a = feed_text("a", 1), b = feed_text("b", 2);
+    EXPECT_EQ(feed_read_response(list, info, a.c_str(), true, 3, std::string("1 month"), history), 3);
+    EXPECT_EQ(feed_read_response(list, info, b.c_str(), true, 3, std::string("1 month"), history), 3);
+    EXPECT_EQ(ids(list), (std::vector<std::string>{"a0", "b0", "a1", "b1", "a2", "b2"}));
+    for (list_item *row : list)
+        EXPECT_EQ(row->flags, *row->id == "b1" ? ITEM_FLAG_WATCHED : 0u) << *row->id;
+
+    // Playlist browse responses go through the same steps; their "Load More" row is dropped.
+    std::string browse = fixture("browse/browse_uploads_web_2024-11_VLUULF_first.json");
+    ItemList uploads;
+    EXPECT_EQ(feed_read_response(uploads, info, browse.c_str(), false, 15, std::string("100 years"),
+                                 history),
+              15);
+    EXPECT_EQ(uploads.size(), 15u);
+    for (list_item *row : uploads) EXPECT_NE(row->kind, ITEM_MORE);
+    EXPECT_EQ(uploads.first()->data->id.value(), "6TAyRVI-QEY"); // "6 days ago", the newest
+}
