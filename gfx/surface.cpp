@@ -11,6 +11,10 @@
 
 #include "base/runtime.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 static_assert(std::endian::native == std::endian::little, "pixel words assume little-endian");
 
 namespace {
@@ -79,8 +83,55 @@ bool blit_clip(const Surface *source, const Rect *source_rect, const Surface *de
 
 enum class Channels { KEEP, SWAP_RED_BLUE };
 
+// Blends a row of `count` source pixels onto the destination, exactly as pixel_blend does. The
+// SSE2 path works on four pixels at a time in 16-bit lanes: every product and the sum of the two
+// products of a channel stay below 65536, so no lane overflows; the alpha lane blends with a
+// zero source and adds the source alpha after the shift.
+void blend_row(uint32_t *out, const uint32_t *in, size_t count, Channels channels) {
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i alpha_bytes = _mm_set1_epi32(int32_t(0xFF000000u));
+    const __m128i alpha_lanes = _mm_set_epi16(-1, 0, 0, 0, -1, 0, 0, 0);
+    const __m128i one = _mm_set1_epi16(1), full = _mm_set1_epi16(256);
+    auto half = [&](__m128i src, __m128i dst) {
+        if (channels == Channels::SWAP_RED_BLUE) {
+            src = _mm_shufflelo_epi16(src, _MM_SHUFFLE(3, 0, 1, 2));
+            src = _mm_shufflehi_epi16(src, _MM_SHUFFLE(3, 0, 1, 2));
+        }
+        __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(src, 0xFF), 0xFF);
+        __m128i keep = _mm_sub_epi16(full, a), take = _mm_add_epi16(a, one);
+        __m128i colour = _mm_andnot_si128(alpha_lanes, src);
+        __m128i sum = _mm_add_epi16(_mm_mullo_epi16(dst, keep), _mm_mullo_epi16(colour, take));
+        return _mm_add_epi16(_mm_srli_epi16(sum, 8), _mm_and_si128(a, alpha_lanes));
+    };
+    for (; i + 4 <= count; i += 4) {
+        __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
+        __m128i alpha = _mm_and_si128(src, alpha_bytes);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(alpha, zero)) == 0xFFFF) continue;
+        __m128i *at = reinterpret_cast<__m128i *>(out + i);
+        __m128i dst = _mm_loadu_si128(at);
+        __m128i lo = half(_mm_unpacklo_epi8(src, zero), _mm_unpacklo_epi8(dst, zero));
+        __m128i hi = half(_mm_unpackhi_epi8(src, zero), _mm_unpackhi_epi8(dst, zero));
+        _mm_storeu_si128(at, _mm_packus_epi16(lo, hi));
+    }
+#endif
+    if (channels == Channels::KEEP) {
+        for (; i < count; ++i) blend_into(&out[i], in[i]);
+    } else {
+        for (; i < count; ++i) blend_into(&out[i], swap_red_blue(in[i]));
+    }
+}
+
 void blit_span(const Surface *source, Surface *dest, const BlitSpan &span, uint32_t flags,
                Channels channels) {
+    if ((flags & DRAW_OPAQUE) && channels == Channels::KEEP && span.w == source->width &&
+        span.w == dest->width) {
+        // Whole rows of equal stride: the rows are one block in both surfaces.
+        std::memmove(row_of(dest, span.dy), row_of(source, span.sy),
+                     size_t(span.h) * dest->stride);
+        return;
+    }
     for (int32_t j = 0; j < span.h; ++j) {
         const uint32_t *in = row_of(source, span.sy + j) + span.sx;
         uint32_t *out = row_of(dest, span.dy + j) + span.dx;
@@ -90,10 +141,8 @@ void blit_span(const Surface *source, Surface *dest, const BlitSpan &span, uint3
             } else {
                 for (int32_t i = 0; i < span.w; ++i) out[i] = swap_red_blue(in[i]);
             }
-        } else if (channels == Channels::KEEP) {
-            for (int32_t i = 0; i < span.w; ++i) blend_into(&out[i], in[i]);
         } else {
-            for (int32_t i = 0; i < span.w; ++i) blend_into(&out[i], swap_red_blue(in[i]));
+            blend_row(out, in, size_t(span.w), channels);
         }
     }
 }
@@ -203,7 +252,7 @@ void draw_bilinear(const Surface *source, const Rect &s, Surface *dest, const Re
         if (flags & DRAW_OPAQUE) {
             std::memcpy(out, line.data(), line.size() * 4);
         } else {
-            for (size_t i = 0; i < line.size(); ++i) blend_into(&out[i], line[i]);
+            blend_row(out, line.data(), line.size(), Channels::KEEP);
         }
     }
 }

@@ -92,6 +92,33 @@ TEST(blend, paired_channels_match_the_per_channel_formula) {
     }
 }
 
+TEST(blend, whole_rows_match_the_per_channel_formula) {
+    // Rows of odd lengths with alphas 0, 255 and between, in runs and mixed, both channel orders.
+    std::mt19937 random(11);
+    for (int w : {1, 3, 4, 5, 37}) {
+        SCOPED_TRACE(w);
+        SurfacePtr src = make(w, 4), dst = make(w, 4);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < w; ++x) {
+                uint32_t a = y == 0 ? 0 : y == 1 ? 255 : random() & 255;
+                set_pixel(src.get(), x, y, (random() & 0x00FFFFFFu) | (a << 24));
+                set_pixel(dst.get(), x, y, random());
+            }
+        SurfacePtr plain = make(w, 4), swapped = make(w, 4);
+        surface_copy(dst.get(), nullptr, plain.get(), nullptr);
+        surface_copy(dst.get(), nullptr, swapped.get(), nullptr);
+        surface_blit(src.get(), nullptr, plain.get(), nullptr, 0);
+        surface_blit_rgba(src.get(), nullptr, swapped.get(), nullptr, 0);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < w; ++x) {
+                uint32_t s = pixel(src.get(), x, y), d = pixel(dst.get(), x, y);
+                uint32_t t = (s & 0xFF00FF00u) | ((s >> 16) & 255) | ((s & 255) << 16);
+                ASSERT_EQ(pixel(plain.get(), x, y), blend_reference(d, s)) << x << "," << y;
+                ASSERT_EQ(pixel(swapped.get(), x, y), blend_reference(d, t)) << x << "," << y;
+            }
+    }
+}
+
 TEST(blend, onto_nothing_leaves_premultiplied_colour) {
     SurfacePtr src = filled(1, 1, rgba(200, 100, 50, 128));
     SurfacePtr dst = make(1, 1);
