@@ -10,7 +10,7 @@ PACKAGES=(
     clang libfuzzer-14-dev libclang-rt-14-dev
     rapidjson-dev libsimdjson-dev
     python3 python3-fonttools xfonts-base
-    xvfb xauth x11-apps socat openssl curl ca-certificates
+    xvfb xauth x11-apps imagemagick socat openssl curl ca-certificates
 )
 
 missing=()

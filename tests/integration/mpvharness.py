@@ -176,3 +176,27 @@ class Mpv:
 
     def __exit__(self, *exc):
         self.close()
+
+
+def grab_screen(display):
+    """The X screen of `display` as (width, height, rgb(x, y)); needs `xwd` (x11-apps)."""
+    import struct
+    data = subprocess.run(["xwd", "-root", "-silent", "-display", display], check=True,
+                          capture_output=True).stdout
+    hdr = struct.unpack(">25I", data[:100])
+    w, h, lsb, bpl = hdr[4], hdr[5], hdr[7] == 0, hdr[12]
+    px, masks, base = hdr[11] // 8, hdr[14:17], hdr[0] + hdr[19] * 12
+    shifts = [(mask & -mask).bit_length() - 1 for mask in masks]
+
+    def rgb(x, y):
+        o = base + y * bpl + x * px
+        p = int.from_bytes(data[o:o + px], "little" if lsb else "big")
+        return tuple((p & mask) >> s for mask, s in zip(masks, shifts))
+    return w, h, rgb
+
+
+def save_screen(display, path):
+    """Writes the X screen of `display` to a PNG file (needs imagemagick's convert)."""
+    xwd = subprocess.run(["xwd", "-root", "-silent", "-display", display], check=True,
+                         capture_output=True).stdout
+    subprocess.run(["convert", "xwd:-", "-depth", "8", "PNG24:" + path], input=xwd, check=True)
