@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 enum DownloadMethod : uint32_t {
     DL_GET_1_0 = 0,
@@ -110,6 +111,9 @@ bool dlpool_step(dlpool &pool);
 // Slots holding a download.
 int32_t dlpool_busy(const dlpool &pool);
 
+// Adds the sockets of the pool's slots that wait for the server (handshake or response).
+void dlpool_wait_descriptors(const dlpool &pool, std::vector<int> &descriptors);
+
 // Request queues: rings of owned request copies, served head first.
 using RequestQueue = List<DownloadRequest>;
 constexpr uint32_t REQUEST_QUEUE_TAG = 1;
@@ -137,5 +141,6 @@ constexpr int32_t IMAGE_POOL_SLOTS = 4;
 void download_pools_init(DownloadPools &pools);
 
 // Deferred task (argument: DownloadPools*): steps the API pool, then the image pool; when
-// neither moved data it waits up to 10 ms for host events; then it queues itself again.
+// neither moved data it waits up to 10 ms for host events or for a waiting socket to become
+// readable (host_wait when no socket waits); then it queues itself again.
 void download_pump(void *pools);

@@ -502,6 +502,10 @@ bool http_readable(HttpConnection &connection) {
     return ready != 0;
 }
 
+int http_socket(const HttpConnection &connection) {
+    return connection.tls ? connection.tls->net.fd : -1;
+}
+
 uint32_t http_last_activity(const HttpConnection &connection) {
     if (connection.tls &&
         static_cast<int32_t>(connection.tls->activity_ms - connection.last_activity_ms) > 0) {
@@ -619,6 +623,8 @@ namespace {
 
 constexpr size_t HTTP_BLOCK_SIZE = 2048;
 constexpr size_t HTTP_BODY_CHUNK = 16384;
+// Largest buffer made at once for an announced length; longer bodies grow by doubling.
+constexpr uint64_t HTTP_RESERVE_LIMIT = 64 << 20;
 // Bytes read per step before the reader yields to the rest of the main loop.
 constexpr int64_t HTTP_STEP_BUDGET = 4 << 20;
 
@@ -761,6 +767,15 @@ HttpStep read_body(HttpConnection &connection) {
         if (connection.length_known) {
             // One byte more than announced shows a server that sends too much.
             want = std::min<uint64_t>(want, static_cast<uint64_t>(connection.remaining) + 1);
+        }
+        if (connection.length_known && connection.response.position == 0) {
+            // The announced length is known: make room once instead of doubling through it
+            // (bounded, so a lying length costs no more than the limit).
+            want = std::max<uint64_t>(
+                want, std::min<uint64_t>(static_cast<uint64_t>(connection.remaining) + 1,
+                                         HTTP_RESERVE_LIMIT));
+            if (!reserve(connection, want)) return HTTP_STEP_DONE;
+            want = std::min<uint64_t>(HTTP_BODY_CHUNK, static_cast<uint64_t>(connection.remaining) + 1);
         }
         if (!reserve(connection, want)) return HTTP_STEP_DONE;
         ResponseBuffer &response = connection.response;

@@ -152,7 +152,9 @@ struct HttpConnection {
     bool reusable = true;
     int32_t read_state = READ_STATUS;
     int32_t handshake_state = HANDSHAKE_RUNNING;
-    // clock_ms() of the last byte moved on this connection (or of the download's start).
+    // The connection's socket descriptor, or -1 while closed.
+int http_socket(const HttpConnection &connection);
+// clock_ms() of the last byte moved on this connection (or of the download's start).
     uint32_t last_activity_ms = 0;
     ResponseBuffer response;
 };
@@ -206,6 +208,8 @@ void http_close(HttpConnection &connection);
 // True when a read would not wait: decrypted bytes are buffered, the socket is readable or
 // has failed. Always true for a connection without a socket (memory transport).
 bool http_readable(HttpConnection &connection);
+// The connection's socket descriptor, or -1 while closed.
+int http_socket(const HttpConnection &connection);
 // clock_ms() of the last byte moved on the connection (or of the last http_touch).
 uint32_t http_last_activity(const HttpConnection &connection);
 // Marks now as the connection's last activity (a download starts).
