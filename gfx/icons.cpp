@@ -27,13 +27,15 @@ const std::array<IconBinding, 13> ICON_BINDINGS = {{
 
 std::array<SurfacePtr, ICON_COUNT> icons_load(double scale) {
     std::array<SurfacePtr, ICON_COUNT> icons;
-    for (int i = 0; i < ICON_COUNT; ++i) icons[i] = icon_apply_scale(decode(asset_icons[i]), scale);
+    for (int i = 0; i < ICON_COUNT; ++i)
+        icons[i] = icon_apply_scale(decode(asset_icons[i]), scale);
     return icons;
 }
 
 std::array<SurfacePtr, CHECK_MARK_COUNT> check_marks_load() {
     std::array<SurfacePtr, CHECK_MARK_COUNT> marks;
-    for (int i = 0; i < CHECK_MARK_COUNT; ++i) marks[i] = decode(asset_check_marks[i]);
+    for (int i = 0; i < CHECK_MARK_COUNT; ++i)
+        marks[i] = decode(asset_check_marks[i]);
     return marks;
 }
 

@@ -127,6 +127,8 @@ std::unique_ptr<Font> font_parse(const uint8_t *bytes, size_t length) {
     font->descent = descent;
     font->line_gap = line_gap;
     font->scratch.reset(surface_new(0, 0));
+    for (int cp = 0; cp < 128; ++cp)
+        font->ascii_glyphs[cp] = stbtt_FindGlyphIndex(&font->info->stb, cp);
     return font;
 }
 
@@ -155,6 +157,7 @@ std::unique_ptr<Font> font_load_file(const std::string &path) {
 }
 
 int32_t font_glyph_index(const Font *font, uint32_t code_point) {
+    if (code_point < 128) return font->ascii_glyphs[code_point];
     return stbtt_FindGlyphIndex(&font->info->stb, int(code_point));
 }
 
@@ -175,13 +178,13 @@ Glyph glyph_get(Font *font, int32_t glyph, uint32_t color, GlyphMode mode) {
         box_left = x0;
         box_top = y0;
         if (mode == GLYPH_DRAW) {
-            auto *added = new GlyphEntry{nullptr, out.width, out.height, box_left, box_top,
-                                         font->pixel_height, glyph};
+            auto *added = new GlyphEntry{nullptr, out.width,          out.height, box_left,
+                                         box_top, font->pixel_height, glyph};
             size_t area = size_t(out.width) * size_t(out.height);
             if (area) {
                 added->coverage.reset(new uint8_t[area]());
-                stbtt_MakeGlyphBitmap(info, added->coverage.get(), out.width, out.height,
-                                      out.width, font->scale, font->scale, glyph);
+                stbtt_MakeGlyphBitmap(info, added->coverage.get(), out.width, out.height, out.width,
+                                      font->scale, font->scale, glyph);
             } else {
                 out.width = out.height = added->width = added->height = 0;
             }
@@ -203,8 +206,7 @@ Glyph glyph_get(Font *font, int32_t glyph, uint32_t color, GlyphMode mode) {
     return out;
 }
 
-int32_t text_measure(const Paint &paint, Font *font, const char *text, int32_t limit,
-                     double size) {
+int32_t text_measure(const Paint &paint, Font *font, const char *text, int32_t limit, double size) {
     if (!text || !font) return -1;
     const float saved_scale = font->scale;
     font_set_pixel_height(font, points_to_pixels(size, paint.dpi));
@@ -263,8 +265,8 @@ int32_t text_draw(Surface *dest, Paint *paint, Font *font, const char *text, uin
             const bool space = code_point == ' ';
             if (after_space && !space) {
                 // The word measure leaves the glyph image alone: it never rasterises.
-                int32_t word = text_measure(*paint, font, text + pos, TEXT_MEASURE_ASCII_WORD,
-                                            size);
+                int32_t word =
+                    text_measure(*paint, font, text + pos, TEXT_MEASURE_ASCII_WORD, size);
                 if (word + (px - px0) > width_limit) {
                     px = px0;
                     py += line_height;

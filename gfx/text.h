@@ -29,14 +29,14 @@
 
 // text_draw flags.
 enum TextFlags : uint32_t {
-    TEXT_NO_DRAW = 1,       // measure only: no glyph image is built or drawn
-    TEXT_WRAP = 2,          // a newline or a glyph that would pass the width starts a new line
-    TEXT_RETURN_WIDTH = 4,  // stop at a newline or a glyph that would pass the width; return
-                            // the pen advance of the line
-    TEXT_RETURN_INDEX = 8,  // stop likewise; return the byte index reached (wins over WIDTH)
-    TEXT_STORE_PEN = 16,    // write the final pen position back into the paint (points)
-    TEXT_ONE_CHAR = 32,     // process only the first code point
-    TEXT_WRAP_WORDS = 64,   // before each word, break the line if the whole word would not fit
+    TEXT_NO_DRAW = 1,      // measure only: no glyph image is built or drawn
+    TEXT_WRAP = 2,         // a newline or a glyph that would pass the width starts a new line
+    TEXT_RETURN_WIDTH = 4, // stop at a newline or a glyph that would pass the width; return
+                           // the pen advance of the line
+    TEXT_RETURN_INDEX = 8, // stop likewise; return the byte index reached (wins over WIDTH)
+    TEXT_STORE_PEN = 16,   // write the final pen position back into the paint (points)
+    TEXT_ONE_CHAR = 32,    // process only the first code point
+    TEXT_WRAP_WORDS = 64,  // before each word, break the line if the whole word would not fit
 };
 
 // text_measure's limit value that measures one word instead of stopping at a byte index.
@@ -68,14 +68,15 @@ struct GlyphBucket {
 
 struct Font {
     std::unique_ptr<FontInfo, FontInfoDeleter> info;
-    std::vector<uint8_t> data;       // the whole font file, referenced by `info`
-    List<GlyphBucket> glyph_cache;   // buckets in creation order; entries are never evicted
-    SurfacePtr scratch;              // coloured image of the last glyph_get; starts 0 x 0
-    float scale = 1.0f;              // font units to pixels for the call in progress
-    int32_t ascent = 0;              // horizontal header, font units
+    std::vector<uint8_t> data;     // the whole font file, referenced by `info`
+    List<GlyphBucket> glyph_cache; // buckets in creation order; entries are never evicted
+    SurfacePtr scratch;            // coloured image of the last glyph_get; starts 0 x 0
+    float scale = 1.0f;            // font units to pixels for the call in progress
+    int32_t ascent = 0;            // horizontal header, font units
     int32_t descent = 0;
     int32_t line_gap = 0;
-    int32_t pixel_height = 1;        // pixel height of the call in progress
+    int32_t pixel_height = 1;       // pixel height of the call in progress
+    int32_t ascii_glyphs[128] = {}; // character map lookups of U+0000..U+007F, made once
 };
 
 // Parses TrueType (or OpenType-CFF) bytes, font index 0, and copies them into a new Font.
@@ -123,8 +124,7 @@ int32_t font_glyph_index(const Font *font, uint32_t code_point);
 // With limit TEXT_MEASURE_ASCII_WORD it measures one word instead: it stops before the first
 // non-space code point that follows a space and before any code point above 127.
 // -1 when text or font is absent. Leaves the font's pixel height at the measured size.
-int32_t text_measure(const Paint &paint, Font *font, const char *text, int32_t limit,
-                     double size);
+int32_t text_measure(const Paint &paint, Font *font, const char *text, int32_t limit, double size);
 
 // Lays out the text from the paint's pen position (points) within `width` points and, unless
 // TEXT_NO_DRAW, blends each glyph in the paint's color into `dest` (clipped to it; an absent

@@ -26,7 +26,8 @@ std::string name_string(const stbtt_fontinfo &info, int id) {
     // Windows platform, Unicode BMP, US English: UTF-16BE.
     const char *raw = stbtt_GetFontNameString(&info, &length, 3, 1, 0x409, id);
     std::string out;
-    for (int i = 0; raw && i + 1 < length; i += 2) out += raw[i + 1];
+    for (int i = 0; raw && i + 1 < length; i += 2)
+        out += raw[i + 1];
     return out;
 }
 
@@ -37,9 +38,9 @@ uint8_t alpha_at(const Surface *s, int x, int y) {
 // Counts the widgets of a layout subtree, collecting names and checking every node.
 void walk_layout(const char *widget, std::multiset<std::string> &names, int &count) {
     ++count;
-    static const std::set<std::string> kinds = {"split", "box",      "view",   "label", "button",
-                                                "input", "table",    "check",  "progress",
-                                                "scroll", "canvas",  "page",   "layer"};
+    static const std::set<std::string> kinds = {"split",  "box",   "view",  "label",    "button",
+                                                "input",  "table", "check", "progress", "scroll",
+                                                "canvas", "page",  "layer"};
     const char *type = json_find(widget, "type");
     ASSERT_NE(type, nullptr);
     EXPECT_EQ(kinds.count(json_text(type)), 1u) << json_text(type);
@@ -59,7 +60,8 @@ std::vector<int> byte_array(const char *theme, const char *key) {
     std::vector<int> out;
     const char *array = json_find(theme, key);
     if (!array) return out;
-    for (const char *e = json_first(array); e; e = json_next(e)) out.push_back(int(json_long(e, -1)));
+    for (const char *e = json_first(array); e; e = json_next(e))
+        out.push_back(int(json_long(e, -1)));
     return out;
 }
 
@@ -94,7 +96,8 @@ TEST(assets, default_layout_inflates_to_the_widget_tree) {
     ASSERT_GT(text.size(), 1000u);
     EXPECT_LT(text.size(), 16384u);
     const char *root = text.c_str();
-    while (*root == ' ' || *root == '\n') ++root;
+    while (*root == ' ' || *root == '\n')
+        ++root;
     const char *end = json_skip(root);
     ASSERT_NE(end, nullptr) << "malformed layout";
     EXPECT_EQ(std::string(json_get(root, ".type"), 7), "\"split\"");
@@ -108,16 +111,41 @@ TEST(assets, default_layout_inflates_to_the_widget_tree) {
     walk_layout(root, names, count);
     EXPECT_EQ(count, 47);
     const char *expected[] = {
-        "root", "showfav_button", "searchbar_content", "search_input", "search_settings_button",
-        "go_button", "sidebar_page", "video_info_split", "search_settings_split",
-        "search_sort_label", "search_sort_button", "search_type_label", "search_type_button",
-        "search_live_label", "search_live_button", "video_list_split", "video_list_table",
-        "video_list_scroll", "playlist_avatar", "playlist_info_label", "addfav_button",
-        "feed_button", "settings_split", "revert_setting_button", "settings_header_label",
-        "save_setting_button", "video_view_split", "play_button", "download_button",
-        "user_uploads_button", "video_view", "status_label",
+        "root",
+        "showfav_button",
+        "searchbar_content",
+        "search_input",
+        "search_settings_button",
+        "go_button",
+        "sidebar_page",
+        "video_info_split",
+        "search_settings_split",
+        "search_sort_label",
+        "search_sort_button",
+        "search_type_label",
+        "search_type_button",
+        "search_live_label",
+        "search_live_button",
+        "video_list_split",
+        "video_list_table",
+        "video_list_scroll",
+        "playlist_avatar",
+        "playlist_info_label",
+        "addfav_button",
+        "feed_button",
+        "settings_split",
+        "revert_setting_button",
+        "settings_header_label",
+        "save_setting_button",
+        "video_view_split",
+        "play_button",
+        "download_button",
+        "user_uploads_button",
+        "video_view",
+        "status_label",
     };
-    for (const char *name : expected) EXPECT_EQ(names.count(name), 1u) << name;
+    for (const char *name : expected)
+        EXPECT_EQ(names.count(name), 1u) << name;
     EXPECT_EQ(names.size(), std::size(expected));
 
     // Spot checks of properties the screens depend on.
@@ -141,21 +169,32 @@ TEST(assets, default_themes_inflate_with_three_themes) {
     EXPECT_EQ(json_first(mirra), nullptr);
     EXPECT_EQ(json_type(mirra), JSON_OBJECT);
 
-    const char *keys[] = {"base", "text_normal", "text_hover", "text_pressed", "text_selected",
-                          "elem_normal", "elem_hover", "elem_pressed", "elem_selected",
-                          "scrollbar_normal", "scrollbar_hover", "scrollbar_pressed",
+    const char *keys[] = {"base",
+                          "text_normal",
+                          "text_hover",
+                          "text_pressed",
+                          "text_selected",
+                          "elem_normal",
+                          "elem_hover",
+                          "elem_pressed",
+                          "elem_selected",
+                          "scrollbar_normal",
+                          "scrollbar_hover",
+                          "scrollbar_pressed",
                           "scrollbar_selected"};
     for (const char *theme : {light, dark}) {
         for (const char *key : keys) {
             SCOPED_TRACE(key);
             std::vector<int> bytes = byte_array(theme, key);
             ASSERT_EQ(bytes.size(), 8u);
-            for (int b : bytes) EXPECT_TRUE(b >= 0 && b <= 255);
+            for (int b : bytes)
+                EXPECT_TRUE(b >= 0 && b <= 255);
         }
         EXPECT_EQ(json_find(theme, "elem_disabled"), nullptr);
         EXPECT_EQ(json_find(theme, "text_disabled"), nullptr);
     }
-    EXPECT_EQ(byte_array(light, "base"), (std::vector<int>{160, 160, 160, 255, 240, 240, 240, 255}));
+    EXPECT_EQ(byte_array(light, "base"),
+              (std::vector<int>{160, 160, 160, 255, 240, 240, 240, 255}));
     EXPECT_EQ(byte_array(light, "scrollbar_selected"),
               (std::vector<int>{50, 117, 167, 255, 0, 120, 215, 255}));
     EXPECT_EQ(byte_array(dark, "base"), (std::vector<int>{77, 79, 92, 255, 38, 41, 57, 255}));
@@ -213,7 +252,8 @@ TEST(assets, buttons_find_their_icons) {
     EXPECT_EQ(icon_for_button("status_label"), -1);
     EXPECT_EQ(icon_for_button("play_butto"), -1);
     std::set<int> used;
-    for (const IconBinding &b : ICON_BINDINGS) used.insert(b.icon);
+    for (const IconBinding &b : ICON_BINDINGS)
+        used.insert(b.icon);
     EXPECT_EQ(used.size(), size_t(ICON_COUNT)); // every icon has a button
 }
 
@@ -231,7 +271,8 @@ TEST(assets, preview_image_is_written) {
     SurfacePtr small = small_icon_load();
 
     std::string ascii;
-    for (int c = 0x20; c < 0x7F; ++c) ascii += char(c);
+    for (int c = 0x20; c < 0x7F; ++c)
+        ascii += char(c);
     ascii += "\xC2\xA0|\xE2\x80\x83|\xE2\x82\xAC";
     for (int band = 0; band < 3; ++band) {
         int top = band * 110;
@@ -261,7 +302,8 @@ TEST(assets, preview_image_is_written) {
         }
     }
     std::string path = SOLVANE_BINARY_DIR "/gfx_assets_preview.png";
-    ASSERT_NE(stbi_write_png(path.c_str(), width, height, 4, canvas->pixels, int(canvas->stride)), 0);
+    ASSERT_NE(stbi_write_png(path.c_str(), width, height, 4, canvas->pixels, int(canvas->stride)),
+              0);
     SurfacePtr back(image_load_file(path.c_str()));
     EXPECT_EQ(back->width, width);
     EXPECT_EQ(back->height, height);

@@ -13,7 +13,7 @@
 namespace {
 
 constexpr uint32_t WHITE = 0xFFFFFFFFu;
-constexpr uint32_t RED = 0xFF0000FFu;  // bytes R, G, B, A in memory
+constexpr uint32_t RED = 0xFF0000FFu; // bytes R, G, B, A in memory
 constexpr uint32_t BLUE = 0xFFFF0000u;
 
 Font *builtin() {
@@ -41,7 +41,8 @@ std::vector<std::string> picture(const Surface *s, int x0, int y0, int w, int h)
     std::vector<std::string> rows;
     for (int y = y0; y < y0 + h; ++y) {
         std::string row;
-        for (int x = x0; x < x0 + w; ++x) row += alpha(s, x, y) > 127 ? '#' : '.';
+        for (int x = x0; x < x0 + w; ++x)
+            row += alpha(s, x, y) > 127 ? '#' : '.';
         rows.push_back(row);
     }
     return rows;
@@ -62,7 +63,8 @@ int32_t draw(Surface *s, const char *text, uint32_t flags, double width = 1000, 
 
 size_t cache_entries(Font *font) {
     size_t n = 0;
-    for (GlyphBucket *bucket : font->glyph_cache) n += bucket->entries.size();
+    for (GlyphBucket *bucket : font->glyph_cache)
+        n += bucket->entries.size();
     return n;
 }
 
@@ -73,10 +75,18 @@ TEST(text, builtin_font_advances_are_six_pixels_at_twelve) {
     EXPECT_EQ(text_measure(p, builtin(), "ab", 1000, 12), 12);
     EXPECT_EQ(text_measure(p, builtin(), "", 1000, 12), 0);
     // A code point the font lacks still advances one cell.
-    EXPECT_EQ(text_measure(p, builtin(), "a\xE2\x82\xAC" "b", 1000, 12), 18);
+    EXPECT_EQ(text_measure(p, builtin(),
+                           "a\xE2\x82\xAC"
+                           "b",
+                           1000, 12),
+              18);
     // The limit is a byte index: code points starting at or after it do not count.
     EXPECT_EQ(text_measure(p, builtin(), "abcd", 2, 12), 12);
-    EXPECT_EQ(text_measure(p, builtin(), "\xC3\xA9" "b", 1, 12), 6);
+    EXPECT_EQ(text_measure(p, builtin(),
+                           "\xC3\xA9"
+                           "b",
+                           1, 12),
+              6);
     EXPECT_EQ(text_measure(p, builtin(), "abcd", 0, 12), 0);
     EXPECT_EQ(text_measure(p, builtin(), "ab\ncd", 1000, 12), 12);
     // Twice the dpi doubles the pixel height and the advances.
@@ -106,9 +116,9 @@ TEST(text, glyph_pixels_sit_on_the_grid) {
     SurfacePtr s(surface_new(12, 12));
     draw(s.get(), "Ag", 0);
     std::vector<std::string> expected = {
-        "............", "............", "............", ".###........", "#...#.......",
-        "#...#..###..", "#####.#...#.", "#...#.#...#.", "#...#.#...#.", "#...#..####.",
-        "..........#.", ".......###..",
+        "............", "............", "............", ".###........",
+        "#...#.......", "#...#..###..", "#####.#...#.", "#...#.#...#.",
+        "#...#.#...#.", "#...#..####.", "..........#.", ".......###..",
     };
     EXPECT_EQ(picture(s.get(), 0, 0, 12, 12), expected);
     // Crisp: lit pixels are fully covered; a pixel is 1024 / 12 font units, so its edges
@@ -124,7 +134,9 @@ TEST(text, missing_code_point_draws_the_box_with_one_advance) {
     SurfacePtr s(surface_new(24, 12));
     Paint p = paint_at(0, 0);
     // U+20AC and U+00A1 are outside the font's map.
-    EXPECT_EQ(text_draw(s.get(), &p, builtin(), "\xE2\x82\xAC" "\xC2\xA1",
+    EXPECT_EQ(text_draw(s.get(), &p, builtin(),
+                        "\xE2\x82\xAC"
+                        "\xC2\xA1",
                         TEXT_RETURN_WIDTH | TEXT_STORE_PEN, 12, 100),
               12);
     EXPECT_EQ(p.x, 12);
@@ -170,8 +182,8 @@ TEST(text, newline_with_each_flag) {
 
 TEST(text, wrap_breaks_at_the_width) {
     Paint p = paint_at(0, 0);
-    EXPECT_EQ(text_draw(nullptr, &p, builtin(), "abcdefg", TEXT_NO_DRAW | TEXT_WRAP | TEXT_STORE_PEN,
-                        12, 12),
+    EXPECT_EQ(text_draw(nullptr, &p, builtin(), "abcdefg",
+                        TEXT_NO_DRAW | TEXT_WRAP | TEXT_STORE_PEN, 12, 12),
               4);
     EXPECT_EQ(p.x, 6);
     EXPECT_EQ(p.y, 36);
@@ -187,9 +199,9 @@ TEST(text, wrap_breaks_at_the_width) {
 
 TEST(text, glyph_wider_than_the_width_stops_the_run) {
     Paint p = paint_at(3, 0);
-    EXPECT_EQ(text_draw(nullptr, &p, builtin(), "abc", TEXT_NO_DRAW | TEXT_WRAP | TEXT_STORE_PEN,
-                        12, 5),
-              1);
+    EXPECT_EQ(
+        text_draw(nullptr, &p, builtin(), "abc", TEXT_NO_DRAW | TEXT_WRAP | TEXT_STORE_PEN, 12, 5),
+        1);
     EXPECT_EQ(p.x, 3);
     EXPECT_EQ(p.y, 0);
     EXPECT_EQ(draw(nullptr, "abc", TEXT_NO_DRAW | TEXT_WRAP | TEXT_RETURN_INDEX, 5), 0);
@@ -211,8 +223,8 @@ TEST(text, word_wrap_moves_whole_words) {
     EXPECT_EQ(words.y, 12);
 
     Paint chars = paint_at(0, 0);
-    EXPECT_EQ(text_draw(nullptr, &chars, builtin(), "ab cd", TEXT_NO_DRAW | TEXT_WRAP | TEXT_STORE_PEN,
-                        12, 24),
+    EXPECT_EQ(text_draw(nullptr, &chars, builtin(), "ab cd",
+                        TEXT_NO_DRAW | TEXT_WRAP | TEXT_STORE_PEN, 12, 24),
               2);
     EXPECT_EQ(chars.x, 6); // only "d" on the second line
 
@@ -239,7 +251,7 @@ TEST(text, word_measure_stops_at_the_next_word_and_at_non_ascii) {
     // So a word with a non-ASCII letter is judged by its ASCII head: "c" fits after "ab ",
     // the line is not broken before it, and the rest wraps by characters.
     Paint q = paint_at(0, 0);
-    EXPECT_EQ(text_draw(nullptr, &q, builtin(), "ab c\xC3\xA9", 
+    EXPECT_EQ(text_draw(nullptr, &q, builtin(), "ab c\xC3\xA9",
                         TEXT_NO_DRAW | TEXT_WRAP | TEXT_WRAP_WORDS | TEXT_STORE_PEN, 12, 24),
               2);
     EXPECT_EQ(q.x, 6);
@@ -251,7 +263,8 @@ TEST(text, one_character_at_a_time) {
     EXPECT_EQ(draw(nullptr, "\xC3\xA9x", TEXT_ONE_CHAR | TEXT_RETURN_INDEX | TEXT_NO_DRAW), 2);
     // A newline is consumed as the one character when wrapping; a returning mode stops at it.
     EXPECT_EQ(draw(nullptr, "\nx", TEXT_ONE_CHAR | TEXT_NO_DRAW | TEXT_WRAP), 2);
-    EXPECT_EQ(draw(nullptr, "\nx", TEXT_ONE_CHAR | TEXT_RETURN_INDEX | TEXT_NO_DRAW | TEXT_WRAP), 0);
+    EXPECT_EQ(draw(nullptr, "\nx", TEXT_ONE_CHAR | TEXT_RETURN_INDEX | TEXT_NO_DRAW | TEXT_WRAP),
+              0);
 
     // 48 and 52: draw one character and continue from the stored pen.
     SurfacePtr s(surface_new(18, 12));
@@ -271,10 +284,11 @@ TEST(text, stored_pen_continues_a_clipped_line) {
     // 20: one clipped line whose end becomes the next piece's start.
     SurfacePtr s(surface_new(36, 12));
     Paint p = paint_at(2, 0);
-    EXPECT_EQ(text_draw(s.get(), &p, builtin(), "AB", TEXT_RETURN_WIDTH | TEXT_STORE_PEN, 12, 100), 12);
+    EXPECT_EQ(text_draw(s.get(), &p, builtin(), "AB", TEXT_RETURN_WIDTH | TEXT_STORE_PEN, 12, 100),
+              12);
     EXPECT_EQ(p.x, 14);
-    EXPECT_EQ(text_draw(s.get(), &p, builtin(), " - A", TEXT_RETURN_WIDTH | TEXT_STORE_PEN, 12, 100),
-              24);
+    EXPECT_EQ(
+        text_draw(s.get(), &p, builtin(), " - A", TEXT_RETURN_WIDTH | TEXT_STORE_PEN, 12, 100), 24);
     EXPECT_EQ(p.x, 38);
     EXPECT_EQ(picture(s.get(), 2, 3, 6, 1), std::vector<std::string>{".###.."});
     EXPECT_EQ(picture(s.get(), 32, 3, 4, 1), std::vector<std::string>{".###"});
@@ -300,7 +314,8 @@ TEST(text, clipped_at_every_surface_edge) {
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 9; ++x) {
                 int wx = x - c.x + 10, wy = y - c.y + 9;
-                uint32_t want = wx >= 0 && wy >= 0 && wx < 40 && wy < 30 ? pixel(whole.get(), wx, wy) : 0;
+                uint32_t want =
+                    wx >= 0 && wy >= 0 && wx < 40 && wy < 30 ? pixel(whole.get(), wx, wy) : 0;
                 ASSERT_EQ(pixel(small.get(), x, y), want) << x << "," << y;
             }
     }
@@ -382,19 +397,29 @@ TEST(text_malformed, invalid_utf8_ends_the_text) {
         const char *text;
         int32_t index;
     } cases[] = {
-        {"ab\x80" "cd", 2},                   // continuation byte in lead position
-        {"ab\xC3", 2},                        // cut after the lead byte
-        {"ab\xE2\x82", 2},                    // cut inside a three-byte sequence
-        {"ab\xF0\x9F\x98", 2},                // cut inside a four-byte sequence
-        {"ab\xC3" "A", 2},                    // missing continuation byte
-        {"ab\xF8\x88\x80\x80\x80", 2},        // five leading ones
+        {"ab\x80"
+         "cd",
+         2},                   // continuation byte in lead position
+        {"ab\xC3", 2},         // cut after the lead byte
+        {"ab\xE2\x82", 2},     // cut inside a three-byte sequence
+        {"ab\xF0\x9F\x98", 2}, // cut inside a four-byte sequence
+        {"ab\xC3"
+         "A",
+         2},                           // missing continuation byte
+        {"ab\xF8\x88\x80\x80\x80", 2}, // five leading ones
         {"ab\xFF", 2},
-        {"ab\xF4\x90\x80\x80", 2},            // above U+10FFFF
+        {"ab\xF4\x90\x80\x80", 2}, // above U+10FFFF
         {"ab\xF7\xBF\xBF\xBF", 2},
         {"\x80", 0},
-        {"a\xC0\xAF" "b", 4},                 // overlong forms are accepted
-        {"a\xED\xA0\x80" "b", 5},             // so are surrogates
-        {"a\xF4\x8F\xBF\xBF" "b", 6},         // U+10FFFF itself is fine
+        {"a\xC0\xAF"
+         "b",
+         4}, // overlong forms are accepted
+        {"a\xED\xA0\x80"
+         "b",
+         5}, // so are surrogates
+        {"a\xF4\x8F\xBF\xBF"
+         "b",
+         6}, // U+10FFFF itself is fine
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
@@ -405,7 +430,10 @@ TEST(text_malformed, invalid_utf8_ends_the_text) {
     }
     // Drawn: everything before the bad byte, nothing after.
     SurfacePtr s(surface_new(30, 12));
-    draw(s.get(), "AA\xFF" "AA", 0);
+    draw(s.get(),
+         "AA\xFF"
+         "AA",
+         0);
     EXPECT_FALSE(empty_area(s.get(), 6, 0, 12, 12));
     EXPECT_TRUE(empty_area(s.get(), 12, 0, 30, 12));
 }
@@ -416,10 +444,18 @@ TEST(text_malformed, utf8_decode_reports_length_and_value) {
         int32_t length;
         uint32_t code_point;
     } cases[] = {
-        {"A", 1, 'A'},         {"\x7F", 1, 0x7F},           {"\xC3\xA9", 2, 0xE9},
-        {"\xE2\x82\xAC", 3, 0x20AC}, {"\xF0\x9F\x98\x80", 4, 0x1F600}, {"\xC0\x80", 2, 0},
-        {"", 0, 7},            {"\xBF", 0, 7},              {"\xC3", 0, 7},
-        {"\xE2\x28\xA1", 0, 7}, {"\xFC\x80\x80\x80\x80\x80", 0, 7}, {"\xF4\x90\x80\x80", 0, 7},
+        {"A", 1, 'A'},
+        {"\x7F", 1, 0x7F},
+        {"\xC3\xA9", 2, 0xE9},
+        {"\xE2\x82\xAC", 3, 0x20AC},
+        {"\xF0\x9F\x98\x80", 4, 0x1F600},
+        {"\xC0\x80", 2, 0},
+        {"", 0, 7},
+        {"\xBF", 0, 7},
+        {"\xC3", 0, 7},
+        {"\xE2\x28\xA1", 0, 7},
+        {"\xFC\x80\x80\x80\x80\x80", 0, 7},
+        {"\xF4\x90\x80\x80", 0, 7},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
@@ -458,7 +494,8 @@ TEST(font_malformed, unusable_bytes_are_refused) {
         ASSERT_NE(f, nullptr);
         char buffer[4096];
         size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) ttf.append(buffer, n);
+        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+            ttf.append(buffer, n);
         std::fclose(f);
     }
     auto parse = [](const std::string &bytes) {
@@ -485,6 +522,6 @@ TEST(font_malformed, load_failures_are_fatal) {
                 "FATAL ERROR: error opening font: file does not exist");
     EXPECT_EXIT(font_load_file("/"), testing::ExitedWithCode(1),
                 "FATAL ERROR: cannot get file size: not a regular file");
-    EXPECT_EXIT(font_load_file(SOLVANE_SOURCE_DIR "/assets/layout.json"), testing::ExitedWithCode(1),
-                "FATAL ERROR: error opening font: loading font failed");
+    EXPECT_EXIT(font_load_file(SOLVANE_SOURCE_DIR "/assets/layout.json"),
+                testing::ExitedWithCode(1), "FATAL ERROR: error opening font: loading font failed");
 }
