@@ -213,11 +213,13 @@ def find_route(request: Request) -> Optional[Route]:
     return None
 
 
+_PATTERN_BLOCK = bytes(range(251)) * 256
+
+
 def pattern_bytes(size: int) -> bytes:
     """Deterministic test body: byte i is i % 251."""
-    block = bytes(i % 251 for i in range(251 * 256))
-    whole, part = divmod(size, len(block))
-    return block * whole + block[:part]
+    whole, part = divmod(size, len(_PATTERN_BLOCK))
+    return _PATTERN_BLOCK * whole + _PATTERN_BLOCK[:part]
 
 
 # ---------------------------------------------------------------------------------------------
