@@ -496,6 +496,18 @@ void widget_render(Widget *widget) {
             if (page->active) widget_render(page->active);
             return;
         }
+        if (auto *layer = widget_data<LayerData>(widget)) {
+            // Rendering the layer itself (a refresh from above it) repaints what of it is
+            // damaged: its children are limited to the layer's dirty rectangle, so that
+            // rectangle must cover the area being rendered.
+            if (!widget_layer(widget)) {
+                layer->dirty = rect_union(layer->dirty, absolute);
+                layer_grow_dirty_for_blur(widget);
+            }
+            for (Widget *child : layer->children) widget_render(child);
+            if (!widget_layer(widget)) layer->dirty = {};
+            return;
+        }
         for (Widget *child : widget_children(widget)) widget_render(child);
         return;
     }
