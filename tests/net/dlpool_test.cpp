@@ -528,3 +528,45 @@ TEST_F(Loopback, pump_feeds_both_pools_from_their_queues) {
         EXPECT_EQ(images[i].body, pattern(3000));
     }
 }
+
+TEST_F(Loopback, resolve_override_ignores_malformed_entries_with_a_warning) {
+    std::string good = getenv("SOLVANE_RESOLVE");
+    std::string with_junk = "nocolons,solvane.test:80:127.0.0.1:1,x.test:443:not-an-ip:1," +
+                            std::string("y.test:443:127.0.0.1:99999,,") + good;
+    setenv("SOLVANE_RESOLVE", with_junk.c_str(), 1);
+    testing::internal::CaptureStderr();
+    Outcome outcome = fetch(api, get("/test/echo", nullptr));
+    Outcome again = fetch(api, get("/test/echo", nullptr));
+    std::string log = testing::internal::GetCapturedStderr();
+    setenv("SOLVANE_RESOLVE", good.c_str(), 1);
+    EXPECT_EQ(outcome.code, 200);
+    EXPECT_EQ(again.code, 200);
+    for (const char *entry : {"nocolons", "solvane.test:80:127.0.0.1:1", "x.test:443:not-an-ip:1",
+                              "y.test:443:127.0.0.1:99999"}) {
+        SCOPED_TRACE(entry);
+        std::string line = std::string("WARNING: ignoring malformed SOLVANE_RESOLVE entry "
+                                       "(want HOST:443:ADDRESS:PORT): ") + entry + "\n";
+        // Reported once, when the value is first read.
+        size_t at = log.find(line);
+        EXPECT_NE(at, std::string::npos) << log;
+        EXPECT_EQ(log.find(line, at + 1), std::string::npos) << log;
+    }
+}
+
+TEST_F(Loopback, verbose_failures_name_the_url_and_status) {
+    DownloadRequest request = get("/test/respond?status=404&body=missing", nullptr);
+    request.verbose = 1;
+    testing::internal::CaptureStderr();
+    Outcome outcome = fetch(api, request);
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(outcome.code, 404);
+    EXPECT_NE(log.find("dlpool: getting https://solvane.test/test/respond?status=404&body=missing "
+                       "failed, error "),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find(" (404 Not Found)\n"), std::string::npos) << log;
+    // Quiet requests fail quietly.
+    testing::internal::CaptureStderr();
+    fetch(api, get("/test/respond?status=404&body=missing", nullptr));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
