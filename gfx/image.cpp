@@ -12,6 +12,7 @@
 #include <stb_image.h>
 
 #include "base/runtime.h"
+#include "gfx/jpeg_guard.h"
 
 namespace {
 
@@ -39,6 +40,17 @@ std::string size_refusal(int width, int height) {
                       int(IMAGE_MAX_DIMENSION), int(IMAGE_MAX_DIMENSION))
         .value_or("image size out of range");
 }
+
+// The formats the program accepts, by their leading bytes. The decoder library knows more
+// (TGA, PSD, HDR, PIC, PNM), which a downloaded file must not reach.
+bool accepted_format(const uint8_t *head, size_t length) {
+    static const uint8_t png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (length >= 8 && std::memcmp(head, png, 8) == 0) return true;
+    if (length >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return true;
+    if (length >= 2 && head[0] == 'B' && head[1] == 'M') return true;
+    return length >= 6 && (std::memcmp(head, "GIF87a", 6) == 0 || std::memcmp(head, "GIF89a", 6) == 0);
+}
+constexpr char UNSUPPORTED_FORMAT[] = "not a PNG, JPEG, BMP or GIF image";
 
 // Copies stb's tightly packed four-channel rows into a surface with its spare bytes.
 Surface *surface_from_pixels(const stbi_uc *pixels, int width, int height) {
@@ -78,6 +90,8 @@ Surface *image_decode(const uint8_t *bytes, size_t length) {
     static const char what[] = "loading image from memory failed";
     if (!bytes || length == 0) return decode_failed(what, "no image data");
     if (length > size_t(INT_MAX)) return decode_failed(what, "image data too large");
+    if (!accepted_format(bytes, length)) return decode_failed(what, UNSUPPORTED_FORMAT);
+    if (const char *refusal = jpeg_guard_memory(bytes, length)) return decode_failed(what, refusal);
     int size = int(length);
     return decode_bounded(
         what, [&](int *w, int *h, int *c) { return stbi_info_from_memory(bytes, size, w, h, c); },
@@ -89,6 +103,15 @@ Surface *image_load_file(const char *path) {
     FilePtr file(path ? std::fopen(path, "rb") : nullptr);
     if (!file) return decode_failed(what, "can't fopen");
     FILE *stream = file.get();
+    uint8_t head[8];
+    size_t got = std::fread(head, 1, sizeof head, stream);
+    if (!accepted_format(head, got)) return decode_failed(what, UNSUPPORTED_FORMAT);
+    if (std::fseek(stream, 0, SEEK_SET) != 0) return decode_failed(what, "can't seek");
+    auto next = [](void *context) -> int { return std::getc(static_cast<FILE *>(context)); };
+    if (const char *refusal = jpeg_guard(JpegByteSource{next, stream}))
+        return decode_failed(what, refusal);
+    std::clearerr(stream);
+    if (std::fseek(stream, 0, SEEK_SET) != 0) return decode_failed(what, "can't seek");
     return decode_bounded(
         what,
         [&](int *w, int *h, int *c) {

@@ -311,6 +311,43 @@ TEST(image_decode_malformed, falls_back_to_one_transparent_pixel_with_a_warning)
     }
 }
 
+TEST(image_decode_malformed, other_formats_the_library_knows_are_refused) {
+    const uint8_t rgb[] = {1, 2, 3, 4, 5, 6};
+    Bytes tga;
+    ASSERT_TRUE(stbi_write_tga_to_func(append_to, &tga, 2, 1, 3, rgb));
+    const std::string pnm = "P6\n2 1\n255\n\x01\x02\x03\x04\x05\x06";
+    const std::string hdr = "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 1 +X 1\n\x80\x80\x80\x81";
+    const std::string psd = "8BPS\x00\x01";
+    struct Case {
+        const char *name;
+        Bytes bytes;
+    };
+    const Case cases[] = {
+        {"tga", tga},
+        {"pnm", Bytes(pnm.begin(), pnm.end())},
+        {"hdr", Bytes(hdr.begin(), hdr.end())},
+        {"psd", Bytes(psd.begin(), psd.end())},
+        {"png signature cut short", Bytes{0x89, 'P', 'N', 'G'}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SurfacePtr s;
+        std::string log = decode_capturing(c.bytes, &s);
+        expect_placeholder(s.get());
+        EXPECT_NE(log.find("loading image from memory failed: not a PNG, JPEG, BMP or GIF image"),
+                  std::string::npos)
+            << log;
+    }
+    std::string path = temp_path("solvane_image_test.tga");
+    write_bytes(path, tga);
+    testing::internal::CaptureStderr();
+    SurfacePtr s(image_load_file(path.c_str()));
+    std::string log = testing::internal::GetCapturedStderr();
+    expect_placeholder(s.get());
+    EXPECT_NE(log.find("loading image from file failed: not a PNG"), std::string::npos) << log;
+    std::remove(path.c_str());
+}
+
 TEST(image_load_file, reads_through_the_callbacks) {
     std::string path = temp_path("solvane_image_test.png");
     write_bytes(path, png_of(PICTURE, 3, 2));
