@@ -1,0 +1,558 @@
+// Input routing: region dispatch with ids, groups and capture, enter and leave, presses, clicks
+// and double clicks, the wheel latch, focus, key routing through the global list and the focus
+// chain, text input and every editing command on multi-byte text, the clipboard through the
+// host, the table, check and scroll handlers, and the scroll animator.
+#include "toolkit_support.h"
+#include "toolkit/scroll_animator.h"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Records "name:event" for every event callback of the widgets it watches.
+struct Recorder {
+    std::vector<std::string> log;
+    struct Slot {
+        Recorder *recorder;
+        std::string name;
+        uint32_t event;
+    };
+    std::vector<std::unique_ptr<Slot>> slots;
+
+    void watch(Widget *w, std::initializer_list<uint32_t> events) {
+        for (uint32_t e : events) {
+            slots.push_back(std::make_unique<Slot>(Slot{this, *w->name, e}));
+            w->callbacks[e] = {[](Widget *, void *a) {
+                                   auto *s = static_cast<Slot *>(a);
+                                   s->recorder->log.push_back(s->name + ":" +
+                                                              std::to_string(s->event));
+                               },
+                               slots.back().get()};
+        }
+    }
+    std::vector<std::string> take() { return std::exchange(log, {}); }
+};
+
+using Log = std::vector<std::string>;
+
+void press(int x, int y) {
+    toolkit_pointer_motion(x, y);
+    toolkit_button(1, 0x40);
+}
+void release(int x, int y) {
+    toolkit_pointer_motion(x, y);
+    toolkit_button(1, 0);
+}
+
+class input : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tk::reset(200, 100);
+        root = tk::build("{'type': 'box', 'children': ["
+                         "{'type': 'button', 'name': 'a', 'sticky_mode': 'none', "
+                         "'geometry': [0, 0, 50, 20]},"
+                         "{'type': 'button', 'name': 'b', 'sticky_mode': 'none', "
+                         "'geometry': [0, 0, 50, 20]},"
+                         "{'type': 'input', 'name': 'field', 'sticky_mode': 'none', "
+                         "'geometry': [0, 0, 90, 20]}]}",
+                         200, 100);
+        a = widget_find(root.get(), "a");
+        b = widget_find(root.get(), "b");
+        field = widget_find(root.get(), "field");
+        widget_refresh(root.get());
+        shortcut_add(KEY_ANY, 0, key_dispatch, nullptr);
+    }
+    WidgetPtr root;
+    Widget *a = nullptr, *b = nullptr, *field = nullptr;
+    Recorder rec;
+    InputData &data() { return *widget_data<InputData>(field); }
+};
+
+} // namespace
+
+TEST(dispatch, greatest_id_above_the_minimum_wins_and_newest_breaks_ties) {
+    tk::reset();
+    Rect area{0, 0, 10, 10};
+    std::vector<int> served;
+    auto fn = [](void *arg, uint32_t, int32_t, int32_t) {
+        auto *p = static_cast<std::pair<std::vector<int> *, int> *>(arg);
+        p->first->push_back(p->second);
+    };
+    std::pair<std::vector<int> *, int> r1{&served, 1}, r2{&served, 2}, r3{&served, 3};
+    pointer_region_add(5, BUTTON_LEFT, POINTER_PRESS, &area, fn, &r1);
+    pointer_region_add(9, BUTTON_ANY, POINTER_PRESS, &area, fn, &r2);
+    pointer_region_add(9, BUTTON_LEFT, POINTER_PRESS, &area, fn, &r3); // same id, newer
+    EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_PRESS, 5, 5, 0), 9u);
+    EXPECT_EQ(served, (std::vector<int>{3}));
+    EXPECT_EQ(pointer_dispatch(BUTTON_RIGHT, POINTER_PRESS, 5, 5, 0), 9u);
+    EXPECT_EQ(served.back(), 2);
+    EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_PRESS, 5, 5, 9), 9u); // nothing above 9
+    EXPECT_EQ(served.size(), 2u);
+    EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_PRESS, 10, 5, 0), 0u); // right edge outside
+    EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_RELEASE, 5, 5, 0), 0u);
+    pointer_region_disable(9);
+    EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_PRESS, 5, 5, 0), 5u);
+    pointer_region_enable(9);
+    // Re-registering the same id, button and action replaces the region.
+    pointer_region_add(9, BUTTON_LEFT, POINTER_PRESS, &area, fn, &r1);
+    EXPECT_EQ(pointer_region_count(), 3);
+    pointer_dispatch(BUTTON_LEFT, POINTER_PRESS, 5, 5, 0);
+    EXPECT_EQ(served.back(), 1);
+    // The capture rectangle counts as inside everywhere.
+    pointer_region_add(CAPTURE_ID, BUTTON_LEFT, POINTER_PRESS, &toolkit_pointer().capture_rect, fn,
+                       &r2);
+    EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_PRESS, 500, -3, 0), CAPTURE_ID);
+}
+
+TEST_F(input, enter_motion_and_leave) {
+    rec.watch(a, {EVENT_ENTER, EVENT_LEAVE, EVENT_MOTION});
+    rec.watch(b, {EVENT_ENTER, EVENT_LEAVE, EVENT_MOTION});
+    toolkit_pointer_motion(150, 80); // start over no widget (a leaves: the pointer was at 0, 0)
+    rec.take();
+    toolkit_pointer_motion(10, 10);
+    EXPECT_EQ(rec.take(), (Log{"a:9", "a:3"}));
+    EXPECT_EQ(widget_text_element(a)->state, uint32_t(STATE_HOVER));
+    toolkit_pointer_motion(12, 10);
+    EXPECT_EQ(rec.take(), (Log{"a:9"}));
+    toolkit_pointer_motion(60, 10); // from a straight into b
+    EXPECT_EQ(rec.take(), (Log{"b:9", "b:3", "a:4"}));
+    EXPECT_EQ(widget_text_element(a)->state, uint32_t(STATE_NORMAL));
+    toolkit_pointer_motion(60, 50);
+    EXPECT_EQ(rec.take(), (Log{"b:4"}));
+}
+
+TEST_F(input, press_release_click_and_release_elsewhere) {
+    rec.watch(a, {EVENT_PRESS, EVENT_RELEASE, EVENT_CLICK, EVENT_FOCUS_IN, EVENT_FOCUS_OUT});
+    rec.watch(b, {EVENT_PRESS, EVENT_RELEASE, EVENT_CLICK, EVENT_FOCUS_IN});
+    press(10, 10);
+    EXPECT_EQ(rec.take(), (Log{"a:10", "a:1"}));
+    EXPECT_EQ(toolkit_backend().focus, a);
+    EXPECT_EQ(widget_text_element(a)->state, uint32_t(STATE_PRESSED));
+    release(11, 10);
+    EXPECT_EQ(rec.take(), (Log{"a:0", "a:2"}));
+    EXPECT_EQ(widget_text_element(a)->state, uint32_t(STATE_HOVER));
+
+    toolkit_frame_guards_clear();
+    tk::fake_now() += 1000;
+    press(10, 10);
+    rec.take();
+    release(60, 10); // leaving a clears its pressed flag: no click anywhere
+    Log log = rec.take();
+    EXPECT_EQ(log, (Log{"b:2"}));
+    // A second press while the button is held is ignored; so is a release while up.
+    press(60, 10);
+    toolkit_button(1, 0x40);
+    toolkit_button(3, 0x40);
+    EXPECT_EQ(rec.take(), (Log{"b:10", "a:11", "b:1"}));
+    release(60, 10);
+    toolkit_button(1, 0);
+    EXPECT_EQ(rec.take(), (Log{"b:0", "b:2"}));
+}
+
+TEST_F(input, double_click_within_250_ms_once) {
+    rec.watch(a, {EVENT_DOUBLE_CLICK});
+    press(10, 10);
+    release(10, 10);
+    tk::fake_now() += 249;
+    press(10, 10);
+    release(10, 10);
+    EXPECT_EQ(rec.take(), (Log{"a:12"}));
+    tk::fake_now() += 10;
+    press(10, 10);
+    release(10, 10);
+    EXPECT_TRUE(rec.take().empty());
+    tk::fake_now() += 250;
+    press(10, 10);
+    release(10, 10);
+    EXPECT_TRUE(rec.take().empty());
+}
+
+TEST_F(input, wheel_steps_pass_once_per_main_loop_pass) {
+    rec.watch(a, {EVENT_WHEEL_UP, EVENT_WHEEL_DOWN, EVENT_PRESS});
+    toolkit_pointer_motion(10, 10);
+    toolkit_button(5, 0x40);
+    toolkit_button(5, 0x40);
+    toolkit_button(4, 0x40);
+    EXPECT_EQ(rec.take(), (Log{"a:14"}));
+    toolkit_frame_guards_clear();
+    toolkit_button(4, 0x40);
+    EXPECT_EQ(rec.take(), (Log{"a:13"}));
+    // A wheel step leaves the buttons up: a press still works.
+    toolkit_button(1, 0x40);
+    EXPECT_EQ(rec.take(), (Log{"a:1"}));
+    toolkit_button(7, 0x40); // not a host button
+    EXPECT_TRUE(rec.take().empty());
+}
+
+TEST_F(input, capture_takes_drags_and_the_release_anywhere) {
+    data().text = "hello world";
+    data().anchor = data().cursor = 0;
+    // The field starts at x 100 with padding 5: text from 105, six points a character.
+    press(105 + 6 * 2 + 1, 10);
+    EXPECT_EQ(data().cursor, 2);
+    EXPECT_EQ(data().anchor, 2);
+    rec.watch(b, {EVENT_ENTER, EVENT_DRAG});
+    toolkit_pointer_motion(105 + 6 * 7 + 1, 10);
+    EXPECT_EQ(data().cursor, 7);
+    EXPECT_EQ(data().anchor, 2);
+    toolkit_pointer_motion(60, 10); // over b while captured: b gets no enter, no drag
+    EXPECT_TRUE(rec.take().empty());
+    EXPECT_EQ(data().cursor, 0);
+    EXPECT_DOUBLE_EQ(data().offset, 0);
+    release(60, 10);
+    int before = pointer_region_count();
+    EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_DRAG, 0, 0, 0) >= CAPTURE_ID, false);
+    EXPECT_EQ(before, pointer_region_count());
+    // Double click selects the word around the cursor and ends the capture.
+    data().text = "ab cd_é ef";
+    tk::fake_now() += 1000;
+    press(105 + 6 * 4, 10);
+    press(105 + 6 * 4, 10); // ignored: still held
+    release(105 + 6 * 4, 10);
+    tk::fake_now() += 100;
+    press(105 + 6 * 4, 10);
+    EXPECT_EQ(data().anchor, 3); // "cd_é": bytes 3 to 8
+    EXPECT_EQ(data().cursor, 8);
+    release(105 + 6 * 4, 10);
+}
+
+TEST_F(input, key_routing_global_list_then_focus_chain) {
+    std::vector<std::string> calls;
+    struct Tag {
+        std::vector<std::string> *calls;
+        const char *name;
+    } root_left{&calls, "root-left"}, global_f6{&calls, "global-f6"}, root_any{&calls, "root-any"};
+    auto note = [](void *arg, const KeyBindingRecord &k) {
+        auto *t = static_cast<Tag *>(arg);
+        t->calls->push_back(std::string(t->name) + ":" + std::to_string(k.key) + "/" +
+                            std::to_string(k.modifiers));
+    };
+    widget_bind_key(root.get(), KEY_LEFT, 0, note, &root_left);
+    widget_bind_key(root.get(), 'Q', MOD_CTRL, note, &root_any);
+    rec.watch(field, {EVENT_KEY});
+    root->name = "root";
+    rec.watch(root.get(), {EVENT_KEY});
+    // Nothing focused: keys reach no widget.
+    toolkit_key(KEY_LEFT, 0);
+    EXPECT_TRUE(calls.empty());
+    widget_focus(field);
+    data().text = "ab";
+    data().anchor = data().cursor = 2;
+    toolkit_key(KEY_LEFT, 0); // the focused input binds LEFT first
+    EXPECT_EQ(data().cursor, 1);
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(rec.take(), (Log{"field:6"}));
+    toolkit_key('Q', MOD_CTRL); // not bound by the input: goes up to the root
+    EXPECT_EQ(calls, (std::vector<std::string>{"root-any:81/1"}));
+    EXPECT_EQ(rec.take(), (Log{"root:6"}));
+    toolkit_key('Q', MOD_SHIFT); // bound by nobody: dropped
+    EXPECT_EQ(calls.size(), 1u);
+    // A global shortcut added later is met before the wildcard.
+    shortcut_add(KEY_F6, 0, note, &global_f6);
+    toolkit_key(KEY_F6, 0);
+    EXPECT_EQ(calls.back(), "global-f6:295/0");
+    // A disabled widget in the chain stops the routing.
+    widget_disable(field);
+    toolkit_key('Q', MOD_CTRL);
+    EXPECT_EQ(calls.size(), 2u);
+}
+
+TEST_F(input, typed_characters_become_utf8_in_the_focused_input) {
+    rec.watch(field, {EVENT_TEXT_CHANGED});
+    toolkit_text('x'); // no focus: nothing
+    EXPECT_EQ(data().text, "");
+    widget_focus(field);
+    for (uint32_t cp : {uint32_t('a'), 0xE9u, 0x20ACu, 0x1F600u, 9u, 0x110000u}) toolkit_text(cp);
+    EXPECT_EQ(data().text, "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    EXPECT_EQ(data().cursor, 10);
+    EXPECT_EQ(rec.take().size(), 4u);
+    // A replaced text hook receives the bytes instead.
+    std::string seen;
+    toolkit_set_text_hook([](const char *t, void *s) { *static_cast<std::string *>(s) += t; },
+                          &seen);
+    toolkit_text(0xE9);
+    EXPECT_EQ(seen, "\xC3\xA9");
+    toolkit_set_text_hook(nullptr, nullptr);
+    toolkit_text('b');
+    EXPECT_EQ(data().text.back(), 'b');
+    // Text into a widget that is not an input is ignored.
+    text_insert("zz", a);
+}
+
+TEST_F(input, editing_commands_on_multibyte_text) {
+    widget_focus(field);
+    const std::string e_acute = "\xC3\xA9", euro = "\xE2\x82\xAC", smile = "\xF0\x9F\x98\x80";
+    struct Case {
+        const char *name;
+        std::string text;
+        int anchor, cursor;
+        uint32_t key, modifiers;
+        std::string after;
+        int new_anchor, new_cursor;
+    } cases[] = {
+        {"BS after a 3-byte char", "a" + euro, 4, 4, KEY_BACKSPACE, 0, "a", 1, 1},
+        {"BS at the start", euro, 0, 0, KEY_BACKSPACE, 0, euro, 0, 0},
+        {"BS with a selection", "abcd", 1, 3, KEY_BACKSPACE, 0, "ad", 1, 1},
+        {"DEL before a 4-byte char", smile + "b", 0, 0, KEY_DELETE, 0, "b", 0, 0},
+        {"DEL at the end", "ab", 2, 2, KEY_DELETE, 0, "ab", 2, 2},
+        {"Ctrl+BS word and spaces", "go caf" + e_acute + "  ", 10, 10, KEY_BACKSPACE, MOD_CTRL,
+         "go ", 3, 3},
+        {"Ctrl+BS selection", "one two", 0, 3, KEY_BACKSPACE, MOD_CTRL, " two", 0, 0},
+        {"LEFT over 2 bytes", "x" + e_acute, 3, 3, KEY_LEFT, 0, "x" + e_acute, 1, 1},
+        {"LEFT collapses a selection", "abc", 0, 2, KEY_LEFT, 0, "abc", 1, 1},
+        {"RIGHT over 4 bytes", smile + "x", 0, 0, KEY_RIGHT, 0, smile + "x", 4, 4},
+        {"RIGHT at the end", "ab", 2, 2, KEY_RIGHT, 0, "ab", 2, 2},
+        {"Shift+LEFT keeps the anchor", euro + euro, 6, 6, KEY_LEFT, MOD_SHIFT, euro + euro, 6, 3},
+        {"Shift+RIGHT keeps the anchor", e_acute + "z", 0, 0, KEY_RIGHT, MOD_SHIFT, e_acute + "z",
+         0, 2},
+        {"Ctrl+LEFT", "one tw" + e_acute + " ", 10, 10, KEY_LEFT, MOD_CTRL, "one tw" + e_acute + " ",
+         4, 4},
+        {"Ctrl+RIGHT", " caf" + e_acute + " x", 0, 0, KEY_RIGHT, MOD_CTRL,
+         " caf" + e_acute + " x", 6, 6},
+        {"Ctrl+Shift+LEFT", "ab cd", 5, 5, KEY_LEFT, MOD_CTRL | MOD_SHIFT, "ab cd", 5, 3},
+        {"Ctrl+Shift+RIGHT", "ab cd", 0, 0, KEY_RIGHT, MOD_CTRL | MOD_SHIFT, "ab cd", 0, 2},
+        {"HOME", euro + "a", 3, 4, KEY_HOME, 0, euro + "a", 0, 0},
+        {"END", euro + "a", 0, 0, KEY_END, 0, euro + "a", 4, 4},
+        {"Ctrl+A", smile, 2, 2, 'A', MOD_CTRL, smile, 0, 4},
+    };
+    rec.watch(field, {EVENT_TEXT_CHANGED});
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        data().text = c.text;
+        data().anchor = c.anchor;
+        data().cursor = c.cursor;
+        rec.take();
+        toolkit_key(c.key, c.modifiers);
+        EXPECT_EQ(data().text, c.after);
+        EXPECT_EQ(data().anchor, c.new_anchor);
+        EXPECT_EQ(data().cursor, c.new_cursor);
+        bool edits = c.key == KEY_BACKSPACE || c.key == KEY_DELETE;
+        EXPECT_EQ(rec.take().size(), edits ? 1u : 0u);
+    }
+}
+
+TEST_F(input, clipboard_copy_cut_and_paste_through_the_host) {
+    widget_focus(field);
+    const std::string euro = "\xE2\x82\xAC";
+    data().text = "a" + euro + "b";
+    data().anchor = 1;
+    data().cursor = 4;
+    toolkit_key('C', MOD_CTRL);
+    EXPECT_EQ(fakehost::properties().at("clipboard/text"), euro);
+    EXPECT_EQ(data().text, "a" + euro + "b");
+    toolkit_key('X', MOD_CTRL);
+    EXPECT_EQ(data().text, "ab");
+    EXPECT_EQ(data().cursor, 1);
+    fakehost::set_property("clipboard/text", "Z" + euro);
+    int reads = fakehost::property_reads();
+    toolkit_key('V', MOD_CTRL);
+    EXPECT_EQ(data().text, "aZ" + euro + "b");
+    EXPECT_EQ(data().cursor, 5);
+    EXPECT_EQ(fakehost::property_reads() - reads, 2); // asked once, read again to insert
+    fakehost::set_property("clipboard/text", "");
+    toolkit_key('V', MOD_CTRL);
+    EXPECT_EQ(data().text, "aZ" + euro + "b");
+    fakehost::fail_property("clipboard/text");
+    toolkit_key('V', MOD_CTRL);
+    EXPECT_EQ(data().text, "aZ" + euro + "b");
+}
+
+TEST(input_table, press_selects_the_row_under_the_pointer) {
+    tk::reset(200, 200);
+    WidgetPtr t = tk::build("{'type': 'table', 'columns': 1, 'header_height': 10, "
+                            "'entry_height': 20}",
+                            100, 60);
+    List<TableCells> list;
+    std::vector<ListNode<TableCells> *> nodes;
+    for (int i = 0; i < 5; ++i) nodes.push_back(list.append(new TableCells, 1));
+    table_set_rows(t.get(), table_rows_of(list), 5);
+    auto *d = widget_data<TableData>(t.get());
+    press(50, 15);
+    EXPECT_EQ(d->selected, nodes[0]);
+    release(50, 15);
+    tk::fake_now() += 1000;
+    press(50, 55);
+    EXPECT_EQ(d->selected, nodes[2]);
+    release(50, 55);
+    // Scrolled to the end (offset 50): the top row shown is row 2, 10 points in.
+    widget_set_value(t.get(), 100);
+    tk::fake_now() += 1000;
+    press(50, 12);
+    EXPECT_EQ(d->selected, nodes[2]);
+    release(50, 12);
+    tk::fake_now() += 1000;
+    press(50, 59);
+    EXPECT_EQ(d->selected, nodes[4]);
+    release(50, 59);
+    // Past the end selects nothing.
+    List<TableCells> one;
+    one.append(new TableCells, 1);
+    table_set_rows(t.get(), table_rows_of(one), 1);
+    widget_set_value(t.get(), 0);
+    tk::fake_now() += 1000;
+    press(50, 50);
+    EXPECT_EQ(d->selected, nullptr);
+}
+
+TEST(input_check, click_toggles) {
+    tk::reset();
+    WidgetPtr c = tk::build("{'type': 'check', 'text': 'x'}", 50, 20);
+    press(5, 5);
+    release(5, 5);
+    EXPECT_EQ(widget_data<CheckData>(c.get())->checked, 1);
+    tk::fake_now() += 1000;
+    press(5, 5);
+    release(30, 30);
+    EXPECT_EQ(widget_data<CheckData>(c.get())->checked, 1);
+}
+
+TEST(input_scroll, grip_drag_moves_and_follows_into_the_table) {
+    tk::reset(200, 200);
+    WidgetPtr root = tk::build("{'type': 'split', 'resize_method': 'secondfixed', "
+                               "'split_size': 10, 'split_gap': 0, 'children': [{'type': "
+                               "'table', 'name': 'table'}, {'type': 'scroll', 'name': 'bar'}]}",
+                               110, 100);
+    Widget *bar = widget_find(root.get(), "bar"), *table = widget_find(root.get(), "table");
+    ScrollLink link{bar, table};
+    bar->callbacks[EVENT_DRAG] = {scroll_follow, &link};
+    // Grip 20 % of 100: [0, 20). Press at 10, drag down by 40 of the 80-pixel track: 50 %.
+    press(105, 10);
+    toolkit_pointer_motion(105, 50);
+    EXPECT_DOUBLE_EQ(widget_get_value(bar), 50);
+    EXPECT_DOUBLE_EQ(widget_get_value(table), 50);
+    toolkit_pointer_motion(105, 500); // far beyond: clamped
+    EXPECT_DOUBLE_EQ(widget_get_value(bar), 100);
+    toolkit_button(1, 0); // released away from the bar
+    EXPECT_EQ(widget_text_element(bar)->state, uint32_t(STATE_NORMAL));
+    toolkit_pointer_motion(105, 30);
+    EXPECT_DOUBLE_EQ(widget_get_value(bar), 100);
+    // A press off the grip of a scroll bar changes nothing.
+    tk::fake_now() += 1000;
+    press(105, 10);
+    EXPECT_DOUBLE_EQ(widget_get_value(bar), 100);
+    release(105, 10);
+}
+
+TEST(input_scroll, slider_jumps_to_the_press) {
+    tk::reset(200, 200);
+    WidgetPtr s = tk::build("{'type': 'scroll', 'orientation': 'horizontal', "
+                            "'scrollbar_style': 'slider'}",
+                            110, 20);
+    int changes = 0;
+    s->callbacks[EVENT_DRAG] = {[](Widget *, void *n) { ++*static_cast<int *>(n); }, &changes};
+    // Knob 10 wide, track 100: a press at 60 centres the knob there: (60 - 5) / 100.
+    press(60, 10);
+    EXPECT_DOUBLE_EQ(widget_get_value(s.get()), 55);
+    EXPECT_EQ(changes, 1); // the jump
+    toolkit_pointer_motion(80, 10);
+    EXPECT_DOUBLE_EQ(widget_get_value(s.get()), 75);
+    release(80, 10);
+}
+
+namespace {
+
+struct ListOwner {
+    double position = 0;
+    double limit = 1e9;
+    int selects = 0;
+    std::vector<double> moves;
+};
+bool owner_scroll(void *o, double amount) {
+    auto *l = static_cast<ListOwner *>(o);
+    l->moves.push_back(amount);
+    l->position += amount;
+    if (l->position < 0 || l->position > l->limit) {
+        l->position = std::clamp(l->position, 0.0, l->limit);
+        return true;
+    }
+    return false;
+}
+void owner_select(void *o) { static_cast<ListOwner *>(o)->selects++; }
+
+// Runs the deferred queue while advancing the fake clock, 10 ms a step.
+void run_for(uint32_t ms) {
+    for (uint32_t t = 0; t < ms; t += 1) {
+        tk::fake_now() += 1;
+        while (defer_pending() > 0) {
+            int n = defer_pending();
+            for (int i = 0; i < n; ++i) defer_run_one();
+            break;
+        }
+    }
+}
+
+} // namespace
+
+TEST(scroll_animator, wheel_scrolls_at_once_or_glides) {
+    tk::reset();
+    ListOwner owner;
+    ScrollAnimator a;
+    a.scroll_by = owner_scroll;
+    a.owner = &owner;
+    scroll_animator_wheel(a, 8000, false);
+    EXPECT_DOUBLE_EQ(owner.position, 8000);
+    owner.moves.clear();
+    scroll_animator_wheel(a, 8000, true);
+    scroll_animator_wheel(a, -2000, true);
+    EXPECT_TRUE(a.timer.active);
+    run_for(2000);
+    EXPECT_FALSE(a.timer.active);
+    EXPECT_NEAR(owner.position, 14000, 1e-6);
+    ASSERT_GT(owner.moves.size(), 3u);
+    // Steps shrink as the glide settles.
+    EXPECT_GT(owner.moves.front(), owner.moves[owner.moves.size() - 2]);
+    // Hitting an end stops the glide.
+    owner.limit = 15000;
+    scroll_animator_wheel(a, 50000, true);
+    run_for(2000);
+    EXPECT_DOUBLE_EQ(owner.position, 15000);
+    EXPECT_DOUBLE_EQ(a.pending, 0);
+}
+
+TEST(scroll_animator, tap_selects_and_flick_keeps_gliding) {
+    tk::reset();
+    ListOwner owner;
+    owner.position = 1e6;
+    owner.limit = 1e7;
+    ScrollAnimator a;
+    a.scroll_by = owner_scroll;
+    a.select = owner_select;
+    a.owner = &owner;
+    // A tap (under 9 pixels) selects.
+    scroll_animator_touch_press(a, 50, 50);
+    toolkit_pointer_motion(50, 50);
+    toolkit_button(1, 0x40);
+    toolkit_pointer_motion(54, 58);
+    toolkit_button(1, 0);
+    EXPECT_EQ(owner.selects, 1);
+    EXPECT_TRUE(owner.moves.empty());
+    run_for(50);
+
+    // A flick upwards: 10 pixels every 10 ms, released at once.
+    scroll_animator_touch_press(a, 50, 200);
+    toolkit_button(1, 0x40);
+    for (int i = 1; i <= 10; ++i) {
+        tk::fake_now() += 10;
+        toolkit_pointer_motion(50, 200 - 10 * i);
+    }
+    toolkit_button(1, 0);
+    EXPECT_EQ(owner.selects, 1);
+    // 10 pixels per 10 ms is 1000 pixels a second upwards; the short steps are smoothed.
+    EXPECT_LT(a.inertia_velocity, -800);
+    EXPECT_GT(a.inertia_velocity, -1000);
+    double released_at = owner.position;
+    EXPECT_NEAR(released_at, 1e6 + 9000 - 0 * 100, 1000); // about 90 pixels dragged
+    double v0 = a.inertia_velocity;
+    run_for(400);
+    // After 400 ms the velocity fell by about e.
+    EXPECT_NEAR(a.inertia_velocity / v0, std::exp(-1.0), 0.05);
+    EXPECT_GT(owner.position, released_at); // kept moving the same way
+    // A press during the glide stops it and is not a tap.
+    scroll_animator_touch_press(a, 50, 50);
+    toolkit_button(1, 0x40);
+    toolkit_button(1, 0);
+    EXPECT_EQ(owner.selects, 1);
+    EXPECT_DOUBLE_EQ(a.inertia_velocity, 0);
+}
