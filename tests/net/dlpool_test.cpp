@@ -129,8 +129,10 @@ protected:
 TEST_F(Loopback, get_and_post_bytes_on_the_wire) {
     DownloadRequest request = get("/test/echo?q=1", nullptr);
     request.method = DL_GET_1_0;
+    request.tag = 7;
     Outcome outcome = fetch(api, request);
     EXPECT_EQ(outcome.status_class, HTTP_CLASS_SUCCESS);
+    EXPECT_EQ(outcome.tag, 7u); // read back from the slot by on_done_request
     EXPECT_EQ(outcome.body, std::string("GET /test/echo?q=1 HTTP/1.0\r\nHost: solvane.test\r\n"
                                         "Accept: */*\r\nUser-Agent: ") +
                                 HTTP_DEFAULT_USER_AGENT + "\r\n\r\n");
