@@ -1,0 +1,294 @@
+// The service parsers on the largest recorded responses they read rows from, against RapidJSON
+// parsing the whole document into a tree and then extracting the same fields (every text of
+// every row, the continuation token, the chosen streams). Each pair runs in the same process.
+//
+//   search:      search/search_web_2026-01_all_test_first.json (625 kB, 20 rows)
+//   browse:      browse/browse_playlist_web_2024-11_VLPLoumn_first.json (554 kB, 100 rows)
+//   next:        next/next_web_2026-01_FAqYW76GLPA_mix_playlist_first.json (725 kB, 18 rows)
+//   player:      player/player_web_2024-10_2isYuQZMbdU_multiaudio_trimmed.json (232 kB)
+#include <benchmark/benchmark.h>
+#include <rapidjson/document.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "base/runtime.h"
+#include "service/listing.h"
+#include "service/player.h"
+
+namespace {
+
+const std::string &text_of(const char *name) {
+    static std::vector<std::pair<std::string, std::string>> cache;
+    for (auto &[n, t] : cache)
+        if (n == name) return t;
+    cache.emplace_back(name, read_file(std::string(SOLVANE_FIXTURES) + "/" + name));
+    return cache.back().second;
+}
+
+constexpr const char *SEARCH = "search/search_web_2026-01_all_test_first.json";
+constexpr const char *BROWSE = "browse/browse_playlist_web_2024-11_VLPLoumn_first.json";
+constexpr const char *NEXT = "next/next_web_2026-01_FAqYW76GLPA_mix_playlist_first.json";
+constexpr const char *PLAYER = "player/player_web_2024-10_2isYuQZMbdU_multiaudio_trimmed.json";
+
+using rapidjson::Value;
+
+// Dotted path lookup in a RapidJSON tree ("a.0.b"); nullptr when any step is missing.
+const Value *at(const Value *v, const char *path) {
+    std::string seg;
+    const char *p = path;
+    while (v && *p) {
+        const char *dot = p;
+        while (*dot && *dot != '.') ++dot;
+        seg.assign(p, dot);
+        if (!seg.empty() && seg[0] >= '0' && seg[0] <= '9') {
+            unsigned long i = std::strtoul(seg.c_str(), nullptr, 10);
+            v = (v->IsArray() && i < v->Size()) ? &(*v)[rapidjson::SizeType(i)] : nullptr;
+        } else if (!seg.empty()) {
+            if (!v->IsObject()) return nullptr;
+            auto m = v->FindMember(seg.c_str());
+            v = m == v->MemberEnd() ? nullptr : &m->value;
+        }
+        p = *dot ? dot + 1 : dot;
+    }
+    return v;
+}
+
+Text str(const Value *v, const char *path) {
+    const Value *s = at(v, path);
+    if (!s || !s->IsString()) return std::nullopt;
+    return std::string(s->GetString(), s->GetStringLength());
+}
+
+struct Row {
+    Text id, title, views, published, length, extra, channel_name, channel_id;
+};
+
+Row video_row(const Value *r) {
+    Row row;
+    row.id = str(r, "videoId");
+    row.title = str(r, "title.simpleText");
+    if (!row.title) row.title = str(r, "title.runs.0.text");
+    row.views = str(r, "shortViewCountText.simpleText");
+    row.published = str(r, "publishedTimeText.simpleText");
+    row.length = str(r, "lengthText.simpleText");
+    row.extra = str(r, "title.accessibility.accessibilityData.label");
+    row.channel_name = str(r, "shortBylineText.runs.0.text");
+    row.channel_id = str(r, "shortBylineText.runs.0.navigationEndpoint.browseEndpoint.browseId");
+    return row;
+}
+
+Row playlist_video_row(const Value *r) {
+    Row row = video_row(r);
+    row.views = str(r, "videoInfo.runs.0.text");
+    row.published = str(r, "videoInfo.runs.2.text");
+    return row;
+}
+
+bool lockup_row(const Value *r, Row &row) {
+    Text type = str(r, "contentType");
+    if (!type) return false;
+    const Value *meta = at(r, "metadata.lockupMetadataViewModel");
+    const Value *rows = at(meta, "metadata.contentMetadataViewModel.metadataRows");
+    row.id = str(r, "contentId");
+    row.title = str(meta, "title.content");
+    row.channel_name = str(rows, "0.metadataParts.0.text.content");
+    row.channel_id = str(meta, "image.decoratedAvatarViewModel.rendererContext.commandContext.onTap."
+                               "innertubeCommand.browseEndpoint.browseId");
+    row.published = str(rows, "1.metadataParts.1.text.content");
+    if (*type == "LOCKUP_CONTENT_TYPE_VIDEO") {
+        row.views = str(rows, "1.metadataParts.0.text.content");
+        row.length = str(r, "contentImage.thumbnailViewModel.overlays.0."
+                            "thumbnailBottomOverlayViewModel.badges.0.thumbnailBadgeViewModel.text");
+        row.extra = str(r, "rendererContext.accessibilityContext.label");
+        return true;
+    }
+    if (*type == "LOCKUP_CONTENT_TYPE_PLAYLIST" && row.id && row.id->compare(0, 2, "PL") == 0) {
+        row.length = str(r, "contentImage.collectionThumbnailViewModel.primaryThumbnail."
+                            "thumbnailViewModel.overlays.0.thumbnailOverlayBadgeViewModel."
+                            "thumbnailBadges.0.thumbnailBadgeViewModel.text");
+        row.extra = str(r, "rendererContext.commandContext.onTap.innertubeCommand.watchEndpoint."
+                           "videoId");
+        return true;
+    }
+    return false;
+}
+
+Text token_a(const Value *c) { return str(c, "continuationEndpoint.continuationCommand.token"); }
+
+size_t rapid_search(const std::string &text, Text &token) {
+    rapidjson::Document d;
+    d.Parse(text.c_str());
+    std::vector<Row> rows;
+    const Value *outer = at(&d, "contents.twoColumnSearchResultsRenderer.primaryContents."
+                                "sectionListRenderer.contents");
+    for (const Value &e : outer->GetArray()) {
+        if (const Value *c = at(&e, "continuationItemRenderer")) token = token_a(c);
+        const Value *items = at(&e, "itemSectionRenderer.contents");
+        if (!items || !items->IsArray()) continue;
+        for (const Value &x : items->GetArray())
+            if (const Value *v = at(&x, "videoRenderer")) rows.push_back(video_row(v));
+    }
+    return rows.size();
+}
+
+size_t rapid_browse(const std::string &text, Text &token) {
+    rapidjson::Document d;
+    d.Parse(text.c_str());
+    std::vector<Row> rows;
+    const Value *items = at(&d, "contents.twoColumnBrowseResultsRenderer.tabs.0.tabRenderer.content."
+                                "sectionListRenderer.contents.0.itemSectionRenderer.contents.0."
+                                "playlistVideoListRenderer.contents");
+    for (const Value &e : items->GetArray()) {
+        if (const Value *v = at(&e, "playlistVideoRenderer")) rows.push_back(playlist_video_row(v));
+        else if (const Value *c = at(&e, "continuationItemRenderer")) token = token_a(c);
+    }
+    // The header fields the playlist reader takes.
+    const Value *sidebar = at(&d, "sidebar.playlistSidebarRenderer.items");
+    Text header[] = {str(&d, "microformat.microformatDataRenderer.title"),
+                     str(&d, "microformat.microformatDataRenderer.description"),
+                     str(sidebar, "0.playlistSidebarPrimaryInfoRenderer.stats.0.runs.0.text"),
+                     str(sidebar, "1.playlistSidebarSecondaryInfoRenderer.videoOwner."
+                                  "videoOwnerRenderer.title.runs.0.text")};
+    benchmark::DoNotOptimize(header);
+    return rows.size();
+}
+
+size_t rapid_next(const std::string &text, Text &token) {
+    rapidjson::Document d;
+    d.Parse(text.c_str());
+    std::vector<Row> rows;
+    const Value *results =
+        at(&d, "contents.twoColumnWatchNextResults.secondaryResults.secondaryResults.results");
+    for (const Value &e : results->GetArray()) {
+        Row row;
+        if (const Value *v = at(&e, "compactVideoRenderer")) rows.push_back(video_row(v));
+        else if (const Value *l = at(&e, "lockupViewModel")) {
+            if (lockup_row(l, row)) rows.push_back(row);
+        } else if (const Value *c = at(&e, "continuationItemRenderer")) {
+            token = token_a(c);
+            break;
+        }
+    }
+    return rows.size();
+}
+
+// The same choice as parse_player with the default settings (1080p60, WEB client): video
+// details, the first English caption, the first H.264 stream from 299 down, the default 251.
+size_t rapid_player(const std::string &text, Text &video_url) {
+    rapidjson::Document d;
+    d.Parse(text.c_str());
+    const Value *micro = at(&d, "microformat.playerMicroformatRenderer");
+    Text details[] = {str(&d, "videoDetails.videoId"), str(micro, "title.simpleText"),
+                      str(micro, "viewCount"), str(micro, "uploadDate"), str(micro, "lengthSeconds"),
+                      str(micro, "ownerChannelName"), str(micro, "externalChannelId"),
+                      str(micro, "description.simpleText")};
+    benchmark::DoNotOptimize(details);
+    Text caption;
+    if (const Value *tracks = at(&d, "captions.playerCaptionsTracklistRenderer.captionTracks"))
+        for (const Value &t : tracks->GetArray()) {
+            Text code = str(&t, "languageCode");
+            if (code && code->substr(0, code->find('-')) == "en") {
+                caption = str(&t, "baseUrl");
+                break;
+            }
+        }
+    const Value *adaptive = at(&d, "streamingData.adaptiveFormats");
+    static const int family[] = {299, 137, 298, 136, 135, 134, 133};
+    for (int itag : family) {
+        for (const Value &f : adaptive->GetArray())
+            if (f["itag"].GetInt() == itag && f.HasMember("url")) {
+                video_url = str(&f, "url");
+                break;
+            }
+        if (video_url) break;
+    }
+    Text audio;
+    for (const Value &f : adaptive->GetArray()) {
+        const Value *def = at(&f, "audioTrack.audioIsDefault");
+        if (f["itag"].GetInt() == 251 && !(def && def->IsFalse())) {
+            audio = str(&f, "url");
+            break;
+        }
+    }
+    benchmark::DoNotOptimize(caption);
+    benchmark::DoNotOptimize(audio);
+    return video_url ? 1 : 0;
+}
+
+void listing(benchmark::State &state, const char *name, uint32_t kind) {
+    const std::string &text = text_of(name);
+    for (auto _ : state) {
+        ItemList list;
+        list_info info;
+        benchmark::DoNotOptimize(parse_listing(&list, info, text.c_str(), kind, 100));
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
+}
+
+void rapid(benchmark::State &state, const char *name, size_t (*reader)(const std::string &, Text &)) {
+    const std::string &text = text_of(name);
+    for (auto _ : state) {
+        Text token;
+        benchmark::DoNotOptimize(reader(text, token));
+        benchmark::DoNotOptimize(token);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
+}
+
+void player(benchmark::State &state) {
+    const std::string &text = text_of(PLAYER);
+    for (auto _ : state) {
+        list_item video;
+        stream_choice choice;
+        parse_player(video, choice, text.c_str(), 5, "1080p60", "vtt", "en", false, false);
+        benchmark::DoNotOptimize(choice.video_url);
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
+}
+
+// Both readers must agree before their times mean anything.
+bool readers_agree() {
+    ItemList list;
+    list_info info;
+    Text token;
+    if (size_t(parse_listing(&list, info, text_of(SEARCH).c_str(), LIST_SEARCH, 100)) !=
+            rapid_search(text_of(SEARCH), token) || info.continuation != token)
+        return false;
+    if (size_t(parse_listing(&list, info, text_of(BROWSE).c_str(), LIST_PLAYLIST, 100)) !=
+            rapid_browse(text_of(BROWSE), token) || info.continuation != token)
+        return false;
+    if (size_t(parse_listing(&list, info, text_of(NEXT).c_str(), LIST_RECOMMENDED, 100)) !=
+            rapid_next(text_of(NEXT), token) || info.continuation != token)
+        return false;
+    list_item video;
+    stream_choice choice;
+    parse_player(video, choice, text_of(PLAYER).c_str(), 5, "1080p60", "vtt", "en", false, false);
+    Text url;
+    rapid_player(text_of(PLAYER), url);
+    return choice.video_url == url;
+}
+
+} // namespace
+
+BENCHMARK_CAPTURE(listing, search, SEARCH, LIST_SEARCH)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(rapid, search, SEARCH, rapid_search)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(listing, browse, BROWSE, LIST_PLAYLIST)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(rapid, browse, BROWSE, rapid_browse)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(listing, next, NEXT, LIST_RECOMMENDED)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(rapid, next, NEXT, rapid_next)->Unit(benchmark::kMicrosecond);
+BENCHMARK(player)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(rapid, player, PLAYER, rapid_player)->Unit(benchmark::kMicrosecond);
+
+int main(int argc, char **argv) {
+    if (!readers_agree()) {
+        std::fprintf(stderr, "service_parse_bench: the two readers disagree\n");
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,13 @@
+// pick_hls over arbitrary master playlists.
+#include "fuzz/service_fuzz.h"
+#include "service/player.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    FuzzText text(data, size);
+    static const char *names[] = {"1080_60", "720", "1080p60", "1080p_vp9", "480p_av1", "240"};
+    uint8_t knobs = size ? data[0] : 0;
+    stream_choice choice;
+    pick_hls(choice, names[knobs % 6], text.c_str(), knobs & 8, knobs & 16);
+    if (choice.video_url && choice.video_url->find("/itag/") == std::string::npos) __builtin_trap();
+    return 0;
+}
