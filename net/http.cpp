@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -634,6 +635,16 @@ HttpStep finish(HttpConnection &connection, int32_t result) {
     return HTTP_STEP_DONE;
 }
 
+// Large bodies are written once from start to end: backing them with huge pages saves the
+// page fault per 4 kB that first touches would otherwise take.
+void advise_huge_pages(void *block, uint64_t size) {
+    constexpr uintptr_t HUGE_PAGE = 2u << 20;
+    if (size < 4 * HUGE_PAGE) return;
+    uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+    uintptr_t end = (reinterpret_cast<uintptr_t>(block) + size) & ~(HUGE_PAGE - 1);
+    if (end > begin) madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 // Makes room for `count` more bytes. False (with the write error set) when that fails.
 bool reserve(HttpConnection &connection, uint64_t count) {
     ResponseBuffer &response = connection.response;
@@ -655,6 +666,7 @@ bool reserve(HttpConnection &connection, uint64_t count) {
     (void)response.data.release();
     response.data.reset(static_cast<char *>(grown));
     response.capacity = capacity;
+    advise_huge_pages(grown, capacity);
     return true;
 }
 
