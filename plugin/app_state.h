@@ -40,12 +40,35 @@ struct Switches {
     bool all_codecs = false;
 };
 
-// The host-facing window state that exists before the overlay does: the quit flag set by the
-// host's shutdown and the visible flag driven by the script messages.
-struct WindowFlags {
+// Frame flags: what the next frame step of the main loop must do.
+enum FrameFlags : uint32_t {
+    FRAME_REDRAW = 1,  // republish the whole interface surface
+    FRAME_POINTER = 8, // the pointer moved; the new position is pending
+};
+
+// The host side of the interface: the overlay buffer mpv shows, the window geometry, the
+// pointer and modifiers as the host reported them, and the visible and quit flags. Created by
+// window set-up and kept for the plug-in's whole life.
+struct HostWindow {
     bool created = false;
+    int32_t gui_x = 0; // where the interface surface sits inside the overlay buffer
+    int32_t gui_y = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t pointer_x = 0;
+    int32_t pointer_y = 0;
+    int32_t modifiers = 0; // host layout
     bool quit = false;
+    // The overlay buffer: B, G, R, A, always the size of the host's OSD.
+    int32_t buffer_width = 0;
+    int32_t buffer_height = 0;
+    int32_t buffer_stride = 0;
+    std::vector<uint8_t> buffer;
     bool visible = false;
+    // Frame step requests and the pointer position pending for it.
+    uint32_t frame_flags = 0;
+    int32_t pending_x = 0;
+    int32_t pending_y = 0;
 };
 
 constexpr const char *DEFAULT_SPONSORBLOCK_SERVER = "sponsor.ajay.app";
@@ -104,5 +127,5 @@ struct AppState {
     std::optional<std::string> current_query;
     std::optional<std::string> current_video_id;
 
-    WindowFlags window;
+    HostWindow window;
 };

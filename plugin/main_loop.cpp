@@ -29,8 +29,7 @@ void client_message(AppState &state, const mpv_event_client_message &m) {
     if (m.num_args < 1) return;
     const char *name = m.args[0];
     if (std::strcmp(name, "key-binding") == 0 && m.num_args >= 5) {
-        // Keys and typed text are decoded by the input routing of the interface, which is not
-        // part of this build yet; until then they are dropped here.
+        window_key_binding(state, m.args[1], m.args[2], m.args[3], m.args[4]);
         return;
     }
     if (std::strcmp(name, "solfb-toggle") == 0) {
@@ -65,6 +64,14 @@ void dispatch_event(AppState &state, const mpv_event &event) {
     case MPV_EVENT_CLIENT_MESSAGE:
         client_message(state, *static_cast<const mpv_event_client_message *>(event.data));
         break;
+    case MPV_EVENT_PROPERTY_CHANGE: {
+        const auto &p = *static_cast<const mpv_event_property *>(event.data);
+        const mpv_node *node =
+            p.format == MPV_FORMAT_NODE ? static_cast<const mpv_node *>(p.data) : nullptr;
+        if (std::strcmp(p.name, "osd-dimensions") == 0) window_resize(state, node);
+        else if (std::strcmp(p.name, "mouse-pos") == 0) window_pointer(state, node);
+        break;
+    }
     case MPV_EVENT_HOOK:
         mpv_hook_continue(host(), static_cast<const mpv_event_hook *>(event.data)->id);
         break;
@@ -83,6 +90,7 @@ bool main_loop_pass(AppState &state) {
         dispatched = true;
         dispatch_event(state, *event);
     }
+    window_frame_step(state);
     if (!dispatched) host_wait(IDLE_SLEEP_MS);
     return true;
 }

@@ -3,8 +3,12 @@
 #include "base/defer.h"
 #include "base/host.h"
 #include "base/runtime.h"
+#include "plugin/keys.h"
+#include "toolkit/input.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -49,6 +53,73 @@ void command_node(std::initializer_list<const char *> words) {
     if (mpv_command_node(host(), &args, &result) >= 0) mpv_free_node_contents(&result);
 }
 
+// Reads the 64-bit integer entry `key` of a node map; `fallback` when absent or of another kind.
+int64_t map_int(const mpv_node *map, const char *key, int64_t fallback, bool *found = nullptr) {
+    if (found) *found = false;
+    if (!map || map->format != MPV_FORMAT_NODE_MAP) return fallback;
+    const mpv_node_list *l = map->u.list;
+    for (int i = 0; i < l->num; ++i) {
+        if (std::strcmp(l->keys[i], key) != 0 || l->values[i].format != MPV_FORMAT_INT64) continue;
+        if (found) *found = true;
+        return l->values[i].u.int64;
+    }
+    return fallback;
+}
+
+void buffer_allocate(HostWindow &w, int32_t width, int32_t height) {
+    w.buffer_width = width;
+    w.buffer_height = height;
+    w.buffer_stride = width * 4;
+    // The previous buffer may go at once: mpv copies the pixels during "overlay-add".
+    w.buffer.assign(static_cast<size_t>(w.buffer_stride) * static_cast<size_t>(height), 0);
+}
+
+void overlay_add(HostWindow &w) {
+    char address[32];
+    std::snprintf(address, sizeof address, "&%lu", reinterpret_cast<unsigned long>(w.buffer.data()));
+    const char *keys[] = {"name", "id", "x", "y", "file", "offset", "fmt", "w", "h", "stride"};
+    mpv_node values[10]{};
+    auto text = [&](int i, const char *s) {
+        values[i].format = MPV_FORMAT_STRING;
+        values[i].u.string = const_cast<char *>(s);
+    };
+    auto number = [&](int i, int64_t v) {
+        values[i].format = MPV_FORMAT_INT64;
+        values[i].u.int64 = v;
+    };
+    text(0, "overlay-add");
+    text(1, OVERLAY_ID);
+    number(2, 0);
+    number(3, 0);
+    text(4, address);
+    number(5, 0);
+    text(6, "bgra");
+    number(7, w.buffer_width);
+    number(8, w.buffer_height);
+    number(9, w.buffer_stride);
+    mpv_node_list list{10, values, const_cast<char **>(keys)};
+    mpv_node args{};
+    args.format = MPV_FORMAT_NODE_MAP;
+    args.u.list = &list;
+    mpv_node result{};
+    if (mpv_command_node(host(), &args, &result) >= 0) mpv_free_node_contents(&result);
+}
+
+// The root surface follows the window: a new size gets a new surface and a new layout, drawn
+// and published at once.
+void on_resize(AppState &state, int32_t width, int32_t height) {
+    Surface *root = toolkit_root_surface();
+    if (root && root->width == width && root->height == height) {
+        if (toolkit_publish_pending()) overlay_publish(state);
+        return;
+    }
+    toolkit_set_root_surface(SurfacePtr(surface_new(width, height)));
+    toolkit_relayout(width, height);
+    toolkit_dirty_all();
+    overlay_publish(state);
+    toolkit_set_publish_pending(false);
+}
+
 } // namespace
 
 std::string section_text() {
@@ -70,19 +141,127 @@ std::string section_text() {
 
 void window_setup(AppState &state) {
     if (state.gui_width <= 0 || state.gui_height <= 0) report_fatal("window init failed", "error");
+    HostWindow &w = state.window;
+    if (state.restored_position) {
+        w.gui_x = state.gui_x;
+        w.gui_y = state.gui_y;
+    }
+    w.width = state.gui_width;
+    w.height = state.gui_height;
+    buffer_allocate(w, state.gui_width, state.gui_height);
+
+    mpv_observe_property(host(), 0, "osd-dimensions", MPV_FORMAT_NODE);
+    mpv_observe_property(host(), 0, "mouse-pos", MPV_FORMAT_NODE);
     std::string main_section = section_text();
     command_node({"define-section", SECTION_MAIN, main_section.c_str()});
     command_node({"define-section", SECTION_TOGGLE, "F12 script-message solfb-toggle\n"});
     command({"enable-section", SECTION_TOGGLE, "allow-hide-cursor+allow-vo-dragging"});
+
+    toolkit_globals_create();
+    toolkit_set_root_surface(SurfacePtr(surface_new(state.gui_width, state.gui_height)));
     defer_queue_create();
     clock_ms();
-    state.window.created = true;
+    w.created = true;
+    overlay_publish(state);
     std::fprintf(stderr, "%s\n", "app init ok");
 }
 
-void window_show(AppState &) { command({"enable-section", SECTION_MAIN, "exclusive+allow-hide-cursor"}); }
+void window_show(AppState &state) {
+    command({"enable-section", SECTION_MAIN, "exclusive+allow-hide-cursor"});
+    state.window.frame_flags |= FRAME_REDRAW;
+}
 
 void window_hide(AppState &) {
     command({"disable-section", SECTION_MAIN});
-    command({"overlay-remove", "45"});
+    command({"overlay-remove", OVERLAY_ID});
+}
+
+void window_key_binding(AppState &state, const char *binding, const char *key_state,
+                        const char *key_name, const char *key_text) {
+    KeyInput in = key_binding_decode(binding, key_state, key_name, key_text);
+    switch (in.kind) {
+    case KeyInputKind::NONE:
+        return;
+    case KeyInputKind::TEXT:
+        toolkit_text(static_cast<uint32_t>(in.code));
+        return;
+    case KeyInputKind::KEY:
+        state.window.modifiers = in.modifiers & ~HOST_PRESSED;
+        // Key-ups are not routed: a key acts once, on the way down (and on repeats).
+        if (in.modifiers & HOST_PRESSED)
+            toolkit_key(static_cast<uint32_t>(in.code),
+                        static_cast<uint32_t>(toolkit_modifiers(in.modifiers)));
+        return;
+    case KeyInputKind::BUTTON:
+        state.window.modifiers = in.modifiers & ~HOST_PRESSED;
+        toolkit_button(in.code, static_cast<uint32_t>(in.modifiers));
+        return;
+    }
+}
+
+void window_resize(AppState &state, const mpv_node *dimensions) {
+    HostWindow &w = state.window;
+    bool have_w = false, have_h = false;
+    int64_t width = map_int(dimensions, "w", 0, &have_w);
+    int64_t height = map_int(dimensions, "h", 0, &have_h);
+    if (!have_w || !have_h || width <= 0 || height <= 0) return;
+    // No display is larger; a bogus size must not make the player allocate gigabytes.
+    if (width > 16384 || height > 16384) return;
+    if (width == w.buffer_width && height == w.buffer_height) return;
+    buffer_allocate(w, static_cast<int32_t>(width), static_cast<int32_t>(height));
+    w.gui_x = w.gui_y = 0;
+    w.width = static_cast<int32_t>(width);
+    w.height = static_cast<int32_t>(height);
+    on_resize(state, w.width, w.height);
+}
+
+void window_pointer(AppState &state, const mpv_node *position) {
+    if (!position || position->format != MPV_FORMAT_NODE_MAP) return;
+    HostWindow &w = state.window;
+    w.pointer_x = static_cast<int32_t>(map_int(position, "x", 0));
+    w.pointer_y = static_cast<int32_t>(map_int(position, "y", 0));
+    if (!w.visible) return;
+    int32_t x = w.pointer_x - w.gui_x;
+    int32_t y = w.pointer_y - w.gui_y;
+    toolkit_set_pointer(x, y);
+    w.frame_flags |= FRAME_POINTER;
+    w.pending_x = x;
+    w.pending_y = y;
+}
+
+void overlay_publish(AppState &state) {
+    HostWindow &w = state.window;
+    const Surface *root = toolkit_root_surface();
+    if (!root || !w.created) return;
+    Rect d = toolkit_dirty_rect();
+    if (d.w == 0 && d.h == 0) d = Rect{0, 0, root->width, root->height};
+    int32_t x0 = w.gui_x + d.x;
+    int32_t y0 = w.gui_y + d.y;
+    bool ok = d.x >= 0 && d.y >= 0 && !w.quit && x0 >= 0 && y0 >= 0 && x0 <= w.buffer_width &&
+              w.buffer_width != 0 && y0 <= w.buffer_height;
+    if (ok && w.visible) {
+        // Rows and columns are bounded by both the buffer and the root surface.
+        int32_t cols = std::min({d.w, w.buffer_width - x0, root->width - d.x});
+        int32_t rows = std::min({d.h, w.buffer_height - y0, root->height - d.y});
+        for (int32_t r = 0; r < rows && cols > 0; ++r) {
+            std::memcpy(w.buffer.data() + static_cast<size_t>(y0 + r) * w.buffer_stride + x0 * 4,
+                        root->pixels + static_cast<size_t>(d.y + r) * root->stride + d.x * 4,
+                        static_cast<size_t>(cols) * 4);
+        }
+        overlay_add(w);
+    } else if (ok) {
+        command({"overlay-remove", OVERLAY_ID});
+    }
+    toolkit_dirty_clear();
+}
+
+void window_frame_step(AppState &state) {
+    HostWindow &w = state.window;
+    if (w.frame_flags & FRAME_REDRAW) toolkit_dirty_all();
+    if (w.frame_flags & FRAME_POINTER) toolkit_pointer_motion(w.pending_x, w.pending_y);
+    w.frame_flags = 0;
+    w.pending_x = w.pending_y = 0;
+    if (toolkit_publish_pending()) overlay_publish(state);
+    toolkit_frame_guards_clear();
+    toolkit_set_publish_pending(false);
 }

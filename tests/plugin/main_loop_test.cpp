@@ -4,6 +4,7 @@
 
 #include "base/defer.h"
 #include "base/host.h"
+#include "toolkit/input.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,7 @@ protected:
         defer_queue_destroy();
     }
     void TearDown() override {
+        toolkit_globals_destroy();
         defer_queue_destroy();
         host_set(nullptr);
     }
@@ -75,12 +77,15 @@ TEST_F(MainLoop, start_up_defines_the_sections_in_order) {
     EXPECT_EQ(s.config_file, dir.string() + "/solvane.json");
     EXPECT_EQ(s.history_file, dir.string() + "/history.json");
     const auto &c = fakehost::commands();
-    ASSERT_GE(c.size(), 4u);
+    ASSERT_GE(c.size(), 7u);
     EXPECT_EQ(c[0], (Command{"expand-path", "~~/solvane"}));
-    EXPECT_EQ(c[1][0], "define-section");
-    EXPECT_EQ(c[1][1], "solfb-section");
-    EXPECT_EQ(c[2], (Command{"define-section", "solfb-toggle-section", "F12 script-message solfb-toggle\n"}));
-    EXPECT_EQ(c[3], (Command{"enable-section", "solfb-toggle-section", "allow-hide-cursor+allow-vo-dragging"}));
+    EXPECT_EQ(c[1], (Command{"observe", "osd-dimensions"}));
+    EXPECT_EQ(c[2], (Command{"observe", "mouse-pos"}));
+    EXPECT_EQ(c[3][0], "define-section");
+    EXPECT_EQ(c[3][1], "solfb-section");
+    EXPECT_EQ(c[4], (Command{"define-section", "solfb-toggle-section", "F12 script-message solfb-toggle\n"}));
+    EXPECT_EQ(c[5], (Command{"enable-section", "solfb-toggle-section", "allow-hide-cursor+allow-vo-dragging"}));
+    EXPECT_EQ(c[6], REMOVE); // the first publish while hidden
     EXPECT_TRUE(s.window.created);
     EXPECT_FALSE(s.window.visible);
 }
@@ -110,7 +115,7 @@ TEST_F(MainLoop, toggle_show_hide) {
     main_loop_pass(s);
     EXPECT_FALSE(s.window.visible);
     EXPECT_EQ(count(HIDE), 1u);
-    EXPECT_EQ(count(REMOVE), 1u);
+    EXPECT_EQ(count(REMOVE), 2u); // one at set-up, one on hide
     fakehost::push_event(message({"solfb-show"}));
     fakehost::push_event(message({"solfb-hide"}));
     fakehost::push_event(message({"solfb-show"}));

@@ -1,0 +1,169 @@
+#include "plugin/main_loop.h"
+#include "plugin/window.h"
+#include "support/fake_mpv.h"
+
+#include "base/defer.h"
+#include "base/host.h"
+#include "toolkit/input.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+using fakehost::Command;
+
+namespace {
+
+mpv_node int_map(std::vector<std::pair<const char *, int64_t>> entries, std::vector<mpv_node> &values,
+                 std::vector<char *> &keys, mpv_node_list &list) {
+    values.clear();
+    keys.clear();
+    for (auto &[k, v] : entries) {
+        mpv_node n{};
+        n.format = MPV_FORMAT_INT64;
+        n.u.int64 = v;
+        values.push_back(n);
+        keys.push_back(const_cast<char *>(k));
+    }
+    list = mpv_node_list{static_cast<int>(values.size()), values.data(), keys.data()};
+    mpv_node node{};
+    node.format = MPV_FORMAT_NODE_MAP;
+    node.u.list = &list;
+    return node;
+}
+
+class Window : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fakehost::reset();
+        host_set(fakehost::handle());
+        state.gui_width = 40;
+        state.gui_height = 30;
+        std::fflush(stderr);
+        int saved = dup(2);
+        FILE *sink = std::tmpfile();
+        dup2(fileno(sink), 2);
+        window_setup(state);
+        std::fflush(stderr);
+        dup2(saved, 2);
+        close(saved);
+        std::fclose(sink);
+    }
+    void TearDown() override {
+        toolkit_globals_destroy();
+        defer_queue_destroy();
+        host_set(nullptr);
+    }
+    void resize(int64_t w, int64_t h) {
+        std::vector<mpv_node> values;
+        std::vector<char *> keys;
+        mpv_node_list list;
+        mpv_node node = int_map({{"w", w}, {"h", h}, {"mt", 0}}, values, keys, list);
+        window_resize(state, &node);
+    }
+    size_t overlay_adds() const {
+        const auto &c = fakehost::commands();
+        return static_cast<size_t>(std::count_if(c.begin(), c.end(), [](const Command &x) {
+            return !x.empty() && x[0] == "name=overlay-add";
+        }));
+    }
+    AppState state;
+};
+
+} // namespace
+
+TEST_F(Window, setup_publishes_hidden_and_observes) {
+    const auto &c = fakehost::commands();
+    EXPECT_EQ(c[0], (Command{"observe", "osd-dimensions"}));
+    EXPECT_EQ(c[1], (Command{"observe", "mouse-pos"}));
+    EXPECT_EQ(c.back(), (Command{"overlay-remove", "45"})); // hidden: the publish removes
+    EXPECT_EQ(state.window.buffer_width, 40);
+    EXPECT_EQ(state.window.buffer_stride, 160);
+    ASSERT_NE(toolkit_root_surface(), nullptr);
+    EXPECT_EQ(toolkit_root_surface()->width, 40);
+}
+
+TEST_F(Window, resize_replaces_buffer_and_root_once) {
+    state.window.visible = true;
+    resize(64, 48);
+    EXPECT_EQ(state.window.buffer_width, 64);
+    EXPECT_EQ(state.window.buffer_height, 48);
+    EXPECT_EQ(state.window.buffer.size(), 64u * 48u * 4u);
+    EXPECT_EQ(toolkit_root_surface()->width, 64);
+    ASSERT_EQ(overlay_adds(), 1u);
+    const Command &add = fakehost::commands().back();
+    ASSERT_EQ(add.size(), 10u);
+    EXPECT_EQ(add[1], "id=45");
+    EXPECT_EQ(add[4].rfind("file=&", 0), 0u);
+    EXPECT_EQ(add[6], "fmt=bgra");
+    EXPECT_EQ(add[7], "w=64");
+    EXPECT_EQ(add[8], "h=48");
+    EXPECT_EQ(add[9], "stride=256");
+    const uint8_t *before = state.window.buffer.data();
+    resize(64, 48); // the same size: nothing reallocated or sent
+    EXPECT_EQ(state.window.buffer.data(), before);
+    EXPECT_EQ(overlay_adds(), 1u);
+    resize(0, 48);      // ignored
+    resize(99999, 48);  // no display is that large
+    EXPECT_EQ(state.window.buffer_width, 64);
+}
+
+TEST_F(Window, publish_copies_only_the_dirty_rectangle) {
+    state.window.visible = true;
+    Surface *root = toolkit_root_surface();
+    std::memset(root->pixels, 0x11, static_cast<size_t>(root->stride) * root->height);
+    toolkit_dirty_add(Rect{2, 3, 4, 5});
+    overlay_publish(state);
+    const HostWindow &w = state.window;
+    for (int y = 0; y < w.buffer_height; ++y)
+        for (int x = 0; x < w.buffer_width; ++x) {
+            bool inside = x >= 2 && x < 6 && y >= 3 && y < 8;
+            ASSERT_EQ(w.buffer[static_cast<size_t>(y) * w.buffer_stride + x * 4], inside ? 0x11 : 0)
+                << x << "," << y;
+        }
+    Rect d = toolkit_dirty_rect();
+    EXPECT_EQ(d.w, 0);
+    EXPECT_EQ(d.h, 0);
+}
+
+TEST_F(Window, publish_while_hidden_copies_nothing) {
+    Surface *root = toolkit_root_surface();
+    std::memset(root->pixels, 0x22, static_cast<size_t>(root->stride) * root->height);
+    toolkit_dirty_all();
+    overlay_publish(state);
+    EXPECT_EQ(fakehost::commands().back(), (Command{"overlay-remove", "45"}));
+    EXPECT_TRUE(std::all_of(state.window.buffer.begin(), state.window.buffer.end(),
+                            [](uint8_t b) { return b == 0; }));
+}
+
+TEST_F(Window, pointer_moves_only_while_visible_and_coalesce) {
+    std::vector<mpv_node> values;
+    std::vector<char *> keys;
+    mpv_node_list list;
+    mpv_node pos = int_map({{"x", 5}, {"y", 6}}, values, keys, list);
+    window_pointer(state, &pos);
+    EXPECT_EQ(state.window.pointer_x, 5);
+    EXPECT_EQ(state.window.frame_flags & FRAME_POINTER, 0u);
+    state.window.visible = true;
+    window_pointer(state, &pos);
+    mpv_node later = int_map({{"x", 7}}, values, keys, list); // a missing y counts 0
+    window_pointer(state, &later);
+    EXPECT_EQ(state.window.frame_flags & FRAME_POINTER, FRAME_POINTER);
+    EXPECT_EQ(state.window.pending_x, 7);
+    EXPECT_EQ(state.window.pending_y, 0);
+    window_frame_step(state);
+    EXPECT_EQ(state.window.frame_flags, 0u);
+}
+
+TEST_F(Window, show_republishes_whole_surface_on_next_frame) {
+    window_show(state);
+    state.window.visible = true;
+    size_t before = overlay_adds();
+    window_frame_step(state);
+    EXPECT_EQ(overlay_adds(), before + 1);
+    window_frame_step(state); // nothing changed: nothing sent
+    EXPECT_EQ(overlay_adds(), before + 1);
+}
