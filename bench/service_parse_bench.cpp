@@ -10,6 +10,7 @@
 #include <rapidjson/document.h>
 
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,12 +20,13 @@
 
 namespace {
 
+// Each fixture is read once; the map keeps every text at a stable address.
 const std::string &text_of(const char *name) {
-    static std::vector<std::pair<std::string, std::string>> cache;
-    for (auto &[n, t] : cache)
-        if (n == name) return t;
-    cache.emplace_back(name, read_file(std::string(SOLVANE_FIXTURES) + "/" + name));
-    return cache.back().second;
+    static std::map<std::string, std::string> cache;
+    auto it = cache.find(name);
+    if (it == cache.end())
+        it = cache.emplace(name, read_file(std::string(SOLVANE_FIXTURES) + "/" + name)).first;
+    return it->second;
 }
 
 constexpr const char *SEARCH = "search/search_web_2026-01_all_test_first.json";
