@@ -25,6 +25,7 @@ import argparse
 import dataclasses
 import json
 import mimetypes
+import shutil
 import os
 import socket
 import ssl
@@ -446,6 +447,8 @@ def main(argv: Optional[List[str]] = None) -> int:
     except (OSError, KeyboardInterrupt):
         pass
     server.stopping.set()
+    if not args.state_dir:
+        shutil.rmtree(state_dir, ignore_errors=True)
     return 0
 
 
