@@ -2,6 +2,7 @@
 // and word wrapping, UTF-8 decoding and its failures, clipping, the glyph cache and font loading.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -524,4 +525,16 @@ TEST(font_malformed, load_failures_are_fatal) {
                 "FATAL ERROR: cannot get file size: not a regular file");
     EXPECT_EXIT(font_load_file(SOLVANE_SOURCE_DIR "/assets/layout.json"),
                 testing::ExitedWithCode(1), "FATAL ERROR: error opening font: loading font failed");
+}
+
+TEST(text_malformed, degenerate_sizes_draw_nothing_harmful) {
+    SurfacePtr s(surface_new(16, 16));
+    for (double size : {0.0, -12.0, 1e-9, std::nan("")}) {
+        SCOPED_TRACE(size);
+        Paint p = paint_at(4, 4);
+        EXPECT_GE(text_draw(s.get(), &p, builtin(), "Ag W", TEXT_WRAP | TEXT_WRAP_WORDS, size, 8),
+                  1);
+        EXPECT_LE(text_measure(p, builtin(), "Ag W", 100, size), 0);
+    }
+    EXPECT_TRUE(empty_area(s.get(), 0, 0, 16, 16));
 }
