@@ -32,13 +32,21 @@ Surface *decode_failed(const char *what, const char *reason) {
     return surface_new(1, 1);
 }
 
-// Why an image of the declared size is refused; empty when it is acceptable.
-std::string size_refusal(int width, int height) {
-    if (width > 0 && height > 0 && width <= IMAGE_MAX_DIMENSION && height <= IMAGE_MAX_DIMENSION)
-        return {};
-    return str_printf("image size %d x %d outside 1 x 1 .. %d x %d", width, height,
-                      int(IMAGE_MAX_DIMENSION), int(IMAGE_MAX_DIMENSION))
-        .value_or("image size out of range");
+// Why an image of the declared size is refused; empty when it is acceptable. Besides the
+// dimension bound, the declared pixel count must be plausible for the amount of data: a few
+// hundred bytes declaring millions of pixels would otherwise make the decoder spend seconds of
+// the plug-in thread on pixels the data cannot describe.
+std::string size_refusal(int width, int height, size_t data_length) {
+    if (width < 1 || height < 1 || width > IMAGE_MAX_DIMENSION || height > IMAGE_MAX_DIMENSION)
+        return str_printf("image size %d x %d outside 1 x 1 .. %d x %d", width, height,
+                          int(IMAGE_MAX_DIMENSION), int(IMAGE_MAX_DIMENSION))
+            .value_or("image size out of range");
+    uint64_t pixels = uint64_t(width) * uint64_t(height);
+    if (pixels > IMAGE_FREE_PIXELS && pixels / IMAGE_PIXELS_PER_BYTE > data_length)
+        return str_printf("image size %d x %d too large for its %zu bytes of data", width, height,
+                          data_length)
+            .value_or("image size too large for its data");
+    return {};
 }
 
 // The formats the program accepts, by their leading bytes. The decoder library knows more
@@ -62,14 +70,14 @@ Surface *surface_from_pixels(const stbi_uc *pixels, int width, int height) {
 // Checks the declared size, then decodes with four channels. `info` and `load` read the same
 // image from its start.
 template <class Info, class Load>
-Surface *decode_bounded(const char *what, Info info, Load load) {
+Surface *decode_bounded(const char *what, size_t data_length, Info info, Load load) {
     int width = 0, height = 0, channels = 0;
     if (!info(&width, &height, &channels)) return decode_failed(what, stbi_failure_reason());
-    std::string refusal = size_refusal(width, height);
+    std::string refusal = size_refusal(width, height, data_length);
     if (!refusal.empty()) return decode_failed(what, refusal.c_str());
     StbPixels pixels(load(&width, &height, &channels));
     if (!pixels) return decode_failed(what, stbi_failure_reason());
-    refusal = size_refusal(width, height);
+    refusal = size_refusal(width, height, data_length);
     if (!refusal.empty()) return decode_failed(what, refusal.c_str());
     return surface_from_pixels(pixels.get(), width, height);
 }
@@ -94,7 +102,7 @@ Surface *image_decode(const uint8_t *bytes, size_t length) {
     if (const char *refusal = jpeg_guard_memory(bytes, length)) return decode_failed(what, refusal);
     int size = int(length);
     return decode_bounded(
-        what, [&](int *w, int *h, int *c) { return stbi_info_from_memory(bytes, size, w, h, c); },
+        what, length, [&](int *w, int *h, int *c) { return stbi_info_from_memory(bytes, size, w, h, c); },
         [&](int *w, int *h, int *c) { return stbi_load_from_memory(bytes, size, w, h, c, 4); });
 }
 
@@ -111,9 +119,11 @@ Surface *image_load_file(const char *path) {
     if (const char *refusal = jpeg_guard(JpegByteSource{next, stream}))
         return decode_failed(what, refusal);
     std::clearerr(stream);
-    if (std::fseek(stream, 0, SEEK_SET) != 0) return decode_failed(what, "can't seek");
+    long file_length = std::fseek(stream, 0, SEEK_END) == 0 ? std::ftell(stream) : -1;
+    if (file_length < 0 || std::fseek(stream, 0, SEEK_SET) != 0)
+        return decode_failed(what, "can't seek");
     return decode_bounded(
-        what,
+        what, size_t(file_length),
         [&](int *w, int *h, int *c) {
             return stbi_info_from_callbacks(&FILE_CALLBACKS, stream, w, h, c);
         },

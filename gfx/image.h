@@ -3,8 +3,9 @@
 // Decoded images are Surfaces in R, G, B, A byte order with straight alpha (see gfx/surface.h).
 // Every decode asks for four 8-bit channels whatever the file holds (16-bit samples keep their
 // high byte); PNG, JPEG, BMP and GIF (first frame) are accepted. Decoding never fails from the
-// caller's point of view: a broken, truncated or oversized image is logged as a warning and
-// becomes a 1 x 1 transparent surface, so one bad download is cached and shown as nothing.
+// caller's point of view: a broken, truncated or oversized image, or a file of another format, is
+// logged as a warning and becomes a 1 x 1 transparent surface, so one bad download is cached and
+// shown as nothing. Sizes are checked from the image header before any pixel memory is taken.
 //
 // Every function returning a Surface hands ownership to the caller.
 #pragma once
@@ -21,6 +22,12 @@
 // image header before any pixel memory is allocated, so a hostile file cannot make the decoder
 // allocate more than IMAGE_MAX_DIMENSION^2 * 4 bytes of pixels.
 constexpr int32_t IMAGE_MAX_DIMENSION = 8192;
+// An image declaring more than IMAGE_FREE_PIXELS pixels must bring at least one byte of data per
+// IMAGE_PIXELS_PER_BYTE pixels. Real images stay far below that (flat JPEG, PNG and GIF pictures
+// compress to a few hundred pixels a byte); a tiny file declaring a huge size is refused before
+// the decoder spends its time filling pixels the data cannot describe.
+constexpr uint64_t IMAGE_FREE_PIXELS = 1u << 20;
+constexpr uint64_t IMAGE_PIXELS_PER_BYTE = 1024;
 
 // Decodes an image held in memory. On failure logs
 // "WARNING: loading image from memory failed: <reason>" and returns a 1 x 1 transparent surface.

@@ -262,6 +262,43 @@ TEST(image_decode, largest_accepted_dimension) {
     EXPECT_EQ(pixel(s.get(), IMAGE_MAX_DIMENSION - 1, 0), 0x7F7F7F7Fu);
 }
 
+TEST(image_decode, flat_picture_of_two_million_pixels) {
+    // Flat pictures compress best; they must stay well inside the pixels-per-byte bound.
+    std::vector<uint8_t> flat(size_t(2048) * 1024 * 4, 0x44);
+    Bytes png = png_of(flat.data(), 2048, 1024);
+    SCOPED_TRACE(png.size());
+    SurfacePtr s(image_decode(png.data(), png.size()));
+    EXPECT_EQ(s->width, 2048);
+    EXPECT_EQ(pixel(s.get(), 2047, 1023), 0x44444444u);
+}
+
+TEST(image_decode_malformed, tiny_file_declaring_a_huge_picture) {
+    // A valid 16 x 8 JPEG whose frame header is changed to declare 8192 x 8192: the decoder would
+    // spend seconds filling pixels from a few hundred bytes.
+    std::vector<uint8_t> rgb(16 * 8 * 3, 100);
+    Bytes jpg;
+    ASSERT_TRUE(stbi_write_jpg_to_func(append_to, &jpg, 16, 8, 3, rgb.data(), 90));
+    size_t at = 2;
+    while (at + 9 < jpg.size() && !(jpg[at] == 0xFF && jpg[at + 1] == 0xC0)) ++at;
+    ASSERT_LT(at + 9, jpg.size());
+    jpg[at + 5] = 0x20, jpg[at + 6] = 0, jpg[at + 7] = 0x20, jpg[at + 8] = 0;
+    SurfacePtr s;
+    std::string log = decode_capturing(jpg, &s);
+    expect_placeholder(s.get());
+    std::string expected = "image size 8192 x 8192 too large for its " +
+                           std::to_string(jpg.size()) + " bytes of data";
+    EXPECT_NE(log.find(expected), std::string::npos) << log;
+
+    std::string path = temp_path("solvane_huge_declared.jpg");
+    write_bytes(path, jpg);
+    testing::internal::CaptureStderr();
+    s.reset(image_load_file(path.c_str()));
+    log = testing::internal::GetCapturedStderr();
+    expect_placeholder(s.get());
+    EXPECT_NE(log.find("loading image from file failed: " + expected), std::string::npos) << log;
+    std::remove(path.c_str());
+}
+
 TEST(image_decode_malformed, falls_back_to_one_transparent_pixel_with_a_warning) {
     Bytes png = png_of(PICTURE, 3, 2);
     Bytes gif = two_frame_gif();
