@@ -88,32 +88,13 @@ TEST(innertube_search, filter_tokens) {
     EXPECT_EQ(innertube_search_url(), "https://www.youtube.com/youtubei/v1/search");
 }
 
-TEST(innertube_request, urls) {
-    EXPECT_EQ(service_url("x", 5).value(), "https://www.youtube.com/youtubei/v1/player");
-    EXPECT_EQ(service_url("x", 18).value(), "https://www.youtube.com/youtubei/v1/player");
-    EXPECT_EQ(service_url("x", 101).value(), "https://www.youtube.com/youtubei/v1/browse");
-    EXPECT_EQ(service_url("x", 102).value(), "https://www.youtube.com/youtubei/v1/browse");
-    EXPECT_EQ(service_url("x", 103).value(), "https://www.youtube.com/youtubei/v1/next");
-    EXPECT_EQ(service_url("x", 104).value(), "https://www.youtube.com/youtubei/v1/next");
-    EXPECT_EQ(service_url("x", 106).value(), "https://www.youtube.com/youtubei/v1/search");
+TEST(innertube_request, urls_fill_the_value_only_for_get_paths) {
+    EXPECT_EQ(service_url("ignored", 18).value(), "https://www.youtube.com/youtubei/v1/player");
     EXPECT_EQ(service_url("PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz", 107).value(),
               "https://www.youtube.com/feeds/videos.xml?playlist_id=PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz");
     EXPECT_EQ(service_url("aqz-KE-bpKQ", 999).value(), "https://www.youtube.com/embed/aqz-KE-bpKQ");
     EXPECT_FALSE(service_url("x", 105));
     EXPECT_FALSE(service_url("x", 0));
-}
-
-TEST(innertube_request, user_agents_by_code) {
-    EXPECT_STREQ(user_agent_for(9), "com.google.android.youtube/20.10.38 (Linux; U; Android 11)");
-    EXPECT_STREQ(user_agent_for(17), USER_AGENT_ANDROID);
-    EXPECT_STREQ(user_agent_for(5),
-                 "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 (KHTML, "
-                 "like Gecko) Version/15.5 Safari/605.1.15");
-    EXPECT_STREQ(user_agent_for(8), USER_AGENT_WEB);
-    for (int32_t code : {15, 18, 101, 102, 103, 104, 106})
-        EXPECT_STREQ(user_agent_for(code),
-                     "com.google.ios.youtube/19.45.4 (iPhone16,2; U; CPU iOS 17_5_1 like Mac OS X;)")
-            << code;
 }
 
 TEST(innertube_request, visitor_header_only_for_the_configured_client) {
@@ -147,22 +128,17 @@ TEST(visitor_data, patterns_in_order_and_failures) {
     EXPECT_FALSE(visitor_data_extract(nullptr));
 }
 
-TEST(extractor, setting_table) {
+TEST(extractor, setting_values) {
     struct Case {
         const char *json;
         int32_t code;
         bool hls, names, ytdl;
         const char *message;
     } cases[] = {
-        {R"("android")", 9, false, false, false, "using android extractor"},
-        {R"("ios")", 15, false, false, false, "using ios extractor"},
-        {R"("ios_hls")", 15, true, false, false, "using ios hls extractor"},
-        {R"("vos")", 18, false, false, false, "using vos extractor"},
-        {R"("vos_hls")", 18, true, false, false, "using vos hls extractor"},
-        {R"("web_hls")", 5, true, true, false, "using web hls extractor"},
         {R"("web_hls_embedded")", 8, true, true, false, "using web hls embedded extractor"},
         {R"("android_vr")", 17, false, true, false, "using android_vr extractor"},
         {R"("ytdl")", 15, false, false, true, "using ytdl fallback"},
+        // Not a text, or no key: VISIONOS with HLS. An unknown text: IOS, no flags, no line.
         {"42", 18, true, false, false, "using default extractor (vos_hls)"},
         {nullptr, 18, true, false, false, "using default extractor (vos_hls)"},
         {R"("mystery")", 15, false, false, false, nullptr},
