@@ -36,9 +36,16 @@ int32_t px(double points, const Widget *widget) {
 
 bool blurred(const Widget *widget) { return (widget->blend & 6) == 6; }
 
+// A leaf's surface never exceeds these sides (and this many pixels): a hostile bundle cannot make
+// a widget allocate more than 128 MB; what lies beyond is not drawn.
+constexpr int32_t SURFACE_SIDE_LIMIT = 8192;
+constexpr int64_t SURFACE_PIXEL_LIMIT = 32 << 20;
+
 // The widget's own surface at its outer pixel size (recreated when the size changed).
 Surface *own_surface(Widget *widget) {
-    int32_t w = widget->outer_rect.w, h = widget->outer_rect.h;
+    int32_t w = std::min(widget->outer_rect.w, SURFACE_SIDE_LIMIT);
+    int32_t h = std::min(widget->outer_rect.h, SURFACE_SIDE_LIMIT);
+    if (int64_t(w) * h > SURFACE_PIXEL_LIMIT) h = int32_t(SURFACE_PIXEL_LIMIT / w);
     if (!widget->surface || widget->surface->width != w || widget->surface->height != h)
         widget->surface.reset(surface_new(w, h));
     return widget->surface.get();

@@ -476,8 +476,6 @@ void widget_set_children(Widget *container, Widget *const *children) {
             for (Widget *child : layer->children)
                 widget_walk(child, group_walker, reinterpret_cast<void *>(index++), 0);
         }
-    } else {
-        for (int i = 0; children[i]; ++i) delete children[i];
     }
 }
 
@@ -596,19 +594,34 @@ const char *const PROPERTY_ORDER[] = {
     "entry_height",  "scrollbar_style", "anchor_mode",  "blend_mode",      "enable_event",
 };
 
+// Numbers of a bundle are bounded so that no box, once scaled and converted to pixels, can
+// overflow the 32-bit pixel rectangles.
+constexpr double NUMBER_LIMIT = 1e6;
+// Deeper nesting is not built (it would only exhaust the stack).
+constexpr int DEPTH_LIMIT = 64;
+
 double read_number(const char *pos) {
     // true, false and null read as 0; numbers as decimal.
     if (*pos == '-' || (*pos >= '0' && *pos <= '9')) {
         double v = std::strtod(pos, nullptr);
-        return std::isfinite(v) ? v : 0;
+        return std::isfinite(v) ? std::clamp(v, -NUMBER_LIMIT, NUMBER_LIMIT) : 0;
     }
     return 0;
 }
 
+WidgetPtr build_at(const char *text, double scale, int depth);
+
 } // namespace
 
 WidgetPtr layout_build(const char *text, double scale) {
-    if (!text) return nullptr;
+    if (!std::isfinite(scale)) return nullptr;
+    return build_at(text, std::clamp(scale, 0.0, 16.0), 0);
+}
+
+namespace {
+
+WidgetPtr build_at(const char *text, double scale, int depth) {
+    if (!text || depth >= DEPTH_LIMIT) return nullptr;
     const char *type = json_find(text, "type");
     if (!type || json_type(type) != JSON_STRING) return nullptr;
     std::string type_name = json_text(type);
@@ -647,7 +660,7 @@ WidgetPtr layout_build(const char *text, double scale) {
                 int count = 0;
                 for (const char *e = json_first(value); e && count < MAX_CHILDREN;
                      e = json_next(e))
-                    children[count++] = layout_build(e, scale).release();
+                    children[count++] = build_at(e, scale, depth + 1).release();
                 pv.type = PropertyValue::CHILDREN;
                 pv.children = children;
                 widget_set_property(widget.get(), property, pv);
@@ -666,6 +679,8 @@ WidgetPtr layout_build(const char *text, double scale) {
     }
     return widget;
 }
+
+} // namespace
 
 std::string layout_bundle_text(const std::optional<std::string> &path) {
     if (path) return read_file(*path);

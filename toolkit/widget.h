@@ -367,7 +367,8 @@ struct PropertyValue {
 bool widget_set_property(Widget *widget, const char *property, const PropertyValue &value);
 // Attaches `children` (ended by nullptr; ownership passes to the container) as the kind wants.
 // A split reads slots 0 and 1 whatever they hold (either may be nullptr), so its array has at
-// least two slots; children it replaces are destroyed. A kind that takes no children frees them.
+// least two slots; children it replaces are destroyed. Children left unattached (a kind without
+// children, a split's further entries) stay the caller's: their parent is not the container.
 void widget_set_children(Widget *container, Widget *const *children);
 void widget_set_geometry(Widget *widget, double x, double y, double w, double h);
 

@@ -356,7 +356,33 @@ TEST(layout_malformed, missing_or_unknown_type_builds_nothing) {
     WidgetPtr w = layout_build("{\"type\": \"boxes\"}", 1);
     ASSERT_TRUE(w);
     EXPECT_EQ(w->kind, uint32_t(WIDGET_BOX));
+    // Children given to a kind that takes none are freed once (a fuzzer found a double free).
+    WidgetPtr leaf = layout_build("{\"type\": \"label\", \"children\": [{\"type\": "
+                                  "\"label\", \"name\": \"c\"}, {\"type\": \"box\"}]}",
+                                  1);
+    ASSERT_TRUE(leaf);
+    EXPECT_EQ(widget_find(leaf.get(), "c"), nullptr);
     // A truncated child array still builds what is complete.
     WidgetPtr t = layout_build("{\"type\": \"box\", \"children\": [{\"type\": \"label\"}, {\"ty", 1);
     ASSERT_TRUE(t);
+}
+
+TEST(layout_malformed, huge_numbers_and_deep_nesting_are_bounded) {
+    tk::reset(100, 100);
+    WidgetPtr w = tk::build("{'type': 'box', 'children': [{'type': 'label', 'name': 'l', "
+                            "'sticky_mode': 'none', 'geometry': [-0.0, 0, 1e12, 9e9]}]}",
+                            100, 100, 4);
+    Widget *l = widget_find(w.get(), "l");
+    EXPECT_DOUBLE_EQ(l->w, 4e6);
+    widget_refresh(w.get()); // draws what is visible without a gigantic surface
+    ASSERT_NE(l->surface, nullptr);
+    EXPECT_LE(int64_t(l->surface->width) * l->surface->height, int64_t(32) << 20);
+
+    std::string deep;
+    for (int i = 0; i < 5000; ++i) deep += "{\"type\": \"box\", \"children\": [";
+    deep += "{\"type\": \"label\", \"name\": \"bottom\"}";
+    for (int i = 0; i < 5000; ++i) deep += "]}";
+    WidgetPtr root = layout_build(deep.c_str(), 1);
+    ASSERT_TRUE(root);
+    EXPECT_EQ(widget_find(root.get(), "bottom"), nullptr);
 }
