@@ -28,16 +28,6 @@ bool fetch_direct(ServiceClient &client, std::string url, DownloadDone completio
     return dlpool_add(client.pools->api_pool, request);
 }
 
-std::string duration_text(uint32_t seconds) {
-    char text[32];
-    if (seconds < 3600)
-        std::snprintf(text, sizeof text, "%d:%02d", int(seconds / 60), int(seconds % 60));
-    else
-        std::snprintf(text, sizeof text, "%d:%02d:%02d", int(seconds / 3600),
-                      int(seconds / 60 % 60), int(seconds % 60));
-    return text;
-}
-
 } // namespace
 
 const char *response_text(ResponseBuffer &response) {

@@ -255,6 +255,26 @@ void fill_video(list_item &video, const char *root) {
 
 } // namespace
 
+std::string duration_text(uint32_t seconds) {
+    char text[32];
+    if (seconds < 3600)
+        std::snprintf(text, sizeof text, "%d:%02d", int(seconds / 60), int(seconds % 60));
+    else
+        std::snprintf(text, sizeof text, "%d:%02d:%02d", int(seconds / 3600),
+                      int(seconds / 60 % 60), int(seconds % 60));
+    return text;
+}
+
+std::string video_details_line(const list_item &video) {
+    return video.channel_name.value_or("") + " - " + duration_text(video.duration) + " - " +
+           video.published_text.value_or("") + " - " + std::to_string(video.view_count) +
+           " views - [" + video.id.value_or("") + "]\n";
+}
+
+bool video_presentable(const list_item &video) {
+    return video.title && video.channel_name && video.id && *video.id != "(null)";
+}
+
 uint32_t format_number(const char *name) {
     if (name)
         for (const NameNumber &row : FORMAT_NAMES)

@@ -316,6 +316,20 @@ TEST(stream_url, url_and_signature_cipher) {
               "https://q&sig=%zz%4");
 }
 
+TEST(player_web, details_line_of_the_information_panel) {
+    PlayerRun r = run(fixture("player/player_web_2023-12_K4DyBUG242c_signatureCipher.json"), 5);
+    EXPECT_TRUE(video_presentable(r.video));
+    EXPECT_EQ(video_details_line(r.video),
+              "NoCopyrightSounds - 3:28 - 2015-07-09T09:34:35-07:00 - 502516732 views - [K4DyBUG242c]\n");
+    EXPECT_EQ(duration_text(3600), "1:00:00");
+    EXPECT_EQ(duration_text(0), "0:00");
+    list_item blank;
+    blank.title = "t";
+    blank.channel_name = "c";
+    blank.id = "(null)";
+    EXPECT_FALSE(video_presentable(blank));
+}
+
 TEST(format_names, hls_names_and_unknown_names) {
     EXPECT_STREQ(hls_quality_name("720p60"), "720_60");
     EXPECT_STREQ(hls_quality_name("480"), "480");
