@@ -26,7 +26,8 @@ cmake --build build-asan -j"$jobs"
 echo "== fuzz targets"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSOLVANE_FUZZ=ON \
     -DSOLVANE_TESTS=OFF >/dev/null
-cmake --build build-fuzz -j"$jobs"
+fuzzers=$(ls fuzz/*_fuzz.cpp | xargs -n1 basename | sed 's/\.cpp$//')
+cmake --build build-fuzz -j"$jobs" --target $fuzzers
 seconds=${FUZZ_SECONDS:-20}
 passed=0
 failed=0
