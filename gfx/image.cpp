@@ -12,7 +12,7 @@
 #include <stb_image.h>
 
 #include "base/runtime.h"
-#include "gfx/jpeg_guard.h"
+#include "gfx/decoder_guard.h"
 
 namespace {
 
@@ -67,14 +67,15 @@ Surface *surface_from_pixels(const stbi_uc *pixels, int width, int height) {
     return surface;
 }
 
-// Checks the declared size, then decodes with four channels. `info` and `load` read the same
-// image from its start.
-template <class Info, class Load>
-Surface *decode_bounded(const char *what, size_t data_length, Info info, Load load) {
+// Checks the declared size, runs the guard for the file's format, then decodes with four
+// channels. `info`, `guard` and `load` each read the same image from its start.
+template <class Info, class Guard, class Load>
+Surface *decode_bounded(const char *what, size_t data_length, Info info, Guard guard, Load load) {
     int width = 0, height = 0, channels = 0;
     if (!info(&width, &height, &channels)) return decode_failed(what, stbi_failure_reason());
     std::string refusal = size_refusal(width, height, data_length);
     if (!refusal.empty()) return decode_failed(what, refusal.c_str());
+    if (const char *unsafe = guard()) return decode_failed(what, unsafe);
     StbPixels pixels(load(&width, &height, &channels));
     if (!pixels) return decode_failed(what, stbi_failure_reason());
     refusal = size_refusal(width, height, data_length);
@@ -99,10 +100,11 @@ Surface *image_decode(const uint8_t *bytes, size_t length) {
     if (!bytes || length == 0) return decode_failed(what, "no image data");
     if (length > size_t(INT_MAX)) return decode_failed(what, "image data too large");
     if (!accepted_format(bytes, length)) return decode_failed(what, UNSUPPORTED_FORMAT);
-    if (const char *refusal = jpeg_guard_memory(bytes, length)) return decode_failed(what, refusal);
     int size = int(length);
     return decode_bounded(
-        what, length, [&](int *w, int *h, int *c) { return stbi_info_from_memory(bytes, size, w, h, c); },
+        what, length,
+        [&](int *w, int *h, int *c) { return stbi_info_from_memory(bytes, size, w, h, c); },
+        [&] { return decoder_guard_memory(bytes, length); },
         [&](int *w, int *h, int *c) { return stbi_load_from_memory(bytes, size, w, h, c, 4); });
 }
 
@@ -114,19 +116,26 @@ Surface *image_load_file(const char *path) {
     uint8_t head[8];
     size_t got = std::fread(head, 1, sizeof head, stream);
     if (!accepted_format(head, got)) return decode_failed(what, UNSUPPORTED_FORMAT);
-    if (std::fseek(stream, 0, SEEK_SET) != 0) return decode_failed(what, "can't seek");
-    auto next = [](void *context) -> int { return std::getc(static_cast<FILE *>(context)); };
-    if (const char *refusal = jpeg_guard(JpegByteSource{next, stream}))
-        return decode_failed(what, refusal);
-    std::clearerr(stream);
     long file_length = std::fseek(stream, 0, SEEK_END) == 0 ? std::ftell(stream) : -1;
     if (file_length < 0 || std::fseek(stream, 0, SEEK_SET) != 0)
         return decode_failed(what, "can't seek");
+    // A chosen local file is read once more for the guard: the JPEG tables and the PNG chunk
+    // lengths (the inflate check needs the whole data in memory and is left to downloads).
+    auto guard = [&]() -> const char * {
+        std::clearerr(stream);
+        if (std::fseek(stream, 0, SEEK_SET) != 0) return "can't seek";
+        auto next = [](void *context) -> int { return std::getc(static_cast<FILE *>(context)); };
+        ByteSource source{next, stream};
+        if (head[0] == 0xFF) return jpeg_guard(source);
+        if (head[0] == 0x89) return png_guard(source, uint64_t(file_length));
+        return nullptr;
+    };
     return decode_bounded(
         what, size_t(file_length),
         [&](int *w, int *h, int *c) {
             return stbi_info_from_callbacks(&FILE_CALLBACKS, stream, w, h, c);
         },
+        guard,
         [&](int *w, int *h, int *c) -> stbi_uc * {
             std::clearerr(stream);
             if (std::fseek(stream, 0, SEEK_SET) != 0) return nullptr;

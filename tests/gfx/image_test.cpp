@@ -87,12 +87,13 @@ Bytes zlib_stored(const Bytes &data) {
 }
 // A PNG written by hand: any declared size, bit depth and colour type, with the given filtered
 // scanlines as its only IDAT.
-Bytes png_by_hand(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour_type, const Bytes &lines) {
+Bytes png_by_hand(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour_type, const Bytes &lines,
+                  uint8_t interlace = 0) {
     Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     Bytes ihdr;
     put32be(ihdr, w);
     put32be(ihdr, h);
-    ihdr.insert(ihdr.end(), {depth, colour_type, 0, 0, 0});
+    ihdr.insert(ihdr.end(), {depth, colour_type, 0, 0, interlace});
     png_chunk(out, "IHDR", ihdr);
     png_chunk(out, "IDAT", zlib_stored(lines));
     png_chunk(out, "IEND", {});
@@ -173,6 +174,10 @@ void expect_placeholder(const Surface *s) {
 }
 
 } // namespace
+
+// The compressor inside the installed stb_image_write, which its header does not declare.
+extern "C" unsigned char *stbi_zlib_compress(unsigned char *data, int data_len, int *out_len,
+                                             int quality);
 
 TEST(image_decode, png_keeps_every_channel) {
     Bytes png = png_of(PICTURE, 3, 2);
@@ -383,6 +388,73 @@ TEST(image_decode_malformed, other_formats_the_library_knows_are_refused) {
     expect_placeholder(s.get());
     EXPECT_NE(log.find("loading image from file failed: not a PNG"), std::string::npos) << log;
     std::remove(path.c_str());
+}
+
+TEST(image_decode, interlaced_png) {
+    // 3 x 3 grey, Adam7: passes 1, 4, 5, 6 and 7 hold pixels.
+    Bytes lines = {0, 10, 0, 20, 0, 30, 40, 0, 50, 0, 60, 0, 70, 80, 90};
+    Bytes png = png_by_hand(3, 3, 8, 0, lines, 1);
+    SurfacePtr s(image_decode(png.data(), png.size()));
+    ASSERT_EQ(s->width, 3);
+    const uint32_t expected[3][3] = {{10, 50, 20}, {70, 80, 90}, {30, 60, 40}};
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(pixel(s.get(), x, y), rgba(expected[y][x], expected[y][x], expected[y][x], 255))
+                << x << "," << y;
+}
+
+TEST(image_decode_malformed, png_that_makes_the_decoder_reserve_gigabytes) {
+    // Found by fuzzing: a 229-byte PNG whose IDAT chunk declares 2 GB, which the decoder
+    // reserved before finding the data missing.
+    std::string path = SOLVANE_SOURCE_DIR "/tests/gfx/data/png_idat_declares_2gb.png";
+    FILE *f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    Bytes bytes(4096);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+    std::fclose(f);
+    SurfacePtr s;
+    std::string log = decode_capturing(bytes, &s);
+    expect_placeholder(s.get());
+    EXPECT_NE(log.find("loading image from memory failed: PNG chunk longer than the data"),
+              std::string::npos)
+        << log;
+    testing::internal::CaptureStderr();
+    s.reset(image_load_file(path.c_str()));
+    log = testing::internal::GetCapturedStderr();
+    expect_placeholder(s.get());
+    EXPECT_NE(log.find("loading image from file failed: PNG chunk longer than the data"),
+              std::string::npos)
+        << log;
+
+    // A whole PNG cut inside its image data chunk.
+    Bytes png = png_of(PICTURE, 3, 2);
+    log = decode_capturing(Bytes(png.begin(), png.end() - 16), &s);
+    expect_placeholder(s.get());
+    EXPECT_NE(log.find("PNG chunk longer than the data"), std::string::npos) << log;
+}
+
+TEST(image_decode_malformed, png_deflate_bomb) {
+    // 16 x 16 RGBA needs 16 * 65 bytes of scanlines; this image data inflates to 4 MB.
+    std::vector<uint8_t> zeros(4 << 20, 0);
+    int compressed_length = 0;
+    unsigned char *compressed = stbi_zlib_compress(zeros.data(), int(zeros.size()), &compressed_length, 8);
+    ASSERT_NE(compressed, nullptr);
+    Bytes idat(compressed, compressed + compressed_length);
+    std::free(compressed);
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    Bytes ihdr;
+    put32be(ihdr, 16);
+    put32be(ihdr, 16);
+    ihdr.insert(ihdr.end(), {8, 6, 0, 0, 0});
+    png_chunk(png, "IHDR", ihdr);
+    png_chunk(png, "IDAT", idat);
+    png_chunk(png, "IEND", {});
+    SCOPED_TRACE(png.size());
+    SurfacePtr s;
+    std::string log = decode_capturing(png, &s);
+    expect_placeholder(s.get());
+    EXPECT_NE(log.find("PNG image data inflates past the declared image size"), std::string::npos)
+        << log;
 }
 
 TEST(image_load_file, reads_through_the_callbacks) {

@@ -1,5 +1,5 @@
 // The pass over JPEG segments that keeps files the installed decoder mishandles away from it.
-#include "gfx/jpeg_guard.h"
+#include "gfx/decoder_guard.h"
 #include "gfx/image.h"
 
 #include <gtest/gtest.h>

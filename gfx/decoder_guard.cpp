@@ -1,4 +1,10 @@
-#include "gfx/jpeg_guard.h"
+#include "gfx/decoder_guard.h"
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <stb_image.h>
 
 namespace {
 
@@ -6,7 +12,7 @@ constexpr char TOO_MANY_CODES[] = "JPEG Huffman table with more than 256 codes";
 constexpr char UNDEFINED_TABLE[] = "JPEG scan uses an undefined Huffman table";
 
 struct Walker {
-    JpegByteSource source;
+    ByteSource source;
     int get() { return source.next(source.context); }
     // Skips `count` bytes; false at the end of the data.
     bool skip(long count) {
@@ -30,7 +36,7 @@ bool is_skipped_segment(int marker) {
 
 } // namespace
 
-const char *jpeg_guard(JpegByteSource source) {
+const char *jpeg_guard(ByteSource source) {
     Walker in{source};
     if (in.get() != 0xFF || in.get() != 0xD8) return nullptr;
     bool defined[2][4] = {};
@@ -118,14 +124,112 @@ const char *jpeg_guard(JpegByteSource source) {
     }
 }
 
-const char *jpeg_guard_memory(const uint8_t *bytes, size_t length) {
-    struct Cursor {
-        const uint8_t *at;
-        const uint8_t *end;
-    } cursor{bytes, bytes + length};
-    auto next = [](void *context) -> int {
-        auto *c = static_cast<Cursor *>(context);
+namespace {
+
+struct MemoryCursor {
+    const uint8_t *at;
+    const uint8_t *end;
+    static int next(void *context) {
+        auto *c = static_cast<MemoryCursor *>(context);
         return c->at < c->end ? *c->at++ : -1;
+    }
+};
+
+uint32_t read32(const uint8_t *p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+constexpr char CHUNK_TOO_LONG[] = "PNG chunk longer than the data";
+constexpr char INFLATES_TOO_FAR[] = "PNG image data inflates past the declared image size";
+
+// Bytes of filtered scanlines a PNG of this header needs (every Adam7 pass when interlaced).
+uint64_t png_raw_length(uint32_t width, uint32_t height, int bits, int channels, bool interlaced) {
+    auto rows = [&](uint64_t w, uint64_t h) -> uint64_t {
+        return w && h ? h * (1 + (w * uint64_t(channels) * uint64_t(bits) + 7) / 8) : 0;
     };
-    return jpeg_guard(JpegByteSource{next, &cursor});
+    if (!interlaced) return rows(width, height);
+    static const int pass[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                   {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    uint64_t total = 0;
+    for (const auto &p : pass) {
+        uint64_t w = width > uint32_t(p[0]) ? (width - uint32_t(p[0]) + uint32_t(p[2]) - 1) / uint32_t(p[2]) : 0;
+        uint64_t h = height > uint32_t(p[1]) ? (height - uint32_t(p[1]) + uint32_t(p[3]) - 1) / uint32_t(p[3]) : 0;
+        total += rows(w, h);
+    }
+    return total;
+}
+
+} // namespace
+
+const char *jpeg_guard_memory(const uint8_t *bytes, size_t length) {
+    MemoryCursor cursor{bytes, bytes + length};
+    return jpeg_guard(ByteSource{MemoryCursor::next, &cursor});
+}
+
+const char *png_guard(ByteSource source, uint64_t length) {
+    Walker in{source};
+    if (length < 8 || !in.skip(8)) return nullptr;
+    uint64_t remaining = length - 8;
+    while (remaining >= 12) {
+        uint8_t head[8];
+        for (uint8_t &b : head) {
+            int x = in.get();
+            if (x < 0) return nullptr;
+            b = uint8_t(x);
+        }
+        uint64_t chunk = read32(head);
+        if (chunk > remaining - 12) return CHUNK_TOO_LONG;
+        if (std::memcmp(head + 4, "IEND", 4) == 0) return nullptr;
+        if (!in.skip(long(chunk + 4))) return nullptr;
+        remaining -= chunk + 12;
+    }
+    return nullptr;
+}
+
+const char *png_guard_memory(const uint8_t *bytes, size_t length) {
+    MemoryCursor cursor{bytes, bytes + length};
+    if (const char *refusal = png_guard(ByteSource{MemoryCursor::next, &cursor}, length))
+        return refusal;
+    // Gather the header and the image data; every chunk is known to fit.
+    uint32_t width = 0, height = 0;
+    int bits = 0, channels = 0;
+    bool interlaced = false, headerless = false, have_header = false;
+    std::vector<uint8_t> data;
+    for (size_t at = 8; at + 12 <= length;) {
+        uint32_t chunk = read32(bytes + at);
+        const uint8_t *type = bytes + at + 4, *body = bytes + at + 8;
+        if (std::memcmp(type, "IHDR", 4) == 0 && chunk >= 13 && !have_header) {
+            have_header = true;
+            width = read32(body);
+            height = read32(body + 4);
+            bits = body[8];
+            static const int by_colour_type[7] = {1, 0, 3, 1, 2, 0, 4};
+            channels = body[9] < 7 ? by_colour_type[body[9]] : 0;
+            interlaced = body[12] == 1;
+        } else if (std::memcmp(type, "CgBI", 4) == 0) {
+            headerless = true; // the decoder reads such files' data as raw deflate
+        } else if (std::memcmp(type, "IDAT", 4) == 0) {
+            data.insert(data.end(), body, body + chunk);
+        } else if (std::memcmp(type, "IEND", 4) == 0) {
+            break;
+        }
+        at += size_t(chunk) + 12;
+    }
+    if (!have_header || channels == 0 || bits < 1 || bits > 16 || data.empty()) return nullptr;
+    uint64_t needed = png_raw_length(width, height, bits, channels, interlaced);
+    uint64_t limit = needed + needed / 8 + 1024;
+    if (limit > uint64_t(1) << 31 || data.size() > size_t(1) << 31) return INFLATES_TOO_FAR;
+    std::unique_ptr<char[]> out(new char[limit]);
+    const char *in = reinterpret_cast<const char *>(data.data());
+    int produced = headerless
+                       ? stbi_zlib_decode_noheader_buffer(out.get(), int(limit), in, int(data.size()))
+                       : stbi_zlib_decode_buffer(out.get(), int(limit), in, int(data.size()));
+    // -1 is also a corrupt stream, which the decoder would refuse in any case.
+    return produced < 0 ? INFLATES_TOO_FAR : nullptr;
+}
+
+const char *decoder_guard_memory(const uint8_t *bytes, size_t length) {
+    if (length >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8) return jpeg_guard_memory(bytes, length);
+    if (length >= 8 && bytes[0] == 0x89 && bytes[1] == 'P') return png_guard_memory(bytes, length);
+    return nullptr;
 }
