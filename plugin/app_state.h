@@ -3,6 +3,8 @@
 // settings, the paths and (as later subsystems arrive) the lists, widgets and pools.
 #pragma once
 
+#include "net/dlpool.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -128,4 +130,10 @@ struct AppState {
     std::optional<std::string> current_video_id;
 
     HostWindow window;
+
+    // The API and image download pools with their queues; the pump task drives them.
+    DownloadPools pools;
+    // Milliseconds the main loop waits after a pass without host events. Once the download
+    // pump runs it does the waiting, and this is 0.
+    int32_t idle_sleep_ms = 10;
 };

@@ -10,10 +10,6 @@
 
 namespace {
 
-// The loop waits this long after a pass without host events; the wait ends early when the
-// host signals an event.
-constexpr int IDLE_SLEEP_MS = 10;
-
 void exit_callback(uint8_t status, void *argument) {
     AppState &state = *static_cast<AppState *>(argument);
     if (status == 0 && state.switches.save_state) write_state_file(state);
@@ -47,6 +43,9 @@ void app_init(AppState &state) {
     config_load(state);
     state_load(state);
     window_setup(state);
+    download_pools_init(state.pools);
+    download_pump(&state.pools); // runs once now and keeps itself queued
+    state.idle_sleep_ms = 0;
 }
 
 void app_start(AppState &state, mpv_handle *handle) {
@@ -91,7 +90,8 @@ bool main_loop_pass(AppState &state) {
         dispatch_event(state, *event);
     }
     window_frame_step(state);
-    if (!dispatched) host_wait(IDLE_SLEEP_MS);
+    // The wait ends early when the host signals an event.
+    if (!dispatched && state.idle_sleep_ms > 0) host_wait(state.idle_sleep_ms);
     return true;
 }
 

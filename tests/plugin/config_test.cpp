@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -41,11 +42,12 @@ private:
     FILE *file_;
 };
 
-AppState configured(const char *json, std::string *printed = nullptr) {
-    AppState s;
-    set_paths(s, "/cfg");
+// The application record holds the download pools, so it lives on the heap here.
+std::unique_ptr<AppState> configured(const char *json, std::string *printed = nullptr) {
+    auto s = std::make_unique<AppState>();
+    set_paths(*s, "/cfg");
     StderrCapture cap;
-    config_apply(s, json);
+    config_apply(*s, json);
     std::string out = cap.text();
     if (printed) *printed = out;
     return s;
@@ -60,7 +62,8 @@ fs::path temp_dir() {
 
 TEST(config, defaults_without_keys) {
     std::string printed;
-    AppState s = configured("{}", &printed);
+    auto s_owner = configured("{}", &printed);
+    AppState &s = *s_owner;
     EXPECT_EQ(printed, "using default extractor (vos_hls)\n");
     EXPECT_DOUBLE_EQ(s.scale, 1.0);
     EXPECT_EQ(s.font_size, 14);
@@ -95,15 +98,17 @@ TEST(config, scale_is_clamped_and_sizes_follow) {
                  {R"({"scale":true})", 1.0, 960}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.json);
-        AppState s = configured(c.json);
+        auto s_owner = configured(c.json);
+    AppState &s = *s_owner;
         EXPECT_DOUBLE_EQ(s.scale, c.scale);
         EXPECT_EQ(s.gui_width, c.width);
     }
 }
 
 TEST(config, number_kinds) {
-    AppState s = configured(R"({"thumb_size":90,"font_size":"big","playlist_width":"0x20",
+    auto s_owner = configured(R"({"thumb_size":90,"font_size":"big","playlist_width":"0x20",
         "max_feed_videos_per_channel":0x10})");
+    AppState &s = *s_owner;
     EXPECT_EQ(s.thumb_height, 90);
     EXPECT_EQ(s.thumb_width, 160);
     EXPECT_EQ(s.font_size, 0);   // not a number
@@ -113,11 +118,12 @@ TEST(config, number_kinds) {
 
 TEST(config, switches_and_texts) {
     std::string printed;
-    AppState s = configured(R"({"save_state":true,"use_edl":"true","allow_hdr":1,
+    auto s_owner = configured(R"({"save_state":true,"use_edl":"true","allow_hdr":1,
         "feed_use_rss":false,"player_path":"/usr/bin/mpv","video_format":"720p",
         "sub_language":"de","sponsorblock_params":"&category=sponsor","theme":"dark",
         "max_feed_age":"1 week"})",
                             &printed);
+    AppState &s = *s_owner;
     EXPECT_TRUE(s.switches.save_state);
     EXPECT_FALSE(s.switches.use_edl); // only the literal true counts
     EXPECT_FALSE(s.switches.allow_hdr);
@@ -131,14 +137,16 @@ TEST(config, switches_and_texts) {
 }
 
 TEST(config, relative_paths_join_the_directory) {
-    AppState s = configured(R"({"save_path":"C:/videos","font":"fonts/a.ttf",
+    auto s_owner = configured(R"({"save_path":"C:/videos","font":"fonts/a.ttf",
         "mascot":"/abs/m.png","layout_bundle_path":"layout.json","theme_path":5})");
+    AppState &s = *s_owner;
     EXPECT_EQ(s.save_path, "C:/videos");
     EXPECT_EQ(s.font_path, std::optional<std::string>("/cfg/fonts/a.ttf"));
     EXPECT_EQ(s.mascot_path, std::optional<std::string>("/abs/m.png"));
     EXPECT_EQ(s.layout_bundle_path, std::optional<std::string>("/cfg/layout.json"));
     EXPECT_EQ(s.theme_path, std::optional<std::string>("/cfg/.")); // cannot be copied
-    AppState t = configured(R"({"save_path":"videos"})");
+    auto t_owner = configured(R"({"save_path":"videos"})");
+    AppState &t = *t_owner;
     EXPECT_EQ(t.save_path, "/cfg/videos");
 }
 
@@ -165,7 +173,8 @@ TEST(config, extractor_table) {
         SCOPED_TRACE(c.value);
         std::string json = std::string("{\"extractor\":") + c.value + "}";
         std::string printed;
-        AppState s = configured(json.c_str(), &printed);
+        auto s_owner = configured(json.c_str(), &printed);
+    AppState &s = *s_owner;
         EXPECT_EQ(s.client_code, c.code);
         EXPECT_EQ(s.use_hls, c.hls);
         EXPECT_EQ(s.hls_quality_names, c.names);
@@ -175,13 +184,14 @@ TEST(config, extractor_table) {
 }
 
 TEST(config, key_bindings_shapes) {
-    AppState s = configured(R"({"key_bindings":[
+    auto s_owner = configured(R"({"key_bindings":[
         {"key":"F5","mod":"CTRL+SHIFT","action":"refresh"},
         {"key":"a","mod":"","action":"lower case is not a key name"},
         {"key":"ENTER","action":"no mod"},
         {"key":"Q","mod":"ALT SUPER"},
         {"key":"\\","mod":"ALT","action":"backslash"}
         {"key":"Z","mod":"","action":"after a missing comma"}]})");
+    AppState &s = *s_owner;
     ASSERT_EQ(s.key_bindings.size(), 3u);
     EXPECT_EQ(s.key_bindings[0].key, 294); // F5
     EXPECT_EQ(s.key_bindings[0].modifiers, 5);
@@ -190,7 +200,7 @@ TEST(config, key_bindings_shapes) {
     EXPECT_EQ(s.key_bindings[1].modifiers, 0);
     EXPECT_EQ(s.key_bindings[2].key, 92);
     EXPECT_EQ(s.key_bindings[2].modifiers, 2);
-    EXPECT_TRUE(configured(R"({"key_bindings":{"key":"A"}})").key_bindings.empty());
+    EXPECT_TRUE(configured(R"({"key_bindings":{"key":"A"}})")->key_bindings.empty());
 }
 
 TEST(config, key_names_and_modifiers) {

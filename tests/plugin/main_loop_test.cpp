@@ -149,19 +149,24 @@ TEST_F(MainLoop, shutdown_with_other_events_finishes_the_drain) {
     EXPECT_FALSE(main_loop_pass(s)); // the next pass leaves the loop
 }
 
-TEST_F(MainLoop, one_deferred_call_per_pass) {
+TEST_F(MainLoop, one_deferred_call_per_pass_in_queue_order) {
     AppState s;
     start(s);
+    // The download pump is queued at start-up and re-queues itself: tasks take turns with it.
+    ASSERT_EQ(defer_pending(), 1);
     int runs = 0;
     auto task = [](void *a) { ++*static_cast<int *>(a); };
     defer_call(task, &runs);
     defer_call(task, &runs);
-    main_loop_pass(s);
+    main_loop_pass(s); // the pump
+    EXPECT_EQ(runs, 0);
+    main_loop_pass(s); // the first task
     EXPECT_EQ(runs, 1);
-    main_loop_pass(s);
+    main_loop_pass(s); // the second task
     EXPECT_EQ(runs, 2);
-    main_loop_pass(s); // empty queue: nothing runs, the loop goes on
+    main_loop_pass(s); // the pump again, nothing else
     EXPECT_EQ(runs, 2);
+    EXPECT_EQ(defer_pending(), 1);
 }
 
 TEST_F(MainLoop, state_file_written_at_shutdown_only_with_save_state) {
