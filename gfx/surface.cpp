@@ -268,33 +268,37 @@ void draw_resample(const Surface *source, const Rect *source_rect, Surface *dest
     surface_blit(scaled.get(), nullptr, dest, dest_rect, flags);
 }
 
+// The index range [*first, *last) of `count` cells of `size` pixels starting at `origin` that
+// reach into [0, limit): cells wholly outside the surface are not visited.
+void visible_cells(int64_t origin, int64_t size, int64_t count, int64_t limit, int64_t *first,
+                   int64_t *last) {
+    *first = origin + size <= 0 ? std::min(count, (-origin) / size) : 0;
+    *last = origin < limit ? std::min(count, (limit - origin + size - 1) / size) : 0;
+}
+
 void draw_tile(const Surface *source, const Rect *source_rect, Surface *dest,
                const Rect *dest_rect, uint32_t flags) {
     if (!source_rect || !dest_rect) return;
-    int32_t sw = source_rect->w, sh = source_rect->h;
+    int64_t sw = source_rect->w, sh = source_rect->h;
     if (sw <= 0 || sh <= 0 || dest_rect->w <= 0 || dest_rect->h <= 0) return;
-    int32_t x = dest_rect->x, y = dest_rect->y;
-    int32_t cols = dest_rect->w / sw, rows = dest_rect->h / sh;
-    int32_t rw = dest_rect->w % sw, rh = dest_rect->h % sh;
-    for (int32_t r = 0; r < rows; ++r)
-        for (int32_t c = 0; c < cols; ++c) {
-            Rect at{x + c * sw, y + r * sh, sw, sh};
-            surface_blit(source, source_rect, dest, &at, flags);
-        }
-    if (rh > 0)
-        for (int32_t c = 0; c < cols; ++c) {
-            Rect at{x + c * sw, y + rows * sh, sw, rh};
-            surface_blit(source, source_rect, dest, &at, flags);
-        }
-    if (rw > 0)
-        for (int32_t r = 0; r < rows; ++r) {
-            Rect at{x + cols * sw, y + r * sh, rw, sh};
-            surface_blit(source, source_rect, dest, &at, flags);
-        }
-    if (rw > 0 && rh > 0) {
-        Rect at{x + cols * sw, y + rows * sh, rw, rh};
+    int64_t x = dest_rect->x, y = dest_rect->y;
+    int64_t cols = dest_rect->w / sw, rows = dest_rect->h / sh;
+    int64_t rw = dest_rect->w % sw, rh = dest_rect->h % sh;
+    int64_t c0, c1, r0, r1;
+    visible_cells(x, sw, cols, dest->width, &c0, &c1);
+    visible_cells(y, sh, rows, dest->height, &r0, &r1);
+    auto tile = [&](int64_t tx, int64_t ty, int64_t w, int64_t h) {
+        if (tx >= dest->width || ty >= dest->height || tx + w <= 0 || ty + h <= 0) return;
+        Rect at{int32_t(tx), int32_t(ty), int32_t(w), int32_t(h)};
         surface_blit(source, source_rect, dest, &at, flags);
-    }
+    };
+    for (int64_t r = r0; r < r1; ++r)
+        for (int64_t c = c0; c < c1; ++c) tile(x + c * sw, y + r * sh, sw, sh);
+    if (rh > 0)
+        for (int64_t c = c0; c < c1; ++c) tile(x + c * sw, y + rows * sh, sw, rh);
+    if (rw > 0)
+        for (int64_t r = r0; r < r1; ++r) tile(x + cols * sw, y + r * sh, rw, sh);
+    if (rw > 0 && rh > 0) tile(x + cols * sw, y + rows * sh, rw, rh);
 }
 
 // ---- surface_scale ----
@@ -538,9 +542,14 @@ void surface_draw_line(Surface *dest, const Paint &paint, int32_t x0, int32_t y0
     }
     int64_t length = major1 - major0;
     int64_t increment = ((minor1 - minor0) * 65536) / length;
-    int64_t accumulator = minor0 * 65536 + 0x8000;
-    for (int64_t major = major0; major <= major1; ++major, accumulator += increment) {
-        int64_t minor = accumulator >> 16;
+    // Only the steps whose major coordinate lies on the surface are walked; the accumulator is
+    // linear in the step, so starting later gives the same pixels.
+    int64_t limit = x_major ? dest->width : dest->height;
+    int64_t first = std::max<int64_t>(0, -major0);
+    int64_t last = std::min<int64_t>(length, limit - 1 - major0);
+    int64_t accumulator = minor0 * 65536 + 0x8000 + first * increment;
+    for (int64_t step = first; step <= last; ++step, accumulator += increment) {
+        int64_t major = major0 + step, minor = accumulator >> 16;
         int64_t x = x_major ? major : minor, y = x_major ? minor : major;
         if (x < 0 || y < 0 || x >= dest->width || y >= dest->height) continue;
         blend_into(row_of(dest, int32_t(y)) + x, paint.color);

@@ -494,3 +494,49 @@ TEST(points, round_with_the_dpi) {
     EXPECT_EQ(points_to_pixels(1.5, 72), 2);    // halves round away from zero
     EXPECT_EQ(points_to_pixels(-1.5, 72), -2);
 }
+
+TEST(surface_malformed, huge_and_inverted_rectangles_stay_inside_and_finish) {
+    SurfacePtr src = pattern(4, 4);
+    SurfacePtr dst = make(16, 12);
+    Rect from{0, 0, 1, 1};
+    Rect huge{-2000000000, -2000000000, 2147483647, 2147483647};
+    surface_draw(src.get(), &from, dst.get(), &huge, DRAW_TILE);
+    EXPECT_TRUE(touched(dst.get(), pixel(src.get(), 0, 0)).empty());
+
+    const Rect odd[] = {{-3, -3, 10, 10}, {2, 2, -5, 3}, {3, 1, 0, 0}, {9, 9, 2, 2}};
+    for (const Rect &centre : odd) {
+        SCOPED_TRACE(testing::Message() << centre.x << "," << centre.y << " " << centre.w << "x"
+                                        << centre.h);
+        for (uint32_t flags : {0u, 8u, 9u, 65u, 136u, 16u, 4u}) {
+            SurfacePtr out = make(16, 12);
+            Rect to{-5, 3, 30, 30};
+            surface_draw_nine_patch(src.get(), centre, out.get(), &to, flags);
+            surface_draw(src.get(), &centre, out.get(), &to, flags);
+        }
+    }
+
+    Paint paint;
+    paint.color = grey(255);
+    SurfacePtr line = make(8, 4);
+    surface_draw_line(line.get(), paint, -2000000000, 1, 2000000000, 1);
+    surface_draw_line(line.get(), paint, 3, -2000000000, 3, 2000000000);
+    std::vector<std::string> expected;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 8; ++x)
+            if (y == 1 || x == 3) expected.push_back(std::to_string(x) + "," + std::to_string(y));
+    EXPECT_EQ(touched(line.get(), 0), expected);
+}
+
+TEST(line, clipped_walk_matches_the_whole_walk) {
+    // A steep line hanging off the surface sets exactly the pixels of the same line drawn on a
+    // surface large enough to hold it, shifted.
+    Paint paint;
+    paint.color = grey(255);
+    SurfacePtr big = make(60, 60), small = make(10, 10);
+    surface_draw_line(big.get(), paint, 3, 5, 50, 57);
+    surface_draw_line(small.get(), paint, 3 - 25, 5 - 25, 50 - 25, 57 - 25);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 10; ++x)
+            EXPECT_EQ(pixel(small.get(), x, y), pixel(big.get(), x + 25, y + 25)) << x << "," << y;
+    EXPECT_FALSE(touched(small.get(), 0).empty());
+}
