@@ -86,7 +86,11 @@ void surface_blit_rgba(const Surface *source, const Rect *source_rect, Surface *
 // Scaled, tiled or plain drawing, chosen by the first set flag of DRAW_RESAMPLE, DRAW_NEAREST,
 // DRAW_BILINEAR, DRAW_TILE, DRAW_RGBA; with none of them it is surface_blit. DRAW_OPAQUE
 // combines with each. DRAW_RESAMPLE and DRAW_TILE need a destination rect (none: nothing
-// drawn); DRAW_NEAREST and DRAW_BILINEAR default to the whole destination.
+// drawn); DRAW_NEAREST and DRAW_BILINEAR default to the whole destination and stretch the part
+// of the source rect that lies in the source. DRAW_BILINEAR samples 16.16 positions with 8-bit
+// fractions; output rows and columns placed before the first source row or column, or at or
+// after the last, take that edge row or column alone, so a same-size draw is an exact copy.
+// DRAW_RESAMPLE allocates a temporary of the destination rect's size.
 void surface_draw(const Surface *source, const Rect *source_rect, Surface *dest,
                   const Rect *dest_rect, uint32_t flags);
 
