@@ -5,7 +5,8 @@
 // high byte); PNG, JPEG, BMP and GIF (first frame) are accepted. Decoding never fails from the
 // caller's point of view: a broken, truncated or oversized image, or a file of another format, is
 // logged as a warning and becomes a 1 x 1 transparent surface, so one bad download is cached and
-// shown as nothing. Sizes are checked from the image header before any pixel memory is taken.
+// shown as nothing. Sizes are checked from the image header before any pixel memory is taken,
+// and gfx/decoder_guard.h refuses what the installed decoder mishandles.
 //
 // Every function returning a Surface hands ownership to the caller.
 #pragma once
