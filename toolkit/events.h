@@ -62,6 +62,8 @@ void pointer_region_add(uint32_t id, uint8_t button, uint32_t action, const Rect
 void pointer_region_remove(uint32_t id, uint8_t button, uint32_t action);
 // Removes every region of `id`.
 void pointer_region_remove_all(uint32_t id);
+// Removes every region whose function argument is `argument` (a widget being destroyed).
+void pointer_region_remove_argument(const void *argument);
 // Moves every region of `old_id` to `new_id`.
 void pointer_region_rename(uint32_t old_id, uint32_t new_id);
 int pointer_region_count();

@@ -158,6 +158,11 @@ void pointer_region_remove_all(uint32_t id) {
     remove_regions([&](const PointerRegion &r) { return r.id == id; });
 }
 
+void pointer_region_remove_argument(const void *argument) {
+    if (!globals_storage) return;
+    remove_regions([&](const PointerRegion &r) { return r.argument == argument; });
+}
+
 void pointer_region_rename(uint32_t old_id, uint32_t new_id) {
     for (PointerRegion *r : G().regions)
         if (r->id == old_id) r->id = new_id;

@@ -276,7 +276,9 @@ TextElement *widget_text_element(Widget *widget) {
 }
 
 Widget::~Widget() {
+    // Its own regions, and a capture it installed (whose argument is the widget).
     if (id) pointer_region_remove_all(id);
+    pointer_region_remove_argument(this);
     if (backend) {
         if (backend->focus == this) backend->focus = nullptr;
         if (backend->current == this) backend->current = nullptr;

@@ -218,6 +218,16 @@ TEST_F(input, capture_takes_drags_and_the_release_anywhere) {
     release(105 + 6 * 4, 10);
 }
 
+TEST_F(input, destroying_a_widget_during_its_capture_removes_the_capture) {
+    press(110, 10); // the field captures the pointer
+    int regions = pointer_region_count();
+    root.reset();
+    EXPECT_EQ(pointer_region_count(), regions - 3 * 8 - 2);
+    toolkit_pointer_motion(150, 10); // a drag with nothing captured
+    toolkit_button(1, 0);
+    EXPECT_EQ(toolkit_backend().focus, nullptr);
+}
+
 TEST_F(input, key_routing_global_list_then_focus_chain) {
     std::vector<std::string> calls;
     struct Tag {
