@@ -93,15 +93,9 @@ ThemeRecords theme_defaults() {
 
 void theme_load(const char *position, ThemeRecords &records) {
     records = theme_defaults();
-    if (!position || json_type(position) != JSON_OBJECT) {
-        // A top-level object may be preceded by whitespace.
-        const char *p = position;
-        while (p && is_space(*p)) ++p;
-        if (!p || *p != '{') return;
-        position = p;
-    }
+    if (!position) return;
     for (int i = 0; i < THEME_RECORD_COUNT; ++i) {
-        const char *value = json_find(position, THEME_KEYS[i]);
+        const char *value = json_find(position, THEME_KEYS[i]); // nullptr unless an object
         if (!value || *value != '[') continue;
         read_colour_array(value, records[size_t(i)]);
     }

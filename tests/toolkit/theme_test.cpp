@@ -25,6 +25,9 @@ TEST(theme, numbers_are_read_with_base_detection_and_low_bytes) {
     EXPECT_EQ(r[THEME_BASE].color, rgba(8, 255, 0, 255));
     EXPECT_EQ(r[THEME_BASE].fill_color, rgba(1, 2, 3, 4));
     EXPECT_EQ(r[THEME_BASE].dpi, 72);
+    // A custom theme file may start with whitespace; elements may be spread over lines.
+    r = load(" \n\t{\"text_hover\": [\r\n 1 ,\n 2 ]}");
+    EXPECT_EQ(r[THEME_TEXT_HOVER].color, rgba(1, 2, 0, 255));
 }
 
 TEST(theme, hexadecimal_stores_its_value_and_ends_the_array) {
