@@ -571,6 +571,14 @@ void page_show(Widget *child) {
     widget_refresh(child);
 }
 
+void split_set_size(Widget *split, double size) {
+    auto *data = widget_data<SplitData>(split);
+    if (!data) return;
+    data->size = data->method == RESIZE_RATIO ? std::clamp(size, 0.0, 100.0) : size;
+    widget_walk(split, relayout_walker, nullptr, WALK_ACTIVE_PAGE);
+    widget_refresh(split);
+}
+
 void widget_event(Widget *widget, uint32_t event) {
     if (!widget || event >= EVENT_COUNT) return;
     widget->backend->current = widget;

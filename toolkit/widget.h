@@ -386,6 +386,9 @@ WidgetBox widget_box(Widget *widget, bool inner);
 void widget_relayout(Widget *widget, void *unused = nullptr);
 void widget_set_group(Widget *widget, uint32_t group);
 void page_show(Widget *child);
+// Changes a split's size at run time (clamped to 0..100 for the ratio method), lays the split's
+// subtree out again and refreshes it.
+void split_set_size(Widget *split, double size);
 // The layer above the widget nearest the root, or nullptr.
 Widget *widget_layer(Widget *widget);
 

@@ -120,6 +120,23 @@ TEST_F(layout, split_methods_and_gaps) {
     EXPECT_TRUE(box_is(box_of(h.get(), "b"), 34, 2, 64, 46));
 }
 
+TEST_F(layout, split_size_changes_at_run_time) {
+    WidgetPtr root = tk::build("{'type': 'split', 'orientation': 'vertical', 'resize_method': "
+                               "'firstfixed', 'split_size': 0, 'split_gap': 0, 'children': "
+                               "[{'type': 'label', 'name': 'options'}, {'type': 'split', "
+                               "'name': 'list', 'split_ratio': 50, 'split_gap': 0, 'children': "
+                               "[{'type': 'label', 'name': 'left'}]}]}",
+                               100, 200);
+    split_set_size(root.get(), 80); // the search options open
+    EXPECT_TRUE(box_is(box_of(root.get(), "options"), 0, 0, 100, 80));
+    EXPECT_TRUE(box_is(box_of(root.get(), "list"), 0, 80, 100, 120));
+    EXPECT_EQ(widget_find(root.get(), "left")->outer_rect.y, 80);
+    toolkit_dirty_clear();
+    split_set_size(widget_find(root.get(), "list"), 150); // a ratio stays within 100 %
+    EXPECT_TRUE(box_is(box_of(root.get(), "left"), 0, 80, 100, 120));
+    EXPECT_EQ(toolkit_dirty_rect().h, 120);
+}
+
 TEST_F(layout, box_stretching_shares_the_free_space_by_size) {
     WidgetPtr root = tk::build(
         "{'type': 'box', 'box_gap': 4, 'padding': 3, 'children': ["
