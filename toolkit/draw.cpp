@@ -213,7 +213,7 @@ void draw_input(Widget *widget) {
         toolkit_set_caret(widget->outer_rect.x + cx, widget->outer_rect.y + px(y, widget));
     }
     if (p > 1) {
-        fill_box(widget, normal, 0, 0, p - 1 + 1, H + 1);
+        fill_box(widget, normal, 0, 0, p, H + 1); // [0, p - 1] and [W - p + 2, W + 2]
         fill_box(widget, normal, W - p + 2, 0, p + 1, H + 1);
     }
     if (widget->has_border) {

@@ -410,7 +410,7 @@ bool widget_set_property(Widget *widget, const char *property, const PropertyVal
         if (!number(&n)) return false;
         if (table) {
             int32_t columns = std::isfinite(n) ? int32_t(std::clamp(n, 0.0, 64.0)) : 0;
-            table_set_columns(table ? widget : nullptr, columns, nullptr, nullptr);
+            table_set_columns(widget, columns, nullptr, nullptr);
         }
     } else if (name == "show_header") {
         uint8_t ignored = 0;
