@@ -3,7 +3,15 @@
 // settings, the paths and (as later subsystems arrive) the lists, widgets and pools.
 #pragma once
 
+#include "assets/assets.h"
+#include "gfx/surface.h"
+#include "gfx/text.h"
 #include "net/dlpool.h"
+#include "toolkit/theme.h"
+#include "toolkit/widget.h"
+
+#include <array>
+#include <memory>
 
 #include <cstdint>
 #include <optional>
@@ -130,6 +138,17 @@ struct AppState {
     std::optional<std::string> current_video_id;
 
     HostWindow window;
+
+    // The interface: its font, colours, images and the widget tree.
+    std::unique_ptr<Font> font;
+    ThemeRecords theme{};        // the active theme
+    ThemeRecords custom_theme{}; // the `theme_path` file's theme (the defaults without one)
+    std::array<SurfacePtr, ICON_COUNT> icons;
+    SurfacePtr small_icon;
+    SurfacePtr mascot;
+    SurfacePtr preview;         // the image of the details view; 1 x 1 until one is drawn
+    SurfacePtr playlist_avatar; // the owner picture of the shown list
+    WidgetPtr root;
 
     // The API and image download pools with their queues; the pump task drives them.
     DownloadPools pools;

@@ -4,6 +4,7 @@
 #include "base/host.h"
 #include "base/runtime.h"
 #include "plugin/config.h"
+#include "plugin/interface.h"
 #include "plugin/window.h"
 
 #include <cstring>
@@ -42,10 +43,12 @@ void client_message(AppState &state, const mpv_event_client_message &m) {
 void app_init(AppState &state) {
     config_load(state);
     state_load(state);
+    interface_load_resources(state);
     window_setup(state);
     download_pools_init(state.pools);
     download_pump(&state.pools); // runs once now and keeps itself queued
     state.idle_sleep_ms = 0;
+    interface_start(state);
 }
 
 void app_start(AppState &state, mpv_handle *handle) {

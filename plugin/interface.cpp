@@ -1,0 +1,73 @@
+#include "plugin/interface.h"
+
+#include "base/runtime.h"
+#include "gfx/icons.h"
+#include "gfx/image.h"
+#include "toolkit/events.h"
+#include "toolkit/input.h"
+#include "toolkit/interface.h"
+
+#include <cstdio>
+
+namespace {
+
+void relayout(int32_t width, int32_t height, void *argument) {
+    AppState &state = *static_cast<AppState *>(argument);
+    if (state.root) interface_resize(state.root.get(), width, height);
+}
+
+// Alpha of every pixel scaled by (a * factor) >> 8.
+void scale_alpha(Surface *s, uint32_t factor) {
+    if (!s) return;
+    size_t n = static_cast<size_t>(s->stride) * static_cast<size_t>(s->height);
+    for (size_t i = 3; i < n; i += 4) s->pixels[i] = static_cast<uint8_t>((s->pixels[i] * factor) >> 8);
+}
+
+} // namespace
+
+void interface_load_resources(AppState &state) {
+    state.font = state.font_path ? font_load_file(*state.font_path) : font_load_builtin();
+
+    // Both themes start as the defaults; a theme file replaces them, a theme name then picks a
+    // built-in theme over it.
+    state.theme = theme_defaults();
+    state.custom_theme = theme_defaults();
+    if (state.theme_path) theme_load_custom(*state.theme_path, state.custom_theme, state.theme, nullptr);
+    if (state.theme_name && !set_theme(state.theme, nullptr, *state.theme_name)) {
+        std::string detail = "no built-in theme \"" + *state.theme_name + "\"";
+        log_warning("theme", detail.c_str());
+    }
+
+    if (state.mascot_path) state.mascot.reset(mascot_load(*state.mascot_path, state.config_dir));
+    state.icons = icons_load(state.scale);
+    state.small_icon = small_icon_load();
+    scale_alpha(state.small_icon.get(), 129);
+    state.preview.reset(surface_new(1, 1));
+    int32_t avatar = static_cast<int32_t>(state.scale * 48 + state.scale * 10);
+    state.playlist_avatar.reset(surface_new(avatar, avatar));
+
+    ToolkitBackend &backend = toolkit_backend();
+    backend.default_font = state.font.get();
+    backend.default_size = state.scale * state.font_size;
+}
+
+void interface_start(AppState &state) {
+    std::string bundle = layout_bundle_text(state.layout_bundle_path);
+    state.root = interface_build(bundle, state.scale, state.theme, state.icons);
+    if (!state.root) {
+        log_warning("layout", "the layout bundle has no buildable root widget");
+        return;
+    }
+    // The list panel is at least two thumbnails wide.
+    Widget *root = state.root.get();
+    std::vector<Widget *> top = widget_children(root);
+    if (root->kind == WIDGET_SPLIT && !top.empty() && top[0] && top[0]->kind == WIDGET_SPLIT) {
+        double size = std::max(state.list_width * state.scale, 2.0 * state.thumb_width * state.scale);
+        split_set_size(top[0], size);
+    }
+    toolkit_set_relayout_hook(relayout, &state);
+    if (Surface *surface = toolkit_root_surface())
+        interface_resize(root, surface->width, surface->height);
+    // Every key goes to the focused widget and up to the root; added last, so it is met first.
+    shortcut_add(KEY_ANY, 0, key_dispatch, nullptr);
+}
