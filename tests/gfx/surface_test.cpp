@@ -415,18 +415,24 @@ TEST(bilinear, into_a_rect_of_the_destination_and_blended) {
     EXPECT_EQ(pixel(dst.get(), 2, 3), rgba(100, 0, 50, 255));
 }
 
-TEST(tile, ten_by_ten_over_twenty_five_by_fifteen) {
+TEST(tile, full_tiles_then_strips_then_corner) {
+    // 25 x 15: two full tiles, two 10 x 5 below, one 5 x 10 right, one 5 x 5 corner; then
+    // remainders that differ between the axes, and a rectangle hanging off the surface.
+    const Rect cases[] = {{3, 2, 25, 15}, {1, 1, 27, 13}, {0, 0, 7, 4}, {-13, -4, 40, 30}};
     SurfacePtr src = pattern(12, 12);
     Rect from{1, 1, 10, 10};
-    Rect to{3, 2, 25, 15};
-    SurfacePtr dst = make(32, 20);
-    surface_draw(src.get(), &from, dst.get(), &to, DRAW_TILE);
-    for (int y = 0; y < 20; ++y)
-        for (int x = 0; x < 32; ++x) {
-            bool inside = x >= 3 && x < 28 && y >= 2 && y < 17;
-            uint32_t want = inside ? pixel(src.get(), 1 + (x - 3) % 10, 1 + (y - 2) % 10) : 0;
-            ASSERT_EQ(pixel(dst.get(), x, y), want) << x << "," << y;
-        }
+    for (const Rect &to : cases) {
+        SCOPED_TRACE(testing::Message() << to.x << "," << to.y << " " << to.w << "x" << to.h);
+        SurfacePtr dst = make(32, 20);
+        surface_draw(src.get(), &from, dst.get(), &to, DRAW_TILE);
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 32; ++x) {
+                bool inside = x >= to.x && x < to.x + to.w && y >= to.y && y < to.y + to.h;
+                uint32_t want =
+                    inside ? pixel(src.get(), 1 + (x - to.x) % 10, 1 + (y - to.y) % 10) : 0;
+                ASSERT_EQ(pixel(dst.get(), x, y), want) << x << "," << y;
+            }
+    }
 }
 
 TEST(tile, needs_both_rectangles) {
