@@ -46,6 +46,17 @@ std::string node_text(const mpv_node &n) {
     }
 }
 
+// Map entries as "key=value"; a nested map adds its entries as "key.inner=value", in order.
+void record_map(Command &c, const std::string &prefix, const mpv_node_list &map) {
+    for (int i = 0; i < map.num; ++i) {
+        std::string key = prefix + map.keys[i];
+        if (map.values[i].format == MPV_FORMAT_NODE_MAP)
+            record_map(c, key + ".", *map.values[i].u.list);
+        else
+            c.push_back(key + "=" + node_text(map.values[i]));
+    }
+}
+
 void free_property_storage(State &s) {
     for (char *k : s.property_keys) std::free(k);
     s.property_keys.clear();
@@ -86,9 +97,7 @@ int mpv_command_node(mpv_handle *, mpv_node *args, mpv_node *result) {
     if (args->format == MPV_FORMAT_NODE_ARRAY) {
         for (int i = 0; i < args->u.list->num; ++i) c.push_back(fakehost::node_text(args->u.list->values[i]));
     } else if (args->format == MPV_FORMAT_NODE_MAP) {
-        for (int i = 0; i < args->u.list->num; ++i)
-            c.push_back(std::string(args->u.list->keys[i]) + "=" +
-                        fakehost::node_text(args->u.list->values[i]));
+        fakehost::record_map(c, "", *args->u.list);
     }
     state().commands.push_back(c);
     if (result) *result = mpv_node{};
@@ -114,9 +123,28 @@ int mpv_get_property(mpv_handle *, const char *name, mpv_format format, void *da
     if (state().failing.count(name)) return MPV_ERROR_PROPERTY_UNAVAILABLE;
     auto it = state().props.find(name);
     if (it == state().props.end()) return MPV_ERROR_PROPERTY_NOT_FOUND;
-    if (format != MPV_FORMAT_STRING) return MPV_ERROR_PROPERTY_FORMAT;
-    *static_cast<char **>(data) = strdup(it->second.c_str());
-    return 0;
+    // Numbers are read from the scripted text, which must hold the whole number.
+    const char *text = it->second.c_str();
+    char *end = nullptr;
+    switch (format) {
+    case MPV_FORMAT_STRING:
+        *static_cast<char **>(data) = strdup(text);
+        return 0;
+    case MPV_FORMAT_INT64: {
+        long long v = std::strtoll(text, &end, 10);
+        if (end == text || *end) return MPV_ERROR_PROPERTY_FORMAT;
+        *static_cast<int64_t *>(data) = v;
+        return 0;
+    }
+    case MPV_FORMAT_DOUBLE: {
+        double v = std::strtod(text, &end);
+        if (end == text || *end) return MPV_ERROR_PROPERTY_FORMAT;
+        *static_cast<double *>(data) = v;
+        return 0;
+    }
+    default:
+        return MPV_ERROR_PROPERTY_FORMAT;
+    }
 }
 
 int mpv_set_property(mpv_handle *, const char *name, mpv_format format, void *data) {

@@ -11,7 +11,8 @@
 
 namespace fakehost {
 
-// A command as the code sent it: for map commands, "name" first, then "key=value" entries.
+// A command as the code sent it: for map commands, "name" first, then "key=value" entries; the
+// entries of a nested map follow as "key.inner=value".
 using Command = std::vector<std::string>;
 
 struct Event {
@@ -29,6 +30,7 @@ mpv_handle *handle();
 const std::vector<Command> &commands();
 // Scripted answer of "expand-path" (empty: the command fails).
 void set_expand_path(const std::string &result);
+// Scripted property text; reads as INT64 or DOUBLE parse it (a format error when it is no number).
 void set_property(const std::string &name, const std::string &value);
 void fail_property(const std::string &name);
 const std::map<std::string, std::string> &properties();
