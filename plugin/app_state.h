@@ -4,9 +4,11 @@
 #pragma once
 
 #include "assets/assets.h"
+#include "browser/browser.h"
 #include "gfx/surface.h"
 #include "gfx/text.h"
 #include "net/dlpool.h"
+#include "service/client.h"
 #include "toolkit/theme.h"
 #include "toolkit/widget.h"
 
@@ -152,6 +154,10 @@ struct AppState {
 
     // The API and image download pools with their queues; the pump task drives them.
     DownloadPools pools;
+    // The service client (settings from the configuration, hooks into the screens) and the
+    // browser's screens; both borrow the pools and the widget tree above.
+    ServiceClient client;
+    Browser browser;
     // Milliseconds the main loop waits after a pass without host events. Once the download
     // pump runs it does the waiting, and this is 0.
     int32_t idle_sleep_ms = 10;

@@ -13,7 +13,7 @@ namespace {
 
 void relayout(int32_t width, int32_t height, void *argument) {
     AppState &state = *static_cast<AppState *>(argument);
-    if (state.root) interface_resize(state.root.get(), width, height);
+    browser_relayout(state, width, height);
 }
 
 // Alpha of every pixel scaled by (a * factor) >> 8.
@@ -68,6 +68,7 @@ void interface_start(AppState &state) {
     toolkit_set_relayout_hook(relayout, &state);
     if (Surface *surface = toolkit_root_surface())
         interface_resize(root, surface->width, surface->height);
+    browser_start(state);
     // Every key goes to the focused widget and up to the root; added last, so it is met first.
     shortcut_add(KEY_ANY, 0, key_dispatch, nullptr);
 }

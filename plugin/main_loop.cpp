@@ -49,6 +49,8 @@ void app_init(AppState &state) {
     download_pump(&state.pools); // runs once now and keeps itself queued
     state.idle_sleep_ms = 0;
     interface_start(state);
+    browser_restore(state);
+    visitor_data_refresh(state.client);
 }
 
 void app_start(AppState &state, mpv_handle *handle) {

@@ -13,6 +13,18 @@ import time
 
 PLUGIN = os.environ.get("SOLVANE_PLUGIN", os.path.join(os.path.dirname(__file__), "../../build/solvane.so"))
 
+# Every host of the service the plug-in talks to. Unless a test routes them to a server of its
+# own, they go to a closed loopback port, so no test ever leaves the machine.
+SERVICE_HOSTS = ["www.youtube.com", "youtube.com", "i.ytimg.com", "i9.ytimg.com",
+                 "yt3.ggpht.com", "sponsor.ajay.app"]
+CLOSED_PORT = 9
+
+
+def resolve_to(port, hosts=SERVICE_HOSTS):
+    """A SOLVANE_RESOLVE value sending every host to 127.0.0.1:port."""
+    return ",".join("%s:443:127.0.0.1:%d" % (h, port) for h in hosts)
+
+
 MPV_ARGS = ["--idle=yes", "--terminal=no", "--audio=no", "--ao=null", "--osc=no",
             "--load-stats-overlay=no", "--load-osd-console=no", "--ytdl=no",
             "--load-auto-profiles=no", "--input-default-bindings=yes"]
@@ -59,7 +71,9 @@ class Mpv:
                  "--input-ipc-server=" + self.sock_path,
                  "--log-file=" + os.path.join(self.dir, "mpv-debug.log")]
                 + MPV_ARGS + list(extra))
-        environ = dict(os.environ, **(env or {}))
+        environ = dict(os.environ)
+        environ["SOLVANE_RESOLVE"] = resolve_to(CLOSED_PORT)
+        environ.update(env or {})
         if display:
             environ["DISPLAY"] = display
         self._log = open(self.log_path, "wb")
@@ -170,6 +184,53 @@ class Mpv:
             self.sock.close()
         self._log.close()
         shutil.rmtree(self.dir, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+class StandIn:
+    """The stand-in service (tests/server/standin_service.py) on loopback ports; `env` routes
+    the plug-in to it. Ends when closed (its standard input closes)."""
+
+    def __init__(self, fixtures=None):
+        here = os.path.dirname(os.path.abspath(__file__))
+        script = os.path.join(here, "..", "server", "standin_service.py")
+        fixtures = fixtures or os.environ.get("SOLVANE_FIXTURES",
+                                              os.path.join(here, "../../../shared/fixtures"))
+        self.proc = subprocess.Popen(["python3", script, "--fixtures", fixtures],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        info = json.loads(self.proc.stdout.readline())
+        self.port = info["ports"]["tls"]
+        self.ca = info["ca"]
+        self.env = {"SOLVANE_RESOLVE": resolve_to(self.port), "SSL_CERT_FILE": self.ca}
+
+    def log(self):
+        """Every service request the stand-in saw, oldest first."""
+        import ssl
+        import http.client
+        context = ssl.create_default_context(cafile=self.ca)
+        connection = http.client.HTTPSConnection("127.0.0.1", self.port, context=context,
+                                                 timeout=5)
+        context.check_hostname = False
+        connection.request("GET", "/test/service-log", headers={"Host": "www.youtube.com"})
+        try:
+            return json.loads(connection.getresponse().read())
+        finally:
+            connection.close()
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.stdin.close()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.proc.stdout.close()
 
     def __enter__(self):
         return self

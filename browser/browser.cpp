@@ -1,0 +1,765 @@
+#include "browser/browser.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "base/runtime.h"
+#include "plugin/app_state.h"
+#include "service/client.h"
+#include "service/listing.h"
+#include "service/player.h"
+#include "toolkit/events.h"
+#include "toolkit/input.h"
+#include "toolkit/interface.h"
+
+namespace {
+
+AppState &app(void *argument) { return *static_cast<AppState *>(argument); }
+
+// The application record behind a completion of the service client.
+AppState &app_of_client(void *client) {
+    return app(static_cast<ServiceClient *>(client)->hooks.context);
+}
+
+const char *const TYPE_LABELS[4] = {"All", "Video", "Channel", "Playlist"};
+const char *const LIVE_LABELS[2] = {"No", "Yes"};
+const char *const SORT_LABELS[2] = {"Relevance", "Views"};
+
+constexpr const char *ID_CHARACTERS =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
+void redraw(Widget *widget) {
+    if (widget) widget_redraw_publish(widget);
+}
+
+// ---- List geometry ----------------------------------------------------------------------------
+
+struct ListGeometry {
+    double content = 0; // all rows, pixels
+    double view = 0;    // visible rows, pixels
+    double span() const { return std::max(0.0, content - view); }
+};
+
+ListGeometry list_geometry(AppState &state) {
+    ListGeometry g;
+    Widget *table = state.browser.widgets.list_table;
+    auto *d = widget_data<TableData>(table);
+    if (!d) return g;
+    widget_box(table, false);
+    g.content = double(d->row_count) * d->row_height;
+    g.view = table->outer_box.h - (d->show_header ? d->header_height : 0);
+    return g;
+}
+
+// Sets the table and its bar to `position` percent and redraws the list split.
+void list_set_position(AppState &state, double position) {
+    BrowserWidgets &w = state.browser.widgets;
+    widget_set_value(w.list_table, position);
+    widget_set_value(w.list_scroll, position);
+    redraw(w.list_split ? w.list_split : w.list_table);
+}
+
+double list_offset(AppState &state) {
+    ListGeometry g = list_geometry(state);
+    return std::max(0.0, g.span() * widget_get_value(state.browser.widgets.list_table) / 100);
+}
+
+void list_set_row_count(AppState &state) {
+    if (auto *d = widget_data<TableData>(state.browser.widgets.list_table))
+        d->row_count = int32_t(state.browser.results.size());
+}
+
+void mark_watched(ItemList &results, ItemList &history) {
+    for (list_item *item : results) {
+        if (!item->id) continue;
+        for (list_item *seen : history)
+            if (seen->id == item->id) {
+                item->flags |= ITEM_FLAG_WATCHED;
+                break;
+            }
+    }
+}
+
+void queue_avatar(AppState &state) {
+    const Text &url = state.browser.info.owner_thumb_url;
+    if (!url || url->empty() || thumbnail_cache_find(state.browser.thumbnails, *url)) return;
+    DownloadRequest request;
+    request.method = DL_GET_1_1;
+    request.verbose = state.switches.debug_url ? 1 : 0;
+    request.tag = IMAGE_AVATAR;
+    request.url = *url;
+    request.context = &state;
+    request.on_done_request = image_completion;
+    request_queue_append(state.pools.image_queue, request);
+}
+
+// ---- Completions ------------------------------------------------------------------------------
+
+template <uint32_t Mode, bool Append>
+void listing_done(int32_t status_class, ResponseBuffer *response, void *client,
+                  const HttpStatus *) {
+    list_completion(app_of_client(client), status_class, response, Mode, Append);
+}
+
+DownloadDone listing_completion(uint32_t mode, bool append) {
+    switch (mode) {
+    case LIST_PLAYLIST:
+        return append ? listing_done<LIST_PLAYLIST, true> : listing_done<LIST_PLAYLIST, false>;
+    case LIST_RECOMMENDED:
+        return append ? listing_done<LIST_RECOMMENDED, true>
+                      : listing_done<LIST_RECOMMENDED, false>;
+    case LIST_SEARCH:
+        return append ? listing_done<LIST_SEARCH, true> : listing_done<LIST_SEARCH, false>;
+    default:
+        return nullptr;
+    }
+}
+
+// ---- Service client hooks ---------------------------------------------------------------------
+
+void hook_status(void *context, const char *text) { status_set(app(context), text); }
+
+void hook_thumbnail(void *context, const list_item &video) { thumbnail_queue(app(context), video); }
+
+void hook_video_info_loaded(void *context) {
+    AppState &state = app(context);
+    state.current_video_id = state.client.current_video.id;
+    state.browser.details_offset = 0;
+    details_rebuild(state);
+    redraw(state.browser.widgets.video_view);
+}
+
+void hook_add_history(void *context, const list_item &video) {
+    history_add(app(context).browser.history, video);
+}
+
+// ---- Actions used by the screens --------------------------------------------------------------
+
+void open_video(AppState &state, const std::string &id) {
+    video_info_request(state.client, id, false);
+    frames_queue(state, id);
+}
+
+// Replaces the search field's whole text by "prefix:value" and runs it as a query.
+void run_prefixed(AppState &state, const char *prefix, const std::string &value) {
+    std::string text = std::string(prefix) + ":" + value;
+    Widget *input = state.browser.widgets.search_input;
+    if (auto *d = widget_data<InputData>(input)) {
+        d->anchor = 0;
+        d->cursor = int32_t(d->text.size());
+        text_insert(text.c_str(), input);
+        redraw(input);
+        const char *now = widget_get_text(input);
+        query_process(state, now ? now : "");
+        return;
+    }
+    query_process(state, text);
+}
+
+// ---- Widget callbacks -------------------------------------------------------------------------
+
+void on_play(Widget *, void *argument) {
+    AppState &state = app(argument);
+    if (state.client.current_video.id) video_play(state.client);
+}
+void on_recommended(Widget *, void *argument) {
+    AppState &state = app(argument);
+    if (const Text &id = state.client.current_video.id) run_prefixed(state, "recommend", *id);
+}
+void on_user_videos(Widget *, void *argument) {
+    AppState &state = app(argument);
+    if (const Text &id = state.client.current_video.channel_id) run_prefixed(state, "channel", *id);
+}
+void on_go(Widget *, void *argument) { search_run(app(argument)); }
+void on_search_key(void *argument, const KeyBindingRecord &) { search_run(app(argument)); }
+void on_show_favorites(Widget *, void *argument) {
+    AppState &state = app(argument);
+    browser_show_local(state, LOCAL_FAVORITES, state.browser.favorites, "Favorites");
+}
+void on_clear_cache(Widget *, void *argument) { browser_clear_thumbnails(app(argument)); }
+
+void on_video_format(Widget *widget, void *argument) {
+    AppState &state = app(argument);
+    const char *text = widget_get_text(widget);
+    state.video_format = text ? text : "";
+    state.client.settings.video_format = state.video_format;
+    std::fprintf(stderr, "video format set to: %s\n", state.video_format.c_str());
+}
+
+void set_label(Widget *label, const char *text) {
+    if (!label) return;
+    widget_set_text(label, text);
+    redraw(label);
+}
+void on_search_type(Widget *, void *argument) {
+    Browser &b = app(argument).browser;
+    b.search_type = (b.search_type + 1) % 4;
+    set_label(b.widgets.search_type_label, TYPE_LABELS[b.search_type]);
+}
+void on_search_live(Widget *, void *argument) {
+    Browser &b = app(argument).browser;
+    b.search_live = !b.search_live;
+    set_label(b.widgets.search_live_label, LIVE_LABELS[b.search_live]);
+}
+void on_search_sort(Widget *, void *argument) {
+    Browser &b = app(argument).browser;
+    b.search_sort = !b.search_sort;
+    set_label(b.widgets.search_sort_label, SORT_LABELS[b.search_sort]);
+}
+void on_search_settings(Widget *, void *argument) { search_settings_toggle(app(argument)); }
+
+void on_list_click(Widget *table, void *argument) {
+    AppState &state = app(argument);
+    redraw(table);
+    if (state.switches.single_click_select && !state.switches.touch_scroll)
+        open_selected_row(state);
+}
+void on_list_double_click(Widget *, void *argument) {
+    AppState &state = app(argument);
+    if (!state.switches.single_click_select && !state.switches.touch_scroll)
+        open_selected_row(state);
+}
+void on_list_press(Widget *table, void *argument) {
+    AppState &state = app(argument);
+    if (!state.switches.touch_scroll) return;
+    (void)table;
+    const PointerState &p = toolkit_pointer();
+    scroll_animator_touch_press(state.browser.animator, p.x, p.y);
+}
+void list_wheel(AppState &state, double direction) {
+    scroll_animator_wheel(state.browser.animator, direction * 8000 * state.scale,
+                          state.switches.smooth_scroll);
+}
+void on_list_wheel_up(Widget *, void *argument) { list_wheel(app(argument), -1); }
+void on_list_wheel_down(Widget *, void *argument) { list_wheel(app(argument), 1); }
+void on_list_key(void *argument, const KeyBindingRecord &pressed) {
+    AppState &state = app(argument);
+    switch (pressed.key) {
+    case KEY_UP: list_move(state, MOVE_UP); break;
+    case KEY_DOWN: list_move(state, MOVE_DOWN); break;
+    case KEY_PAGE_UP: list_move(state, MOVE_PAGE_UP); break;
+    case KEY_PAGE_DOWN: list_move(state, MOVE_PAGE_DOWN); break;
+    case KEY_ENTER: open_selected_row(state); break;
+    default: break;
+    }
+}
+void on_list_bar(Widget *scroll, void *argument) {
+    AppState &state = app(argument);
+    widget_set_value(state.browser.widgets.list_table, widget_get_value(scroll));
+    redraw(state.browser.widgets.list_split ? state.browser.widgets.list_split
+                                            : state.browser.widgets.list_table);
+    infinite_scroll_check(state);
+}
+
+void on_details_up(Widget *, void *argument) {
+    AppState &state = app(argument);
+    details_scroll(state, 80 * state.scale);
+}
+void on_details_down(Widget *, void *argument) {
+    AppState &state = app(argument);
+    details_scroll(state, -80 * state.scale);
+}
+void on_details_key(void *argument, const KeyBindingRecord &pressed) {
+    if (pressed.key == KEY_UP) on_details_up(nullptr, argument);
+    else if (pressed.key == KEY_DOWN) on_details_down(nullptr, argument);
+}
+
+void bind(Widget *widget, uint32_t event, WidgetCallbackFn function, AppState &state) {
+    if (widget) widget->callbacks[event] = {function, &state};
+}
+
+bool animator_scroll(void *owner, double amount) { return list_scroll_by(app(owner), amount); }
+void animator_select(void *owner) { open_selected_row(app(owner)); }
+
+} // namespace
+
+// ---- Start-up ---------------------------------------------------------------------------------
+
+void browser_start(AppState &state) {
+    Browser &b = state.browser;
+    Widget *root = state.root.get();
+    BrowserWidgets &w = b.widgets;
+    auto find = [root](const char *name) { return root ? widget_find(root, name) : nullptr; };
+    w.list_split = find("video_list_split");
+    w.list_scroll = find("video_list_scroll");
+    w.list_table = find("video_list_table");
+    w.addfav_button = find("addfav_button");
+    w.feed_button = find("feed_button");
+    w.playlist_label = find("playlist_info_label");
+    w.playlist_avatar = find("playlist_avatar");
+    w.showfav_button = find("showfav_button");
+    w.go_button = find("go_button");
+    w.search_input = find("search_input");
+    w.play_button = find("play_button");
+    w.download_button = find("download_button");
+    w.user_uploads_button = find("user_uploads_button");
+    w.video_view = find("video_view");
+    w.status_label = find("status_label");
+    w.video_info_split = find("video_info_split");
+    w.settings_split = find("settings_split");
+    w.clear_cache_button = find("clear_cache_button");
+    w.video_format_input = find("video_format_input");
+    w.search_type_label = find("search_type_label");
+    w.search_type_button = find("search_type_button");
+    w.search_live_label = find("search_live_label");
+    w.search_live_button = find("search_live_button");
+    w.search_sort_label = find("search_sort_label");
+    w.search_sort_button = find("search_sort_button");
+    w.search_settings_button = find("search_settings_button");
+    w.search_settings_split = find("search_settings_split");
+
+    // The service client reads its settings from the configuration and reports to the screens.
+    ServiceClient &c = state.client;
+    c.pools = &state.pools;
+    ServiceSettings &s = c.settings;
+    s.client_code = state.client_code;
+    s.use_hls = state.use_hls;
+    s.hls_quality_names = state.hls_quality_names;
+    s.ytdl_fallback = state.ytdl_fallback;
+    s.debug_url = state.switches.debug_url;
+    s.sponsorblock = state.switches.sponsorblock;
+    s.allow_hdr = state.switches.allow_hdr;
+    s.all_codecs = state.switches.all_codecs;
+    s.video_format = state.video_format;
+    s.sub_format = state.sub_format;
+    s.sub_language = state.sub_language;
+    s.sponsorblock_server = state.sponsorblock_server;
+    s.sponsorblock_params = state.sponsorblock_params;
+    c.hooks.context = &state;
+    c.hooks.status = hook_status;
+    c.hooks.thumbnail = hook_thumbnail;
+    c.hooks.video_info_loaded = hook_video_info_loaded;
+    c.hooks.add_history = hook_add_history;
+
+    if (b.listinfo_path.empty())
+        b.listinfo_path = (state.config_dir.empty() ? std::string(".") : state.config_dir) +
+                          "/listinfo.json";
+
+    b.animator.scroll_by = animator_scroll;
+    b.animator.select = animator_select;
+    b.animator.owner = &state;
+
+    if (auto *d = widget_data<TableData>(w.list_table)) {
+        table_set_rows(w.list_table, table_rows_of(b.results), int32_t(b.results.size()));
+        d->row_height = std::round(state.thumb_height * state.scale);
+        d->cell_callback = row_draw;
+        d->cell_argument = &state;
+        bind(w.list_table, EVENT_CLICK, on_list_click, state);
+        bind(w.list_table, EVENT_DOUBLE_CLICK, on_list_double_click, state);
+        bind(w.list_table, EVENT_PRESS, on_list_press, state);
+        bind(w.list_table, EVENT_WHEEL_UP, on_list_wheel_up, state);
+        bind(w.list_table, EVENT_WHEEL_DOWN, on_list_wheel_down, state);
+        for (uint32_t key : {KEY_UP, KEY_DOWN, KEY_PAGE_UP, KEY_PAGE_DOWN, KEY_ENTER})
+            widget_bind_key(w.list_table, key, 0, on_list_key, &state);
+    }
+    if (w.list_scroll) {
+        b.scroll_link = {w.list_scroll, w.list_table};
+        bind(w.list_scroll, EVENT_DRAG, on_list_bar, state);
+    }
+    if (auto *canvas = widget_data<CanvasData>(w.video_view)) {
+        canvas->image = state.preview.get();
+        bind(w.video_view, EVENT_WHEEL_UP, on_details_up, state);
+        bind(w.video_view, EVENT_WHEEL_DOWN, on_details_down, state);
+        widget_bind_key(w.video_view, KEY_UP, 0, on_details_key, &state);
+        widget_bind_key(w.video_view, KEY_DOWN, 0, on_details_key, &state);
+    }
+    if (auto *canvas = widget_data<CanvasData>(w.playlist_avatar))
+        canvas->image = state.playlist_avatar.get();
+    if (w.search_input) {
+        widget_bind_key(w.search_input, KEY_ENTER, 0, on_search_key, &state);
+        widget_bind_key(w.search_input, KEY_KP_ENTER, 0, on_search_key, &state);
+    }
+    bind(w.play_button, EVENT_CLICK, on_play, state);
+    bind(w.download_button, EVENT_CLICK, on_recommended, state);
+    bind(w.user_uploads_button, EVENT_CLICK, on_user_videos, state);
+    bind(w.go_button, EVENT_CLICK, on_go, state);
+    bind(w.showfav_button, EVENT_CLICK, on_show_favorites, state);
+    bind(w.clear_cache_button, EVENT_CLICK, on_clear_cache, state);
+    bind(w.video_format_input, EVENT_CLICK, on_video_format, state);
+    bind(w.search_type_button, EVENT_CLICK, on_search_type, state);
+    bind(w.search_live_button, EVENT_CLICK, on_search_live, state);
+    bind(w.search_sort_button, EVENT_CLICK, on_search_sort, state);
+    bind(w.search_settings_button, EVENT_CLICK, on_search_settings, state);
+
+    avatar_draw(state);
+    if (Surface *surface = toolkit_root_surface())
+        browser_relayout(state, surface->width, surface->height);
+}
+
+void browser_restore(AppState &state) {
+    if (!state.restore_pending) return;
+    if (state.current_query) {
+        std::string query = *state.current_query;
+        if (Widget *input = state.browser.widgets.search_input) {
+            widget_set_text(input, query.c_str());
+            redraw(input);
+        }
+        query_process(state, query);
+    }
+    if (state.restored_video_id) open_video(state, *state.restored_video_id);
+}
+
+void browser_relayout(AppState &state, int32_t width, int32_t height) {
+    if (!state.root) return;
+    interface_resize(state.root.get(), width, height);
+    details_rebuild(state);
+    redraw(state.browser.widgets.video_view);
+}
+
+// ---- Queries ----------------------------------------------------------------------------------
+
+void query_clean(std::string &query) {
+    for (char &c : query)
+        if (c == '"' || c == '\\') c = ' ';
+}
+
+Text query_video_id(std::string_view query) {
+    for (std::string_view marker : {"?v=", "&v=", "youtu.be/"}) {
+        size_t at = query.find(marker);
+        if (at == std::string_view::npos) continue;
+        std::string_view rest = query.substr(at + marker.size());
+        size_t end = rest.find_first_not_of(ID_CHARACTERS);
+        return std::string(rest.substr(0, end));
+    }
+    return std::nullopt;
+}
+
+QueryPlan query_plan(std::string_view query) {
+    QueryPlan plan;
+    // A watch address whose id is empty ("watch?v=" alone) is searched as text.
+    if (Text id = query_video_id(query); id && !id->empty()) {
+        plan.action = QUERY_VIDEO;
+        plan.argument = *id;
+        return plan;
+    }
+    size_t colon = query.find(':');
+    if (colon != std::string_view::npos) {
+        std::string_view prefix = query.substr(0, colon);
+        std::string argument(query.substr(colon + 1));
+        if (prefix == "channel") {
+            if (argument.size() >= 2) argument[1] = 'U';
+            return {QUERY_PLAYLIST, argument};
+        }
+        if (prefix == "playlist") return {QUERY_PLAYLIST, argument};
+        if (prefix == "recommend") return {QUERY_RECOMMEND, argument};
+        if (prefix == "video" || prefix == "v") return {QUERY_VIDEO, argument};
+    }
+    plan.action = QUERY_SEARCH;
+    plan.argument = std::string(query);
+    return plan;
+}
+
+void query_process(AppState &state, std::string_view text) {
+    std::string query(text);
+    query_clean(query);
+    state.current_query = query;
+    std::fprintf(stderr, "process %s\n", query.c_str());
+    QueryPlan plan = query_plan(query);
+    Browser &b = state.browser;
+    switch (plan.action) {
+    case QUERY_VIDEO:
+        open_video(state, plan.argument);
+        break;
+    case QUERY_PLAYLIST:
+        status_set(state, "loading playlist...");
+        innertube_request(state.client, REQUEST_BROWSE_PLAYLIST, plan.argument,
+                          listing_completion(LIST_PLAYLIST, false));
+        break;
+    case QUERY_RECOMMEND:
+        status_set(state, "loading recommended videos...");
+        innertube_request(state.client, REQUEST_NEXT, plan.argument,
+                          listing_completion(LIST_RECOMMENDED, false));
+        break;
+    case QUERY_SEARCH:
+        status_set(state, "searching...");
+        innertube_search(state.client, plan.argument, b.search_type, b.search_live,
+                         b.search_sort, listing_completion(LIST_SEARCH, false));
+        break;
+    }
+}
+
+void search_run(AppState &state) {
+    const char *text = widget_get_text(state.browser.widgets.search_input);
+    query_process(state, text ? text : "");
+}
+
+// ---- Lists ------------------------------------------------------------------------------------
+
+bool listinfo_dump(const std::string &path, std::string_view body) {
+    if (body.size() >= FILE_SIZE_LIMIT) {
+        log_warning("writing listinfo.json failed", "file too large");
+        return false;
+    }
+    FILE *file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        std::string detail = path + ": " + std::strerror(errno);
+        log_warning("writing listinfo.json failed", detail.c_str());
+        return false;
+    }
+    bool written = std::fwrite(body.data(), 1, body.size(), file) == body.size();
+    int error = written ? 0 : errno;
+    if (std::fclose(file) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        std::string detail = path + ": " + std::strerror(error);
+        log_warning("writing listinfo.json failed", detail.c_str());
+    }
+    return written;
+}
+
+void list_completion(AppState &state, int32_t status_class, ResponseBuffer *response,
+                     uint32_t mode, bool append) {
+    Browser &b = state.browser;
+    if (status_class != HTTP_CLASS_SUCCESS || !response) return;
+    if (append && b.local_list != LOCAL_NONE) return;
+    status_set(state, "done");
+    const char *text = response_text(*response);
+    listinfo_dump(b.listinfo_path, std::string_view(text, response->position));
+
+    auto *table = widget_data<TableData>(b.widgets.list_table);
+    double offset = append ? list_offset(state) : 0;
+    if (!append) {
+        b.local_list = LOCAL_NONE;
+        b.results.clear();
+        if (table) table->selected = nullptr;
+    } else {
+        if (table && table->selected &&
+            static_cast<ListNode<list_item> *>(table->selected)->data->kind == ITEM_MORE)
+            table->selected = nullptr;
+        for (auto *node = b.results.first(); node;) {
+            auto *next = b.results.after(node);
+            if (node->data->kind == ITEM_MORE) b.results.remove(node);
+            node = next;
+        }
+    }
+
+    int parsed = parse_listing(&b.results, b.info, text, mode, LISTING_ENTRY_LIMIT);
+    mark_watched(b.results, b.history);
+
+    list_set_row_count(state);
+    double position = 0;
+    if (append) {
+        double span = list_geometry(state).span();
+        position = span > 0 ? std::clamp(offset / span * 100, 0.0, 100.0) : 0;
+    }
+    list_set_position(state, position);
+
+    set_label(b.widgets.playlist_label, b.info.owner_name ? b.info.owner_name->c_str() : "");
+
+    state.pools.image_queue.clear();
+    queue_avatar(state);
+    avatar_draw(state);
+    redraw(b.widgets.playlist_avatar);
+    for (list_item *item : b.results) thumbnail_queue(state, *item);
+
+    if (parsed > 0) state.appending_guard = false;
+}
+
+void browser_show_local(AppState &state, int32_t which, ItemList &entries, const char *label) {
+    Browser &b = state.browser;
+    b.local_list = which;
+    b.results.clear();
+    if (auto *table = widget_data<TableData>(b.widgets.list_table)) table->selected = nullptr;
+    list_info_clear(b.info);
+    set_label(b.widgets.playlist_label, label);
+    for (list_item *entry : entries) b.results.append(new list_item(*entry), ITEM_TAG);
+    list_set_row_count(state);
+    list_set_position(state, 0);
+    state.pools.image_queue.clear();
+    avatar_draw(state);
+    redraw(b.widgets.playlist_avatar);
+    for (list_item *item : b.results) thumbnail_queue(state, *item);
+}
+
+void next_page(AppState &state) {
+    const list_info &info = state.browser.info;
+    if (!info.continuation) return;
+    int32_t code;
+    switch (info.kind) {
+    case LIST_SEARCH: code = REQUEST_SEARCH_CONTINUATION; break;
+    case LIST_RECOMMENDED: code = REQUEST_NEXT_CONTINUATION; break;
+    case LIST_PLAYLIST: code = REQUEST_BROWSE_CONTINUATION; break;
+    default: return;
+    }
+    innertube_request(state.client, code, *info.continuation, listing_completion(info.kind, true));
+}
+
+void open_selected_row(AppState &state) {
+    auto *table = widget_data<TableData>(state.browser.widgets.list_table);
+    if (!table || !table->selected) return;
+    const list_item &item = *static_cast<ListNode<list_item> *>(table->selected)->data;
+    switch (item.kind) {
+    case ITEM_VIDEO: {
+        if (!item.id) return;
+        std::fprintf(stderr, "select: title %s, id %s\n", item.title.value_or("").c_str(),
+                     item.id->c_str());
+        open_video(state, *item.id);
+        break;
+    }
+    case ITEM_PLAYLIST:
+        if (item.id) run_prefixed(state, "playlist", *item.id);
+        break;
+    case ITEM_CHANNEL:
+        if (item.id) run_prefixed(state, "channel", *item.id);
+        break;
+    case ITEM_MORE:
+        next_page(state);
+        break;
+    default:
+        break;
+    }
+}
+
+double list_scroll_span(AppState &state) { return list_geometry(state).span(); }
+
+bool list_scroll_by(AppState &state, double amount) {
+    Widget *table = state.browser.widgets.list_table;
+    if (!widget_data<TableData>(table)) return true;
+    ListGeometry g = list_geometry(state);
+    double span = g.span();
+    if (span <= 0) {
+        list_set_position(state, 0);
+        return true;
+    }
+    double offset = list_offset(state) + amount / 100;
+    bool end = offset <= 0 || offset >= span;
+    list_set_position(state, std::clamp(offset / span * 100, 0.0, 100.0));
+    infinite_scroll_check(state);
+    return end;
+}
+
+void infinite_scroll_check(AppState &state) {
+    if (!state.switches.infinite_scroll || state.appending_guard) return;
+    ListGeometry g = list_geometry(state);
+    double span = g.span();
+    double row = std::round(state.thumb_height * state.scale);
+    double offset = list_offset(state);
+    // A list that fits in the view is at its end already.
+    if (span > 0 && (offset + 5 * row) / span * 100 < 100) return;
+    if (!state.browser.info.continuation) return;
+    state.appending_guard = true;
+    next_page(state);
+}
+
+void list_move(AppState &state, ListMove move) {
+    Browser &b = state.browser;
+    Widget *widget = b.widgets.list_table;
+    auto *table = widget_data<TableData>(widget);
+    if (!table || b.results.empty()) return;
+    int steps = 1;
+    if (move == MOVE_PAGE_UP || move == MOVE_PAGE_DOWN) {
+        ListGeometry g = list_geometry(state);
+        steps = table->row_height > 0 ? int(std::floor(g.view / table->row_height)) : 0;
+        if (steps < 1) return;
+    }
+    bool up = move == MOVE_UP || move == MOVE_PAGE_UP;
+    for (int i = 0; i < steps; ++i) {
+        auto *node = static_cast<ListNode<list_item> *>(table->selected);
+        if (!node) {
+            table->selected = b.results.first();
+            continue;
+        }
+        auto *to = up ? b.results.before(node) : b.results.after(node);
+        if (to) table->selected = to;
+    }
+    table_scroll_to_selection(widget);
+    list_set_position(state, widget_get_value(widget));
+    infinite_scroll_check(state);
+}
+
+void search_settings_toggle(AppState &state) {
+    Browser &b = state.browser;
+    b.search_settings_open = !b.search_settings_open;
+    if (!b.widgets.search_settings_split) return;
+    split_set_size(b.widgets.search_settings_split, b.search_settings_open ? 92 * state.scale : 0);
+    redraw(b.widgets.search_settings_split);
+}
+
+void status_set(AppState &state, const char *text) {
+    set_label(state.browser.widgets.status_label, text);
+}
+
+// ---- Images -----------------------------------------------------------------------------------
+
+void thumbnail_queue(AppState &state, const list_item &item) {
+    if (item.kind == ITEM_MORE || !item.thumb_url || item.thumb_url->empty()) return;
+    if (thumbnail_cache_find(state.browser.thumbnails, *item.thumb_url)) return;
+    DownloadRequest request;
+    request.method = DL_GET_1_1;
+    request.verbose = state.switches.debug_url ? 1 : 0;
+    request.tag = item.kind == ITEM_CHANNEL ? IMAGE_SQUARE_THUMB : IMAGE_THUMB;
+    request.url = *item.thumb_url;
+    request.context = &state;
+    request.on_done_request = image_completion;
+    request_queue_append(state.pools.image_queue, request);
+}
+
+std::string frame_url(const std::string &video_id, int index) {
+    return std::string("https://") + THUMBNAIL_HOST + "/vi/" + video_id + "/mq" +
+           std::to_string(index) + ".jpg";
+}
+
+void frames_queue(AppState &state, const std::string &video_id) {
+    for (int i = 1; i <= 3; ++i) {
+        std::string url = frame_url(video_id, i);
+        if (thumbnail_cache_find(state.browser.thumbnails, url)) continue;
+        DownloadRequest request;
+        request.method = DL_GET_1_1;
+        request.verbose = state.switches.debug_url ? 1 : 0;
+        request.tag = IMAGE_FRAME;
+        request.url = std::move(url);
+        request.context = &state;
+        request.on_done_request = image_completion;
+        request_queue_push(state.pools.image_queue, request);
+    }
+}
+
+void image_completion(int32_t status_class, ResponseBuffer *response, void *context,
+                      DownloadSlot *slot) {
+    if (status_class != HTTP_CLASS_SUCCESS || !response || !slot || !slot->request.url) return;
+    AppState &state = app(context);
+    Browser &b = state.browser;
+    const auto *bytes = reinterpret_cast<const uint8_t *>(response->data.get());
+    SurfacePtr image(image_decode(bytes, bytes ? size_t(response->position) : 0));
+    auto kind = static_cast<ImageKind>(slot->request.tag);
+    ImageSize size = image_stored_size(kind, state.scale, state.thumb_height);
+    if (kind != IMAGE_FRAME && size.width > 0 && size.height > 0)
+        image.reset(surface_scale(image.get(), size.width, size.height));
+    thumbnail_cache_add(b.thumbnails, *slot->request.url, std::move(image));
+    switch (kind) {
+    case IMAGE_THUMB:
+    case IMAGE_SQUARE_THUMB:
+        redraw(b.widgets.list_split ? b.widgets.list_split : b.widgets.list_table);
+        break;
+    case IMAGE_AVATAR:
+        avatar_draw(state);
+        redraw(b.widgets.playlist_avatar);
+        break;
+    case IMAGE_FRAME:
+        details_rebuild(state);
+        redraw(b.widgets.video_view);
+        break;
+    }
+    response->data.reset();
+}
+
+void avatar_draw(AppState &state) {
+    Surface *canvas = state.playlist_avatar.get();
+    if (!canvas) return;
+    Paint fill = state.theme[THEME_BASE];
+    surface_fill_rect(canvas, fill, 0, 0, canvas->width - 1, canvas->height - 1);
+    const Text &url = state.browser.info.owner_thumb_url;
+    if (!url) return;
+    Surface *image = thumbnail_cache_find(state.browser.thumbnails, *url);
+    if (!image) return;
+    int32_t at = int32_t(5 * state.scale), side = int32_t(48 * state.scale);
+    Rect dest{at, at, side, side};
+    surface_draw(image, nullptr, canvas, &dest, DRAW_BILINEAR | DRAW_OPAQUE);
+}
+
+void browser_clear_thumbnails(AppState &state) { thumbnail_cache_clear(state.browser.thumbnails); }

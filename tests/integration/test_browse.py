@@ -1,0 +1,202 @@
+"""Integration: browsing in a real mpv under Xvfb against the stand-in service on loopback.
+
+A user's path: type a query and press ENTER, see the rows and thumbnails, open a video and read
+its details with the storyboard frames, open a playlist row, load more rows, scroll to the end
+with infinite scrolling, and change the search options. Screenshots go into the build folder
+(integration-browse-*.png)."""
+import json
+import os
+import time
+import unittest
+
+from mpvharness import Mpv, StandIn, Xvfb, grab_screen, save_screen
+
+BUILD = os.environ.get("SOLVANE_BUILD", os.path.join(os.path.dirname(__file__), "../../build"))
+GEOMETRY = ["--vo=x11", "--force-window=yes", "--geometry=960x600+0+0"]
+
+# Places in the default layout at 960 x 600 (scale 1, thumbnails 128 x 72).
+LIST_TOP = 34
+ROW = 72
+THUMB_POINT = (40, LIST_TOP + 12)       # upper part of the first row's thumbnail
+TITLE_BOX = (140, LIST_TOP + 6, 180, 14)  # first line of the first row's title
+DETAILS_FRAMES = (380, 50)              # inside the first storyboard frame
+DETAILS_TEXT_BOX = (366, 160, 560, 140)  # the details text under the frames
+HEADER_BOX = (64, 528, 250, 24)         # the playlist header's title
+STATUS_POINT = (600, 590)
+
+
+def region(rgb, box):
+    x, y, w, h = box
+    return tuple(rgb(x + i, y + j) for j in range(h) for i in range(w))
+
+
+def distinct(pixels):
+    return len(set(pixels))
+
+
+class BrowseIntegration(unittest.TestCase):
+    def setUp(self):
+        self.x = Xvfb("1280x720x24")
+        self.service = StandIn()
+
+    def tearDown(self):
+        self.service.close()
+        self.x.close()
+
+    def start(self, config=None):
+        m = Mpv(config=config if config is not None else {}, display=self.x.display,
+                extra=GEOMETRY, env=self.service.env)
+        m.wait_ready()
+        m.wait_until(lambda: (m.get("osd-dimensions") or {}).get("w", 0) == 960, timeout=10)
+        m.command(["script-message", "solfb-show"])
+        m.wait_until(lambda: self.screen()(*STATUS_POINT) != (0, 0, 0), timeout=5)
+        return m
+
+    def screen(self):
+        return grab_screen(self.x.display)[2]
+
+    def shot(self, name):
+        save_screen(self.x.display, os.path.join(BUILD, "integration-browse-%s.png" % name))
+
+    def requests(self, path):
+        return [e for e in self.service.log() if e["path"].startswith(path)]
+
+    def wait_requests(self, path, count, timeout=10):
+        return self.wait(lambda: len(self.requests(path)) >= count and self.requests(path),
+                         timeout)
+
+    def wait(self, condition, timeout=10):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            value = condition()
+            if value:
+                return value
+            time.sleep(0.1)
+        self.fail("condition not met in %s s" % timeout)
+
+    def type_query(self, m, text):
+        m.command(["keypress", "Ctrl+a"])
+        m.command(["keypress", "BS"])
+        for k in text:
+            m.command(["keypress", "SPACE" if k == " " else k])
+        m.command(["keypress", "ENTER"])
+
+    def search(self, m, text="test"):
+        blank = region(self.screen(), TITLE_BOX)
+        self.type_query(m, text)
+        self.wait_requests("/youtubei/v1/search", 1)
+        # The rows are drawn: titles appear, then the thumbnails arrive.
+        self.wait(lambda: region(self.screen(), TITLE_BOX) != blank)
+        self.wait(lambda: self.thumbnail_shown())
+
+    def thumbnail_shown(self):
+        rgb = self.screen()
+        return distinct(region(rgb, (THUMB_POINT[0], THUMB_POINT[1], 60, 8))) >= 2
+
+    def click(self, m, x, y, double=False):
+        # The pointer moves first: the host reports the new position before the button.
+        m.command(["mouse", x, y])
+        time.sleep(0.2)
+        m.command(["mouse", x, y, 0, "double" if double else "single"])
+        time.sleep(0.1)
+
+    def test_search_fills_the_list_and_a_video_opens_in_the_details(self):
+        with self.start() as m:
+            self.search(m)
+            time.sleep(0.5)
+            self.shot("search")
+            search = self.requests("/youtubei/v1/search")[0]
+            self.assertEqual(json.loads(search["body"])["query"], "test")
+            self.assertEqual(json.loads(search["body"])["params"], "CAA%3D")
+            self.assertIn("listinfo.json", os.listdir(m.solvane_dir))
+            images = self.requests("/vi/")
+            self.assertTrue(any(e["host"] == "i.ytimg.com" for e in images))
+
+            # Select the first row with a click, go down one row with the keyboard, open it.
+            self.click(m, 200, LIST_TOP + ROW // 2)
+            m.command(["keypress", "DOWN"])
+            m.command(["keypress", "ENTER"])
+            player = self.wait_requests("/youtubei/v1/player", 1)
+            self.assertEqual(json.loads(player[0]["body"])["context"]["client"]["clientName"],
+                             "WEB")
+            # The frames arrive and the details show the title and description.
+            self.wait_requests("/vi/", len(images) + 3)
+            self.wait(lambda: distinct(region(self.screen(), DETAILS_TEXT_BOX)) > 2)
+            self.wait(lambda: distinct(region(self.screen(), (DETAILS_FRAMES[0], DETAILS_FRAMES[1], 40, 40))) >= 2)
+            time.sleep(0.5)
+            self.shot("details")
+            frames = [e["path"] for e in self.requests("/vi/") if "/mq1.jpg" in e["path"]
+                      or "/mq2.jpg" in e["path"] or "/mq3.jpg" in e["path"]]
+            self.assertEqual(len(frames), 3)
+            self.assertIn("select: title", m.output())
+
+            # The details scroll with the wheel over them.
+            before = region(self.screen(), DETAILS_TEXT_BOX)
+            m.command(["mouse", 600, 300])
+            m.command(["keypress", "WHEEL_DOWN"])
+            self.wait(lambda: region(self.screen(), DETAILS_TEXT_BOX) != before)
+            self.shot("details-scrolled")
+            self.assertEqual(m.quit(), 0)
+
+    def test_playlist_query_fills_the_header_and_load_more_appends(self):
+        with self.start() as m:
+            header = region(self.screen(), HEADER_BOX)
+            self.type_query(m, "playlist:PLoumn")
+            browse = self.wait_requests("/youtubei/v1/browse", 1)
+            self.assertEqual(json.loads(browse[0]["body"])["browseId"], "VLPLoumn")
+            self.wait(lambda: region(self.screen(), HEADER_BOX) != header)
+            self.wait(lambda: self.thumbnail_shown())
+            time.sleep(0.5)
+            self.shot("playlist")
+            # Scroll to the end with the wheel; the "Load More" row is the last one.
+            m.command(["mouse", 200, 300])
+            for _ in range(60):
+                m.command(["keypress", "WHEEL_DOWN"])
+            time.sleep(0.5)
+            self.shot("playlist-end")
+            self.click(m, 200, 522 - ROW // 2, double=True)
+            more = self.wait_requests("/youtubei/v1/browse", 2)
+            self.assertIn("continuation", json.loads(more[1]["body"]))
+            time.sleep(0.5)
+            self.shot("playlist-more")
+            self.assertEqual(m.quit(), 0)
+
+    def test_a_playlist_row_opens_the_playlist(self):
+        with self.start() as m:
+            # The search options: type "Playlist" (three presses from "All").
+            self.click(m, 312, 17)  # the options button
+            time.sleep(0.3)
+            self.shot("options")
+            for _ in range(3):
+                self.click(m, 300, LIST_TOP + 5 + 31 + 13)
+                time.sleep(0.1)
+            self.click(m, 312, 17)  # close the options
+            time.sleep(0.3)
+            self.click(m, 150, 17)  # back into the search field
+            self.search(m)
+            search = self.requests("/youtubei/v1/search")[0]
+            self.assertEqual(json.loads(search["body"])["params"], "CAASAhAD")
+            time.sleep(0.5)
+            self.shot("playlists")
+            self.click(m, 200, LIST_TOP + ROW // 2, double=True)
+            browse = self.wait_requests("/youtubei/v1/browse", 1)
+            self.assertTrue(json.loads(browse[0]["body"])["browseId"].startswith("VLPL"))
+            time.sleep(0.5)
+            self.shot("playlist-opened")
+            self.assertEqual(m.quit(), 0)
+
+    def test_infinite_scroll_appends_once_per_page(self):
+        with self.start({"infinite_scroll": True}) as m:
+            self.search(m)
+            m.command(["mouse", 200, 300])
+            for _ in range(80):
+                m.command(["keypress", "WHEEL_DOWN"])
+            more = self.wait_requests("/youtubei/v1/search", 2)
+            self.assertIn("continuation", json.loads(more[1]["body"]))
+            time.sleep(1)
+            self.shot("infinite")
+            self.assertEqual(m.quit(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
