@@ -121,10 +121,18 @@ void clean_title(std::string &title) {
         if (c == '=' || c == ';' || c == '#' || c == '\\' || c == '\n') c = ' ';
 }
 
+// Chapter times in milliseconds are kept inside what a 64-bit reader of the file can hold, so
+// absurd segment bounds never print as "inf" or as hundreds of digits.
+constexpr double MILLISECONDS_LIMIT = 1e18;
+
+double milliseconds(double seconds) {
+    return std::clamp(seconds * 1000, -MILLISECONDS_LIMIT, MILLISECONDS_LIMIT);
+}
+
 void append_chapter(std::string &out, const Chapter &chapter) {
-    char numbers[128];
-    std::snprintf(numbers, sizeof numbers, "START=%.0f\nEND=%.0f\n", chapter.start * 1000,
-                  chapter.end * 1000);
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, "START=%.0f\nEND=%.0f\n", milliseconds(chapter.start),
+                  milliseconds(chapter.end));
     out += "[CHAPTER]\nTIMEBASE=1/1000\n";
     out += numbers;
     out += "title=";

@@ -152,6 +152,11 @@ TEST(chapters_malformed, segments) {
                                            chapter("0", "2000", SPONSOR_CHAPTER_TITLE) +
                                            chapter("2000", "100000", "") +
                                            chapter("2000", "2001", "")},
+        {R"([{"segment":[-1e300,1e306]}])",
+         std::string(FFMETADATA_HEADER) +
+             chapter("-1000000000000000000", "1000000000000000000", SPONSOR_CHAPTER_TITLE) +
+             chapter("1000000000000000000", "100000", "") +
+             chapter("1000000000000000000", "1000000000000000000", "")},
         {R"([{"segment":[1,2]},)", std::string(FFMETADATA_HEADER) +
                                        chapter("1000", "2000", SPONSOR_CHAPTER_TITLE) +
                                        chapter("2000", "100000", "") + chapter("2000", "2001", "")},
