@@ -195,6 +195,10 @@ void window_key_binding(AppState &state, const char *binding, const char *key_st
     case KeyInputKind::BUTTON:
         state.window.modifiers = in.modifiers & ~HOST_PRESSED;
         toolkit_button(in.code, static_cast<uint32_t>(in.modifiers));
+        // A whole click in one message ("p" state: the IPC "mouse" and "keypress" commands)
+        // releases the button too, or every later press would be taken for a held button.
+        if (key_state[0] == 'p' && (in.modifiers & HOST_PRESSED) && in.code <= 3)
+            toolkit_button(in.code, static_cast<uint32_t>(in.modifiers & ~HOST_PRESSED));
         return;
     }
 }

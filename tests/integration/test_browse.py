@@ -38,6 +38,7 @@ class BrowseIntegration(unittest.TestCase):
     def setUp(self):
         self.x = Xvfb("1280x720x24")
         self.service = StandIn()
+        self.mpv = None
 
     def tearDown(self):
         self.service.close()
@@ -46,10 +47,13 @@ class BrowseIntegration(unittest.TestCase):
     def start(self, config=None):
         m = Mpv(config=config if config is not None else {}, display=self.x.display,
                 extra=GEOMETRY, env=self.service.env)
+        self.mpv = m
         m.wait_ready()
         m.wait_until(lambda: (m.get("osd-dimensions") or {}).get("w", 0) == 960, timeout=10)
         m.command(["script-message", "solfb-show"])
         m.wait_until(lambda: self.screen()(*STATUS_POINT) != (0, 0, 0), timeout=5)
+        # The input section is enabled with the overlay; give the host a moment to apply it.
+        time.sleep(0.3)
         return m
 
     def screen(self):
@@ -72,14 +76,17 @@ class BrowseIntegration(unittest.TestCase):
             if value:
                 return value
             time.sleep(0.1)
-        self.fail("condition not met in %s s" % timeout)
+        self.fail("condition not met in %s s\n%s\n%s" % (
+            timeout, [e["path"][:40] for e in self.service.log()][-8:],
+            self.mpv.output()[-1500:] if self.mpv else ""))
 
     def type_query(self, m, text):
         m.command(["keypress", "Ctrl+a"])
         m.command(["keypress", "BS"])
-        for k in text:
+        # One key at a time: mpv drops keys sent faster than it handles them.
+        for k in list(text) + ["ENTER"]:
             m.command(["keypress", "SPACE" if k == " " else k])
-        m.command(["keypress", "ENTER"])
+            time.sleep(0.02)
 
     def search(self, m, text="test"):
         blank = region(self.screen(), TITLE_BOX)
@@ -97,8 +104,18 @@ class BrowseIntegration(unittest.TestCase):
         # The pointer moves first: the host reports the new position before the button.
         m.command(["mouse", x, y])
         time.sleep(0.2)
-        m.command(["mouse", x, y, 0, "double" if double else "single"])
+        # The host's own double-click key is ignored; the toolkit times two clicks itself.
+        for _ in range(2 if double else 1):
+            m.command(["mouse", x, y, 0, "single"])
+            time.sleep(0.05)
         time.sleep(0.1)
+
+    def wheel(self, m, x, y, steps, key="WHEEL_DOWN"):
+        m.command(["mouse", x, y])
+        time.sleep(0.2)
+        for _ in range(steps):
+            m.command(["keypress", key])
+            time.sleep(0.03)  # one wheel step per pass of the plug-in's loop
 
     def test_search_fills_the_list_and_a_video_opens_in_the_details(self):
         with self.start() as m:
@@ -132,8 +149,7 @@ class BrowseIntegration(unittest.TestCase):
 
             # The details scroll with the wheel over them.
             before = region(self.screen(), DETAILS_TEXT_BOX)
-            m.command(["mouse", 600, 300])
-            m.command(["keypress", "WHEEL_DOWN"])
+            self.wheel(m, 600, 300, 1)
             self.wait(lambda: region(self.screen(), DETAILS_TEXT_BOX) != before)
             self.shot("details-scrolled")
             self.assertEqual(m.quit(), 0)
@@ -149,9 +165,7 @@ class BrowseIntegration(unittest.TestCase):
             time.sleep(0.5)
             self.shot("playlist")
             # Scroll to the end with the wheel; the "Load More" row is the last one.
-            m.command(["mouse", 200, 300])
-            for _ in range(60):
-                m.command(["keypress", "WHEEL_DOWN"])
+            self.wheel(m, 200, 300, 130)
             time.sleep(0.5)
             self.shot("playlist-end")
             self.click(m, 200, 522 - ROW // 2, double=True)
@@ -188,9 +202,7 @@ class BrowseIntegration(unittest.TestCase):
     def test_infinite_scroll_appends_once_per_page(self):
         with self.start({"infinite_scroll": True}) as m:
             self.search(m)
-            m.command(["mouse", 200, 300])
-            for _ in range(80):
-                m.command(["keypress", "WHEEL_DOWN"])
+            self.wheel(m, 200, 300, 30)
             more = self.wait_requests("/youtubei/v1/search", 2)
             self.assertIn("continuation", json.loads(more[1]["body"]))
             time.sleep(1)

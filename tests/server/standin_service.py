@@ -87,6 +87,21 @@ def send_fixture(conn, req, name, kind="application/json"):
     return conn.respond(200, body, headers=[f"Content-Type: {kind}"])
 
 
+def send_player(conn, req, name, video_id):
+    """The recorded player response, made to be the response for `video_id`: the recorded id is
+    replaced wherever it occurs (ids have one length, so nothing else moves)."""
+    log(req, name)
+    with open(os.path.join(conn.server.fixtures, name), "rb") as f:
+        body = f.read()
+    try:
+        recorded = json.loads(body)["videoDetails"]["videoId"]
+    except (ValueError, KeyError, TypeError):
+        recorded = None
+    if recorded and len(video_id) == len(recorded) and video_id.isascii():
+        body = body.replace(recorded.encode(), video_id.encode())
+    return conn.respond(200, body, headers=["Content-Type: application/json"])
+
+
 def body_json(req):
     try:
         value = json.loads(req.body or b"{}")
@@ -127,7 +142,7 @@ def route_innertube(conn, req):
         if not name:
             log(req)
             return conn.respond(400, b"unknown client\n")
-        return send_fixture(conn, req, name)
+        return send_player(conn, req, name, str(body.get("videoId", "")))
     choose = {"/youtubei/v1/search": choose_search, "/youtubei/v1/browse": choose_browse,
               "/youtubei/v1/next": choose_next}.get(req.path)
     if not choose:
