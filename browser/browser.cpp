@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/runtime.h"
+#include "browser/lists.h"
 #include "plugin/app_state.h"
 #include "service/client.h"
 #include "service/listing.h"
@@ -72,17 +73,6 @@ void list_set_row_count(AppState &state) {
         d->row_count = int32_t(state.browser.results.size());
 }
 
-void mark_watched(ItemList &results, ItemList &history) {
-    for (list_item *item : results) {
-        if (!item->id) continue;
-        for (list_item *seen : history)
-            if (seen->id == item->id) {
-                item->flags |= ITEM_FLAG_WATCHED;
-                break;
-            }
-    }
-}
-
 void queue_avatar(AppState &state) {
     const Text &url = state.browser.info.owner_thumb_url;
     if (!url || url->empty() || thumbnail_cache_find(state.browser.thumbnails, *url)) return;
@@ -133,7 +123,8 @@ void hook_video_info_loaded(void *context) {
 }
 
 void hook_add_history(void *context, const list_item &video) {
-    history_add(app(context).browser.history, video);
+    AppState &state = app(context);
+    history_record(state.browser.history, video, state.switches.save_history, state.history_file);
 }
 
 // ---- Actions used by the screens --------------------------------------------------------------
@@ -488,30 +479,6 @@ void search_run(AppState &state) {
 
 // ---- Lists ------------------------------------------------------------------------------------
 
-bool listinfo_dump(const std::string &path, std::string_view body) {
-    if (body.size() >= FILE_SIZE_LIMIT) {
-        log_warning("writing listinfo.json failed", "file too large");
-        return false;
-    }
-    FILE *file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        std::string detail = path + ": " + std::strerror(errno);
-        log_warning("writing listinfo.json failed", detail.c_str());
-        return false;
-    }
-    bool written = std::fwrite(body.data(), 1, body.size(), file) == body.size();
-    int error = written ? 0 : errno;
-    if (std::fclose(file) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (!written) {
-        std::string detail = path + ": " + std::strerror(error);
-        log_warning("writing listinfo.json failed", detail.c_str());
-    }
-    return written;
-}
-
 void list_completion(AppState &state, int32_t status_class, ResponseBuffer *response,
                      uint32_t mode, bool append) {
     Browser &b = state.browser;
@@ -519,7 +486,7 @@ void list_completion(AppState &state, int32_t status_class, ResponseBuffer *resp
     if (append && b.local_list != LOCAL_NONE) return;
     status_set(state, "done");
     const char *text = response_text(*response);
-    listinfo_dump(b.listinfo_path, std::string_view(text, response->position));
+    listing_dump(std::string_view(text, response->position), b.listinfo_path.c_str());
 
     auto *table = widget_data<TableData>(b.widgets.list_table);
     double offset = append ? list_offset(state) : 0;
@@ -567,7 +534,7 @@ void browser_show_local(AppState &state, int32_t which, ItemList &entries, const
     if (auto *table = widget_data<TableData>(b.widgets.list_table)) table->selected = nullptr;
     list_info_clear(b.info);
     set_label(b.widgets.playlist_label, label);
-    for (list_item *entry : entries) b.results.append(new list_item(*entry), ITEM_TAG);
+    list_copy_entries(entries, b.results);
     list_set_row_count(state);
     list_set_position(state, 0);
     state.pools.image_queue.clear();

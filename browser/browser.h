@@ -163,10 +163,6 @@ void search_settings_toggle(AppState &state);
 // Shows a text in the status label and redraws it.
 void status_set(AppState &state, const char *text);
 
-// Writes a listing response body to `path`. A file that cannot be written is a warning
-// ("writing listinfo.json failed") and is skipped; it never ends the player. True when written.
-bool listinfo_dump(const std::string &path, std::string_view body);
-
 // ---- Drawing ---------------------------------------------------------------------------------
 
 // The table's cell callback: draws one row of the result list (argument: AppState*).

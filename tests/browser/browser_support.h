@@ -1,0 +1,172 @@
+// The browser tests' world: a fake host, the toolkit with a 960 x 600 root surface, and an
+// application record holding the default layout, wired by browser_start. Responses come from the
+// recorded fixtures; requests stay in the queues, where the tests read them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+
+#include "base/defer.h"
+#include "base/host.h"
+#include "base/runtime.h"
+#include "browser/browser.h"
+#include "gfx/icons.h"
+#include "plugin/app_state.h"
+#include "service/listing.h"
+#include "support/fake_mpv.h"
+#include "toolkit/events.h"
+#include "toolkit/input.h"
+#include "toolkit/interface.h"
+
+namespace bt {
+
+inline std::string fixture(const std::string &name) {
+    std::ifstream file(std::string(SOLVANE_FIXTURES) + "/" + name, std::ios::binary);
+    EXPECT_TRUE(file.good()) << "fixture missing: " << name;
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+// A response buffer holding `body`, as the pool hands it to a completion.
+inline ResponseBuffer response(const std::string &body) {
+    ResponseBuffer r;
+    r.data.reset(static_cast<char *>(std::malloc(body.size() + 1)));
+    std::memcpy(r.data.get(), body.data(), body.size());
+    r.position = r.size = body.size();
+    r.capacity = body.size() + 1;
+    return r;
+}
+
+// An uncompressed 32-bit BMP of one colour (R, G, B, A bytes as a Paint colour).
+inline std::string bmp(int32_t width, int32_t height, uint32_t rgba) {
+    std::string out;
+    auto put = [&out](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.push_back(char((value >> (8 * i)) & 0xFF));
+    };
+    uint32_t pixels = uint32_t(width * height * 4);
+    out += "BM";
+    put(54 + pixels, 4);
+    put(0, 4);
+    put(54, 4);
+    put(40, 4);
+    put(uint32_t(width), 4);
+    put(uint32_t(height), 4);
+    put(1, 2);
+    put(32, 2);
+    put(0, 4);
+    put(pixels, 4);
+    put(2835, 4);
+    put(2835, 4);
+    put(0, 4);
+    put(0, 4);
+    uint8_t r = rgba & 0xFF, g = (rgba >> 8) & 0xFF, b = (rgba >> 16) & 0xFF;
+    for (int32_t i = 0; i < width * height; ++i) {
+        out.push_back(char(b));
+        out.push_back(char(g));
+        out.push_back(char(r));
+        out.push_back(char(0xFF));
+    }
+    return out;
+}
+
+inline uint32_t pixel(const Surface *s, int x, int y) {
+    uint32_t v;
+    std::memcpy(&v, s->pixels + size_t(y) * s->stride + size_t(x) * 4, 4);
+    return v;
+}
+
+// The application record with the default layout, as start-up leaves it.
+struct World {
+    AppState state;
+    std::string dir;
+
+    explicit World(double scale = 1, int32_t thumb_size = 72) {
+        fakehost::reset();
+        host_set(fakehost::handle());
+        toolkit_globals_create();
+        toolkit_set_root_surface(SurfacePtr(surface_new(960, 600)));
+        defer_queue_destroy();
+        defer_queue_create();
+        char templ[] = "/tmp/solvane-browser-XXXXXX";
+        dir = mkdtemp(templ);
+        state.config_dir = dir;
+        state.scale = scale;
+        state.thumb_height = thumb_size;
+        state.thumb_width = int32_t(thumb_size / 9.0 * 16.0);
+        state.font = font_load_builtin();
+        state.theme = theme_defaults();
+        state.icons = icons_load(scale);
+        state.preview.reset(surface_new(1, 1));
+        int32_t avatar = int32_t(scale * 48 + scale * 10);
+        state.playlist_avatar.reset(surface_new(avatar, avatar));
+        ToolkitBackend &backend = toolkit_backend();
+        backend.default_font = state.font.get();
+        backend.default_size = scale * state.font_size;
+        state.root = interface_build(layout_bundle_text(std::nullopt), scale, state.theme,
+                                     state.icons);
+        browser_start(state);
+        // As at start-up: every key goes to the focused widget and up to the root.
+        shortcut_add(KEY_ANY, 0, key_dispatch, nullptr);
+    }
+    ~World() {
+        state.root.reset();
+        toolkit_globals_destroy();
+        std::string command = "rm -rf '" + dir + "'";
+        if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir;
+    }
+
+    Browser &browser() { return state.browser; }
+    Widget *table() { return state.browser.widgets.list_table; }
+    TableData *rows() { return widget_data<TableData>(table()); }
+
+    // Delivers a listing response as the pool would.
+    void complete(const std::string &body, uint32_t mode, bool append, int32_t status = 0) {
+        ResponseBuffer r = response(body);
+        list_completion(state, status, &r, mode, append);
+    }
+    void first_search_page() {
+        complete(fixture("search/search_web_2026-01_all_test_first.json"), LIST_SEARCH, false);
+    }
+
+    // The queued requests, oldest first.
+    std::vector<DownloadRequest *> requests() {
+        std::vector<DownloadRequest *> out;
+        for (DownloadRequest *r : state.pools.request_queue) out.push_back(r);
+        return out;
+    }
+    std::vector<DownloadRequest *> images() {
+        std::vector<DownloadRequest *> out;
+        for (DownloadRequest *r : state.pools.image_queue) out.push_back(r);
+        return out;
+    }
+    std::string last_body() {
+        auto all = requests();
+        return all.empty() || !all.back()->body ? std::string() : *all.back()->body;
+    }
+    std::string last_url() {
+        auto all = requests();
+        return all.empty() || !all.back()->url ? std::string() : *all.back()->url;
+    }
+
+    // Delivers a downloaded image for `url` of `kind` as the image pool would.
+    void arrive(const std::string &url, uint32_t kind, const std::string &bytes) {
+        DownloadSlot slot;
+        slot.request.url = url;
+        slot.request.tag = kind;
+        ResponseBuffer r = response(bytes);
+        image_completion(0, &r, &state, &slot);
+        EXPECT_FALSE(r.data) << "the completion keeps the response data";
+    }
+
+    void click(Widget *widget) { widget_event(widget, EVENT_CLICK); }
+    void set_search_text(const char *text) {
+        widget_set_text(state.browser.widgets.search_input, text);
+    }
+};
+
+} // namespace bt

@@ -1,0 +1,395 @@
+// Queries, the list completion, next pages, infinite scrolling, list moves and opening rows.
+#include "browser_support.h"
+
+#include "service/innertube.h"
+
+#include <set>
+
+using bt::World;
+
+namespace {
+
+int count_kind(ItemList &list, uint32_t kind) {
+    int n = 0;
+    for (list_item *item : list) n += item->kind == kind;
+    return n;
+}
+
+} // namespace
+
+// ---- Queries ----------------------------------------------------------------------------------
+
+TEST(query, plans) {
+    struct Case {
+        const char *query;
+        QueryAction action;
+        const char *argument;
+    } cases[] = {
+        {"https://www.youtube.com/watch?v=M4gD1WSo5mA&list=PL1&t=10", QUERY_VIDEO, "M4gD1WSo5mA"},
+        {"https://www.youtube.com/watch?feature=x&v=K4DyBUG242c", QUERY_VIDEO, "K4DyBUG242c"},
+        {"https://youtu.be/aqz-KE-bpKQ?t=3", QUERY_VIDEO, "aqz-KE-bpKQ"},
+        {"channel:UCabc", QUERY_PLAYLIST, "UUabc"},
+        {"channel:U", QUERY_PLAYLIST, "U"},
+        {"channel:", QUERY_PLAYLIST, ""},
+        {"playlist:PL123", QUERY_PLAYLIST, "PL123"},
+        {"recommend:M4gD1WSo5mA", QUERY_RECOMMEND, "M4gD1WSo5mA"},
+        {"video:M4gD1WSo5mA", QUERY_VIDEO, "M4gD1WSo5mA"},
+        {"v:M4gD1WSo5mA", QUERY_VIDEO, "M4gD1WSo5mA"},
+        {"title: the sequel", QUERY_SEARCH, "title: the sequel"},
+        {"plain words", QUERY_SEARCH, "plain words"},
+        // A watch address without an id is searched as text rather than opened as video "".
+        {"watch?v=&x", QUERY_SEARCH, "watch?v=&x"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.query);
+        QueryPlan plan = query_plan(c.query);
+        EXPECT_EQ(plan.action, c.action);
+        EXPECT_EQ(plan.argument, c.argument);
+    }
+}
+
+TEST(query, quotes_and_backslashes_become_spaces) {
+    std::string q = "say \"hi\" \\o/";
+    query_clean(q);
+    EXPECT_EQ(q, "say  hi   o/");
+}
+
+TEST(query, search_request_carries_the_cleaned_query_and_options) {
+    World w;
+    w.set_search_text("a \"b\"");
+    w.click(w.browser().widgets.go_button);
+    ASSERT_EQ(w.requests().size(), 1u);
+    EXPECT_EQ(w.last_url(), "https://www.youtube.com/youtubei/v1/search");
+    EXPECT_NE(w.last_body().find("\"query\":\"a  b \""), std::string::npos) << w.last_body();
+    EXPECT_NE(w.last_body().find("CAA%3D"), std::string::npos);
+    EXPECT_EQ(w.state.current_query, "a  b ");
+
+    // Type "Channel" (two presses) on the options panel, then ENTER in the search field.
+    w.click(w.browser().widgets.search_type_button);
+    w.click(w.browser().widgets.search_type_button);
+    EXPECT_STREQ(widget_get_text(w.browser().widgets.search_type_label), "Channel");
+    toolkit_key(KEY_ENTER, 0);
+    EXPECT_NE(w.last_body().find("CAASAhAC"), std::string::npos) << w.last_body();
+    w.click(w.browser().widgets.search_live_button);
+    w.click(w.browser().widgets.search_sort_button);
+    EXPECT_STREQ(widget_get_text(w.browser().widgets.search_live_label), "Yes");
+    EXPECT_STREQ(widget_get_text(w.browser().widgets.search_sort_label), "Views");
+    toolkit_key(KEY_KP_ENTER, 0);
+    EXPECT_NE(w.last_body().find("CAISAkAB"), std::string::npos) << w.last_body();
+}
+
+TEST(query, prefixes_send_their_requests) {
+    World w;
+    query_process(w.state, "channel:UCxyz");
+    EXPECT_EQ(w.last_url(), "https://www.youtube.com/youtubei/v1/browse");
+    EXPECT_NE(w.last_body().find("\"browseId\":\"VLUUxyz\""), std::string::npos);
+    query_process(w.state, "recommend:M4gD1WSo5mA");
+    EXPECT_EQ(w.last_url(), "https://www.youtube.com/youtubei/v1/next");
+    query_process(w.state, "https://youtu.be/M4gD1WSo5mA");
+    EXPECT_EQ(w.last_url(), "https://www.youtube.com/youtubei/v1/player");
+    EXPECT_NE(w.last_body().find("\"clientName\":\"WEB\""), std::string::npos);
+    // The three storyboard frames go ahead of the video's thumbnail.
+    auto images = w.images();
+    ASSERT_EQ(images.size(), 4u);
+    EXPECT_EQ(images[3]->tag, IMAGE_THUMB);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(images[size_t(i)]->tag, IMAGE_FRAME);
+    EXPECT_EQ(*w.state.current_query, "https://youtu.be/M4gD1WSo5mA");
+}
+
+// ---- List completion --------------------------------------------------------------------------
+
+TEST(list_completion, first_page_fills_rows_header_dump_and_thumbnails) {
+    World w;
+    w.first_search_page();
+    Browser &b = w.browser();
+    size_t rows = b.results.size();
+    ASSERT_GT(rows, 5u);
+    EXPECT_EQ(w.rows()->row_count, int32_t(rows));
+    EXPECT_EQ(count_kind(b.results, ITEM_MORE), 1);
+    EXPECT_EQ(b.results.last()->data->kind, ITEM_MORE);
+    EXPECT_STREQ(widget_get_text(b.widgets.playlist_label), "Search Results");
+    EXPECT_STREQ(widget_get_text(b.widgets.status_label), "done");
+    EXPECT_FALSE(w.state.appending_guard);
+    // The body is dumped whole into the configuration directory.
+    std::string dumped = read_file(w.dir + "/listinfo.json");
+    EXPECT_EQ(dumped, bt::fixture("search/search_web_2026-01_all_test_first.json"));
+    // One image request per row with a thumbnail, none twice.
+    size_t queued = w.images().size();
+    EXPECT_GE(queued, rows - 2);
+    w.first_search_page();
+    EXPECT_EQ(w.images().size(), queued);
+}
+
+TEST(list_completion, failures_change_nothing) {
+    World w;
+    w.first_search_page();
+    size_t rows = w.browser().results.size();
+    status_set(w.state, "loading...");
+    w.complete("{}", LIST_SEARCH, false, HTTP_CLASS_ERROR);
+    w.complete("{}", LIST_SEARCH, true, HTTP_CLASS_INTERNAL);
+    EXPECT_EQ(w.browser().results.size(), rows);
+    EXPECT_STREQ(widget_get_text(w.browser().widgets.status_label), "loading...");
+}
+
+TEST(list_completion, append_keeps_the_pixel_offset_and_one_load_more_row) {
+    World w;
+    w.first_search_page();
+    Browser &b = w.browser();
+    // Select the "Load More" row and scroll to the bottom, as a user about to load more.
+    w.rows()->selected = b.results.last();
+    double span = list_scroll_span(w.state);
+    ASSERT_GT(span, 0);
+    widget_set_value(w.table(), 100);
+    double offset = span;
+    w.complete(bt::fixture("search/search_web_2026-01_all_test_continuation.json"), LIST_SEARCH,
+               true);
+    EXPECT_EQ(w.rows()->selected, nullptr);
+    EXPECT_LE(count_kind(b.results, ITEM_MORE), 1);
+    if (count_kind(b.results, ITEM_MORE)) {
+        EXPECT_EQ(b.results.last()->data->kind, ITEM_MORE);
+    }
+    EXPECT_EQ(w.rows()->row_count, int32_t(b.results.size()));
+    double new_span = list_scroll_span(w.state);
+    ASSERT_GT(new_span, span);
+    EXPECT_NEAR(new_span * widget_get_value(w.table()) / 100, offset, 0.01);
+    EXPECT_DOUBLE_EQ(widget_get_value(b.widgets.list_scroll), widget_get_value(w.table()));
+    // A new first page goes back to the top.
+    w.first_search_page();
+    EXPECT_EQ(widget_get_value(w.table()), 0);
+}
+
+TEST(list_completion, watched_rows_are_marked_from_the_history) {
+    World w;
+    auto *seen = new list_item;
+    seen->id = "waLptFFtlZY";
+    w.browser().history.append(seen, ITEM_TAG);
+    w.first_search_page();
+    int watched = 0;
+    for (list_item *item : w.browser().results) {
+        if (item->flags & ITEM_FLAG_WATCHED) {
+            ++watched;
+            EXPECT_EQ(item->id, "waLptFFtlZY");
+        }
+    }
+    EXPECT_EQ(watched, 1);
+}
+
+TEST(list_completion, an_empty_page_stops_infinite_scrolling) {
+    World w;
+    w.state.switches.infinite_scroll = true;
+    EXPECT_TRUE(w.state.appending_guard); // set at start-up
+    w.first_search_page();
+    ASSERT_FALSE(w.state.appending_guard);
+    size_t sent = w.requests().size();
+    // Scrolled to the end: one next-page request, and the guard holds further ones back.
+    list_scroll_by(w.state, 1e9);
+    ASSERT_EQ(w.requests().size(), sent + 1);
+    EXPECT_NE(w.last_body().find("\"continuation\""), std::string::npos);
+    EXPECT_TRUE(w.state.appending_guard);
+    list_scroll_by(w.state, 8000);
+    EXPECT_EQ(w.requests().size(), sent + 1);
+    // The page brings no rows: the guard stays set and the end of the list stays quiet.
+    w.complete("{}", LIST_SEARCH, true);
+    EXPECT_TRUE(w.state.appending_guard);
+    list_scroll_by(w.state, 1e9);
+    EXPECT_EQ(w.requests().size(), sent + 1);
+    // The next first page with rows lets it run again.
+    w.first_search_page();
+    EXPECT_FALSE(w.state.appending_guard);
+}
+
+TEST(list_completion, local_lists_ignore_appended_pages) {
+    World w;
+    w.first_search_page();
+    auto *fav = new list_item;
+    fav->kind = ITEM_PLAYLIST;
+    fav->id = "PL1";
+    fav->title = "Saved";
+    w.browser().favorites.append(fav, ITEM_TAG);
+    browser_show_local(w.state, LOCAL_FAVORITES, w.browser().favorites, "Favorites");
+    EXPECT_EQ(w.browser().local_list, LOCAL_FAVORITES);
+    ASSERT_EQ(w.browser().results.size(), 1u);
+    EXPECT_NE(w.browser().results.first()->data, fav); // a copy
+    EXPECT_STREQ(widget_get_text(w.browser().widgets.playlist_label), "Favorites");
+    EXPECT_FALSE(w.browser().info.continuation);
+    w.complete(bt::fixture("search/search_web_2026-01_all_test_continuation.json"), LIST_SEARCH,
+               true);
+    EXPECT_EQ(w.browser().results.size(), 1u);
+    // Next page has no token while favourites are shown.
+    size_t sent = w.requests().size();
+    next_page(w.state);
+    EXPECT_EQ(w.requests().size(), sent);
+    w.first_search_page();
+    EXPECT_EQ(w.browser().local_list, LOCAL_NONE);
+}
+
+TEST(list_completion, a_dump_that_cannot_be_written_is_a_warning) {
+    World w;
+    w.browser().listinfo_path = w.dir + "/missing/dir/listinfo.json";
+    w.first_search_page(); // the process goes on
+    EXPECT_GT(w.browser().results.size(), 5u);
+    EXPECT_STREQ(widget_get_text(w.browser().widgets.status_label), "done");
+}
+
+// ---- Next page and rows -----------------------------------------------------------------------
+
+TEST(next_page, picks_the_continuation_code_by_list_mode) {
+    World w;
+    w.complete(bt::fixture("browse/browse_playlist_web_2024-11_VLPLoumn_first.json"),
+               LIST_PLAYLIST, false);
+    ASSERT_TRUE(w.browser().info.continuation);
+    // The "Load More" row opens the next page.
+    w.rows()->selected = w.browser().results.last();
+    open_selected_row(w.state);
+    EXPECT_EQ(w.last_url(), "https://www.youtube.com/youtubei/v1/browse");
+    EXPECT_NE(w.last_body().find("\"continuation\":\"" + *w.browser().info.continuation),
+              std::string::npos);
+    w.complete(bt::fixture("next/next_web_2026-06_M4gD1WSo5mA_first.json"), LIST_RECOMMENDED,
+               false);
+    if (w.browser().info.continuation) {
+        next_page(w.state);
+        EXPECT_EQ(w.last_url(), "https://www.youtube.com/youtubei/v1/next");
+    }
+    size_t sent = w.requests().size();
+    w.browser().info.kind = LIST_FEED;
+    w.browser().info.continuation = "token";
+    next_page(w.state);
+    EXPECT_EQ(w.requests().size(), sent);
+}
+
+TEST(open_row, by_kind) {
+    World w;
+    w.complete(bt::fixture("search/search_web_2026-01_playlists_test_first.json"), LIST_SEARCH,
+               false);
+    list_item *playlist = nullptr;
+    for (auto *node = w.browser().results.first(); node; node = w.browser().results.after(node))
+        if (node->data->kind == ITEM_PLAYLIST) {
+            w.rows()->selected = node;
+            playlist = node->data;
+            break;
+        }
+    ASSERT_TRUE(playlist);
+    std::string id = *playlist->id;
+    open_selected_row(w.state);
+    EXPECT_STREQ(widget_get_text(w.browser().widgets.search_input), ("playlist:" + id).c_str());
+    EXPECT_NE(w.last_body().find("\"browseId\":\"VL" + id + "\""), std::string::npos);
+
+    w.complete(bt::fixture("search/search_web_2026-01_channels_bbc_first.json"), LIST_SEARCH,
+               false);
+    for (auto *node = w.browser().results.first(); node; node = w.browser().results.after(node))
+        if (node->data->kind == ITEM_CHANNEL) {
+            w.rows()->selected = node;
+            break;
+        }
+    ASSERT_TRUE(w.rows()->selected);
+    open_selected_row(w.state);
+    const char *text = widget_get_text(w.browser().widgets.search_input);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(std::string(text).rfind("channel:UC", 0), 0u) << text;
+    EXPECT_NE(w.last_body().find("\"browseId\":\"VLUU"), std::string::npos);
+}
+
+TEST(open_row, a_video_row_loads_its_details) {
+    World w;
+    w.first_search_page();
+    w.rows()->selected = w.browser().results.first();
+    std::string id = *w.browser().results.first()->data->id;
+    open_selected_row(w.state);
+    EXPECT_NE(w.last_body().find("\"videoId\":\"" + id + "\""), std::string::npos);
+    EXPECT_EQ(std::string(widget_get_text(w.browser().widgets.status_label)),
+              "loading videoinfo id '" + id + "'...");
+    auto images = w.images();
+    ASSERT_GE(images.size(), 3u);
+    // The frames go ahead of every thumbnail (each pushed to the head of the queue).
+    std::set<std::string> frames;
+    for (int i = 0; i < 3; ++i) frames.insert(*images[size_t(i)]->url);
+    EXPECT_EQ(frames, (std::set<std::string>{frame_url(id, 1), frame_url(id, 2), frame_url(id, 3)}));
+    // The player response arrives: the current video, the status and the details view.
+    ResponseBuffer r =
+        bt::response(bt::fixture("player/player_web_2023-12_K4DyBUG242c_signatureCipher.json"));
+    video_info_done(0, &r, &w.state.client, nullptr);
+    EXPECT_STREQ(widget_get_text(w.browser().widgets.status_label), "done");
+    EXPECT_EQ(w.state.client.current_video.id, "K4DyBUG242c");
+    EXPECT_EQ(w.state.current_video_id, "K4DyBUG242c");
+    EXPECT_EQ(w.state.preview->width, w.browser().widgets.video_view->outer_rect.w);
+}
+
+// ---- Moves and scrolling ----------------------------------------------------------------------
+
+TEST(list_move, steps_pages_and_ends) {
+    World w;
+    list_move(w.state, MOVE_DOWN); // empty list: nothing
+    EXPECT_EQ(w.rows()->selected, nullptr);
+    w.first_search_page();
+    ItemList &rows = w.browser().results;
+    list_move(w.state, MOVE_UP);
+    EXPECT_EQ(w.rows()->selected, rows.first());
+    list_move(w.state, MOVE_UP);
+    EXPECT_EQ(w.rows()->selected, rows.first());
+    list_move(w.state, MOVE_DOWN);
+    EXPECT_EQ(w.rows()->selected, rows.after(rows.first()));
+    // A page is floor(view / row height) rows.
+    double view = w.table()->outer_box.h;
+    int page = int(view / w.rows()->row_height);
+    ASSERT_GE(page, 1);
+    list_move(w.state, MOVE_PAGE_DOWN);
+    auto *expected = rows.after(rows.first());
+    for (int i = 0; i < page; ++i) expected = rows.after(expected);
+    EXPECT_EQ(w.rows()->selected, expected);
+    EXPECT_GT(widget_get_value(w.table()), 0); // scrolled into view
+    EXPECT_DOUBLE_EQ(widget_get_value(w.browser().widgets.list_scroll), widget_get_value(w.table()));
+    for (int i = 0; i < 50; ++i) list_move(w.state, MOVE_PAGE_DOWN);
+    EXPECT_EQ(w.rows()->selected, rows.last());
+    // The table's own keys reach the moves.
+    widget_focus(w.table());
+    toolkit_key(KEY_UP, 0);
+    EXPECT_EQ(w.rows()->selected, rows.before(rows.last()));
+}
+
+TEST(list_move, page_down_on_a_short_list_reaches_the_last_row) {
+    World w;
+    w.complete(bt::fixture("search/search_web_2026-01_all_UCO6AK_lastpage_continuation.json"),
+               LIST_SEARCH, false);
+    ItemList &rows = w.browser().results;
+    if (rows.empty()) GTEST_SKIP() << "fixture holds no rows";
+    while (rows.size() > 3) rows.remove(rows.last());
+    w.rows()->row_count = 3;
+    list_move(w.state, MOVE_PAGE_DOWN);
+    EXPECT_EQ(w.rows()->selected, rows.last());
+}
+
+TEST(list_scroll, wheel_steps_move_by_eighty_pixels_and_clamp) {
+    World w;
+    w.first_search_page();
+    double span = list_scroll_span(w.state);
+    widget_event(w.table(), EVENT_WHEEL_DOWN);
+    EXPECT_NEAR(span * widget_get_value(w.table()) / 100, 80, 1e-6);
+    widget_event(w.table(), EVENT_WHEEL_UP);
+    widget_event(w.table(), EVENT_WHEEL_UP);
+    EXPECT_EQ(widget_get_value(w.table()), 0);
+    EXPECT_TRUE(list_scroll_by(w.state, 1e12));
+    EXPECT_EQ(widget_get_value(w.table()), 100);
+}
+
+TEST(search_settings, panel_opens_and_closes) {
+    World w;
+    Widget *split = w.browser().widgets.search_settings_split;
+    ASSERT_TRUE(split);
+    w.click(w.browser().widgets.search_settings_button);
+    EXPECT_EQ(widget_data<SplitData>(split)->size, 92);
+    w.click(w.browser().widgets.search_settings_button);
+    EXPECT_EQ(widget_data<SplitData>(split)->size, 0);
+}
+
+TEST(restore, query_and_video_are_requested) {
+    World w;
+    w.state.restore_pending = true;
+    w.state.current_query = "playlist:PL9";
+    w.state.restored_video_id = "M4gD1WSo5mA";
+    browser_restore(w.state);
+    auto all = w.requests();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_NE(all[0]->body->find("VLPL9"), std::string::npos);
+    EXPECT_NE(all[1]->body->find("\"videoId\":\"M4gD1WSo5mA\""), std::string::npos);
+    EXPECT_STREQ(widget_get_text(w.browser().widgets.search_input), "playlist:PL9");
+}
