@@ -1,0 +1,78 @@
+// A plug-in that runs the playback launch in a real mpv, so the integration test can check what
+// the host makes of it: the EDL, the chapters file, the title, the appended load and the
+// autoplay check's property reads.
+//
+// Messages: "probe-ping" answers "probe-pong" once the probe runs; "probe-play <edl|alone|queued>" launches a generated test video; "probe-autoplay"
+// runs one autoplay check over the result list "a", "b" with "a" playing and answers
+// "probe-autoplay-requested <id>" or "probe-autoplay-idle".
+#include <mpv/client.h>
+
+#include <cstring>
+#include <string>
+
+#include "base/host.h"
+#include "plugin/playback.h"
+
+namespace {
+
+constexpr const char *VIDEO = "av://lavfi:testsrc=s=160x120:r=10:d=30";
+constexpr const char *AUDIO = "av://lavfi:sine=d=30";
+
+void message(const char *name, const char *argument = nullptr) {
+    const char *args[] = {"script-message", name, argument, nullptr};
+    mpv_command(host(), args);
+}
+
+void play(const std::string &mode, bool &queued, bool &playing) {
+    PlaybackSettings settings;
+    settings.use_edl = mode == "edl";
+    settings.generate_chapters = true;
+    settings.show_autoplay_notification = true;
+    if (mode == "queued") queued = true;
+    list_item video;
+    video.id = "a";
+    video.title = "Probe: \"quoted\", a=b; #1";
+    video.description = "Welcome\n0:00 Intro\nMiddle part - 0:10\n";
+    video.duration = 30;
+    stream_choice streams;
+    streams.video_url = VIDEO;
+    if (mode == "edl") streams.audio_url = AUDIO;
+    play_current(settings, PlaybackFlags{queued, playing}, video, streams,
+                 mode == "edl" ? "[{\"segment\":[20,25]}]" : nullptr, false);
+    message("probe-played", mode.c_str());
+}
+
+void autoplay(bool &queued, bool &playing) {
+    PlaybackSettings settings;
+    settings.autoplay_next = true;
+    ItemList results;
+    for (const char *id : {"a", "b"}) {
+        auto *item = new list_item{};
+        item->id = id;
+        results.append(item, ITEM_TAG);
+    }
+    AutoplayRequest request{[](const char *id, void *) { message("probe-autoplay-requested", id); },
+                            nullptr};
+    if (!autoplay_check(settings, PlaybackFlags{queued, playing}, Text("a"), results, request))
+        message("probe-autoplay-idle");
+    queued = false;
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) int mpv_open_cplugin(mpv_handle *handle) {
+    host_set(handle);
+    bool queued = false, playing = false;
+    for (;;) {
+        mpv_event *e = mpv_wait_event(handle, -1);
+        if (e->event_id == MPV_EVENT_SHUTDOWN) return 0;
+        if (e->event_id != MPV_EVENT_CLIENT_MESSAGE) continue;
+        auto *m = static_cast<mpv_event_client_message *>(e->data);
+        if (m->num_args == 1 && std::strcmp(m->args[0], "probe-ping") == 0)
+            message("probe-pong");
+        else if (m->num_args == 2 && std::strcmp(m->args[0], "probe-play") == 0)
+            play(m->args[1], queued, playing);
+        else if (m->num_args == 1 && std::strcmp(m->args[0], "probe-autoplay") == 0)
+            autoplay(queued, playing);
+    }
+}
