@@ -132,6 +132,15 @@ void write_file(const std::string &path, std::string_view bytes) {
     if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f.get());
 }
 
+std::string path_resolve(std::string_view value, std::string_view dir) {
+    if (!value.empty() && (value[0] == '/' || (value.size() > 1 && value[1] == ':')))
+        return std::string(value);
+    std::string path(dir);
+    path += '/';
+    path += value;
+    return path;
+}
+
 std::string config_dir() {
     char exe[4122];
     ssize_t n = readlink("/proc/self/exe", exe, 4096);

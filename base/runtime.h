@@ -62,6 +62,10 @@ std::string read_file_as(const std::string &path, const char *what);
 // Writes all bytes; fatal on ("error writing file", "file too large" / "cannot open").
 void write_file(const std::string &path, std::string_view bytes);
 
+// A path setting: kept as it is when absolute ("/…" or a drive letter "X:…"), else joined to
+// `dir` with "/".
+std::string path_resolve(std::string_view value, std::string_view dir);
+
 // Files of 0x6FFFFFFF bytes or more are refused.
 constexpr uint64_t FILE_SIZE_LIMIT = 0x6FFFFFFF;
 

@@ -186,18 +186,9 @@ void thumbnail_cache_add(ThumbnailCache &cache, std::string_view url, SurfacePtr
 
 void thumbnail_cache_clear(ThumbnailCache &cache) { cache.clear(); }
 
-std::string mascot_path(std::string_view setting, std::string_view config_dir) {
-    if (!setting.empty() && (setting[0] == '/' || (setting.size() > 1 && setting[1] == ':')))
-        return std::string(setting);
-    std::string path(config_dir);
-    path += '/';
-    path += setting;
-    return path;
-}
-
 Surface *mascot_load(std::string_view setting, std::string_view config_dir) {
     if (setting.empty()) return nullptr;
-    std::string path = mascot_path(setting, config_dir);
+    std::string path = path_resolve(setting, config_dir);
     Surface *mascot = image_load_file(path.c_str());
     size_t count = size_t(mascot->width) * size_t(mascot->height);
     for (size_t i = 0; i < count; ++i) {

@@ -76,10 +76,8 @@ void thumbnail_cache_add(ThumbnailCache &cache, std::string_view url, SurfacePtr
 // Unlinks and frees every entry; the empty list remains.
 void thumbnail_cache_clear(ThumbnailCache &cache);
 
-// The mascot file named by the "mascot" setting: used unchanged when it starts with "/" or its
-// second character is ":", else appended to `config_dir` with a "/" between them.
-std::string mascot_path(std::string_view setting, std::string_view config_dir);
-// Loads the mascot (image_load_file on mascot_path) and reduces every pixel's alpha to
+// Loads the mascot named by the "mascot" setting (resolved against `config_dir` with
+// path_resolve) and reduces every pixel's alpha to
 // alpha * 65 >> 8. Returns nullptr when the setting is empty (no mascot).
 Surface *mascot_load(std::string_view setting, std::string_view config_dir);
 

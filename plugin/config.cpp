@@ -181,9 +181,7 @@ void set_paths(AppState &state, const std::string &dir) {
 }
 
 std::string resolve_path(const AppState &state, const std::string &value) {
-    if (!value.empty() && (value[0] == '/' || (value.size() > 1 && value[1] == ':')))
-        return value;
-    return state.config_dir + "/" + value;
+    return path_resolve(value, state.config_dir);
 }
 
 int32_t config_key_code(const char *name) {

@@ -149,15 +149,6 @@ bool set_theme(ThemeRecords &current, Widget *root, std::string_view name) {
     return true;
 }
 
-std::string theme_file_path(std::string_view setting, std::string_view config_dir) {
-    if ((!setting.empty() && setting[0] == '/') || (setting.size() > 1 && setting[1] == ':'))
-        return std::string(setting);
-    std::string path(config_dir);
-    path += '/';
-    path += setting;
-    return path;
-}
-
 void theme_load_custom(const std::string &path, ThemeRecords &custom, ThemeRecords &current,
                        Widget *root) {
     std::string text = read_file(path);

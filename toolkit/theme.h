@@ -58,9 +58,6 @@ void theme_apply_tree(Widget *root, const ThemeRecords &records);
 // changing nothing, when the themes document has no such member.
 bool set_theme(ThemeRecords &current, Widget *root, std::string_view name);
 
-// The custom theme file of the "theme_path" setting: used unchanged when it starts with "/" or
-// its second character is ":", else appended to `config_dir` with "/" between.
-std::string theme_file_path(std::string_view setting, std::string_view config_dir);
 // Loads the custom theme file (fatal when unreadable), premultiplies the fills (the base alpha is
 // not forced), applies it to the tree under `root` (may be nullptr) and copies it to `current`.
 void theme_load_custom(const std::string &path, ThemeRecords &custom, ThemeRecords &current,

@@ -136,6 +136,15 @@ TEST(runtime_config_dir, home_fallback_and_missing_home) {
     EXPECT_EQ(without_time(text2), "FATAL ERROR: cannot get config path: program or home path not found\n");
 }
 
+TEST(runtime_paths, absolute_kept_relative_joined) {
+    EXPECT_EQ(path_resolve("/abs/m.png", "/cfg"), "/abs/m.png");
+    EXPECT_EQ(path_resolve("C:\\m.png", "/cfg"), "C:\\m.png");
+    EXPECT_EQ(path_resolve("C:/videos", "/cfg"), "C:/videos");
+    EXPECT_EQ(path_resolve("pics/m.png", "/cfg"), "/cfg/pics/m.png");
+    EXPECT_EQ(path_resolve("m", "/cfg"), "/cfg/m");
+    EXPECT_EQ(path_resolve("", "/cfg"), "/cfg/");
+}
+
 TEST(runtime_strings, printf_and_dup) {
     EXPECT_EQ(str_printf("%s/%s", "a", "b"), std::optional<std::string>("a/b"));
     EXPECT_EQ(str_printf("%d", 123456789), std::optional<std::string>("123456789"));
