@@ -171,7 +171,9 @@ const char *json_next(const char *pos) {
     if (!p) return nullptr;
     p = skip_space(p);
     if (*p != ',') return nullptr;
-    return skip_space(p + 1);
+    p = skip_space(p + 1);
+    // After a trailing comma there is no further element, as for json_first on an empty array.
+    return is_value_start(*p) ? p : nullptr;
 }
 
 const char *json_get(const char *pos, const char *path) {

@@ -33,7 +33,8 @@ const char *json_skip(const char *pos);
 const char *json_find(const char *pos, std::string_view name);
 // First element of the array at `pos`, or nullptr for an empty array or a non-array.
 const char *json_first(const char *pos);
-// Element after the element at `pos`, or nullptr at the end of the array.
+// Element after the element at `pos`, or nullptr at the end of the array (also after a trailing
+// comma).
 const char *json_next(const char *pos);
 // Resolves a dotted path (".a.b.0.c"; everything before the first '.' is ignored, digits start
 // an index with strtol base detection). Never nullptr: gives JSON_NOT_FOUND instead. A nullptr

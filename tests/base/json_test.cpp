@@ -99,6 +99,9 @@ TEST(json, first_and_next) {
     EXPECT_EQ(json_first("{}"), nullptr);
     EXPECT_EQ(json_first("[x]"), nullptr);
     EXPECT_NE(json_first("  [1]"), nullptr);
+    // A trailing comma gives no phantom element.
+    const char *trailing = "[1, 2, ]";
+    EXPECT_EQ(json_next(json_next(json_first(trailing))), nullptr);
 }
 
 TEST(json, literal_skipping) {
