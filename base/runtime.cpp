@@ -10,6 +10,7 @@
 #include <ctime>
 #include <memory>
 #include <new>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -130,6 +131,30 @@ void write_file(const std::string &path, std::string_view bytes) {
     FilePtr f(std::fopen(path.c_str(), "wb"));
     if (!f) report_fatal("error writing file", "cannot open");
     if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f.get());
+}
+
+bool file_replace(const std::string &path, std::string_view bytes) {
+    std::string temp = path + ".tmp" + std::to_string(static_cast<long>(getpid()));
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        log_warning("cannot write file", path.c_str());
+        return false;
+    }
+    bool written = true;
+    for (size_t done = 0; written && done < bytes.size();) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        written = n > 0;
+        if (written) done += static_cast<size_t>(n);
+    }
+    written = written && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written || std::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        log_warning("cannot write file", path.c_str());
+        return false;
+    }
+    return true;
 }
 
 std::string path_resolve(std::string_view value, std::string_view dir) {

@@ -62,6 +62,11 @@ std::string read_file_as(const std::string &path, const char *what);
 // Writes all bytes; fatal on ("error writing file", "file too large" / "cannot open").
 void write_file(const std::string &path, std::string_view bytes);
 
+// Replaces the file at `path` atomically: the bytes go to a temporary file beside it, are
+// flushed to disk and renamed over the old file. On any failure the old file is left as it was,
+// the temporary file is removed, a WARNING is logged and the result is false.
+bool file_replace(const std::string &path, std::string_view bytes);
+
 // A path setting: kept as it is when absolute ("/…" or a drive letter "X:…"), else joined to
 // `dir` with "/".
 std::string path_resolve(std::string_view value, std::string_view dir);

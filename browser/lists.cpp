@@ -114,16 +114,6 @@ Text read_list_file(const std::string &path) {
     return text;
 }
 
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 std::string text_or(const Text &text, const char *fallback) { return text ? *text : fallback; }
 
 } // namespace
@@ -216,29 +206,12 @@ size_t history_load(ItemList &history, const std::string &path) {
     return text ? history_parse(history, text->c_str()) : 0;
 }
 
-bool list_file_replace(const std::string &path, std::string_view bytes) {
-    std::string temp = path + ".tmp" + std::to_string(static_cast<long>(getpid()));
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        log_warning("cannot write list file", path.c_str());
-        return false;
-    }
-    bool written = write_all(fd, bytes) && ::fsync(fd) == 0;
-    written = ::close(fd) == 0 && written;
-    if (!written || std::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        log_warning("cannot write list file", path.c_str());
-        return false;
-    }
-    return true;
-}
-
 bool favorites_save(ItemList &favorites, const std::string &path) {
-    return list_file_replace(path, favorites_text(favorites));
+    return file_replace(path, favorites_text(favorites));
 }
 
 bool history_save(ItemList &history, const std::string &path) {
-    return list_file_replace(path, history_text(history));
+    return file_replace(path, history_text(history));
 }
 
 list_item favorite_from_info(const list_info &shown) {

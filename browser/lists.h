@@ -48,12 +48,8 @@ std::string history_text(ItemList &history);
 size_t favorites_load(ItemList &favorites, const std::string &path);
 size_t history_load(ItemList &history, const std::string &path);
 
-// Replaces the file at `path` with `bytes` atomically. On any failure (the temporary file cannot
-// be made or written, the disk is full, the rename fails) the old file is left intact, the
-// temporary file is removed, a warning names the path, and the result is false.
-bool list_file_replace(const std::string &path, std::string_view bytes);
-
-// Rewrites the whole file from the list; false when it could not be written.
+// Rewrites the whole file from the list atomically (file_replace); false when it could not be
+// written, the old file then being intact.
 bool favorites_save(ItemList &favorites, const std::string &path);
 bool history_save(ItemList &history, const std::string &path);
 

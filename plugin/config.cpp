@@ -333,9 +333,6 @@ std::string state_text(const AppState &state) {
 }
 
 void write_state_file(const AppState &state) {
-    std::string path = find_config_dir() + "/solvane_state.json";
-    std::unique_ptr<FILE, int (*)(FILE *)> f(std::fopen(path.c_str(), "wb"), std::fclose);
-    if (!f) return;
-    std::string text = state_text(state);
-    std::fwrite(text.data(), 1, text.size(), f.get());
+    // Replaced atomically: a failed write leaves the previous state in place.
+    file_replace(find_config_dir() + "/solvane_state.json", state_text(state));
 }

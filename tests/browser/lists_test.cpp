@@ -1,4 +1,5 @@
 #include "browser/lists.h"
+#include "base/runtime.h"
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
@@ -438,7 +439,7 @@ TEST_F(ListFiles, a_failed_rewrite_leaves_the_old_file) {
 
 TEST_F(ListFiles, a_rename_that_fails_removes_the_temporary_file) {
     fs::create_directories(dir / "target.json" / "inside");
-    EXPECT_FALSE(list_file_replace((dir / "target.json").string(), "[]"));
+    EXPECT_FALSE(file_replace((dir / "target.json").string(), "[]"));
     EXPECT_TRUE(fs::is_directory(dir / "target.json" / "inside"));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator{}), 1);
 }
