@@ -1,6 +1,7 @@
 #include "plugin/interface.h"
 
 #include "base/runtime.h"
+#include "browser/actions.h"
 #include "gfx/icons.h"
 #include "gfx/image.h"
 #include "toolkit/events.h"
@@ -69,6 +70,7 @@ void interface_start(AppState &state) {
     if (Surface *surface = toolkit_root_surface())
         interface_resize(root, surface->width, surface->height);
     browser_start(state);
+    actions_register(state);
     // Every key goes to the focused widget and up to the root; added last, so it is met first.
     shortcut_add(KEY_ANY, 0, key_dispatch, nullptr);
 }
