@@ -124,7 +124,8 @@ void hook_video_info_loaded(void *context) {
 
 void hook_add_history(void *context, const list_item &video) {
     AppState &state = app(context);
-    history_record(state.browser.history, video, state.switches.save_history, state.history_file);
+    bool save = state.switches.save_history && state.browser.lists_loaded;
+    history_record(state.browser.history, video, save, state.history_file);
 }
 
 // ---- Actions used by the screens --------------------------------------------------------------
@@ -324,6 +325,12 @@ void browser_start(AppState &state) {
     c.hooks.thumbnail = hook_thumbnail;
     c.hooks.video_info_loaded = hook_video_info_loaded;
     c.hooks.add_history = hook_add_history;
+
+    if (!b.lists_loaded) {
+        if (!state.favorites_file.empty()) favorites_load(b.favorites, state.favorites_file);
+        if (!state.history_file.empty()) history_load(b.history, state.history_file);
+        b.lists_loaded = !state.favorites_file.empty() && !state.history_file.empty();
+    }
 
     if (b.listinfo_path.empty())
         b.listinfo_path = (state.config_dir.empty() ? std::string(".") : state.config_dir) +

@@ -78,6 +78,9 @@ struct Browser {
     // elsewhere, the screens only show them and mark watched rows from the history.
     ItemList favorites;
     ItemList history;
+    // Set once the list files were read: a list that was never read is never written back, so
+    // the files on disk cannot be replaced by an empty list.
+    bool lists_loaded = false;
     // Downloaded thumbnails, frames and owner pictures, keyed by url.
     ThumbnailCache thumbnails;
     // Vertical offset of the details view in pixels (0 or negative).
@@ -92,7 +95,8 @@ struct Browser {
 
 // Looks the widgets up in the built tree, sets the list's row drawing, row height and scroll
 // link, and makes every binding of the screens (buttons, search field, list, details view).
-// Also fills the service client's settings and hooks from the application record.
+// Also fills the service client's settings and hooks from the application record, and reads the
+// favourites and history files once (the watched marks and the local lists need them).
 void browser_start(AppState &state);
 // Start-up restore: a restored query is put into the search field and run; a restored video id
 // has its player response requested.

@@ -391,3 +391,34 @@ TEST(restore, query_and_video_are_requested) {
     EXPECT_NE(all[1]->body->find("\"videoId\":\"M4gD1WSo5mA\""), std::string::npos);
     EXPECT_STREQ(widget_get_text(w.browser().widgets.search_input), "playlist:PL9");
 }
+
+TEST(local_lists, read_at_start_mark_rows_and_are_written_only_once_read) {
+    World w;
+    // Before the files were read, a played video stays in memory only.
+    w.state.switches.save_history = true;
+    w.state.history_file = w.dir + "/history.json";
+    w.state.favorites_file = w.dir + "/favlist.json";
+    list_item played;
+    played.id = "K4DyBUG242c";
+    played.title = "Played";
+    w.state.client.hooks.add_history(w.state.client.hooks.context, played);
+    EXPECT_EQ(w.browser().history.size(), 1u);
+    EXPECT_NE(access(w.state.history_file.c_str(), F_OK), 0);
+
+    write_file(w.state.history_file,
+               "[\n  {\"type\": \"video\", \"id\": \"waLptFFtlZY\", \"title\": \"Seen\", "
+               "\"thumb_id\": \"waLptFFtlZY\", \"duration\": 75},\n  null\n]\n");
+    w.browser().history.clear();
+    browser_start(w.state);
+    ASSERT_TRUE(w.browser().lists_loaded);
+    ASSERT_EQ(w.browser().history.size(), 1u);
+    w.first_search_page();
+    int watched = 0;
+    for (list_item *item : w.browser().results) watched += (item->flags & ITEM_FLAG_WATCHED) != 0;
+    EXPECT_EQ(watched, 1);
+    w.state.client.hooks.add_history(w.state.client.hooks.context, played);
+    std::string saved = read_file(w.state.history_file);
+    EXPECT_NE(saved.find("K4DyBUG242c"), std::string::npos);
+    EXPECT_NE(saved.find("waLptFFtlZY"), std::string::npos);
+    EXPECT_LT(saved.find("K4DyBUG242c"), saved.find("waLptFFtlZY")); // newest first
+}
