@@ -4,6 +4,7 @@
 #pragma once
 
 #include "assets/assets.h"
+#include "base/runtime.h"
 #include "browser/browser.h"
 #include "gfx/surface.h"
 #include "gfx/text.h"
@@ -158,6 +159,8 @@ struct AppState {
     // browser's screens; both borrow the pools and the widget tree above.
     ServiceClient client;
     Browser browser;
+    // Polls once a second whether the next video should be queued (autoplay).
+    Timer autoplay_timer{};
     // Milliseconds the main loop waits after a pass without host events. Once the download
     // pump runs it does the waiting, and this is 0.
     int32_t idle_sleep_ms = 10;

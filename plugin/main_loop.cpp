@@ -5,6 +5,7 @@
 #include "base/runtime.h"
 #include "plugin/config.h"
 #include "plugin/interface.h"
+#include "plugin/launch.h"
 #include "plugin/window.h"
 
 #include <cstring>
@@ -58,6 +59,7 @@ void app_start(AppState &state, mpv_handle *handle) {
     set_paths(state, find_config_dir());
     app_init(state);
     set_exit_callback(exit_callback, &state);
+    launch_start(state);
 }
 
 void dispatch_event(AppState &state, const mpv_event &event) {

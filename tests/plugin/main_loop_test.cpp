@@ -20,6 +20,16 @@ using fakehost::Event;
 
 namespace {
 
+// Start-up queues requests to the service: send every host to a closed loopback port, so no
+// test reaches the network.
+const bool routed = [] {
+    setenv("SOLVANE_RESOLVE",
+           "www.youtube.com:443:127.0.0.1:9,i.ytimg.com:443:127.0.0.1:9,"
+           "sponsor.ajay.app:443:127.0.0.1:9",
+           1);
+    return true;
+}();
+
 class MainLoop : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -152,21 +162,23 @@ TEST_F(MainLoop, shutdown_with_other_events_finishes_the_drain) {
 TEST_F(MainLoop, one_deferred_call_per_pass_in_queue_order) {
     AppState s;
     start(s);
-    // The download pump is queued at start-up and re-queues itself: tasks take turns with it.
-    ASSERT_EQ(defer_pending(), 1);
+    // The download pump and the autoplay timer are queued at start-up and re-queue themselves:
+    // new tasks take their turn after them, one call per pass.
+    const int resident = defer_pending();
+    ASSERT_EQ(resident, 2);
     int runs = 0;
     auto task = [](void *a) { ++*static_cast<int *>(a); };
     defer_call(task, &runs);
     defer_call(task, &runs);
-    main_loop_pass(s); // the pump
+    for (int i = 0; i < resident; ++i) main_loop_pass(s);
     EXPECT_EQ(runs, 0);
     main_loop_pass(s); // the first task
     EXPECT_EQ(runs, 1);
     main_loop_pass(s); // the second task
     EXPECT_EQ(runs, 2);
-    main_loop_pass(s); // the pump again, nothing else
+    for (int i = 0; i < resident; ++i) main_loop_pass(s); // the resident tasks again
     EXPECT_EQ(runs, 2);
-    EXPECT_EQ(defer_pending(), 1);
+    EXPECT_EQ(defer_pending(), resident);
 }
 
 TEST_F(MainLoop, state_file_written_at_shutdown_only_with_save_state) {
