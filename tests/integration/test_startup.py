@@ -78,7 +78,8 @@ class StartupIntegration(unittest.TestCase):
             m.wait_ready()
             self.assertEqual(m.quit(), 0)
             self.assertFalse(os.path.exists(os.path.join(m.solvane_dir, "solvane_state.json")))
-        state = '{\n  "query": "lofi \\"radio\\"",\n  "video_id": "jfKfPfyJRdk",\n  "reserved": 0\n}\n'
+        # The restored query is run again at start-up and saved again at quit.
+        state = '{\n  "query": "lofi radio caf\u00e9",\n  "video_id": "jfKfPfyJRdk",\n  "reserved": 0\n}\n'
         with Mpv(config={"save_state": True}, files={"solvane_state.json": state},
                  extra=["--vo=null"]) as m:
             m.wait_ready()
