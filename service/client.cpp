@@ -16,7 +16,9 @@ bool queue(ServiceClient &client, const DownloadRequest &request) {
     return request_queue_append(client.pools->request_queue, request);
 }
 
-// A GET handed straight to the API pool (manifests and SponsorBlock segments).
+// A GET handed straight to the API pool (manifests and SponsorBlock segments). When the pool is
+// full the request goes to the front of the request queue instead, so the user's play request
+// still runs as soon as a slot frees.
 bool fetch_direct(ServiceClient &client, std::string url, DownloadDone completion) {
     if (!client.pools) return false;
     DownloadRequest request;
@@ -25,7 +27,8 @@ bool fetch_direct(ServiceClient &client, std::string url, DownloadDone completio
     request.url = std::move(url);
     request.context = &client;
     request.on_done = completion;
-    return dlpool_add(client.pools->api_pool, request);
+    if (dlpool_add(client.pools->api_pool, request)) return true;
+    return request_queue_push(client.pools->request_queue, request);
 }
 
 } // namespace
@@ -213,8 +216,8 @@ void sponsorblock_and_launch(ServiceClient &client) {
     const ServiceSettings &s = client.settings;
     if (s.sponsorblock && client.current_video.duration != 0) {
         show_status(client, "loading sponsorblock segments...");
-        // A full pool refuses the request; the video is then played without segments rather
-        // than not at all.
+        // A request that can be neither started nor queued: play without segments rather than
+        // not at all.
         if (!fetch_direct(client, sponsorblock_url(s, client.current_video.id.value_or("")),
                           sponsorblock_done) &&
             client.hooks.launch)

@@ -242,6 +242,31 @@ TEST(service_client, sponsorblock_segments) {
     EXPECT_EQ(live.rec.launches.size(), 1u);
 }
 
+TEST(service_client, full_pool_queues_the_play_request) {
+    Harness h;
+    h.client.settings.sponsorblock = true;
+    h.client.current_video.id = "fy9jO8JHaPo";
+    h.client.current_video.duration = 1399;
+    // Fill every slot of the API pool.
+    for (int i = 0; i < API_POOL_SLOTS; ++i) {
+        DownloadRequest busy;
+        busy.method = DL_GET_1_0;
+        busy.url = "https://www.youtube.com/busy" + std::to_string(i);
+        ASSERT_TRUE(dlpool_add(h.pools.api_pool, busy));
+    }
+    DownloadRequest waiting;
+    waiting.method = DL_GET_1_0;
+    waiting.url = "https://www.youtube.com/waiting";
+    ASSERT_TRUE(request_queue_append(h.pools.request_queue, waiting));
+    sponsorblock_and_launch(h.client);
+    // Not launched without segments and not dropped: served next when a slot frees.
+    EXPECT_TRUE(h.rec.launches.empty());
+    auto queued = h.queued();
+    ASSERT_EQ(queued.size(), 2u);
+    EXPECT_EQ(queued[0]->url.value(), "https://sponsor.ajay.app/api/skipSegments?videoID=fy9jO8JHaPo");
+    EXPECT_EQ(queued[0]->on_done, sponsorblock_done);
+}
+
 TEST(service_client, history_lists_a_video_once_at_the_front) {
     ItemList history;
     list_item a, b;
