@@ -523,9 +523,13 @@ void http_touch(HttpConnection &connection) {
 // ---------------------------------------------------------------------------------------------
 // Requests
 
-std::string http_format_get(const ParsedUrl &url, const char *version, const char *extra_headers,
-                            const char *user_agent) {
-    std::string request = "GET ";
+namespace {
+
+// The request line and the fields every request carries, up to the User-Agent line.
+std::string request_head(const char *method, const ParsedUrl &url, const char *version,
+                         const char *user_agent) {
+    std::string request = method;
+    request += ' ';
     request += url.path;
     request += " HTTP/";
     request += version;
@@ -534,6 +538,14 @@ std::string http_format_get(const ParsedUrl &url, const char *version, const cha
     request += "\r\nAccept: */*\r\nUser-Agent: ";
     request += user_agent ? user_agent : HTTP_DEFAULT_USER_AGENT;
     request += "\r\n";
+    return request;
+}
+
+} // namespace
+
+std::string http_format_get(const ParsedUrl &url, const char *version, const char *extra_headers,
+                            const char *user_agent) {
+    std::string request = request_head("GET", url, version, user_agent);
     request += extra_headers ? extra_headers : "";
     request += "\r\n";
     return request;
@@ -541,15 +553,8 @@ std::string http_format_get(const ParsedUrl &url, const char *version, const cha
 
 std::string http_format_post(const ParsedUrl &url, const char *version, const char *extra_headers,
                              const char *user_agent, std::string_view body) {
-    std::string request = "POST ";
-    request += url.path;
-    request += " HTTP/";
-    request += version;
-    request += "\r\nHost: ";
-    request += url.host;
-    request += "\r\nAccept: */*\r\nUser-Agent: ";
-    request += user_agent ? user_agent : HTTP_DEFAULT_USER_AGENT;
-    request += "\r\nContent-Length: ";
+    std::string request = request_head("POST", url, version, user_agent);
+    request += "Content-Length: ";
     request += std::to_string(body.size());
     request += "\r\n";
     request += extra_headers ? extra_headers : "";
