@@ -253,3 +253,42 @@ TEST(details, mascot_in_the_bottom_right_corner) {
     EXPECT_NE(bt::pixel(s, s->width - 16, s->height - 6), RED);
     EXPECT_NE(bt::pixel(s, s->width - 5, s->height - 6), RED);
 }
+
+TEST(rows, extra_metadata_on_the_bottom_line) {
+    World w;
+    w.first_search_page();
+    list_item &first = *w.browser().results.first()->data;
+    ASSERT_TRUE(first.published_text && !first.published_text->empty());
+    first.title = "Short";
+    draw_rows(w);
+    long without = title_ink(w, 132, 72 - 5 - 14, 300, 72 - 5);
+    EXPECT_EQ(without, 0);
+    w.state.switches.show_extra_metadata = true;
+    draw_rows(w);
+    long with = title_ink(w, 132, 72 - 5 - 14, 300, 72 - 5);
+    EXPECT_GT(with, 0);
+    // The published text alone is narrower than published text, " - " and the views.
+    first.views_text = "";
+    draw_rows(w);
+    EXPECT_LT(title_ink(w, 132, 72 - 5 - 14, 300, 72 - 5), with);
+}
+
+TEST(rows, channel_avatars_are_centred_in_the_thumbnail_column) {
+    World w;
+    w.complete(bt::fixture("search/search_web_2026-01_channels_bbc_first.json"), LIST_SEARCH,
+               false);
+    ItemList &rows = w.browser().results;
+    while (!rows.empty() && rows.first()->data->kind != ITEM_CHANNEL) rows.remove(rows.first());
+    ASSERT_FALSE(rows.empty());
+    w.rows()->row_count = int32_t(rows.size());
+    list_item &channel = *rows.first()->data;
+    ASSERT_TRUE(channel.thumb_url);
+    w.arrive(*channel.thumb_url, IMAGE_SQUARE_THUMB, bt::bmp(176, 176, BLUE));
+    draw_rows(w);
+    const Surface *s = w.table()->surface.get();
+    // 72 x 72 shifted right by (128 - 72) / 2 = 28.
+    EXPECT_NE(bt::pixel(s, 27, 30), BLUE);
+    EXPECT_EQ(bt::pixel(s, 28, 30), BLUE);
+    EXPECT_EQ(bt::pixel(s, 28 + 71, 30), BLUE);
+    EXPECT_NE(bt::pixel(s, 28 + 72, 30), BLUE);
+}
