@@ -422,3 +422,75 @@ TEST(local_lists, read_at_start_mark_rows_and_are_written_only_once_read) {
     EXPECT_NE(saved.find("waLptFFtlZY"), std::string::npos);
     EXPECT_LT(saved.find("K4DyBUG242c"), saved.find("waLptFFtlZY")); // newest first
 }
+
+namespace {
+uint32_t &fake_now() {
+    static uint32_t now = 1000;
+    return now;
+}
+uint32_t fake_clock() { return fake_now(); }
+} // namespace
+
+TEST(list_scroll, smooth_steps_glide_to_the_same_place) {
+    World w;
+    clock_override(fake_clock);
+    w.state.switches.smooth_scroll = true;
+    w.first_search_page();
+    double span = list_scroll_span(w.state);
+    widget_event(w.table(), EVENT_WHEEL_DOWN);
+    EXPECT_EQ(widget_get_value(w.table()), 0); // nothing at once
+    for (int i = 0; i < 200 && defer_pending() > 0; ++i) {
+        fake_now() += 11;
+        defer_run_one();
+    }
+    clock_override(nullptr);
+    EXPECT_NEAR(span * widget_get_value(w.table()) / 100, 80, 1e-6);
+}
+
+TEST(list_scroll, touch_drags_scroll_and_taps_open) {
+    World w;
+    clock_override(fake_clock);
+    w.state.switches.touch_scroll = true;
+    w.first_search_page();
+    double span = list_scroll_span(w.state);
+    ScrollAnimator &a = w.browser().animator;
+    size_t sent = w.requests().size();
+    // Drag up by 50 pixels: the list follows the finger.
+    scroll_animator_touch_press(a, 100, 300);
+    scroll_animator_touch_move(a, 100, 280); // past the 9-pixel slop: dragging starts here
+    fake_now() += 200;
+    scroll_animator_touch_move(a, 100, 230);
+    EXPECT_NEAR(span * widget_get_value(w.table()) / 100, 50, 1e-6);
+    fake_now() += 500; // a slow release: no flick
+    scroll_animator_touch_release(a);
+    EXPECT_EQ(w.requests().size(), sent);
+    for (int i = 0; i < 100 && defer_pending() > 0; ++i) { // the main loop runs on
+        fake_now() += 11;
+        defer_run_one();
+    }
+    // A tap on a row opens it; a click does not (with touch scrolling the tap decides).
+    w.rows()->selected = w.browser().results.first();
+    widget_event(w.table(), EVENT_CLICK);
+    EXPECT_EQ(w.requests().size(), sent);
+    scroll_animator_touch_press(a, 100, 300);
+    scroll_animator_touch_release(a);
+    clock_override(nullptr);
+    ASSERT_EQ(w.requests().size(), sent + 1);
+    EXPECT_EQ(w.last_url(), "https://www.youtube.com/youtubei/v1/player");
+}
+
+TEST(open_row, single_click_select_decides_click_or_double_click) {
+    World w;
+    w.first_search_page();
+    w.rows()->selected = w.browser().results.first();
+    size_t sent = w.requests().size();
+    widget_event(w.table(), EVENT_CLICK);
+    EXPECT_EQ(w.requests().size(), sent); // a click only selects
+    widget_event(w.table(), EVENT_DOUBLE_CLICK);
+    EXPECT_EQ(w.requests().size(), sent + 1);
+    w.state.switches.single_click_select = true;
+    widget_event(w.table(), EVENT_CLICK);
+    EXPECT_EQ(w.requests().size(), sent + 2);
+    widget_event(w.table(), EVENT_DOUBLE_CLICK);
+    EXPECT_EQ(w.requests().size(), sent + 2);
+}
