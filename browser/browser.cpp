@@ -214,10 +214,9 @@ void on_list_double_click(Widget *, void *argument) {
     if (!state.switches.single_click_select && !state.switches.touch_scroll)
         open_selected_row(state);
 }
-void on_list_press(Widget *table, void *argument) {
+void on_list_press(Widget *, void *argument) {
     AppState &state = app(argument);
     if (!state.switches.touch_scroll) return;
-    (void)table;
     const PointerState &p = toolkit_pointer();
     scroll_animator_touch_press(state.browser.animator, p.x, p.y);
 }
@@ -353,10 +352,8 @@ void browser_start(AppState &state) {
         for (uint32_t key : {KEY_UP, KEY_DOWN, KEY_PAGE_UP, KEY_PAGE_DOWN, KEY_ENTER})
             widget_bind_key(w.list_table, key, 0, on_list_key, &state);
     }
-    if (w.list_scroll) {
-        b.scroll_link = {w.list_scroll, w.list_table};
-        bind(w.list_scroll, EVENT_DRAG, on_list_bar, state);
-    }
+    // Moving the bar moves the list.
+    bind(w.list_scroll, EVENT_DRAG, on_list_bar, state);
     if (auto *canvas = widget_data<CanvasData>(w.video_view)) {
         canvas->image = state.preview.get();
         bind(w.video_view, EVENT_WHEEL_UP, on_details_up, state);

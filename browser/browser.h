@@ -86,7 +86,6 @@ struct Browser {
     // Vertical offset of the details view in pixels (0 or negative).
     double details_offset = 0;
     ScrollAnimator animator;
-    ScrollLink scroll_link;
     // Where each listing response is dumped ("listinfo.json" in the configuration directory).
     std::string listinfo_path;
 };

@@ -126,7 +126,9 @@ void row_draw(Widget *table, uint32_t flags, void *row, int32_t column, const Ce
         double width = text_draw(dest, &measure, font, item.length_text->c_str(),
                                  TEXT_NO_DRAW | TEXT_RETURN_WIDTH, e.size, thumb_width);
         width = std::max(width, 0.0);
-        double right = cell.x + thumb_width, bottom = cell.y + row_height;
+        // At the corner of the picture: the thumbnail column, or a channel's square avatar.
+        double right = left + (item.kind == ITEM_CHANNEL ? row_height : thumb_width);
+        double bottom = cell.y + row_height;
         double bx = right - width - 4, by = bottom - e.size - 2;
         darken(dest, {pixels(bx, dpi), pixels(by, dpi), pixels(width + 4, dpi),
                       pixels(e.size + 2, dpi)});
