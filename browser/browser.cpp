@@ -529,6 +529,10 @@ void list_completion(AppState &state, int32_t status_class, ResponseBuffer *resp
     for (list_item *item : b.results) thumbnail_queue(state, *item);
 
     if (parsed > 0) state.appending_guard = false;
+
+    // A favourite of the playlist just opened takes its fresh title, count and first video.
+    if (!append && mode == LIST_PLAYLIST && state.switches.update_favorites && b.lists_loaded)
+        favorites_refresh(b.favorites, b.info, state.favorites_file);
 }
 
 void browser_show_local(AppState &state, int32_t which, ItemList &entries, const char *label) {

@@ -494,3 +494,22 @@ TEST(open_row, single_click_select_decides_click_or_double_click) {
     widget_event(w.table(), EVENT_DOUBLE_CLICK);
     EXPECT_EQ(w.requests().size(), sent + 2);
 }
+
+TEST(local_lists, a_first_playlist_page_refreshes_its_favourite) {
+    World w;
+    w.state.favorites_file = w.dir + "/favlist.json";
+    w.state.history_file = w.dir + "/history.json";
+    write_file(w.state.favorites_file,
+               "[\n  {\"type\": \"playlist\", \"id\": \"PLoumn5BIsUDeGF1vy5Nylf_RJKn5aL_nr\", "
+               "\"title\": \"Old title\", \"thumb_id\": \"x\", \"count\": \"1 Videos\"},\n  null\n]\n");
+    browser_start(w.state);
+    ASSERT_EQ(w.browser().favorites.size(), 1u);
+    std::string playlist = bt::fixture("browse/browse_playlist_web_2024-11_VLPLoumn_first.json");
+    w.complete(playlist, LIST_PLAYLIST, false); // update_favorites is off
+    EXPECT_EQ(w.browser().favorites.first()->data->title, "Old title");
+    w.state.switches.update_favorites = true;
+    w.complete(playlist, LIST_PLAYLIST, false);
+    ASSERT_EQ(w.browser().info.id, w.browser().favorites.first()->data->id);
+    EXPECT_NE(w.browser().favorites.first()->data->title, "Old title");
+    EXPECT_EQ(read_file(w.state.favorites_file).find("Old title"), std::string::npos);
+}
