@@ -84,15 +84,15 @@ struct World {
         state.playlist_avatar.reset(surface_new(58, 58));
         toolkit_backend().default_font = state.font.get();
         toolkit_backend().default_size = 14;
-        state.root =
-            interface_build(layout_bundle_text(std::nullopt), 1, state.theme, state.icons);
+        state.root = interface_build(layout_bundle_text(std::nullopt), 1, state.theme, state.icons);
         browser_start(state);
     }
     ~World() {
         state.root.reset();
         toolkit_globals_destroy();
         std::string command = "rm -rf '" + dir + "'";
-        if (std::system(command.c_str()) != 0) std::fprintf(stderr, "cannot remove %s\n", dir.c_str());
+        if (std::system(command.c_str()) != 0)
+            std::fprintf(stderr, "cannot remove %s\n", dir.c_str());
     }
 
     // The frame step's copy of the changed rectangle into the overlay buffer.

@@ -229,12 +229,23 @@ void on_list_wheel_down(Widget *, void *argument) { list_wheel(app(argument), 1)
 void on_list_key(void *argument, const KeyBindingRecord &pressed) {
     AppState &state = app(argument);
     switch (pressed.key) {
-    case KEY_UP: list_move(state, MOVE_UP); break;
-    case KEY_DOWN: list_move(state, MOVE_DOWN); break;
-    case KEY_PAGE_UP: list_move(state, MOVE_PAGE_UP); break;
-    case KEY_PAGE_DOWN: list_move(state, MOVE_PAGE_DOWN); break;
-    case KEY_ENTER: open_selected_row(state); break;
-    default: break;
+    case KEY_UP:
+        list_move(state, MOVE_UP);
+        break;
+    case KEY_DOWN:
+        list_move(state, MOVE_DOWN);
+        break;
+    case KEY_PAGE_UP:
+        list_move(state, MOVE_PAGE_UP);
+        break;
+    case KEY_PAGE_DOWN:
+        list_move(state, MOVE_PAGE_DOWN);
+        break;
+    case KEY_ENTER:
+        open_selected_row(state);
+        break;
+    default:
+        break;
     }
 }
 void on_list_bar(Widget *scroll, void *argument) {
@@ -254,8 +265,10 @@ void on_details_down(Widget *, void *argument) {
     details_scroll(state, -80 * state.scale);
 }
 void on_details_key(void *argument, const KeyBindingRecord &pressed) {
-    if (pressed.key == KEY_UP) on_details_up(nullptr, argument);
-    else if (pressed.key == KEY_DOWN) on_details_down(nullptr, argument);
+    if (pressed.key == KEY_UP)
+        on_details_up(nullptr, argument);
+    else if (pressed.key == KEY_DOWN)
+        on_details_down(nullptr, argument);
 }
 
 void bind(Widget *widget, uint32_t event, WidgetCallbackFn function, AppState &state) {
@@ -332,8 +345,8 @@ void browser_start(AppState &state) {
     }
 
     if (b.listinfo_path.empty())
-        b.listinfo_path = (state.config_dir.empty() ? std::string(".") : state.config_dir) +
-                          "/listinfo.json";
+        b.listinfo_path =
+            (state.config_dir.empty() ? std::string(".") : state.config_dir) + "/listinfo.json";
 
     b.animator.scroll_by = animator_scroll;
     b.animator.select = animator_select;
@@ -470,8 +483,8 @@ void query_process(AppState &state, std::string_view text) {
         break;
     case QUERY_SEARCH:
         status_set(state, "searching...");
-        innertube_search(state.client, plan.argument, b.search_type, b.search_live,
-                         b.search_sort, listing_completion(LIST_SEARCH, false));
+        innertube_search(state.client, plan.argument, b.search_type, b.search_live, b.search_sort,
+                         listing_completion(LIST_SEARCH, false));
         break;
     }
 }
@@ -483,8 +496,8 @@ void search_run(AppState &state) {
 
 // ---- Lists ------------------------------------------------------------------------------------
 
-void list_completion(AppState &state, int32_t status_class, ResponseBuffer *response,
-                     uint32_t mode, bool append) {
+void list_completion(AppState &state, int32_t status_class, ResponseBuffer *response, uint32_t mode,
+                     bool append) {
     Browser &b = state.browser;
     if (status_class != HTTP_CLASS_SUCCESS || !response) return;
     if (append && b.local_list != LOCAL_NONE) return;
@@ -526,7 +539,8 @@ void list_completion(AppState &state, int32_t status_class, ResponseBuffer *resp
     queue_avatar(state);
     avatar_draw(state);
     redraw(b.widgets.playlist_avatar);
-    for (list_item *item : b.results) thumbnail_queue(state, *item);
+    for (list_item *item : b.results)
+        thumbnail_queue(state, *item);
 
     if (parsed > 0) state.appending_guard = false;
 
@@ -548,7 +562,8 @@ void browser_show_local(AppState &state, int32_t which, ItemList &entries, const
     state.pools.image_queue.clear();
     avatar_draw(state);
     redraw(b.widgets.playlist_avatar);
-    for (list_item *item : b.results) thumbnail_queue(state, *item);
+    for (list_item *item : b.results)
+        thumbnail_queue(state, *item);
 }
 
 void next_page(AppState &state) {
@@ -556,10 +571,17 @@ void next_page(AppState &state) {
     if (!info.continuation) return;
     int32_t code;
     switch (info.kind) {
-    case LIST_SEARCH: code = REQUEST_SEARCH_CONTINUATION; break;
-    case LIST_RECOMMENDED: code = REQUEST_NEXT_CONTINUATION; break;
-    case LIST_PLAYLIST: code = REQUEST_BROWSE_CONTINUATION; break;
-    default: return;
+    case LIST_SEARCH:
+        code = REQUEST_SEARCH_CONTINUATION;
+        break;
+    case LIST_RECOMMENDED:
+        code = REQUEST_NEXT_CONTINUATION;
+        break;
+    case LIST_PLAYLIST:
+        code = REQUEST_BROWSE_CONTINUATION;
+        break;
+    default:
+        return;
     }
     innertube_request(state.client, code, *info.continuation, listing_completion(info.kind, true));
 }

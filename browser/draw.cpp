@@ -25,10 +25,12 @@ double draw_line(Surface *dest, Paint paint, Font *font, const char *text, doubl
     return advance < 0 ? 0 : advance;
 }
 
-// Darkens every pixel of the box: each colour byte c -> c * 96 / 256, alpha a -> a * 96 / 256 + 160.
+// Darkens every pixel of the box: each colour byte c -> c * 96 / 256, alpha a -> a * 96 / 256 +
+// 160.
 void darken(Surface *surface, Rect box) {
     int32_t x0 = std::max(box.x, 0), y0 = std::max(box.y, 0);
-    int32_t x1 = std::min(box.x + box.w, surface->width), y1 = std::min(box.y + box.h, surface->height);
+    int32_t x1 = std::min(box.x + box.w, surface->width),
+            y1 = std::min(box.y + box.h, surface->height);
     for (int32_t y = y0; y < y1; ++y) {
         uint8_t *p = surface->pixels + size_t(y) * surface->stride + size_t(x0) * 4;
         for (int32_t x = x0; x < x1; ++x, p += 4) {
@@ -70,8 +72,8 @@ void row_draw(Widget *table, uint32_t flags, void *row, int32_t column, const Ce
         const char *text = ">>> Load More <<<";
         double size = e.size * 1.5;
         Paint measure = ink;
-        double width = text_draw(dest, &measure, font, text, TEXT_NO_DRAW | TEXT_RETURN_WIDTH,
-                                 size, cell.w);
+        double width =
+            text_draw(dest, &measure, font, text, TEXT_NO_DRAW | TEXT_RETURN_WIDTH, size, cell.w);
         ink.color = primary;
         draw_line(dest, ink, font, text, cell.x + (cell.w - std::max(width, 0.0)) / 2,
                   cell.y + (row_height - size) / 2, size, cell.w);
@@ -89,9 +91,10 @@ void row_draw(Widget *table, uint32_t flags, void *row, int32_t column, const Ce
     }
 
     // Published text and views on the row's bottom line.
-    if (state.switches.show_extra_metadata && item.published_text && !item.published_text->empty()) {
+    if (state.switches.show_extra_metadata && item.published_text &&
+        !item.published_text->empty()) {
         double y = cell.y + row_height - p - e.size;
-        const Paint &band = e.paints[selected              ? PAINT_TEXT_SELECTED
+        const Paint &band = e.paints[selected             ? PAINT_TEXT_SELECTED
                                      : (flags & CELL_ODD) ? PAINT_TEXT_NORMAL
                                                           : PAINT_TEXT_PRESSED];
         double x = cell.x + thumb_width + p;
@@ -111,8 +114,8 @@ void row_draw(Widget *table, uint32_t flags, void *row, int32_t column, const Ce
     // Thumbnail, copied unscaled; channel avatars are centred in the thumbnail column.
     double left = cell.x;
     if (item.kind == ITEM_CHANNEL) left += (thumb_width - row_height) / 2;
-    Surface *image = item.thumb_url ? thumbnail_cache_find(state.browser.thumbnails, *item.thumb_url)
-                                    : nullptr;
+    Surface *image =
+        item.thumb_url ? thumbnail_cache_find(state.browser.thumbnails, *item.thumb_url) : nullptr;
     int32_t tx = pixels(left, dpi), ty = pixels(cell.y, dpi);
     int32_t row_pixels = pixels(row_height, dpi);
     if (image) {
@@ -130,8 +133,8 @@ void row_draw(Widget *table, uint32_t flags, void *row, int32_t column, const Ce
         double right = left + (item.kind == ITEM_CHANNEL ? row_height : thumb_width);
         double bottom = cell.y + row_height;
         double bx = right - width - 4, by = bottom - e.size - 2;
-        darken(dest, {pixels(bx, dpi), pixels(by, dpi), pixels(width + 4, dpi),
-                      pixels(e.size + 2, dpi)});
+        darken(dest,
+               {pixels(bx, dpi), pixels(by, dpi), pixels(width + 4, dpi), pixels(e.size + 2, dpi)});
         Paint badge = ink;
         badge.color = BADGE_TEXT;
         draw_line(dest, badge, font, item.length_text->c_str(), bx + 2, by + 1, e.size, width + 2);

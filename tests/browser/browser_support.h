@@ -46,7 +46,8 @@ inline ResponseBuffer response(const std::string &body) {
 inline std::string bmp(int32_t width, int32_t height, uint32_t rgba) {
     std::string out;
     auto put = [&out](uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.push_back(char((value >> (8 * i)) & 0xFF));
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(char((value >> (8 * i)) & 0xFF));
     };
     uint32_t pixels = uint32_t(width * height * 4);
     out += "BM";
@@ -107,8 +108,8 @@ struct World {
         ToolkitBackend &backend = toolkit_backend();
         backend.default_font = state.font.get();
         backend.default_size = scale * state.font_size;
-        state.root = interface_build(layout_bundle_text(std::nullopt), scale, state.theme,
-                                     state.icons);
+        state.root =
+            interface_build(layout_bundle_text(std::nullopt), scale, state.theme, state.icons);
         browser_start(state);
         // As at start-up: every key goes to the focused widget and up to the root.
         shortcut_add(KEY_ANY, 0, key_dispatch, nullptr);
@@ -136,12 +137,14 @@ struct World {
     // The queued requests, oldest first.
     std::vector<DownloadRequest *> requests() {
         std::vector<DownloadRequest *> out;
-        for (DownloadRequest *r : state.pools.request_queue) out.push_back(r);
+        for (DownloadRequest *r : state.pools.request_queue)
+            out.push_back(r);
         return out;
     }
     std::vector<DownloadRequest *> images() {
         std::vector<DownloadRequest *> out;
-        for (DownloadRequest *r : state.pools.image_queue) out.push_back(r);
+        for (DownloadRequest *r : state.pools.image_queue)
+            out.push_back(r);
         return out;
     }
     std::string last_body() {

@@ -9,7 +9,7 @@ using bt::World;
 
 namespace {
 
-constexpr uint32_t RED = 0xFF0000FFu;   // R, G, B, A bytes
+constexpr uint32_t RED = 0xFF0000FFu; // R, G, B, A bytes
 constexpr uint32_t GREEN = 0xFF00FF00u;
 constexpr uint32_t BLUE = 0xFFFF0000u;
 
@@ -96,8 +96,8 @@ TEST(images, failed_downloads_cache_nothing_and_bad_bodies_cache_a_blank) {
 
 TEST(images, owner_picture_is_drawn_into_the_header_canvas) {
     World w;
-    w.complete(bt::fixture("browse/browse_playlist_web_2024-11_VLPLoumn_first.json"),
-               LIST_PLAYLIST, false);
+    w.complete(bt::fixture("browse/browse_playlist_web_2024-11_VLPLoumn_first.json"), LIST_PLAYLIST,
+               false);
     const Text &owner = w.browser().info.owner_thumb_url;
     ASSERT_TRUE(owner);
     auto queued = w.images();
@@ -156,7 +156,8 @@ TEST(rows, load_more_is_centred) {
     World w;
     w.first_search_page();
     ItemList &rows = w.browser().results;
-    while (rows.size() > 1) rows.remove(rows.first());
+    while (rows.size() > 1)
+        rows.remove(rows.first());
     ASSERT_EQ(rows.first()->data->kind, ITEM_MORE);
     w.rows()->row_count = 1;
     draw_rows(w);
@@ -186,7 +187,8 @@ TEST(details, frames_text_border_and_scrolling) {
     video.published_text = "2026-01-01";
     video.duration = 125;
     std::string description;
-    for (int i = 0; i < 80; ++i) description += "line of the description\n";
+    for (int i = 0; i < 80; ++i)
+        description += "line of the description\n";
     video.description = description;
     w.arrive(frame_url("M4gD1WSo5mA", 1), IMAGE_FRAME, bt::bmp(32, 18, RED));
     w.arrive(frame_url("M4gD1WSo5mA", 2), IMAGE_FRAME, bt::bmp(32, 18, GREEN));
@@ -229,7 +231,8 @@ TEST(details, short_content_does_not_scroll_and_no_video_shows_no_text) {
     const Surface *s = w.state.preview.get();
     uint32_t base = w.state.theme[THEME_BASE].fill_color;
     for (int y = 2; y < s->height - 2; y += 7)
-        for (int x = 2; x < s->width - 2; x += 7) ASSERT_EQ(bt::pixel(s, x, y), base);
+        for (int x = 2; x < s->width - 2; x += 7)
+            ASSERT_EQ(bt::pixel(s, x, y), base);
     details_scroll(w.state, -80);
     EXPECT_EQ(w.browser().details_offset, 0);
     // A video whose id is "(null)" shows no text.
@@ -238,14 +241,16 @@ TEST(details, short_content_does_not_scroll_and_no_video_shows_no_text) {
     w.state.client.current_video.channel_name = "c";
     details_rebuild(w.state);
     for (int y = 2; y < s->height - 2; y += 3)
-        for (int x = 2; x < 200; x += 3) ASSERT_EQ(bt::pixel(w.state.preview.get(), x, y), base);
+        for (int x = 2; x < 200; x += 3)
+            ASSERT_EQ(bt::pixel(w.state.preview.get(), x, y), base);
 }
 
 TEST(details, mascot_in_the_bottom_right_corner) {
     World w;
     w.state.mascot.reset(surface_new(10, 10));
     Surface *m = w.state.mascot.get();
-    for (int i = 0; i < 100; ++i) std::memcpy(m->pixels + i * 4, &RED, 4);
+    for (int i = 0; i < 100; ++i)
+        std::memcpy(m->pixels + i * 4, &RED, 4);
     details_rebuild(w.state);
     const Surface *s = w.state.preview.get();
     EXPECT_EQ(bt::pixel(s, s->width - 6, s->height - 6), RED);
@@ -278,7 +283,8 @@ TEST(rows, channel_avatars_are_centred_in_the_thumbnail_column) {
     w.complete(bt::fixture("search/search_web_2026-01_channels_bbc_first.json"), LIST_SEARCH,
                false);
     ItemList &rows = w.browser().results;
-    while (!rows.empty() && rows.first()->data->kind != ITEM_CHANNEL) rows.remove(rows.first());
+    while (!rows.empty() && rows.first()->data->kind != ITEM_CHANNEL)
+        rows.remove(rows.first());
     ASSERT_FALSE(rows.empty());
     w.rows()->row_count = int32_t(rows.size());
     list_item &channel = *rows.first()->data;

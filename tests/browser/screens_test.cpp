@@ -11,7 +11,8 @@ namespace {
 
 int count_kind(ItemList &list, uint32_t kind) {
     int n = 0;
-    for (list_item *item : list) n += item->kind == kind;
+    for (list_item *item : list)
+        n += item->kind == kind;
     return n;
 }
 
@@ -92,7 +93,8 @@ TEST(query, prefixes_send_their_requests) {
     auto images = w.images();
     ASSERT_EQ(images.size(), 4u);
     EXPECT_EQ(images[3]->tag, IMAGE_THUMB);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(images[size_t(i)]->tag, IMAGE_FRAME);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(images[size_t(i)]->tag, IMAGE_FRAME);
     EXPECT_EQ(*w.state.current_query, "https://youtu.be/M4gD1WSo5mA");
 }
 
@@ -235,8 +237,8 @@ TEST(list_completion, a_dump_that_cannot_be_written_is_a_warning) {
 
 TEST(next_page, picks_the_continuation_code_by_list_mode) {
     World w;
-    w.complete(bt::fixture("browse/browse_playlist_web_2024-11_VLPLoumn_first.json"),
-               LIST_PLAYLIST, false);
+    w.complete(bt::fixture("browse/browse_playlist_web_2024-11_VLPLoumn_first.json"), LIST_PLAYLIST,
+               false);
     ASSERT_TRUE(w.browser().info.continuation);
     // The "Load More" row opens the next page.
     w.rows()->selected = w.browser().results.last();
@@ -302,8 +304,10 @@ TEST(open_row, a_video_row_loads_its_details) {
     ASSERT_GE(images.size(), 3u);
     // The frames go ahead of every thumbnail (each pushed to the head of the queue).
     std::set<std::string> frames;
-    for (int i = 0; i < 3; ++i) frames.insert(*images[size_t(i)]->url);
-    EXPECT_EQ(frames, (std::set<std::string>{frame_url(id, 1), frame_url(id, 2), frame_url(id, 3)}));
+    for (int i = 0; i < 3; ++i)
+        frames.insert(*images[size_t(i)]->url);
+    EXPECT_EQ(frames,
+              (std::set<std::string>{frame_url(id, 1), frame_url(id, 2), frame_url(id, 3)}));
     // The player response arrives: the current video, the status and the details view.
     ResponseBuffer r =
         bt::response(bt::fixture("player/player_web_2023-12_K4DyBUG242c_signatureCipher.json"));
@@ -334,11 +338,14 @@ TEST(list_move, steps_pages_and_ends) {
     ASSERT_GE(page, 1);
     list_move(w.state, MOVE_PAGE_DOWN);
     auto *expected = rows.after(rows.first());
-    for (int i = 0; i < page; ++i) expected = rows.after(expected);
+    for (int i = 0; i < page; ++i)
+        expected = rows.after(expected);
     EXPECT_EQ(w.rows()->selected, expected);
     EXPECT_GT(widget_get_value(w.table()), 0); // scrolled into view
-    EXPECT_DOUBLE_EQ(widget_get_value(w.browser().widgets.list_scroll), widget_get_value(w.table()));
-    for (int i = 0; i < 50; ++i) list_move(w.state, MOVE_PAGE_DOWN);
+    EXPECT_DOUBLE_EQ(widget_get_value(w.browser().widgets.list_scroll),
+                     widget_get_value(w.table()));
+    for (int i = 0; i < 50; ++i)
+        list_move(w.state, MOVE_PAGE_DOWN);
     EXPECT_EQ(w.rows()->selected, rows.last());
     // The table's own keys reach the moves.
     widget_focus(w.table());
@@ -350,7 +357,8 @@ TEST(list_move, page_down_on_a_short_list_reaches_the_last_row) {
     World w;
     w.first_search_page();
     ItemList &rows = w.browser().results;
-    while (rows.size() > 3) rows.remove(rows.last());
+    while (rows.size() > 3)
+        rows.remove(rows.last());
     w.rows()->row_count = 3;
     list_move(w.state, MOVE_PAGE_DOWN);
     EXPECT_EQ(w.rows()->selected, rows.last());
@@ -414,7 +422,8 @@ TEST(local_lists, read_at_start_mark_rows_and_are_written_only_once_read) {
     ASSERT_EQ(w.browser().history.size(), 1u);
     w.first_search_page();
     int watched = 0;
-    for (list_item *item : w.browser().results) watched += (item->flags & ITEM_FLAG_WATCHED) != 0;
+    for (list_item *item : w.browser().results)
+        watched += (item->flags & ITEM_FLAG_WATCHED) != 0;
     EXPECT_EQ(watched, 1);
     w.state.client.hooks.add_history(w.state.client.hooks.context, played);
     std::string saved = read_file(w.state.history_file);
@@ -499,9 +508,10 @@ TEST(local_lists, a_first_playlist_page_refreshes_its_favourite) {
     World w;
     w.state.favorites_file = w.dir + "/favlist.json";
     w.state.history_file = w.dir + "/history.json";
-    write_file(w.state.favorites_file,
-               "[\n  {\"type\": \"playlist\", \"id\": \"PLoumn5BIsUDeGF1vy5Nylf_RJKn5aL_nr\", "
-               "\"title\": \"Old title\", \"thumb_id\": \"x\", \"count\": \"1 Videos\"},\n  null\n]\n");
+    write_file(
+        w.state.favorites_file,
+        "[\n  {\"type\": \"playlist\", \"id\": \"PLoumn5BIsUDeGF1vy5Nylf_RJKn5aL_nr\", "
+        "\"title\": \"Old title\", \"thumb_id\": \"x\", \"count\": \"1 Videos\"},\n  null\n]\n");
     browser_start(w.state);
     ASSERT_EQ(w.browser().favorites.size(), 1u);
     std::string playlist = bt::fixture("browse/browse_playlist_web_2024-11_VLPLoumn_first.json");
