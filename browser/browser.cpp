@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/runtime.h"
+#include "browser/actions.h"
 #include "browser/lists.h"
 #include "plugin/app_state.h"
 #include "service/client.h"
@@ -153,26 +154,21 @@ void run_prefixed(AppState &state, const char *prefix, const std::string &value)
 
 // ---- Widget callbacks -------------------------------------------------------------------------
 
-void on_play(Widget *, void *argument) {
-    AppState &state = app(argument);
-    if (state.client.current_video.id) video_play(state.client);
+// The buttons that stand for actions run them through the action table, so a button and its
+// key do the same thing.
+template <const char *Name> void on_action(Widget *, void *argument) {
+    action_run(app(argument), Name);
 }
-void on_recommended(Widget *, void *argument) {
-    AppState &state = app(argument);
-    if (const Text &id = state.client.current_video.id) run_prefixed(state, "recommend", *id);
-}
-void on_user_videos(Widget *, void *argument) {
-    AppState &state = app(argument);
-    if (const Text &id = state.client.current_video.channel_id) run_prefixed(state, "channel", *id);
-}
+constexpr char PLAY_VIDEO[] = "play_video";
+constexpr char VIEW_RECOMMENDED[] = "view_recommended_videos";
+constexpr char VIEW_USER_VIDEOS[] = "view_user_videos";
+constexpr char ADD_FAVORITES[] = "add_favorites";
+constexpr char SHOW_FAVORITES[] = "show_favorites";
+constexpr char SHOW_FEED[] = "show_feed";
+constexpr char CLEAR_CACHE[] = "clear_thumbnail_cache";
+
 void on_go(Widget *, void *argument) { search_run(app(argument)); }
 void on_search_key(void *argument, const KeyBindingRecord &) { search_run(app(argument)); }
-void on_show_favorites(Widget *, void *argument) {
-    AppState &state = app(argument);
-    browser_show_local(state, LOCAL_FAVORITES, state.browser.favorites, "Favorites");
-}
-void on_clear_cache(Widget *, void *argument) { browser_clear_thumbnails(app(argument)); }
-
 void on_video_format(Widget *widget, void *argument) {
     AppState &state = app(argument);
     const char *text = widget_get_text(widget);
@@ -380,12 +376,14 @@ void browser_start(AppState &state) {
         widget_bind_key(w.search_input, KEY_ENTER, 0, on_search_key, &state);
         widget_bind_key(w.search_input, KEY_KP_ENTER, 0, on_search_key, &state);
     }
-    bind(w.play_button, EVENT_CLICK, on_play, state);
-    bind(w.download_button, EVENT_CLICK, on_recommended, state);
-    bind(w.user_uploads_button, EVENT_CLICK, on_user_videos, state);
+    bind(w.play_button, EVENT_CLICK, on_action<PLAY_VIDEO>, state);
+    bind(w.download_button, EVENT_CLICK, on_action<VIEW_RECOMMENDED>, state);
+    bind(w.user_uploads_button, EVENT_CLICK, on_action<VIEW_USER_VIDEOS>, state);
     bind(w.go_button, EVENT_CLICK, on_go, state);
-    bind(w.showfav_button, EVENT_CLICK, on_show_favorites, state);
-    bind(w.clear_cache_button, EVENT_CLICK, on_clear_cache, state);
+    bind(w.addfav_button, EVENT_CLICK, on_action<ADD_FAVORITES>, state);
+    bind(w.showfav_button, EVENT_CLICK, on_action<SHOW_FAVORITES>, state);
+    bind(w.feed_button, EVENT_CLICK, on_action<SHOW_FEED>, state);
+    bind(w.clear_cache_button, EVENT_CLICK, on_action<CLEAR_CACHE>, state);
     bind(w.video_format_input, EVENT_CLICK, on_video_format, state);
     bind(w.search_type_button, EVENT_CLICK, on_search_type, state);
     bind(w.search_live_button, EVENT_CLICK, on_search_live, state);

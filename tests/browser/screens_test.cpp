@@ -523,3 +523,31 @@ TEST(local_lists, a_first_playlist_page_refreshes_its_favourite) {
     EXPECT_NE(w.browser().favorites.first()->data->title, "Old title");
     EXPECT_EQ(read_file(w.state.favorites_file).find("Old title"), std::string::npos);
 }
+
+TEST(buttons, run_their_actions) {
+    World w;
+    w.state.favorites_file = w.dir + "/favlist.json";
+    w.complete(bt::fixture("browse/browse_playlist_web_2024-11_VLPLoumn_first.json"), LIST_PLAYLIST,
+               false);
+    w.click(w.browser().widgets.addfav_button);
+    ASSERT_EQ(w.browser().favorites.size(), 1u);
+    EXPECT_EQ(w.browser().favorites.first()->data->id, w.browser().info.id);
+    w.click(w.browser().widgets.showfav_button);
+    EXPECT_EQ(w.browser().local_list, LOCAL_FAVORITES);
+    EXPECT_EQ(w.browser().results.size(), 1u);
+    // Play needs a current video; with one, the configured client is asked for its streams.
+    size_t sent = w.requests().size();
+    w.click(w.browser().widgets.play_button);
+    EXPECT_EQ(w.requests().size(), sent);
+    w.state.client.current_video.id = "M4gD1WSo5mA";
+    w.state.client.current_video.channel_id = "UCabc";
+    w.click(w.browser().widgets.play_button);
+    ASSERT_EQ(w.requests().size(), sent + 1);
+    EXPECT_NE(w.last_body().find("\"clientName\":\"IOS\""), std::string::npos);
+    w.click(w.browser().widgets.user_uploads_button);
+    EXPECT_STREQ(widget_get_text(w.browser().widgets.search_input), "channel:UCabc");
+    EXPECT_NE(w.last_body().find("VLUUabc"), std::string::npos);
+    w.click(w.browser().widgets.download_button);
+    EXPECT_STREQ(widget_get_text(w.browser().widgets.search_input), "recommend:M4gD1WSo5mA");
+    EXPECT_EQ(w.last_url(), "https://www.youtube.com/youtubei/v1/next");
+}
