@@ -26,12 +26,8 @@ void quit(AppState &) {
 }
 
 void play_video(AppState &s) {
-    if (!has(current(s).id)) return;
-    if (!s.client.settings.ytdl_fallback) {
-        std::fprintf(stderr, "refresh video info id %s\n", current(s).id->c_str());
-        status_set(s, "loading video url...");
-    }
-    video_play(s.client);
+    // The stream request prints its progress line and status itself.
+    if (has(current(s).id)) video_play(s.client);
 }
 
 // Puts "prefix:value" into the search field in place of its whole text and runs it as a query.

@@ -11,6 +11,7 @@
 #include "browser/lists.h"
 #include "plugin/app_state.h"
 #include "service/client.h"
+#include "service/feed.h"
 #include "service/listing.h"
 #include "service/player.h"
 #include "toolkit/events.h"
@@ -336,6 +337,9 @@ void browser_start(AppState &state) {
 
     if (!b.lists_loaded) {
         if (!state.favorites_file.empty()) favorites_load(b.favorites, state.favorites_file);
+        // Subscriptions exported from the service become the uploads playlists among them.
+        if (!state.subscriptions_file.empty())
+            import_subscriptions(b.favorites, state.subscriptions_file);
         if (!state.history_file.empty()) history_load(b.history, state.history_file);
         b.lists_loaded = !state.favorites_file.empty() && !state.history_file.empty();
     }

@@ -200,3 +200,18 @@ TEST(feed, merges_responses_newest_first_with_limits_and_marks) {
     feed_done(0, &c, &w.state.client, nullptr);
     EXPECT_EQ(w.state.browser.results.size(), rows);
 }
+
+TEST(start_up, subscriptions_join_the_favourites_between_favourites_and_history) {
+    bt::World w;
+    std::ofstream(w.dir + "/favlist.json") << "[]";
+    std::ofstream(w.dir + "/subscriptions.csv")
+        << "Channel Id,Channel Url,Channel Title\r\n"
+           "UCsXVk37bltHxD1rDPwtNM8Q,http://www.youtube.com/channel/UCsXVk37bltHxD1rDPwtNM8Q,Kurzgesagt\r\n";
+    w.state.favorites_file = w.dir + "/favlist.json";
+    w.state.subscriptions_file = w.dir + "/subscriptions.csv";
+    w.state.history_file = w.dir + "/history.json";
+    browser_start(w.state);
+    ASSERT_EQ(w.state.browser.favorites.size(), 1u);
+    EXPECT_EQ((*w.state.browser.favorites.begin())->id,
+              std::optional<std::string>("UUsXVk37bltHxD1rDPwtNM8Q"));
+}
