@@ -427,7 +427,8 @@ TEST_F(Loopback, silent_server_times_out_while_other_slots_work) {
 }
 
 TEST_F(Loopback, progress_reports_grow_to_the_announced_total) {
-    Outcome outcome = fetch(api, get("/test/respond?size=200000&split=40000", nullptr));
+    // Long pauses between the pieces, so the client sees them apart even on a busy machine.
+    Outcome outcome = fetch(api, get("/test/respond?size=200000&split=40000&pause=150", nullptr));
     EXPECT_EQ(outcome.code, 200);
     EXPECT_GE(outcome.progress_calls, 2);
     EXPECT_TRUE(outcome.progress_monotonic);

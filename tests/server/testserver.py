@@ -263,6 +263,7 @@ def route_respond(conn: Connection, req: Request) -> bool:
     body | size      body text, or SIZE pattern bytes
     length           "auto" (default), "none" or a literal Content-Length value
     split            write the response in pieces of this many bytes, pausing between them
+    pause            milliseconds of that pause (default 2)
     close            1: close the connection after the response (even one that looks kept);
                      0: keep it open (even when the response gives no usable length)
     """
@@ -281,9 +282,10 @@ def route_respond(conn: Connection, req: Request) -> bool:
     split = int(req.param("split", "0"))
     if split > 0:
         conn.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        pause = int(req.param("pause", "2")) / 1000.0
         for at in range(0, len(wire), split):
             conn.send(wire[at:at + split])
-            time.sleep(0.002)
+            time.sleep(pause)
     else:
         conn.send(wire)
     close = req.param("close")
