@@ -11,6 +11,7 @@ PACKAGES=(
     rapidjson-dev libsimdjson-dev
     python3 python3-fonttools xfonts-base
     xvfb xauth x11-apps imagemagick socat openssl curl ca-certificates
+    ffmpeg
 )
 
 missing=()

@@ -194,14 +194,16 @@ class Mpv:
 
 class StandIn:
     """The stand-in service (tests/server/standin_service.py) on loopback ports; `env` routes
-    the plug-in to it. Ends when closed (its standard input closes)."""
+    the plug-in to it. Ends when closed (its standard input closes). With `media`, its player
+    responses point to playable media files it serves itself (see the stand-in's --media)."""
 
-    def __init__(self, fixtures=None):
+    def __init__(self, fixtures=None, media=False):
         here = os.path.dirname(os.path.abspath(__file__))
         script = os.path.join(here, "..", "server", "standin_service.py")
         fixtures = fixtures or os.environ.get("SOLVANE_FIXTURES",
                                               os.path.join(here, "../../../shared/fixtures"))
-        self.proc = subprocess.Popen(["python3", script, "--fixtures", fixtures],
+        self.proc = subprocess.Popen(["python3", script, "--fixtures", fixtures]
+                                     + (["--media"] if media else []),
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         info = json.loads(self.proc.stdout.readline())
         self.port = info["ports"]["tls"]

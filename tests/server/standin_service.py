@@ -19,18 +19,27 @@ fixtures directory:
                              no JPEG encoder)
   GET  /test/service-log     every service request so far, as JSON (method, host, path, body)
 
+With --media, the player responses become playable here: every stream URL (formats,
+adaptiveFormats, hlsManifestUrl, caption tracks) points to small media files this server makes with ffmpeg at
+start-up and serves itself (GET /media/...), the video lasts 20 seconds, its description holds
+timestamps, its title is "Stand-in video ID", and the SponsorBlock segments are the recorded ones
+moved inside those 20 seconds.
+
 Its certificate is valid for the service's host names, so the plug-in reaches it unchanged
 through SOLVANE_RESOLVE ("HOST:443:127.0.0.1:PORT") and SSL_CERT_FILE (the printed "ca").
 
-Run by hand:  python3 tests/server/standin_service.py --fixtures ../shared/fixtures
+Run by hand:  python3 tests/server/standin_service.py --fixtures ../shared/fixtures [--media]
 It prints one JSON line (ports, CA file) and serves until its standard input closes.
 """
 
 import hashlib
 import json
 import os
+import shutil
 import struct
+import subprocess
 import sys
+import tempfile
 import threading
 import zlib
 
@@ -99,6 +108,8 @@ def send_player(conn, req, name, video_id):
         recorded = None
     if recorded and len(video_id) == len(recorded) and video_id.isascii():
         body = body.replace(recorded.encode(), video_id.encode())
+    if MEDIA["dir"]:
+        body = playable_player(body, video_id, media_base(conn))
     return conn.respond(200, body, headers=["Content-Type: application/json"])
 
 
@@ -160,8 +171,20 @@ def route_feed(conn, req):
                         "text/xml")
 
 
+SEGMENTS = "sponsorblock/skipSegments_videoID_music_offtopic.json"
+
+
 def route_segments(conn, req):
-    return send_fixture(conn, req, "sponsorblock/skipSegments_videoID_music_offtopic.json")
+    if not MEDIA["dir"]:
+        return send_fixture(conn, req, SEGMENTS)
+    log(req, SEGMENTS)
+    with open(os.path.join(conn.server.fixtures, SEGMENTS), "rb") as f:
+        segments = json.loads(f.read())
+    for entry, span in zip(segments, MEDIA_SEGMENTS):
+        entry["segment"] = list(span)
+        entry["videoDuration"] = MEDIA_SECONDS
+    body = json.dumps(segments[:len(MEDIA_SEGMENTS)]).encode()
+    return conn.respond(200, body, headers=["Content-Type: application/json"])
 
 
 def route_log(conn, req):
@@ -239,6 +262,96 @@ def route_image(conn, req):
     return conn.respond(200, body, headers=["Content-Type: image/png"])
 
 
+# ---------------------------------------------------------------------------------------------
+# Playable media (--media)
+
+MEDIA = {"dir": None}
+MEDIA_SECONDS = 20
+MEDIA_DESCRIPTION = "Stand-in video.\n\n0:00 Opening\n0:06 - Middle part\nClosing 0:16\n"
+MEDIA_SEGMENTS = [(2.0, 4.5), (12.0, 14.0)]
+MEDIA_FILES = {
+    "video.mp4": ["-f", "lavfi", "-i", f"testsrc=s=320x180:r=15:d={MEDIA_SECONDS}",
+                  "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-g", "30",
+                  "-an", "-movflags", "+faststart"],
+    "audio.m4a": ["-f", "lavfi", "-i", f"sine=f=440:d={MEDIA_SECONDS}", "-c:a", "aac",
+                  "-b:a", "32k", "-vn", "-movflags", "+faststart"],
+    "muxed.mp4": ["-f", "lavfi", "-i", f"testsrc=s=320x180:r=15:d={MEDIA_SECONDS}",
+                  "-f", "lavfi", "-i", f"sine=f=440:d={MEDIA_SECONDS}", "-c:v", "libx264",
+                  "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-g", "30", "-c:a", "aac",
+                  "-b:a", "32k", "-shortest", "-movflags", "+faststart"],
+}
+MEDIA_TYPES = {".mp4": "video/mp4", ".m4a": "audio/mp4", ".m3u8": "application/vnd.apple.mpegurl",
+               ".vtt": "text/vtt"}
+
+
+def make_media(folder):
+    """Makes the media files once (ffmpeg's own test sources) into `folder`."""
+    for name, args in MEDIA_FILES.items():
+        subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y"] + args
+                       + [os.path.join(folder, name)], check=True, stdin=subprocess.DEVNULL)
+    with open(os.path.join(folder, "master.m3u8"), "w") as f:
+        f.write("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x180,"
+                "CODECS=\"avc1.42c00d,mp4a.40.2\"\nmuxed.m3u8\n")
+    with open(os.path.join(folder, "muxed.m3u8"), "w") as f:
+        f.write("#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:%d\n"
+                "#EXT-X-PLAYLIST-TYPE:VOD\n#EXTINF:%d.0,\nmuxed.mp4\n#EXT-X-ENDLIST\n"
+                % (MEDIA_SECONDS, MEDIA_SECONDS))
+    with open(os.path.join(folder, "captions.vtt"), "w") as f:
+        f.write("WEBVTT\n\n00:00:00.000 --> 00:00:%02d.000\nStand-in captions\n" % MEDIA_SECONDS)
+    MEDIA["dir"] = folder
+
+
+def media_base(conn):
+    return "https://127.0.0.1:%d/media/" % conn.server.listeners["tls"].getsockname()[1]
+
+
+def playable_player(body, video_id, base):
+    """The player response with every stream on this server's media files."""
+    try:
+        root = json.loads(body)
+    except ValueError:
+        return body
+    if not isinstance(root, dict):
+        return body
+    title = "Stand-in video " + video_id
+    details = root.get("videoDetails")
+    if isinstance(details, dict):
+        details.update(title=title, lengthSeconds=str(MEDIA_SECONDS),
+                       shortDescription=MEDIA_DESCRIPTION)
+    micro = root.get("microformat", {}).get("playerMicroformatRenderer")
+    if isinstance(micro, dict):
+        micro.update(title={"simpleText": title}, lengthSeconds=str(MEDIA_SECONDS),
+                     description={"simpleText": MEDIA_DESCRIPTION})
+    streaming = root.get("streamingData")
+    if isinstance(streaming, dict):
+        for key, kind in (("formats", "muxed"), ("adaptiveFormats", None)):
+            for entry in streaming.get(key) or []:
+                mime = str(entry.get("mimeType", ""))
+                name = ("muxed.mp4" if kind else
+                        "audio.m4a" if mime.startswith("audio/") else "video.mp4")
+                url = base + name + "?itag=%s" % entry.get("itag")
+                entry.pop("signatureCipher", None)
+                entry["url"] = url
+                entry["approxDurationMs"] = str(MEDIA_SECONDS * 1000)
+        if "hlsManifestUrl" in streaming:
+            streaming["hlsManifestUrl"] = base + "master.m3u8"
+    captions = root.get("captions", {}).get("playerCaptionsTracklistRenderer", {})
+    for track in captions.get("captionTracks") or []:
+        track["baseUrl"] = base + "captions.vtt?lang=%s" % track.get("languageCode", "")
+    return json.dumps(root).encode()
+
+
+def route_media(conn, req):
+    log(req)
+    name = req.path[len("/media/"):]
+    if name not in os.listdir(MEDIA["dir"]):
+        return conn.respond(404, b"no such media\n")
+    with open(os.path.join(MEDIA["dir"], name), "rb") as f:
+        body = f.read()
+    kind = MEDIA_TYPES.get(os.path.splitext(name)[1], "application/octet-stream")
+    return conn.respond(200, body, headers=["Content-Type: " + kind])
+
+
 def is_service_page(req):
     return req.headers.get("host", "").split(":")[0] in ("www.youtube.com", "youtube.com")
 
@@ -252,7 +365,22 @@ testserver.add_route("POST", "/youtubei/v1/", route_innertube, prefix=True, firs
 testserver.add_route("GET", "/embed/", route_embed, prefix=True, first=True)
 testserver.add_route("GET", "/feeds/videos.xml", route_feed, first=True)
 testserver.add_route("GET", "/api/skipSegments", route_segments, first=True)
+testserver.add_route("GET", "/media/", route_media, prefix=True, first=True,
+                     match=lambda req: MEDIA["dir"] is not None)
 testserver.add_route("GET", "/", route_image, prefix=True, match=is_image_host)
 
+
+def main(argv):
+    if "--media" not in argv:
+        return testserver.main(argv)
+    argv = [a for a in argv if a != "--media"]
+    folder = tempfile.mkdtemp(prefix="solvane-media-")
+    try:
+        make_media(folder)
+        return testserver.main(argv)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 if __name__ == "__main__":
-    sys.exit(testserver.main())
+    sys.exit(main(sys.argv[1:]))
