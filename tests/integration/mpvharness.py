@@ -263,3 +263,17 @@ def save_screen(display, path):
     xwd = subprocess.run(["xwd", "-root", "-silent", "-display", display], check=True,
                          capture_output=True).stdout
     subprocess.run(["convert", "xwd:-", "-depth", "8", "PNG24:" + path], input=xwd, check=True)
+
+
+def wait_or_fail(test, condition, timeout, service, mpv, requests=8, output=1500):
+    """Polls `condition` until it gives a true value (returned) or `timeout` seconds pass; then
+    fails `test` with the stand-in's last requests and the end of mpv's output."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.1)
+    test.fail("condition not met in %s s\nrequests: %s\n%s" % (
+        timeout, [e["path"][:60] for e in service.log()][-requests:],
+        mpv.output()[-output:] if mpv else ""))

@@ -9,7 +9,7 @@ import os
 import time
 import unittest
 
-from mpvharness import Mpv, StandIn, Xvfb, grab_screen, save_screen
+from mpvharness import Mpv, StandIn, Xvfb, grab_screen, save_screen, wait_or_fail
 
 BUILD = os.environ.get("SOLVANE_BUILD", os.path.join(os.path.dirname(__file__), "../../build"))
 GEOMETRY = ["--vo=x11", "--force-window=yes", "--geometry=960x600+0+0"]
@@ -70,15 +70,7 @@ class BrowseIntegration(unittest.TestCase):
                          timeout)
 
     def wait(self, condition, timeout=10):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            value = condition()
-            if value:
-                return value
-            time.sleep(0.1)
-        self.fail("condition not met in %s s\n%s\n%s" % (
-            timeout, [e["path"][:40] for e in self.service.log()][-8:],
-            self.mpv.output()[-1500:] if self.mpv else ""))
+        return wait_or_fail(self, condition, timeout, self.service, self.mpv, 8, 1500)
 
     def type_query(self, m, text):
         m.command(["keypress", "Ctrl+a"])

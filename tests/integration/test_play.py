@@ -12,7 +12,7 @@ import os
 import time
 import unittest
 
-from mpvharness import Mpv, StandIn, Xvfb, save_screen
+from mpvharness import Mpv, StandIn, Xvfb, save_screen, wait_or_fail
 
 BUILD = os.environ.get("SOLVANE_BUILD", os.path.join(os.path.dirname(__file__), "../../build"))
 GEOMETRY = ["--vo=x11", "--force-window=yes", "--geometry=960x600+0+0", "--tls-verify=no"]
@@ -52,15 +52,7 @@ class PlayIntegration(unittest.TestCase):
         return [e for e in self.service.log() if e["path"].startswith(path)]
 
     def wait(self, condition, timeout=20):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            value = condition()
-            if value:
-                return value
-            time.sleep(0.1)
-        self.fail("condition not met in %s s\nrequests: %s\n%s" % (
-            timeout, [e["path"][:60] for e in self.service.log()][-10:],
-            self.mpv.output()[-2000:] if self.mpv else ""))
+        return wait_or_fail(self, condition, timeout, self.service, self.mpv, 10, 2000)
 
     def prop(self, name):
         """A property of mpv, or None while it is unavailable (nothing loaded yet)."""
