@@ -16,7 +16,7 @@ PLUGIN = os.environ.get("SOLVANE_PLUGIN", os.path.join(os.path.dirname(__file__)
 # Every host of the service the plug-in talks to. Unless a test routes them to a server of its
 # own, they go to a closed loopback port, so no test ever leaves the machine.
 SERVICE_HOSTS = ["www.youtube.com", "youtube.com", "i.ytimg.com", "i9.ytimg.com",
-                 "yt3.ggpht.com", "sponsor.ajay.app"]
+                 "yt3.ggpht.com", "sponsor.ajay.app", "manifest.googlevideo.com"]
 CLOSED_PORT = 9
 
 
@@ -183,7 +183,11 @@ class Mpv:
         if self.sock:
             self.sock.close()
         self._log.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        # SOLVANE_KEEP_MPV_DIR=1 keeps each run's folder (logs, files) for a look afterwards.
+        if os.environ.get("SOLVANE_KEEP_MPV_DIR"):
+            print("mpv folder kept:", self.dir)
+        else:
+            shutil.rmtree(self.dir, ignore_errors=True)
 
     def __enter__(self):
         return self
@@ -208,7 +212,11 @@ class StandIn:
         info = json.loads(self.proc.stdout.readline())
         self.port = info["ports"]["tls"]
         self.ca = info["ca"]
-        self.env = {"SOLVANE_RESOLVE": resolve_to(self.port), "SSL_CERT_FILE": self.ca}
+        self.proxy = info["ports"]["proxy"]
+        # The plug-in reaches the stand-in by its host-name override; mpv's own network streams
+        # (media, HLS playlists) go through the stand-in's proxy, whatever host they name.
+        self.env = {"SOLVANE_RESOLVE": resolve_to(self.port), "SSL_CERT_FILE": self.ca,
+                    "http_proxy": "http://127.0.0.1:%d" % self.proxy, "no_proxy": ""}
 
     def log(self):
         """Every service request the stand-in saw, oldest first."""

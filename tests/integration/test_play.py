@@ -6,9 +6,14 @@ holds timestamps and its SponsorBlock segments lie inside those 20 seconds. A us
 opens a video with the keyboard and presses Ctrl+P; mpv then plays the EDL joining the video and
 audio streams, with the description and sponsor chapters and the video's title, the interface
 hides and the history file gains the video. With autoplay on, the next video of the results is
-appended near the end. Screenshots go into the build folder (integration-play-*.png)."""
+appended near the end. The other launch paths play as well: the default extractor's HLS
+renditions joined in an EDL, the full HLS master playlist, and the watch page handed to mpv's ytdl
+hook (whose helper program is a stand-in here too). Screenshots go into the build folder
+(integration-play-*.png)."""
 import json
 import os
+import stat
+import tempfile
 import time
 import unittest
 
@@ -177,6 +182,95 @@ class PlayIntegration(unittest.TestCase):
         time.sleep(1.5)
         self.assertEqual(self.prop("playlist-count"), 2)
         self.shot("autoplay")
+        self.assertEqual(m.quit(), 0)
+
+    def play_and_wait(self, m, title="Stand-in video %s"):
+        """Opens a video, presses Ctrl+P and waits until mpv plays it under `title` (filled with
+        the id); returns the video id and mpv's path."""
+        video = self.open_video(m)
+        self.keys("Ctrl+p")
+        self.wait(lambda: m.sections()["solfb-section"] == {-1})
+        duration = self.wait(lambda: self.prop("duration"), timeout=20)
+        self.assertAlmostEqual(duration, 20.0, delta=0.6)
+        start = self.wait(lambda: [self.prop("time-pos")] if self.prop("time-pos") is not None
+                          else None)[0]
+        self.wait(lambda: (self.prop("time-pos") or 0) >= start + 0.5, timeout=10)
+        self.assertEqual(self.prop("media-title"), title.replace("%s", video))
+        return video, self.prop("path")
+
+    def hls_renditions(self, stream):
+        return "https://127.0.0.1:%d/media/hls/itag/%d/source/yt_live_broadcast/playlist/" % (
+            self.service.port, stream)
+
+    def test_default_extractor_joins_the_hls_renditions(self):
+        # No extractor: the VISIONOS client with HLS. The master playlist is fetched and the
+        # video and audio renditions it names are joined in an EDL.
+        config = {k: v for k, v in CONFIG.items() if k != "extractor"}
+        m = self.start(config, ["--keep-open=yes"])
+        video, path = self.play_and_wait(m)
+        player = [json.loads(e["body"]) for e in self.requests("/youtubei/v1/player")]
+        self.assertEqual([p["context"]["client"]["clientName"] for p in player],
+                         ["WEB", "VISIONOS"])
+        self.assertEqual(len(self.requests("/media/master.m3u8")), 1)
+        self.assertTrue(path.startswith("edl://"), path)
+        # The format asked for by default is the first of its family the master offers.
+        self.assertRegex(path, r"/media/hls/itag/\d+/source/yt_live_broadcast/playlist/video\.m3u8")
+        self.assertIn(";!new_stream;!no_chapters;", path)
+        self.assertIn(self.hls_renditions(234) + "audio.m3u8", path)
+        # mpv fetched the segments of both renditions.
+        media = [e["path"] for e in self.requests("/media/hls/")]
+        self.assertTrue(any(p.endswith("/v0.ts") for p in media), media)
+        self.assertTrue(any(p.endswith("/a0.ts") for p in media), media)
+        chapters = [(c["title"], round(c["time"], 3)) for c in self.prop("chapter-list")]
+        self.assertEqual(chapters, CHAPTERS)
+        self.assertEqual(m.quit(), 0)
+
+    def test_full_manifest_hands_the_master_playlist_to_the_player(self):
+        config = dict({k: v for k, v in CONFIG.items() if k != "extractor"},
+                      use_full_manifest=True)
+        m = self.start(config, ["--keep-open=yes"])
+        _, path = self.play_and_wait(m)
+        # The player opened it through the stand-in's proxy, as the plug-in had fetched it.
+        self.assertEqual(path, "https://manifest.googlevideo.com/media/master.m3u8")
+        masters = self.requests("/media/master.m3u8")
+        self.assertEqual(len(masters), 2)
+        self.assertEqual({e["host"] for e in masters}, {"manifest.googlevideo.com"})
+        # The player itself chose a variant and the audio rendition.
+        media = [e["path"] for e in self.requests("/media/hls/")]
+        self.assertTrue(any("/video.m3u8" in p for p in media), media)
+        self.assertTrue(any(p.endswith("/audio.m3u8") for p in media), media)
+        self.assertEqual(m.quit(), 0)
+
+    def test_ytdl_extractor_hands_the_watch_page_to_the_ytdl_hook(self):
+        # mpv's ytdl hook runs a helper program; here it is a script that records its arguments
+        # and describes the stand-in's muxed file, so nothing leaves the machine.
+        folder = tempfile.mkdtemp(prefix="solvane-ytdl-")
+        calls = os.path.join(folder, "calls.json")
+        helper = os.path.join(folder, "ytdl-stand-in")
+        with open(helper, "w") as f:
+            f.write("#!/usr/bin/env python3\nimport json, sys\n"
+                    "with open(%r, 'a') as f:\n    f.write(json.dumps(sys.argv[1:]) + '\\n')\n"
+                    "url = sys.argv[-1]\n"
+                    "print(json.dumps({'id': url[-11:], 'title': 'ytdl title', 'ext': 'mp4',\n"
+                    "    'url': 'https://127.0.0.1:%d/media/muxed.mp4', 'protocol': 'https',\n"
+                    "    'extractor': 'youtube', 'webpage_url': url, 'duration': 20}))\n"
+                    % (calls, self.service.port))
+        os.chmod(helper, os.stat(helper).st_mode | stat.S_IXUSR)
+        self.addCleanup(lambda: [os.remove(os.path.join(folder, n)) for n in os.listdir(folder)]
+                        and os.rmdir(folder))
+        m = self.start(dict(CONFIG, extractor="ytdl"),
+                       ["--keep-open=yes", "--script-opts=ytdl_hook-ytdl_path=" + helper])
+        # The hook sets the title it was given for the file, in place of the forced one.
+        video, path = self.play_and_wait(m, "ytdl title")
+        self.assertEqual(path, "https://www.youtube.com/watch?v=" + video)
+        self.assertEqual(self.prop("ytdl"), True)
+        # Only the details were asked for: no player request with a streaming client.
+        player = [json.loads(e["body"]) for e in self.requests("/youtubei/v1/player")]
+        self.assertEqual([p["context"]["client"]["clientName"] for p in player], ["WEB"])
+        with open(calls) as f:
+            arguments = [json.loads(line) for line in f]
+        self.assertEqual([a[-1] for a in arguments], [path])
+        self.assertTrue(any(e["path"].startswith("/media/muxed.mp4") for e in self.requests("/media/")))
         self.assertEqual(m.quit(), 0)
 
 

@@ -10,7 +10,12 @@ fixtures directory:
   POST /youtubei/v1/next     recommended videos, or a continuation page
   POST /youtubei/v1/player   the player response recorded for the body's client name
   GET  /embed/ID             the embed page (visitor data)
-  GET  /feeds/videos.xml     a playlist RSS feed
+  GET  /feeds/videos.xml     the RSS feed of the playlist named by "playlist_id", made from the
+                             recorded feed: the playlist's own id and title, 15 entries with
+                             video ids, titles and publication times derived from the playlist
+                             id (entry i was published i * 4 days and a few hours before the
+                             stand-in started, so entries from the ninth on are older than a
+                             month)
   GET  /api/skipSegments     SponsorBlock segments
   GET  images                on every other host (i.ytimg.com, yt3.ggpht.com, ...): thumbnails
                              (/vi/ID/mqdefault.jpg), storyboard frames (/vi/ID/mq1.jpg .. mq3.jpg)
@@ -20,10 +25,13 @@ fixtures directory:
   GET  /test/service-log     every service request so far, as JSON (method, host, path, body)
 
 With --media, the player responses become playable here: every stream URL (formats,
-adaptiveFormats, hlsManifestUrl, caption tracks) points to small media files this server makes with ffmpeg at
-start-up and serves itself (GET /media/...), the video lasts 20 seconds, its description holds
-timestamps, its title is "Stand-in video ID", and the SponsorBlock segments are the recorded ones
-moved inside those 20 seconds.
+adaptiveFormats, caption tracks, and the master playlist of hlsManifestUrl on the host
+manifest.googlevideo.com) points to small media files this server makes
+with ffmpeg at start-up and serves itself (GET /media/...), the video lasts 20 seconds, its
+description holds timestamps, its title is "Stand-in video ID", and the SponsorBlock segments are
+the recorded ones moved inside those 20 seconds. The HLS master playlist is shaped as the
+service's: an audio rendition with stream number 234 and one variant per common video stream
+number, each an HLS media playlist of MPEG-TS segments (GET /media/hls/itag/N/...).
 
 Its certificate is valid for the service's host names, so the plug-in reaches it unchanged
 through SOLVANE_RESOLVE ("HOST:443:127.0.0.1:PORT") and SSL_CERT_FILE (the printed "ca").
@@ -32,22 +40,25 @@ Run by hand:  python3 tests/server/standin_service.py --fixtures ../shared/fixtu
 It prints one JSON line (ports, CA file) and serves until its standard input closes.
 """
 
+import base64
 import hashlib
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
 import threading
+import time
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import testserver  # noqa: E402
 
 SERVICE_HOSTS = ["www.youtube.com", "youtube.com", "i.ytimg.com", "i9.ytimg.com",
-                 "yt3.ggpht.com", "sponsor.ajay.app"]
+                 "yt3.ggpht.com", "sponsor.ajay.app", "manifest.googlevideo.com"]
 
 SEARCH = {
     "first": "search/search_web_2026-01_all_test_first.json",
@@ -81,7 +92,7 @@ IMAGES_LOCK = threading.Lock()
 
 
 def log(req, chosen=None):
-    entry = {"method": req.method, "host": req.headers.get("host"), "path": req.target,
+    entry = {"time": time.time(), "method": req.method, "host": req.headers.get("host"), "path": req.target,
              "user_agent": req.headers.get("user-agent"),
              "visitor": req.headers.get("x-goog-visitor-id"),
              "body": req.body.decode("utf-8", "replace"), "fixture": chosen}
@@ -166,9 +177,62 @@ def route_embed(conn, req):
     return send_fixture(conn, req, "embed/embed_2020-12_aqz-KE-bpKQ.html", "text/html")
 
 
+FEED = "feeds/feed_playlist_PLav47HAVZMjnTFVZL_trimmed.xml"
+FEED_ENTRIES = 15
+FEED_STEP = 4 * 86400
+# Publication times count back from the stand-in's start, so feeds fetched twice are the same.
+STARTED = time.time()
+
+
+def derived(seed, length=11):
+    """An id of `length` characters of the service's alphabet, derived from `seed`."""
+    digest = hashlib.sha1(seed.encode()).digest()
+    return base64.urlsafe_b64encode(digest).decode()[:length]
+
+
+def feed_entries(playlist):
+    """[(video id, title, publication time in seconds since the epoch)] of a playlist's feed,
+    newest first. The few hours' offset differs between playlists, so their entries interleave."""
+    offset = 3600 + int.from_bytes(hashlib.sha1(playlist.encode()).digest()[:4], "big") % 72000
+    return [(derived("%s/%d" % (playlist, i)), "Feed video %d of %s" % (i + 1, playlist),
+             int(STARTED) - offset - i * FEED_STEP) for i in range(FEED_ENTRIES)]
+
+
+def feed_xml(fixtures, playlist):
+    with open(os.path.join(fixtures, FEED), encoding="utf-8") as f:
+        text = f.read()
+    start, end = text.index("<entry>"), text.index("</entry>") + len("</entry>")
+    head, template = text[:start], text[start:end]
+    recorded_id = re.search(r"<yt:videoId>([^<]*)<", template).group(1)
+    recorded_title = re.search(r"<media:title>([^<]*)<", template).group(1)
+    recorded_time = re.search(r"<published>([^<]*)<", template).group(1)
+    recorded_playlist = re.search(r"<yt:playlistId>([^<]*)<", head).group(1)
+    recorded_name = re.search(r"<title>([^<]*)<", head).group(1)
+    safe = xml_escape(playlist)
+    head = head.replace(recorded_playlist, safe).replace(
+        "<title>%s<" % recorded_name, "<title>Stand-in feed %s<" % safe)
+    entries = []
+    for video, title, published in feed_entries(playlist):
+        stamp = time.strftime("%Y-%m-%dT%H:%M:%S+00:00", time.gmtime(published))
+        entries.append(template.replace(recorded_id, video).replace(recorded_title,
+                                                                    xml_escape(title))
+                       .replace(recorded_time, stamp))
+    return (head + "\n ".join(entries) + "\n</feed>\n").encode()
+
+
+def xml_escape(text):
+    return (text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+            .replace('"', "&quot;"))
+
+
 def route_feed(conn, req):
-    return send_fixture(conn, req, "feeds/feed_playlist_PLav47HAVZMjnTFVZL_trimmed.xml",
-                        "text/xml")
+    playlist = req.param("playlist_id")
+    if not playlist:
+        log(req)
+        return conn.respond(404, b"no playlist_id\n")
+    log(req, FEED)
+    return conn.respond(200, feed_xml(conn.server.fixtures, playlist),
+                        headers=["Content-Type: text/xml; charset=UTF-8"])
 
 
 SEGMENTS = "sponsorblock/skipSegments_videoID_music_offtopic.json"
@@ -266,6 +330,7 @@ def route_image(conn, req):
 # Playable media (--media)
 
 MEDIA = {"dir": None}
+MANIFEST_HOST = "manifest.googlevideo.com"
 MEDIA_SECONDS = 20
 MEDIA_DESCRIPTION = "Stand-in video.\n\n0:00 Opening\n0:06 - Middle part\nClosing 0:16\n"
 MEDIA_SEGMENTS = [(2.0, 4.5), (12.0, 14.0)]
@@ -281,7 +346,7 @@ MEDIA_FILES = {
                   "-b:a", "32k", "-shortest", "-movflags", "+faststart"],
 }
 MEDIA_TYPES = {".mp4": "video/mp4", ".m4a": "audio/mp4", ".m3u8": "application/vnd.apple.mpegurl",
-               ".vtt": "text/vtt"}
+               ".ts": "video/mp2t", ".vtt": "text/vtt"}
 
 
 def make_media(folder):
@@ -289,13 +354,16 @@ def make_media(folder):
     for name, args in MEDIA_FILES.items():
         subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y"] + args
                        + [os.path.join(folder, name)], check=True, stdin=subprocess.DEVNULL)
-    with open(os.path.join(folder, "master.m3u8"), "w") as f:
-        f.write("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x180,"
-                "CODECS=\"avc1.42c00d,mp4a.40.2\"\nmuxed.m3u8\n")
-    with open(os.path.join(folder, "muxed.m3u8"), "w") as f:
-        f.write("#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:%d\n"
-                "#EXT-X-PLAYLIST-TYPE:VOD\n#EXTINF:%d.0,\nmuxed.mp4\n#EXT-X-ENDLIST\n"
-                % (MEDIA_SECONDS, MEDIA_SECONDS))
+    # The HLS renditions: video alone and audio alone, each a media playlist of MPEG-TS
+    # segments with relative names, as the service's HLS playlists are.
+    hls = os.path.join(folder, "hls")
+    os.makedirs(hls)
+    for name, args in (("video", MEDIA_FILES["video.mp4"][:-2]), ("audio", MEDIA_FILES["audio.m4a"][:-2])):
+        subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y"] + args
+                       + ["-f", "hls", "-hls_time", "5", "-hls_playlist_type", "vod",
+                          "-hls_segment_filename", os.path.join(hls, name[0] + "%d.ts"),
+                          os.path.join(hls, name + ".m3u8")],
+                       check=True, stdin=subprocess.DEVNULL)
     with open(os.path.join(folder, "captions.vtt"), "w") as f:
         f.write("WEBVTT\n\n00:00:00.000 --> 00:00:%02d.000\nStand-in captions\n" % MEDIA_SECONDS)
     MEDIA["dir"] = folder
@@ -334,20 +402,48 @@ def playable_player(body, video_id, base):
                 entry["url"] = url
                 entry["approxDurationMs"] = str(MEDIA_SECONDS * 1000)
         if "hlsManifestUrl" in streaming:
-            streaming["hlsManifestUrl"] = base + "master.m3u8"
+            # Fetched by the plug-in (through its host-name override) and, with the full
+            # manifest, by the player (through the test server's proxy).
+            streaming["hlsManifestUrl"] = "https://%s/media/master.m3u8" % MANIFEST_HOST
     captions = root.get("captions", {}).get("playerCaptionsTracklistRenderer", {})
     for track in captions.get("captionTracks") or []:
         track["baseUrl"] = base + "captions.vtt?lang=%s" % track.get("languageCode", "")
     return json.dumps(root).encode()
 
 
+# Video stream numbers of the variants in the master playlist (240p to 1080p60, H.264 and VP9).
+HLS_VIDEO_STREAMS = [229, 230, 231, 232, 270, 311, 312, 604, 605, 606, 609, 614]
+
+
+def hls_master(base):
+    """A master playlist shaped as the service's: the audio rendition (stream number 234) and one
+    variant per video stream number, all on this server's HLS media playlists."""
+    def uri(stream, name):
+        return base + "hls/itag/%d/source/yt_live_broadcast/playlist/%s" % (stream, name)
+    lines = ["#EXTM3U", "#EXT-X-INDEPENDENT-SEGMENTS",
+             '#EXT-X-MEDIA:URI="%s",TYPE=AUDIO,GROUP-ID="234",NAME="Default",DEFAULT=YES,'
+             'AUTOSELECT=YES' % uri(234, "audio.m3u8")]
+    for stream in HLS_VIDEO_STREAMS:
+        lines += ['#EXT-X-STREAM-INF:BANDWIDTH=300000,CODECS="avc1.42c00d,mp4a.40.2",'
+                  'RESOLUTION=320x180,FRAME-RATE=15,VIDEO-RANGE=SDR,AUDIO="234",'
+                  'CLOSED-CAPTIONS=NONE', uri(stream, "video.m3u8")]
+    return ("\n".join(lines) + "\n").encode()
+
+
 def route_media(conn, req):
     log(req)
     name = req.path[len("/media/"):]
-    if name not in os.listdir(MEDIA["dir"]):
-        return conn.respond(404, b"no such media\n")
-    with open(os.path.join(MEDIA["dir"], name), "rb") as f:
-        body = f.read()
+    if name == "master.m3u8":
+        body = hls_master(media_base(conn))
+    else:
+        # HLS playlists and their segments are found by the last part of the path.
+        folder = MEDIA["dir"]
+        if name.startswith("hls/"):
+            folder, name = os.path.join(folder, "hls"), name.rsplit("/", 1)[-1]
+        if "/" in name or name not in os.listdir(folder):
+            return conn.respond(404, b"no such media\n")
+        with open(os.path.join(folder, name), "rb") as f:
+            body = f.read()
     kind = MEDIA_TYPES.get(os.path.splitext(name)[1], "application/octet-stream")
     return conn.respond(200, body, headers=["Content-Type: " + kind])
 

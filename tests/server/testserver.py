@@ -4,7 +4,7 @@
 It makes a throw-away certificate authority and a server certificate at start-up (openssl CLI),
 listens on free loopback ports and prints one JSON line describing itself on standard output:
 
-    {"ports": {"tls": P, "other_ca": P, "silent": P, "garbage": P},
+    {"ports": {"tls": P, "other_ca": P, "silent": P, "garbage": P, "proxy": P},
      "ca": "/tmp/.../ca.pem", "other_ca": "/tmp/.../other-ca.pem", "names": [...]}
 
 Listeners:
@@ -12,6 +12,10 @@ Listeners:
   other_ca  the same service, with a certificate from another CA (clients must refuse it).
   silent    accepts TCP connections and never sends or reads anything.
   garbage   answers every connection with plain bytes instead of a TLS handshake.
+  proxy     an HTTP proxy that tunnels every CONNECT, whatever host it names, to the tls
+            listener. Programs that honour "http_proxy" for HTTPS (mpv's network streams do)
+            reach this server under the service's host names without name resolution, and
+            nothing they open leaves the machine.
 
 Routing is table-driven: ROUTES holds Route entries (method, path, prefix match, optional
 predicate over the request, handler). Other test modules import this file and add routes with
@@ -356,13 +360,15 @@ class Server:
         return sock.getsockname()[1]
 
     def start(self) -> Dict[str, int]:
-        ports = {name: self.listen(name) for name in ("tls", "other_ca", "silent", "garbage")}
+        ports = {name: self.listen(name)
+                 for name in ("tls", "other_ca", "silent", "garbage", "proxy")}
         main_context = self.context("server.pem", "server.key")
         other_context = self.context("other-server.pem", "other-server.key")
         self._spawn(self._accept_loop, "tls", lambda s: self._serve_tls(s, main_context))
         self._spawn(self._accept_loop, "other_ca", lambda s: self._serve_tls(s, other_context))
         self._spawn(self._accept_loop, "silent", self._serve_silent)
         self._spawn(self._accept_loop, "garbage", self._serve_garbage)
+        self._spawn(self._accept_loop, "proxy", self._serve_proxy)
         return ports
 
     def _spawn(self, target, *args) -> None:
@@ -394,6 +400,44 @@ class Server:
     def _serve_garbage(self, sock: socket.socket) -> None:
         sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello" + b"\x00" * 64)
         time.sleep(0.2)
+
+    def _serve_proxy(self, sock: socket.socket) -> None:
+        head = b""
+        while b"\r\n\r\n" not in head:
+            data = sock.recv(4096)
+            if not data or len(head) > 65536:
+                return
+            head += data
+        head, early = head.split(b"\r\n\r\n", 1)
+        words = head.split(b"\r\n", 1)[0].split()
+        if len(words) < 2 or words[0] != b"CONNECT":
+            sock.sendall(b"HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\n\r\n")
+            return
+        target = socket.create_connection(self.listeners["tls"].getsockname())
+        sock.sendall(b"HTTP/1.1 200 Connection established\r\n\r\n")
+        if early:
+            target.sendall(early)
+
+        def pipe(source, sink):
+            try:
+                while True:
+                    data = source.recv(65536)
+                    if not data:
+                        break
+                    sink.sendall(data)
+            except OSError:
+                pass
+            finally:
+                for s in (source, sink):
+                    try:
+                        s.shutdown(socket.SHUT_RDWR)
+                    except OSError:
+                        pass
+        back = threading.Thread(target=pipe, args=(target, sock), daemon=True)
+        back.start()
+        pipe(sock, target)
+        back.join()
+        target.close()
 
     def _serve_tls(self, sock: socket.socket, context: ssl.SSLContext) -> None:
         try:
