@@ -233,8 +233,10 @@ class PlayIntegration(unittest.TestCase):
         # The player opened it through the stand-in's proxy, as the plug-in had fetched it.
         self.assertEqual(path, "https://manifest.googlevideo.com/media/master.m3u8")
         masters = self.requests("/media/master.m3u8")
-        self.assertEqual(len(masters), 2)
         self.assertEqual({e["host"] for e in masters}, {"manifest.googlevideo.com"})
+        # First the plug-in's own fetch, then the player's (mpv's user agent).
+        self.assertNotEqual(masters[0]["user_agent"], "libmpv")
+        self.assertTrue(any(e["user_agent"] == "libmpv" for e in masters[1:]), masters)
         # The player itself chose a variant and the audio rendition.
         media = [e["path"] for e in self.requests("/media/hls/")]
         self.assertTrue(any("/video.m3u8" in p for p in media), media)
