@@ -54,11 +54,14 @@ class Mpv:
     """One mpv process. `config` (a dict) becomes DIR/solvane/solvane.json when given."""
 
     def __init__(self, config=None, files=None, extra=(), env=None, display=None,
-                 plugin=PLUGIN, timeout=15.0, make_solvane_dir=True):
-        self.dir = tempfile.mkdtemp(prefix="solvane-it-")
+                 plugin=PLUGIN, timeout=15.0, make_solvane_dir=True, home=None):
+        # `home`: the folder of an earlier run to start again in (its files kept); the caller
+        # removes it. Otherwise a new folder, removed when this mpv is closed.
+        self._owns_dir = home is None
+        self.dir = home or tempfile.mkdtemp(prefix="solvane-it-")
         self.config_dir = os.path.join(self.dir, "config")
         self.solvane_dir = os.path.join(self.config_dir, "solvane")
-        os.makedirs(self.solvane_dir if make_solvane_dir else self.config_dir)
+        os.makedirs(self.solvane_dir if make_solvane_dir else self.config_dir, exist_ok=True)
         if config is not None:
             with open(os.path.join(self.solvane_dir, "solvane.json"), "w") as f:
                 f.write(config if isinstance(config, str) else json.dumps(config))
@@ -186,7 +189,7 @@ class Mpv:
         # SOLVANE_KEEP_MPV_DIR=1 keeps each run's folder (logs, files) for a look afterwards.
         if os.environ.get("SOLVANE_KEEP_MPV_DIR"):
             print("mpv folder kept:", self.dir)
-        else:
+        elif self._owns_dir:
             shutil.rmtree(self.dir, ignore_errors=True)
 
     def __enter__(self):
