@@ -26,8 +26,13 @@ void quit(AppState &) {
 }
 
 void play_video(AppState &s) {
+    if (!has(current(s).id)) return;
+    // The user's own choice replaces what plays. An autoplay request whose chain failed leaves
+    // its flag set, which would otherwise turn this load into an append behind the current
+    // video.
+    s.autoplay_queued = false;
     // The stream request prints its progress line and status itself.
-    if (has(current(s).id)) video_play(s.client);
+    video_play(s.client);
 }
 
 // Puts "prefix:value" into the search field in place of its whole text and runs it as a query.

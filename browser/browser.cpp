@@ -92,8 +92,8 @@ void queue_avatar(AppState &state) {
 
 template <uint32_t Mode, bool Append>
 void listing_done(int32_t status_class, ResponseBuffer *response, void *client,
-                  const HttpStatus *) {
-    list_completion(app_of_client(client), status_class, response, Mode, Append);
+                  const HttpStatus *status) {
+    list_completion(app_of_client(client), status_class, response, Mode, Append, status);
 }
 
 DownloadDone listing_completion(uint32_t mode, bool append) {
@@ -499,9 +499,14 @@ void search_run(AppState &state) {
 // ---- Lists ------------------------------------------------------------------------------------
 
 void list_completion(AppState &state, int32_t status_class, ResponseBuffer *response, uint32_t mode,
-                     bool append) {
+                     bool append, const HttpStatus *status) {
     Browser &b = state.browser;
-    if (status_class != HTTP_CLASS_SUCCESS || !response) return;
+    if (status_class != HTTP_CLASS_SUCCESS || !response) {
+        // The rows stay as they were; the status line says why nothing changed instead of
+        // "searching..." for ever.
+        status_set(state, failure_text("loading the list", status).c_str());
+        return;
+    }
     if (append && b.local_list != LOCAL_NONE) return;
     status_set(state, "done");
     const char *text = response_text(*response);

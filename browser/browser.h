@@ -136,8 +136,9 @@ void search_run(AppState &state);
 // ---- Lists -----------------------------------------------------------------------------------
 
 // The list completion of a listing response (first page or appended page) of list mode `mode`.
+// A failed download changes no row and names the failure on the status line.
 void list_completion(AppState &state, int32_t status_class, ResponseBuffer *response, uint32_t mode,
-                     bool append);
+                     bool append, const HttpStatus *status = nullptr);
 // Shows a local list (favourites, history, feed) in place of a service list: sets the local-list
 // state to `which`, replaces the rows by copies of `entries`, clears the shown list_info, shows
 // `label` in the playlist header, scrolls to the top and queues the thumbnails.

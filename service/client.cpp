@@ -33,6 +33,17 @@ bool fetch_direct(ServiceClient &client, std::string url, DownloadDone completio
 
 } // namespace
 
+std::string failure_text(const char *what, const HttpStatus *status) {
+    std::string text = std::string(what) + " failed";
+    if (status && status->code >= 100) {
+        auto detail = str_printf(" (%d %s)", status->code, status->text ? status->text : "");
+        if (detail) text += *detail;
+    } else {
+        text += " (no response)";
+    }
+    return text;
+}
+
 const char *response_text(ResponseBuffer &response) {
     if (!response.data) return "";
     if (response.position >= response.capacity) {
@@ -147,10 +158,14 @@ bool video_info_request(ServiceClient &client, const std::string &video_id, bool
 }
 
 void video_info_done(int32_t status_class, ResponseBuffer *response, void *context,
-                     const HttpStatus *) {
+                     const HttpStatus *status) {
     auto &client = *static_cast<ServiceClient *>(context);
+    if (status_class != HTTP_CLASS_SUCCESS || !response) {
+        client.play_after_info = false;
+        show_status(client, failure_text("loading video info", status).c_str());
+        return;
+    }
     show_status(client, "done");
-    if (status_class != HTTP_CLASS_SUCCESS || !response) return;
     const ServiceSettings &s = client.settings;
     list_item_clear(client.current_video);
     parse_player(client.current_video, client.streams, response_text(*response),
@@ -175,10 +190,13 @@ void video_play(ServiceClient &client) {
 }
 
 void video_streams_done(int32_t status_class, ResponseBuffer *response, void *context,
-                        const HttpStatus *) {
+                        const HttpStatus *status) {
     auto &client = *static_cast<ServiceClient *>(context);
+    if (status_class != HTTP_CLASS_SUCCESS || !response) {
+        show_status(client, failure_text("loading video url", status).c_str());
+        return;
+    }
     show_status(client, "done");
-    if (status_class != HTTP_CLASS_SUCCESS || !response) return;
     const ServiceSettings &s = client.settings;
     parse_player(client.current_video, client.streams, response_text(*response), s.client_code,
                  s.video_format.c_str(), s.sub_format.c_str(), s.sub_language.c_str(),
@@ -196,10 +214,13 @@ void video_streams_done(int32_t status_class, ResponseBuffer *response, void *co
 }
 
 void hls_manifest_done(int32_t status_class, ResponseBuffer *response, void *context,
-                       const HttpStatus *) {
+                       const HttpStatus *status) {
     auto &client = *static_cast<ServiceClient *>(context);
+    if (status_class != HTTP_CLASS_SUCCESS || !response) {
+        show_status(client, failure_text("loading hls manifest", status).c_str());
+        return;
+    }
     show_status(client, "done");
-    if (status_class != HTTP_CLASS_SUCCESS || !response) return;
     const ServiceSettings &s = client.settings;
     const char *quality = s.hls_quality_names ? hls_quality_name(s.video_format.c_str())
                                               : s.video_format.c_str();

@@ -67,6 +67,11 @@ struct ServiceClient {
 // full) and returns the text; "" when the response holds no data.
 const char *response_text(ResponseBuffer &response);
 
+// The status line after a failed download of `what` ("searching", "loading video url"):
+// "searching failed (404 Not Found)", or "... failed (no response)" when no HTTP answer came
+// (resolution, connection, certificate, time-out). The chain of that request ends there.
+std::string failure_text(const char *what, const HttpStatus *status);
+
 // Queues a POST of the InnerTube request `code` for `value` on the request queue, with the
 // code's body, URL, header lines and user agent and `completion` as on_done (context: the
 // client). False when the code has no body or the queue refused it.

@@ -69,6 +69,19 @@ TEST(actions, autoplay_toggle_through_keys) {
     EXPECT_EQ(status(w), "autoplay enabled");
 }
 
+TEST(actions, playing_replaces_even_after_a_failed_autoplay) {
+    bt::World w;
+    register_actions(w);
+    w.state.autoplay_queued = true; // an autoplay whose requests failed
+    press('P', MOD_CTRL);           // no current video: nothing happens
+    EXPECT_TRUE(w.state.autoplay_queued);
+    w.state.client.current_video.id = "K4DyBUG242c";
+    press('P', MOD_CTRL);
+    EXPECT_FALSE(w.state.autoplay_queued);
+    ASSERT_EQ(w.requests().size(), 1u);
+    EXPECT_NE(w.requests()[0]->body.value_or("").find("K4DyBUG242c"), std::string::npos);
+}
+
 TEST(actions, later_row_wins_a_shared_key) {
     bt::World w;
     // Both rows on Ctrl+Shift+P: the later row (set_dark_theme) is met first.

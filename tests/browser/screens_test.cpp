@@ -122,15 +122,20 @@ TEST(list_completion, first_page_fills_rows_header_dump_and_thumbnails) {
     EXPECT_EQ(w.images().size(), queued);
 }
 
-TEST(list_completion, failures_change_nothing) {
+TEST(list_completion, failures_change_no_row_and_say_so) {
     World w;
     w.first_search_page();
     size_t rows = w.browser().results.size();
-    status_set(w.state, "loading...");
-    w.complete("{}", LIST_SEARCH, false, HTTP_CLASS_ERROR);
+    status_set(w.state, "searching...");
+    ResponseBuffer r = bt::response("{}");
+    list_completion(w.state, HTTP_CLASS_ERROR, &r, LIST_SEARCH, false, &http_status_lookup(404));
+    EXPECT_EQ(w.browser().results.size(), rows);
+    EXPECT_STREQ(widget_get_text(w.browser().widgets.status_label),
+                 "loading the list failed (404 Not Found)");
     w.complete("{}", LIST_SEARCH, true, HTTP_CLASS_INTERNAL);
     EXPECT_EQ(w.browser().results.size(), rows);
-    EXPECT_STREQ(widget_get_text(w.browser().widgets.status_label), "loading...");
+    EXPECT_STREQ(widget_get_text(w.browser().widgets.status_label),
+                 "loading the list failed (no response)");
 }
 
 TEST(list_completion, append_keeps_the_pixel_offset_and_one_load_more_row) {

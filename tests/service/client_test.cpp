@@ -202,6 +202,29 @@ TEST(service_client, loading_chain_through_the_hls_manifest) {
     EXPECT_EQ(h.rec.launches.size(), 1u);
 }
 
+TEST(service_client, a_failed_step_ends_the_chain_and_says_why) {
+    Harness h;
+    ASSERT_TRUE(video_info_request(h.client, "M4gD1WSo5mA", true));
+    ResponseBuffer empty = response_of("");
+    video_info_done(HTTP_CLASS_ERROR, &empty, &h.client, &http_status_lookup(403));
+    EXPECT_EQ(h.rec.statuses.back(), "loading video info failed (403 Forbidden)");
+    EXPECT_EQ(h.rec.info_loaded, 0);
+    EXPECT_EQ(h.queued().size(), 1u); // no stream request follows
+
+    // The next info alone (no play asked for) does not play because of the failed request.
+    ResponseBuffer web = response_of(fixture("player/player_web_2023-12_K4DyBUG242c_signatureCipher.json"));
+    video_info_done(HTTP_CLASS_SUCCESS, &web, &h.client, nullptr);
+    EXPECT_EQ(h.rec.statuses.back(), "done");
+    EXPECT_EQ(h.queued().size(), 1u);
+
+    video_streams_done(HTTP_CLASS_INTERNAL, nullptr, &h.client, &http_status_lookup(-10));
+    EXPECT_EQ(h.rec.statuses.back(), "loading video url failed (no response)");
+    hls_manifest_done(HTTP_CLASS_ERROR, nullptr, &h.client, &http_status_lookup(404));
+    EXPECT_EQ(h.rec.statuses.back(), "loading hls manifest failed (404 Not Found)");
+    EXPECT_TRUE(h.rec.launches.empty());
+    EXPECT_TRUE(h.rec.history.empty());
+}
+
 TEST(service_client, ytdl_fallback_sends_no_stream_request) {
     Harness h;
     h.client.settings.ytdl_fallback = true;
