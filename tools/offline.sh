@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Tries the whole interface offline: builds the plug-in, starts the stand-in service
-# (tests/server/standin_service.py, serving the recorded responses and made-up images on a
-# loopback port) and mpv with the plug-in routed to it. Nothing leaves the machine.
+# (tests/server/standin_service.py, serving the recorded responses, made-up images and small
+# playable media made with ffmpeg on a loopback port) and mpv with the plug-in routed to it:
+# search, browse, the feed of favourites and playing all work. mpv's own streams reach the
+# stand-in through its local proxy ("http_proxy"). Nothing leaves the machine.
 #
 #   tools/offline.sh [mpv options...]
 #
@@ -30,15 +32,17 @@ else
 fi
 
 # The stand-in serves until its standard input (our pipe) closes, that is until this script ends.
-coproc STANDIN { exec python3 "$root/tests/server/standin_service.py" --fixtures "$fixtures"; }
+coproc STANDIN { exec python3 "$root/tests/server/standin_service.py" --fixtures "$fixtures" --media; }
 read -r info <&"${STANDIN[0]}"
 port=$(python3 -c 'import json, sys; print(json.loads(sys.argv[1])["ports"]["tls"])' "$info")
 ca=$(python3 -c 'import json, sys; print(json.loads(sys.argv[1])["ca"])' "$info")
+proxy=$(python3 -c 'import json, sys; print(json.loads(sys.argv[1])["ports"]["proxy"])' "$info")
 resolve=""
-for host in www.youtube.com youtube.com i.ytimg.com i9.ytimg.com yt3.ggpht.com sponsor.ajay.app; do
+for host in www.youtube.com youtube.com i.ytimg.com i9.ytimg.com yt3.ggpht.com sponsor.ajay.app \
+        manifest.googlevideo.com; do
     resolve="$resolve${resolve:+,}$host:443:127.0.0.1:$port"
 done
 echo "stand-in service on 127.0.0.1:$port; press F12 in the player to show the browser" >&2
 
-SOLVANE_RESOLVE=$resolve SSL_CERT_FILE=$ca \
+SOLVANE_RESOLVE=$resolve SSL_CERT_FILE=$ca http_proxy=http://127.0.0.1:$proxy no_proxy= \
     mpv --config-dir="$config" --idle=yes --force-window=yes --script="$build/solvane.so" "$@"
