@@ -1,13 +1,11 @@
 // The assets built into the plug-in: the pixel font's tables, the two compressed JSON texts read
-// with the JSON navigator, the icons and marks at their sizes, and a preview image of all of
-// them written to the build folder for a look by eye.
+// with the JSON navigator, and the icons and marks at their sizes.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <set>
 #include <string>
 
-#include <stb_image_write.h>
 #include <stb_truetype.h>
 
 #include "assets/assets.h"
@@ -111,38 +109,14 @@ TEST(assets, default_layout_inflates_to_the_widget_tree) {
     walk_layout(root, names, count);
     EXPECT_EQ(count, 47);
     const char *expected[] = {
-        "root",
-        "showfav_button",
-        "searchbar_content",
-        "search_input",
-        "search_settings_button",
-        "go_button",
-        "sidebar_page",
-        "video_info_split",
-        "search_settings_split",
-        "search_sort_label",
-        "search_sort_button",
-        "search_type_label",
-        "search_type_button",
-        "search_live_label",
-        "search_live_button",
-        "video_list_split",
-        "video_list_table",
-        "video_list_scroll",
-        "playlist_avatar",
-        "playlist_info_label",
-        "addfav_button",
-        "feed_button",
-        "settings_split",
-        "revert_setting_button",
-        "settings_header_label",
-        "save_setting_button",
-        "video_view_split",
-        "play_button",
-        "download_button",
-        "user_uploads_button",
-        "video_view",
-        "status_label",
+        "root", "showfav_button", "searchbar_content", "search_input", "search_settings_button",
+        "go_button", "sidebar_page", "video_info_split", "search_settings_split",
+        "search_sort_label", "search_sort_button", "search_type_label", "search_type_button",
+        "search_live_label", "search_live_button", "video_list_split", "video_list_table",
+        "video_list_scroll", "playlist_avatar", "playlist_info_label", "addfav_button",
+        "feed_button", "settings_split", "revert_setting_button", "settings_header_label",
+        "save_setting_button", "video_view_split", "play_button", "download_button",
+        "user_uploads_button", "video_view", "status_label",
     };
     for (const char *name : expected)
         EXPECT_EQ(names.count(name), 1u) << name;
@@ -169,18 +143,9 @@ TEST(assets, default_themes_inflate_with_three_themes) {
     EXPECT_EQ(json_first(mirra), nullptr);
     EXPECT_EQ(json_type(mirra), JSON_OBJECT);
 
-    const char *keys[] = {"base",
-                          "text_normal",
-                          "text_hover",
-                          "text_pressed",
-                          "text_selected",
-                          "elem_normal",
-                          "elem_hover",
-                          "elem_pressed",
-                          "elem_selected",
-                          "scrollbar_normal",
-                          "scrollbar_hover",
-                          "scrollbar_pressed",
+    const char *keys[] = {"base", "text_normal", "text_hover", "text_pressed", "text_selected",
+                          "elem_normal", "elem_hover", "elem_pressed", "elem_selected",
+                          "scrollbar_normal", "scrollbar_hover", "scrollbar_pressed",
                           "scrollbar_selected"};
     for (const char *theme : {light, dark}) {
         for (const char *key : keys) {
@@ -255,56 +220,4 @@ TEST(assets, buttons_find_their_icons) {
     for (const IconBinding &b : ICON_BINDINGS)
         used.insert(b.icon);
     EXPECT_EQ(used.size(), size_t(ICON_COUNT)); // every icon has a button
-}
-
-// Renders the font (every mapped character plus a missing one, at 12 and 24 pixels) and every
-// built-in image at 1x and 2x on the three theme backgrounds into the build folder, for review.
-TEST(assets, preview_image_is_written) {
-    const int width = 420, height = 3 * 110;
-    SurfacePtr canvas(surface_new(width, height));
-    const uint32_t backgrounds[3] = {0xFF9CB4A3u, 0xFFF0F0F0u, 0xFF392926u};
-    const uint32_t inks[3] = {0xFF000000u, 0xFF000000u, 0xFFFFFFFFu};
-    std::unique_ptr<Font> font = font_load_builtin();
-    auto icons = icons_load(1.0);
-    auto big = icons_load(2.0);
-    auto marks = check_marks_load();
-    SurfacePtr small = small_icon_load();
-
-    std::string ascii;
-    for (int c = 0x20; c < 0x7F; ++c)
-        ascii += char(c);
-    ascii += "\xC2\xA0|\xE2\x80\x83|\xE2\x82\xAC";
-    for (int band = 0; band < 3; ++band) {
-        int top = band * 110;
-        Paint fill;
-        fill.fill_color = backgrounds[band];
-        surface_fill_rect(canvas.get(), fill, 0, top, width - 1, top + 109);
-        Paint ink;
-        ink.color = inks[band];
-        ink.x = 4;
-        ink.y = top + 2;
-        text_draw(canvas.get(), &ink, font.get(), ascii.c_str(), TEXT_WRAP, 12, width - 8);
-        ink.x = 4;
-        ink.y = top + 28;
-        text_draw(canvas.get(), &ink, font.get(), "Solvane 24px: Ag{}", 0, 24, width);
-        int x = 4;
-        for (int i = 0; i < ICON_COUNT; ++i) {
-            Rect at{x, top + 54, icons[i]->width, icons[i]->height};
-            surface_blit(icons[i].get(), nullptr, canvas.get(), &at, 0);
-            Rect at2{x, top + 76, big[i]->width, big[i]->height};
-            surface_blit(big[i].get(), nullptr, canvas.get(), &at2, 0);
-            x += 34;
-        }
-        for (const Surface *extra : {marks[0].get(), marks[1].get(), small.get()}) {
-            Rect at{x, top + 54, extra->width, extra->height};
-            surface_blit(extra, nullptr, canvas.get(), &at, 0);
-            x += 20;
-        }
-    }
-    std::string path = SOLVANE_BINARY_DIR "/gfx_assets_preview.png";
-    ASSERT_NE(stbi_write_png(path.c_str(), width, height, 4, canvas->pixels, int(canvas->stride)),
-              0);
-    SurfacePtr back(image_load_file(path.c_str()));
-    EXPECT_EQ(back->width, width);
-    EXPECT_EQ(back->height, height);
 }

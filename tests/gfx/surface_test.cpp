@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -58,6 +60,17 @@ std::vector<std::string> touched(const Surface *s, uint32_t background) {
     return out;
 }
 
+// The pixels of the rectangle x0..x1, y0..y1 inclusive (only its border when `outline`), in
+// the order touched() lists them.
+std::vector<std::string> rect_pixels(int x0, int y0, int x1, int y1, bool outline = false) {
+    std::vector<std::string> out;
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x)
+            if (!outline || y == y0 || y == y1 || x == x0 || x == x1)
+                out.push_back(std::to_string(x) + "," + std::to_string(y));
+    return out;
+}
+
 } // namespace
 
 TEST(surface, new_surface_is_transparent_with_spare_bytes) {
@@ -68,14 +81,6 @@ TEST(surface, new_surface_is_transparent_with_spare_bytes) {
     EXPECT_EQ(empty->width, 0);
     EXPECT_EQ(empty->height, 0);
     ASSERT_NE(empty->pixels, nullptr);
-}
-
-TEST(blend, alpha_255_gives_source_and_alpha_0_keeps_destination) {
-    for (uint32_t dst : {0u, 0xFFFFFFFFu, rgba(10, 200, 30, 77), rgba(255, 0, 255, 0)}) {
-        SCOPED_TRACE(dst);
-        EXPECT_EQ(pixel_blend(dst, rgba(1, 2, 3, 255)), rgba(1, 2, 3, 255));
-        EXPECT_EQ(pixel_blend(dst, rgba(9, 8, 7, 0)), dst);
-    }
 }
 
 TEST(blend, paired_channels_match_the_per_channel_formula) {
@@ -119,13 +124,6 @@ TEST(blend, whole_rows_match_the_per_channel_formula) {
     }
 }
 
-TEST(blend, onto_nothing_leaves_premultiplied_colour) {
-    SurfacePtr src = filled(1, 1, rgba(200, 100, 50, 128));
-    SurfacePtr dst = make(1, 1);
-    surface_blit(src.get(), nullptr, dst.get(), nullptr, 0);
-    EXPECT_EQ(pixel(dst.get(), 0, 0), rgba(100, 50, 25, 128)); // c * 129 >> 8
-}
-
 TEST(blit, opaque_copies_translucent_pixels_unchanged) {
     SurfacePtr src = filled(2, 2, rgba(200, 100, 50, 128));
     SurfacePtr dst = filled(2, 2, grey(9));
@@ -133,62 +131,42 @@ TEST(blit, opaque_copies_translucent_pixels_unchanged) {
     EXPECT_TRUE(touched(dst.get(), rgba(200, 100, 50, 128)).empty());
 }
 
-TEST(blit, source_rect_left_of_the_source_shifts_right) {
-    SurfacePtr src = pattern(3, 1);
-    SurfacePtr dst = make(10, 1);
-    Rect from{-2, 0, 4, 1};
-    Rect to{5, 0, 5, 1};
-    surface_blit(src.get(), &from, dst.get(), &to, DRAW_OPAQUE);
-    EXPECT_EQ(touched(dst.get(), 0), (std::vector<std::string>{"7,0", "8,0"}));
-    EXPECT_EQ(pixel(dst.get(), 7, 0), pixel(src.get(), 0, 0));
-    EXPECT_EQ(pixel(dst.get(), 8, 0), pixel(src.get(), 1, 0));
-}
-
-TEST(blit, source_rect_above_and_past_the_source_is_clipped) {
-    SurfacePtr src = pattern(3, 3);
-    SurfacePtr dst = make(6, 6);
-    Rect from{1, -1, 5, 5}; // only columns 1..2 and rows 0..2 exist
-    Rect to{0, 0, 6, 6};
-    surface_blit(src.get(), &from, dst.get(), &to, 0);
-    EXPECT_EQ(touched(dst.get(), 0),
-              (std::vector<std::string>{"0,1", "1,1", "0,2", "1,2", "0,3", "1,3"}));
-    EXPECT_EQ(pixel(dst.get(), 0, 1), pixel(src.get(), 1, 0));
-    EXPECT_EQ(pixel(dst.get(), 1, 3), pixel(src.get(), 2, 2));
-}
-
-TEST(blit, destination_rect_is_a_clip_window) {
-    SurfacePtr src = pattern(4, 4);
-    SurfacePtr dst = make(8, 8);
-    Rect to{2, 3, 2, 1};
-    surface_blit(src.get(), nullptr, dst.get(), &to, 0);
-    EXPECT_EQ(touched(dst.get(), 0), (std::vector<std::string>{"2,3", "3,3"}));
-    EXPECT_EQ(pixel(dst.get(), 3, 3), pixel(src.get(), 1, 0));
-}
-
-TEST(blit, empty_or_outside_windows_draw_nothing) {
-    SurfacePtr src = pattern(4, 4);
-    const Rect windows[] = {{1, 1, 0, 4}, {1, 1, 4, 0}, {1, 1, -3, 4}, {8, 0, 4, 4},
-                            {0, -4, 4, 4}, {-10, -10, 5, 5}};
-    for (const Rect &to : windows) {
-        SCOPED_TRACE(testing::Message() << to.x << "," << to.y << " " << to.w << "x" << to.h);
-        SurfacePtr dst = make(8, 8);
-        surface_blit(src.get(), nullptr, dst.get(), &to, DRAW_OPAQUE);
-        EXPECT_TRUE(touched(dst.get(), 0).empty());
+TEST(blit, rectangles_clip_to_both_surfaces) {
+    // Each case: the pixels drawn as (dest x, dest y, source x, source y); nothing else changes.
+    struct Case {
+        const char *name;
+        int sw, sh, dw, dh;
+        std::optional<Rect> from, to;
+        std::vector<std::array<int, 4>> drawn;
+    } cases[] = {
+        {"source rect left of the source shifts right", 3, 1, 10, 1, Rect{-2, 0, 4, 1},
+         Rect{5, 0, 5, 1}, {{7, 0, 0, 0}, {8, 0, 1, 0}}},
+        {"source rect above and past the source", 3, 3, 6, 6, Rect{1, -1, 5, 5}, Rect{0, 0, 6, 6},
+         {{0, 1, 1, 0}, {1, 1, 2, 0}, {0, 2, 1, 1}, {1, 2, 2, 1}, {0, 3, 1, 2}, {1, 3, 2, 2}}},
+        {"destination rect is a clip window", 4, 4, 8, 8, {}, Rect{2, 3, 2, 1},
+         {{2, 3, 0, 0}, {3, 3, 1, 0}}},
+        {"partly outside the destination", 4, 4, 4, 4, {}, Rect{-2, 3, 4, 4},
+         {{0, 3, 2, 0}, {1, 3, 3, 0}}},
+        {"source rect right of the source", 4, 4, 8, 8, Rect{4, 0, 2, 2}, {}, {}},
+        {"zero width", 4, 4, 8, 8, {}, Rect{1, 1, 0, 4}, {}},
+        {"zero height", 4, 4, 8, 8, {}, Rect{1, 1, 4, 0}, {}},
+        {"negative width", 4, 4, 8, 8, {}, Rect{1, 1, -3, 4}, {}},
+        {"right of the destination", 4, 4, 8, 8, {}, Rect{8, 0, 4, 4}, {}},
+        {"above the destination", 4, 4, 8, 8, {}, Rect{0, -4, 4, 4}, {}},
+        {"far up left", 4, 4, 8, 8, {}, Rect{-10, -10, 5, 5}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SurfacePtr src = pattern(c.sw, c.sh), dst = make(c.dw, c.dh);
+        surface_blit(src.get(), c.from ? &*c.from : nullptr, dst.get(), c.to ? &*c.to : nullptr,
+                     DRAW_OPAQUE);
+        std::vector<std::string> expected;
+        for (const auto &d : c.drawn) {
+            expected.push_back(std::to_string(d[0]) + "," + std::to_string(d[1]));
+            EXPECT_EQ(pixel(dst.get(), d[0], d[1]), pixel(src.get(), d[2], d[3]));
+        }
+        EXPECT_EQ(touched(dst.get(), 0), expected);
     }
-    SurfacePtr dst = make(8, 8);
-    Rect from{4, 0, 2, 2}; // entirely right of the source
-    surface_blit(src.get(), &from, dst.get(), nullptr, DRAW_OPAQUE);
-    EXPECT_TRUE(touched(dst.get(), 0).empty());
-}
-
-TEST(blit, partly_outside_the_destination_draws_the_inside_part) {
-    SurfacePtr src = pattern(4, 4);
-    SurfacePtr dst = make(4, 4);
-    Rect to{-2, 3, 4, 4};
-    surface_blit(src.get(), nullptr, dst.get(), &to, DRAW_OPAQUE);
-    EXPECT_EQ(touched(dst.get(), 0), (std::vector<std::string>{"0,3", "1,3"}));
-    EXPECT_EQ(pixel(dst.get(), 0, 3), pixel(src.get(), 2, 0));
-    EXPECT_EQ(pixel(dst.get(), 1, 3), pixel(src.get(), 3, 0));
 }
 
 TEST(blit, rgba_exchanges_bytes_0_and_2) {
@@ -258,12 +236,7 @@ TEST(line, outline_converts_points_with_the_dpi) {
     paint.color = grey(255);
     SurfacePtr s = make(8, 8);
     surface_draw_rect_outline(s.get(), paint, 0.5, 0.5, 2.5, 2); // pixels 1,1 .. 5,4
-    std::vector<std::string> expected;
-    for (int y = 1; y <= 4; ++y)
-        for (int x = 1; x <= 5; ++x)
-            if (y == 1 || y == 4 || x == 1 || x == 5)
-                expected.push_back(std::to_string(x) + "," + std::to_string(y));
-    EXPECT_EQ(touched(s.get(), 0), expected);
+    EXPECT_EQ(touched(s.get(), 0), rect_pixels(1, 1, 5, 4, true));
 }
 
 TEST(scale, degenerate_sizes_give_one_pixel) {
@@ -280,12 +253,18 @@ TEST(scale, degenerate_sizes_give_one_pixel) {
     EXPECT_TRUE(touched(out.get(), 0).empty());
 }
 
-TEST(scale, same_size_is_an_identical_copy) {
+TEST(surface, same_size_paths_reproduce_the_source) {
+    // Scaling, bilinear drawing and a nine-patch at the source size must copy it exactly.
     SurfacePtr src = pattern(7, 5);
     set_pixel(src.get(), 3, 2, rgba(1, 2, 3, 4));
-    SurfacePtr out(surface_scale(src.get(), 7, 5));
-    ASSERT_NE(out->pixels, src->pixels);
-    EXPECT_EQ(std::memcmp(out->pixels, src->pixels, 7 * 4 * 5), 0);
+    SurfacePtr scaled(surface_scale(src.get(), 7, 5));
+    ASSERT_NE(scaled->pixels, src->pixels);
+    SurfacePtr bilinear = make(7, 5), nine = filled(7, 5, grey(3));
+    surface_draw(src.get(), nullptr, bilinear.get(), nullptr, DRAW_BILINEAR | DRAW_OPAQUE);
+    surface_draw_nine_patch(src.get(), Rect{2, 1, 3, 2}, nine.get(), nullptr,
+                            DRAW_NEAREST | DRAW_OPAQUE);
+    for (const Surface *out : {scaled.get(), bilinear.get(), nine.get()})
+        EXPECT_EQ(std::memcmp(out->pixels, src->pixels, 7 * 4 * 5), 0);
 }
 
 TEST(scale, enlarging_uses_catmull_rom_on_each_axis) {
@@ -396,22 +375,12 @@ TEST(bilinear, interpolates_inside_and_clamps_edges) {
         }
 }
 
-TEST(bilinear, same_size_reproduces_the_source) {
-    SurfacePtr src = pattern(6, 5);
-    SurfacePtr dst = make(6, 5);
-    surface_draw(src.get(), nullptr, dst.get(), nullptr, DRAW_BILINEAR | DRAW_OPAQUE);
-    EXPECT_EQ(std::memcmp(dst->pixels, src->pixels, 6 * 4 * 5), 0);
-}
-
 TEST(bilinear, into_a_rect_of_the_destination_and_blended) {
     SurfacePtr src = filled(3, 3, rgba(200, 0, 0, 128));
     SurfacePtr dst = filled(6, 6, rgba(0, 0, 100, 255));
     Rect to{1, 2, 4, 3};
     surface_draw(src.get(), nullptr, dst.get(), &to, DRAW_BILINEAR);
-    std::vector<std::string> expected;
-    for (int y = 2; y < 5; ++y)
-        for (int x = 1; x < 5; ++x) expected.push_back(std::to_string(x) + "," + std::to_string(y));
-    EXPECT_EQ(touched(dst.get(), rgba(0, 0, 100, 255)), expected);
+    EXPECT_EQ(touched(dst.get(), rgba(0, 0, 100, 255)), rect_pixels(1, 2, 4, 4));
     EXPECT_EQ(pixel(dst.get(), 2, 3), rgba(100, 0, 50, 255));
 }
 
@@ -446,14 +415,6 @@ TEST(tile, needs_both_rectangles) {
     EXPECT_TRUE(touched(dst.get(), 0).empty());
 }
 
-TEST(nine_patch, nearest_opaque_at_source_size_reproduces_the_source) {
-    SurfacePtr src = pattern(7, 6);
-    SurfacePtr dst = filled(7, 6, grey(3));
-    surface_draw_nine_patch(src.get(), Rect{2, 1, 3, 2}, dst.get(), nullptr,
-                            DRAW_NEAREST | DRAW_OPAQUE);
-    EXPECT_EQ(std::memcmp(dst->pixels, src->pixels, 7 * 4 * 6), 0);
-}
-
 TEST(nine_patch, stretches_edges_and_keeps_corners) {
     // 5 x 5 source, centre 1 pixel at (2, 2): borders of 2 on every side.
     SurfacePtr src = pattern(5, 5);
@@ -484,10 +445,7 @@ TEST(resample, scales_the_source_rect_into_the_destination_rect) {
     Rect to{2, 2, 5, 4};
     SurfacePtr dst = make(8, 8);
     surface_draw(src.get(), &from, dst.get(), &to, DRAW_RESAMPLE | DRAW_OPAQUE);
-    std::vector<std::string> expected;
-    for (int y = 2; y < 6; ++y)
-        for (int x = 2; x < 7; ++x) expected.push_back(std::to_string(x) + "," + std::to_string(y));
-    EXPECT_EQ(touched(dst.get(), 0), expected);
+    EXPECT_EQ(touched(dst.get(), 0), rect_pixels(2, 2, 6, 5));
     EXPECT_EQ(pixel(dst.get(), 2, 2), rgba(9, 9, 9, 255));
     SurfacePtr none = make(8, 8);
     surface_draw(src.get(), &from, none.get(), nullptr, DRAW_RESAMPLE);
@@ -526,10 +484,9 @@ TEST(surface_malformed, huge_and_inverted_rectangles_stay_inside_and_finish) {
     SurfacePtr line = make(8, 4);
     surface_draw_line(line.get(), paint, -2000000000, 1, 2000000000, 1);
     surface_draw_line(line.get(), paint, 3, -2000000000, 3, 2000000000);
-    std::vector<std::string> expected;
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 8; ++x)
-            if (y == 1 || x == 3) expected.push_back(std::to_string(x) + "," + std::to_string(y));
+    std::vector<std::string> expected = {"3,0"};
+    for (const std::string &p : rect_pixels(0, 1, 7, 1)) expected.push_back(p);
+    expected.insert(expected.end(), {"3,2", "3,3"});
     EXPECT_EQ(touched(line.get(), 0), expected);
 }
 

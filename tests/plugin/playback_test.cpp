@@ -57,43 +57,45 @@ TEST(chapters, line_timestamps) {
     }
 }
 
-TEST(chapters, leading_timestamps_make_chapters_up_to_the_duration) {
-    std::string text = chapters_text("0:00 Intro\n1:02:03 - Part two\n", nullptr, 4000);
-    EXPECT_EQ(text, std::string(FFMETADATA_HEADER) + chapter("0", "3723000", "Intro") +
-                        chapter("3723000", "4000000", "Part two"));
-}
-
-TEST(chapters, lines_without_timestamps_and_empty_lines_are_skipped) {
-    std::string text = chapters_text("Welcome!\n\n\nIntro - 0:00\nsome words\n\nEnd 2:00\n"
-                                     "Thanks for watching",
-                                     nullptr, 150);
-    EXPECT_EQ(text, std::string(FFMETADATA_HEADER) + chapter("0", "120000", "Intro") +
-                        chapter("120000", "150000", "End"));
-}
-
-TEST(chapters, negative_timestamps_neither_open_nor_close) {
-    std::string text = chapters_text("0:00 A\n-1:00 Back\n1:00 B", nullptr, 100);
-    EXPECT_EQ(text, std::string(FFMETADATA_HEADER) + chapter("0", "60000", "A") +
-                        chapter("60000", "100000", "B"));
-}
-
-TEST(chapters, out_of_order_lines_are_sorted_by_start) {
-    // The chapter opened at 5:00 is closed by the line at 0:00.
-    std::string text = chapters_text("5:00 B\n0:00 A\n", nullptr, 600);
-    EXPECT_EQ(text, std::string(FFMETADATA_HEADER) + chapter("0", "600000", "A") +
-                        chapter("300000", "0", "B"));
-}
-
-TEST(chapters, equal_starts_come_out_newest_first) {
-    // A (0-0, closed by B) is made before B (0-10).
-    std::string text = chapters_text("0:00 A\n0:00 B\n0:10 C", nullptr, 20);
-    EXPECT_EQ(text, std::string(FFMETADATA_HEADER) + chapter("0", "10000", "B") +
-                        chapter("0", "0", "A") + chapter("10000", "20000", "C"));
-}
-
-TEST(chapters, titles_are_cleaned_of_metadata_syntax) {
-    std::string text = chapters_text("0:00 a=b;c#d\\e", nullptr, 5);
-    EXPECT_EQ(text, std::string(FFMETADATA_HEADER) + chapter("0", "5000", "a b c d e"));
+TEST(chapters, text_from_description_and_segments) {
+    const std::string H = FFMETADATA_HEADER, S = SPONSOR_CHAPTER_TITLE;
+    struct Case {
+        const char *name, *description, *segments;
+        uint32_t duration;
+        std::string expected;
+    } cases[] = {
+        {"leading timestamps up to the duration", "0:00 Intro\n1:02:03 - Part two\n", nullptr, 4000,
+         H + chapter("0", "3723000", "Intro") + chapter("3723000", "4000000", "Part two")},
+        {"lines without timestamps skipped",
+         "Welcome!\n\n\nIntro - 0:00\nsome words\n\nEnd 2:00\nThanks for watching", nullptr, 150,
+         H + chapter("0", "120000", "Intro") + chapter("120000", "150000", "End")},
+        {"negative timestamps neither open nor close", "0:00 A\n-1:00 Back\n1:00 B", nullptr, 100,
+         H + chapter("0", "60000", "A") + chapter("60000", "100000", "B")},
+        // The chapter opened at 5:00 is closed by the line at 0:00.
+        {"out of order sorted by start", "5:00 B\n0:00 A\n", nullptr, 600,
+         H + chapter("0", "600000", "A") + chapter("300000", "0", "B")},
+        // A (0-0, closed by B) is made before B (0-10).
+        {"equal starts newest first", "0:00 A\n0:00 B\n0:10 C", nullptr, 20,
+         H + chapter("0", "10000", "B") + chapter("0", "0", "A") + chapter("10000", "20000", "C")},
+        {"titles cleaned of metadata syntax", "0:00 a=b;c#d\\e", nullptr, 5,
+         H + chapter("0", "5000", "a b c d e")},
+        {"sponsor segments", nullptr,
+         R"([{"segment":[10,20],"UUID":"a"},{"segment":[40,50],"category":"x"}])", 100,
+         H + chapter("10000", "20000", S.c_str()) + chapter("20000", "20001", "") +
+             chapter("40000", "50000", S.c_str()) + chapter("50000", "100000", "") +
+             chapter("50000", "50001", "")},
+        {"segments join description chapters", "0:00 Intro\n0:30 Main", " [{\"segment\":[5.5,12.25]}]", 60,
+         H + chapter("0", "30000", "Intro") + chapter("5500", "12250", S.c_str()) +
+             chapter("12250", "60000", "") + chapter("12250", "12251", "") +
+             chapter("30000", "60000", "Main")},
+        {"nothing", nullptr, nullptr, 100, H},
+        {"no timestamps", "no timestamps here\n", nullptr, 100, H},
+        {"empty segments", "", "[]", 100, H},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(chapters_text(c.description, c.segments, c.duration), c.expected);
+    }
 }
 
 TEST(chapters, long_titles_are_cut_without_splitting_a_character) {
@@ -106,30 +108,6 @@ TEST(chapters, long_titles_are_cut_without_splitting_a_character) {
     int64_t seconds = 0;
     std::string title;
     EXPECT_FALSE(chapter_line_timestamp(long_line, seconds, title));
-}
-
-TEST(chapters, sponsor_segments) {
-    const char *segments = R"([{"segment":[10,20],"UUID":"a"},{"segment":[40,50],"category":"x"}])";
-    std::string text = chapters_text(nullptr, segments, 100);
-    EXPECT_EQ(text, std::string(FFMETADATA_HEADER) +
-                        chapter("10000", "20000", SPONSOR_CHAPTER_TITLE) +
-                        chapter("20000", "20001", "") +
-                        chapter("40000", "50000", SPONSOR_CHAPTER_TITLE) +
-                        chapter("50000", "100000", "") + chapter("50000", "50001", ""));
-}
-
-TEST(chapters, sponsor_segments_join_description_chapters) {
-    std::string text = chapters_text("0:00 Intro\n0:30 Main", " [{\"segment\":[5.5,12.25]}]", 60);
-    EXPECT_EQ(text, std::string(FFMETADATA_HEADER) + chapter("0", "30000", "Intro") +
-                        chapter("5500", "12250", SPONSOR_CHAPTER_TITLE) +
-                        chapter("12250", "60000", "") + chapter("12250", "12251", "") +
-                        chapter("30000", "60000", "Main"));
-}
-
-TEST(chapters, header_only) {
-    EXPECT_EQ(chapters_text(nullptr, nullptr, 100), FFMETADATA_HEADER);
-    EXPECT_EQ(chapters_text("no timestamps here\n", nullptr, 100), FFMETADATA_HEADER);
-    EXPECT_EQ(chapters_text("", "[]", 100), FFMETADATA_HEADER);
 }
 
 TEST(chapters_malformed, segments) {
