@@ -1,6 +1,5 @@
-// The layout bundle builder and layout: the default bundle at two scales, split methods and gaps,
-// box stretching, sticky and anchors, view scrolling, minimum sizes, the child limit, input
-// groups under layers, walks and look-ups, and malformed bundles.
+// The layout bundle builder and layout: the default bundle at two scales, splits, boxes, anchors,
+// views, minimum sizes, the child limit, layer input groups, walks, and malformed bundles.
 #include "toolkit_support.h"
 
 #include <vector>
@@ -61,12 +60,6 @@ TEST_F(layout, default_bundle_at_960_by_720) {
     Widget *download = widget_find(r, "download_button");
     EXPECT_EQ(download->outer_rect.x, 563);       // 563.33
     EXPECT_EQ(download->outer_rect.w, 757 - 563); // right edge 756.67
-    // Every named widget the browser looks up exists.
-    for (const char *name :
-         {"video_list_split", "addfav_button", "showfav_button", "go_button", "play_button",
-          "video_info_split", "settings_split", "search_type_label", "search_sort_button",
-          "search_live_button", "search_settings_button", "search_settings_split"})
-        EXPECT_NE(widget_find(r, name), nullptr) << name;
 }
 
 TEST_F(layout, default_bundle_at_scale_2_doubles_every_box) {
@@ -257,25 +250,19 @@ TEST_F(layout, page_lists_children_in_reverse_and_shows_one) {
     EXPECT_EQ(page->active, a);
     EXPECT_TRUE(a->enabled);
     EXPECT_FALSE(b->enabled);
-    // Walking the active page only reaches the shown child.
-    std::vector<std::string> seen;
-    widget_walk(
-        root.get(),
-        [](Widget *w, void *arg) {
-            static_cast<std::vector<std::string> *>(arg)->push_back(w->name ? *w->name : "-");
-        },
-        &seen, WALK_ACTIVE_PAGE);
-    EXPECT_EQ(seen, (std::vector<std::string>{"-", "a"}));
-    seen.clear();
-    widget_walk(
-        root.get(),
-        [](Widget *w, void *arg) {
-            static_cast<std::vector<std::string> *>(arg)->push_back(w->name ? *w->name : "-");
-        },
-        &seen, WALK_POST_ORDER);
-    EXPECT_EQ(seen, (std::vector<std::string>{"b", "a", "-"}));
-    // Look-ups reach every page child, shown or not.
-    EXPECT_EQ(widget_find(root.get(), "b"), b);
+    auto walk = [&](uint32_t how) {
+        std::vector<std::string> seen;
+        widget_walk(
+            root.get(),
+            [](Widget *w, void *seen) {
+                static_cast<std::vector<std::string> *>(seen)->push_back(w->name ? *w->name : "-");
+            },
+            &seen, how);
+        return seen;
+    };
+    EXPECT_EQ(walk(WALK_ACTIVE_PAGE), (std::vector<std::string>{"-", "a"})); // the shown child
+    EXPECT_EQ(walk(WALK_POST_ORDER), (std::vector<std::string>{"b", "a", "-"}));
+    EXPECT_EQ(widget_find(root.get(), "b"), b); // look-ups reach hidden pages too
 }
 
 TEST_F(layout, layer_children_take_their_index_as_input_group) {

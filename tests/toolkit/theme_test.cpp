@@ -2,7 +2,6 @@
 // theme file, and where each record lands in every kind of widget.
 #include "toolkit_support.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -18,68 +17,69 @@ ThemeRecords load(const char *json) {
     return r;
 }
 
+const ThemeRecords DEFAULTS = theme_defaults();
+
 } // namespace
 
-TEST(theme, numbers_are_read_with_base_detection_and_low_bytes) {
-    ThemeRecords r = load("{\"base\": [010, 255, 256, -1, 1, 2, 3, 4]}");
-    EXPECT_EQ(r[THEME_BASE].color, rgba(8, 255, 0, 255));
-    EXPECT_EQ(r[THEME_BASE].fill_color, rgba(1, 2, 3, 4));
-    EXPECT_EQ(r[THEME_BASE].dpi, 72);
-    // A custom theme file may start with whitespace; elements may be spread over lines.
-    r = load(" \n\t{\"text_hover\": [\r\n 1 ,\n 2 ]}");
-    EXPECT_EQ(r[THEME_TEXT_HOVER].color, rgba(1, 2, 0, 255));
-}
-
-TEST(theme, hexadecimal_stores_its_value_and_ends_the_array) {
-    ThemeRecords defaults = theme_defaults();
-    ThemeRecords r = load("{\"elem_hover\": [0x10, 20, 30, 40, 50, 60, 70, 80]}");
-    EXPECT_EQ(r[THEME_ELEM_HOVER].color & 0xFF, 0x10u);
-    EXPECT_EQ(r[THEME_ELEM_HOVER].color & ~0xFFu, defaults[THEME_ELEM_HOVER].color & ~0xFFu);
-    EXPECT_EQ(r[THEME_ELEM_HOVER].fill_color, defaults[THEME_ELEM_HOVER].fill_color);
-}
-
-TEST(theme, short_arrays_and_missing_keys_keep_the_defaults) {
-    ThemeRecords defaults = theme_defaults();
-    ThemeRecords r = load("{\"text_normal\": [1, 2, 3], \"scrollbar_hover\": []}");
-    EXPECT_EQ(r[THEME_TEXT_NORMAL].color, rgba(1, 2, 3, 255));
-    EXPECT_EQ(r[THEME_TEXT_NORMAL].fill_color, defaults[THEME_TEXT_NORMAL].fill_color);
-    EXPECT_EQ(r[THEME_SCROLLBAR_HOVER].color, defaults[THEME_SCROLLBAR_HOVER].color);
+TEST(theme, array_parsing_rules) {
+    const uint32_t kept = 0xDEFAu; // marks "the default stays"
+    struct Case {
+        const char *json;
+        ThemeKey key;
+        uint32_t line, fill;
+    } cases[] = {
+        // Base detection (010 is octal) and the low byte of every number.
+        {"{\"base\": [010, 255, 256, -1, 1, 2, 3, 4]}", THEME_BASE, rgba(8, 255, 0, 255),
+         rgba(1, 2, 3, 4)},
+        // Leading whitespace and elements spread over lines.
+        {" \n\t{\"text_hover\": [\r\n 1 ,\n 2 ]}", THEME_TEXT_HOVER, rgba(1, 2, 0, 255), kept},
+        // Strings, arrays, objects and literals store zero.
+        {"{\"base\": [ \"9\" ,\n[9], {\"a\": 9},\ttrue, null, 6, 7, 8]}", THEME_BASE, 0,
+         rgba(0, 6, 7, 8)},
+        {"{\"text_normal\": [1, 2, 3], \"scrollbar_hover\": []}", THEME_TEXT_NORMAL,
+         rgba(1, 2, 3, 255), kept},
+        {"{\"text_normal\": [1, 2, 3], \"scrollbar_hover\": []}", THEME_SCROLLBAR_HOVER, kept, kept},
+        // A hexadecimal number stores its value and ends the array.
+        {"{\"elem_hover\": [0x10, 20, 30, 40, 50, 60, 70, 80]}", THEME_ELEM_HOVER,
+         (DEFAULTS[THEME_ELEM_HOVER].color & ~0xFFu) | 0x10, kept},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.json);
+        ThemeRecords r = load(c.json);
+        EXPECT_EQ(r[c.key].color, c.line == kept ? DEFAULTS[c.key].color : c.line);
+        EXPECT_EQ(r[c.key].fill_color, c.fill == kept ? DEFAULTS[c.key].fill_color : c.fill);
+        EXPECT_EQ(r[c.key].dpi, 72);
+    }
+    // Records not named keep their defaults.
+    ThemeRecords r = load("{\"text_normal\": [1, 2, 3]}");
     for (int i = 0; i < THEME_RECORD_COUNT; ++i) {
-        if (i == THEME_TEXT_NORMAL) continue;
         SCOPED_TRACE(THEME_KEYS[i]);
-        EXPECT_EQ(r[size_t(i)].color, defaults[size_t(i)].color);
-        EXPECT_EQ(r[size_t(i)].fill_color, defaults[size_t(i)].fill_color);
+        if (i == THEME_TEXT_NORMAL) continue;
+        EXPECT_EQ(r[size_t(i)].color, DEFAULTS[size_t(i)].color);
+        EXPECT_EQ(r[size_t(i)].fill_color, DEFAULTS[size_t(i)].fill_color);
     }
 }
 
-TEST(theme, strings_arrays_objects_and_literals_store_zero) {
-    ThemeRecords r = load("{\"base\": [ \"9\" ,\n[9], {\"a\": 9},\ttrue, null, 6, 7, 8]}");
-    EXPECT_EQ(r[THEME_BASE].color, rgba(0, 0, 0, 0));
-    EXPECT_EQ(r[THEME_BASE].fill_color, rgba(0, 6, 7, 8));
-}
-
 TEST(theme_malformed, bad_values_leave_the_defaults) {
-    ThemeRecords defaults = theme_defaults();
+    const uint32_t base = DEFAULTS[THEME_BASE].color;
     struct Case {
         const char *json;
         uint32_t base_line;
     } cases[] = {
-        {"{\"base\": \"red\"}", defaults[THEME_BASE].color},
-        {"{\"base\": 5}", defaults[THEME_BASE].color},
+        {"{\"base\": \"red\"}", base},
+        {"{\"base\": 5}", base},
         {"{\"base\": [1 2 3]}", rgba(1, 156, 136, 255)}, // a missing comma ends the array
         {"{\"base\": [1, +2, 3]}", rgba(1, 156, 136, 255)},
         {"{\"base\": [1, \"unterminated", rgba(1, 156, 136, 255)},
         {"{\"base\": [7,", rgba(7, 156, 136, 255)},
-        {"[1, 2]", defaults[THEME_BASE].color},
-        {"", defaults[THEME_BASE].color},
+        {"[1, 2]", base},
+        {"", base},
+        {nullptr, base},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.json);
+        SCOPED_TRACE(c.json ? c.json : "(null)");
         EXPECT_EQ(load(c.json)[THEME_BASE].color, c.base_line);
     }
-    ThemeRecords r;
-    theme_load(nullptr, r);
-    EXPECT_EQ(r[THEME_BASE].color, defaults[THEME_BASE].color);
 }
 
 TEST(theme, premultiplies_fills_of_the_first_fourteen_records) {
@@ -99,19 +99,12 @@ TEST(theme, builtin_mirra_light_and_dark) {
     ASSERT_TRUE(set_theme(current, nullptr, "mirra"));
     EXPECT_EQ(current[THEME_BASE].fill_color, rgba(111, 123, 107, 175));
     EXPECT_EQ(current[THEME_BASE].color, rgba(142, 156, 136, 255));
-    EXPECT_EQ(current[THEME_TEXT_SELECTED].fill_color, rgba(121, 148, 111, 255));
-
     ASSERT_TRUE(set_theme(current, nullptr, "light"));
     EXPECT_EQ(current[THEME_TEXT_SELECTED].fill_color, rgba(0, 120, 215, 255));
     EXPECT_EQ(current[THEME_BASE].fill_color, rgba(164, 164, 164, 175)); // 240 * 175 / 255
-    ThemeRecords defaults = theme_defaults();
-    EXPECT_EQ(current[THEME_ELEM_DISABLED].color, defaults[THEME_ELEM_DISABLED].color);
-    EXPECT_EQ(current[THEME_TEXT_DISABLED].fill_color, defaults[THEME_TEXT_DISABLED].fill_color);
-
+    EXPECT_EQ(current[THEME_ELEM_DISABLED].color, DEFAULTS[THEME_ELEM_DISABLED].color);
     ASSERT_TRUE(set_theme(current, nullptr, "dark"));
     EXPECT_EQ(current[THEME_TEXT_NORMAL].color, rgba(255, 255, 255, 255));
-    EXPECT_EQ(current[THEME_SCROLLBAR_HOVER].fill_color, rgba(105, 107, 118, 255));
-
     ThemeRecords before = current;
     EXPECT_FALSE(set_theme(current, nullptr, "sepia"));
     EXPECT_EQ(current[THEME_BASE].fill_color, before[THEME_BASE].fill_color);
@@ -129,36 +122,31 @@ TEST(theme, apply_reaches_every_kind) {
     ThemeRecords dark = theme_defaults();
     ASSERT_TRUE(set_theme(dark, root.get(), "dark"));
     // Every widget, including those of a page that shows nothing, takes the base pair.
-    for (const char *name : {"label", "button", "input", "table", "check", "progress", "scroll",
+    for (std::string name : {"label", "button", "input", "table", "check", "progress", "scroll",
                              "canvas"}) {
         SCOPED_TRACE(name);
-        Widget *w = widget_find(root.get(), name);
+        Widget *w = widget_find(root.get(), name.c_str());
         EXPECT_EQ(w->base_paint.fill_color, dark[THEME_BASE].fill_color);
         TextElement *e = widget_text_element(w);
         if (!e) continue;
         EXPECT_EQ(e->paints[PAINT_TEXT_NORMAL].color, dark[THEME_TEXT_NORMAL].color);
         EXPECT_EQ(e->paints[PAINT_TEXT_SELECTED].fill_color, dark[THEME_TEXT_SELECTED].fill_color);
         EXPECT_EQ(e->paints[PAINT_ELEM_DISABLED].fill_color, dark[THEME_ELEM_DISABLED].fill_color);
-        ThemeKey normal = THEME_ELEM_NORMAL, hover = THEME_ELEM_HOVER,
-                 selected = THEME_ELEM_SELECTED;
-        if (std::string(name) == "label" || std::string(name) == "check") normal = THEME_BASE;
-        if (std::string(name) == "scroll") {
-            normal = THEME_SCROLLBAR_NORMAL;
-            hover = THEME_SCROLLBAR_HOVER;
-            selected = THEME_SCROLLBAR_SELECTED;
-        }
+        bool scroll = name == "scroll";
+        ThemeKey normal = scroll ? THEME_SCROLLBAR_NORMAL : THEME_ELEM_NORMAL;
+        if (name == "label" || name == "check") normal = THEME_BASE;
         EXPECT_EQ(e->paints[PAINT_ELEM_NORMAL].fill_color, dark[normal].fill_color);
-        EXPECT_EQ(e->paints[PAINT_ELEM_HOVER].fill_color, dark[hover].fill_color);
-        EXPECT_EQ(e->paints[PAINT_ELEM_SELECTED].fill_color, dark[selected].fill_color);
+        EXPECT_EQ(e->paints[PAINT_ELEM_HOVER].fill_color,
+                  dark[scroll ? THEME_SCROLLBAR_HOVER : THEME_ELEM_HOVER].fill_color);
+        EXPECT_EQ(e->paints[PAINT_ELEM_SELECTED].fill_color,
+                  dark[scroll ? THEME_SCROLLBAR_SELECTED : THEME_ELEM_SELECTED].fill_color);
     }
-    // The dark base reaches the screen when the root is refreshed.
-    widget_refresh(root.get());
+    widget_refresh(root.get()); // the dark base reaches the screen
     EXPECT_EQ(tk::root_pixel(99, 99), tk::on_screen(dark[THEME_BASE].fill_color));
 }
 
 TEST(theme, custom_file_is_premultiplied_without_forcing_alpha) {
     tk::reset();
-
     std::string dir = std::string(SOLVANE_BINARY_DIR) + "/toolkit_theme_test";
     std::filesystem::create_directories(dir);
     std::ofstream(dir + "/custom.json") << "{\"base\": [1, 2, 3, 4, 100, 100, 100, 51]}";
