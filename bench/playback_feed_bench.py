@@ -310,12 +310,28 @@ def bench_cpu(play):
 
 # ---------------------------------------------------------------------------------------------
 
+def print_cpu(idle, idle_wall, playing, play_wall):
+    print("CPU over %.0f s (ms; one tick = %.0f ms)   plug-in hidden   mpv alone   ratio"
+          "   extra ms CPU per s" % (IDLE_SECONDS, 1000 / CLOCK_TICKS))
+    for name, (p, b), wall in (("idle", idle, idle_wall), ("playing", playing, play_wall)):
+        # Below one clock tick the ratio is a lower bound.
+        ratio = "%.2f" % (p / b) if b else "> %.0f" % (p * CLOCK_TICKS)
+        print("  %-30s %12.0f %12.0f %9s %10.1f"
+              % (name, p * 1000, b * 1000, ratio, (p - b) * 1000 / wall))
+
+
 def main():
-    rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 5
+    # "cpu" as the argument measures only the CPU cases.
+    cpu_only = len(sys.argv) > 1 and sys.argv[1] == "cpu"
+    rounds = int(sys.argv[1]) if len(sys.argv) > 1 and not cpu_only else 5
     load_before = loadavg()
-    feed, curl, images = bench_feed(rounds)
     idle, idle_wall = bench_cpu(play=False)
     playing, play_wall = bench_cpu(play=True)
+    if cpu_only:
+        print("load average before %s, after %s" % (load_before, loadavg()))
+        print_cpu(idle, idle_wall, playing, play_wall)
+        return
+    feed, curl, images = bench_feed(rounds)
     load_after = loadavg()
 
     shown = statistics.median(r[0] for r in feed) * 1000
@@ -334,13 +350,7 @@ def main():
     print("  curl rounds (ms):                %s" % ", ".join("%.0f" % (s * 1000) for s, _ in curl))
     print("  image requests during the rounds: %d" % images)
     print()
-    print("CPU over %.0f s (ms; one tick = %.0f ms)   plug-in hidden   mpv alone   ratio"
-          "   extra ms CPU per s" % (IDLE_SECONDS, 1000 / CLOCK_TICKS))
-    for name, (p, b), wall in (("idle", idle, idle_wall), ("playing", playing, play_wall)):
-        # Below one clock tick the ratio is a lower bound.
-        ratio = "%.2f" % (p / b) if b else "> %.0f" % (p * CLOCK_TICKS)
-        print("  %-30s %12.0f %12.0f %9s %10.1f"
-              % (name, p * 1000, b * 1000, ratio, (p - b) * 1000 / wall))
+    print_cpu(idle, idle_wall, playing, play_wall)
     print()
     print(json.dumps({"rounds": rounds, "loadavg": [load_before, load_after],
                       "feed_shown_ms": round(shown, 1), "feed_last_request_ms": round(last, 1),

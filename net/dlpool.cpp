@@ -378,6 +378,12 @@ void pump_wait(int ms, const std::vector<int> &sockets) {
 
 } // namespace
 
+int32_t pump_wait_ms(const DownloadPools &pools) {
+    bool quiet = dlpool_busy(pools.api_pool) == 0 && dlpool_busy(pools.image_pool) == 0 &&
+                 pools.request_queue.empty() && pools.image_queue.empty();
+    return quiet ? std::max(pools.quiet_wait_ms, PUMP_WAIT_MS) : PUMP_WAIT_MS;
+}
+
 void download_pump(void *argument) {
     auto *pools = static_cast<DownloadPools *>(argument);
     bool api_moved = dlpool_step(pools->api_pool);
@@ -386,7 +392,7 @@ void download_pump(void *argument) {
         std::vector<int> sockets;
         dlpool_wait_descriptors(pools->api_pool, sockets);
         dlpool_wait_descriptors(pools->image_pool, sockets);
-        pump_wait(10, sockets);
+        pump_wait(pump_wait_ms(*pools), sockets);
     }
     defer_call(download_pump, pools);
 }

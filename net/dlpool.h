@@ -127,12 +127,19 @@ bool request_queue_push(RequestQueue &queue, const DownloadRequest &request);
 // Feeder bound to a queue (feeder_context = RequestQueue*): takes the head request and adds it.
 bool request_queue_feed(dlpool *pool, void *queue);
 
+// The pump's wait when nothing moved while downloads are in flight or queued.
+constexpr int32_t PUMP_WAIT_MS = 10;
+
 // The application's two pools and queues.
 struct DownloadPools {
     dlpool api_pool;       // 4 slots, no reuse, fed from request_queue
     dlpool image_pool;     // 4 slots, connections kept, fed from image_queue
     RequestQueue request_queue;
     RequestQueue image_queue;
+    // How long the pump waits for host events when no download is in flight or queued. The
+    // application lengthens it while its interface is hidden, so an idle player is not woken
+    // a hundred times a second; every host event (a key, a message) still ends the wait.
+    int32_t quiet_wait_ms = PUMP_WAIT_MS;
 };
 
 constexpr int32_t API_POOL_SLOTS = 4;
@@ -141,6 +148,10 @@ constexpr int32_t IMAGE_POOL_SLOTS = 4;
 void download_pools_init(DownloadPools &pools);
 
 // Deferred task (argument: DownloadPools*): steps the API pool, then the image pool; when
-// neither moved data it waits up to 10 ms for host events or for a waiting socket to become
-// readable (host_wait when no socket waits); then it queues itself again.
+// neither moved data it waits up to pump_wait_ms for host events or for a waiting socket to
+// become readable (host_wait when no socket waits); then it queues itself again.
 void download_pump(void *pools);
+
+// The pump's wait after a pass that moved nothing: PUMP_WAIT_MS while a download is in flight
+// or queued, else the pools' quiet wait.
+int32_t pump_wait_ms(const DownloadPools &pools);

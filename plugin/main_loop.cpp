@@ -17,8 +17,14 @@ void exit_callback(uint8_t status, void *argument) {
     if (status == 0 && state.switches.save_state) write_state_file(state);
 }
 
+// While the interface is hidden and nothing downloads, the loop only serves host events (which
+// wake it at once) and the 1-second autoplay timer: waking a hundred times a second would cost
+// an idle player about a per cent of a core for nothing.
+constexpr int32_t HIDDEN_QUIET_WAIT_MS = 250;
+
 void set_visible(AppState &state, bool visible) {
     state.window.visible = visible;
+    state.pools.quiet_wait_ms = visible ? PUMP_WAIT_MS : HIDDEN_QUIET_WAIT_MS;
     if (visible) window_show(state);
     else window_hide(state);
 }
@@ -47,6 +53,7 @@ void app_init(AppState &state) {
     interface_load_resources(state);
     window_setup(state);
     download_pools_init(state.pools);
+    state.pools.quiet_wait_ms = state.window.visible ? PUMP_WAIT_MS : HIDDEN_QUIET_WAIT_MS;
     download_pump(&state.pools); // runs once now and keeps itself queued
     state.idle_sleep_ms = 0;
     interface_start(state);
