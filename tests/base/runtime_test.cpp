@@ -137,24 +137,30 @@ TEST(runtime_config_dir, home_fallback_and_missing_home) {
 }
 
 TEST(runtime_paths, absolute_kept_relative_joined) {
-    EXPECT_EQ(path_resolve("/abs/m.png", "/cfg"), "/abs/m.png");
-    EXPECT_EQ(path_resolve("C:\\m.png", "/cfg"), "C:\\m.png");
-    EXPECT_EQ(path_resolve("C:/videos", "/cfg"), "C:/videos");
-    EXPECT_EQ(path_resolve("pics/m.png", "/cfg"), "/cfg/pics/m.png");
-    EXPECT_EQ(path_resolve("m", "/cfg"), "/cfg/m");
-    EXPECT_EQ(path_resolve("", "/cfg"), "/cfg/");
+    const std::pair<const char *, const char *> cases[] = {
+        {"/abs/m.png", "/abs/m.png"}, {"C:\\m.png", "C:\\m.png"}, {"C:/videos", "C:/videos"},
+        {"pics/m.png", "/cfg/pics/m.png"}, {"m", "/cfg/m"}, {"", "/cfg/"}};
+    for (auto [value, expected] : cases) EXPECT_EQ(path_resolve(value, "/cfg"), expected) << value;
 }
 
-TEST(runtime_strings, printf_and_dup) {
+TEST(runtime_strings, printf_grows_past_any_first_guess) {
     EXPECT_EQ(str_printf("%s/%s", "a", "b"), std::optional<std::string>("a/b"));
     EXPECT_EQ(str_printf("%d", 123456789), std::optional<std::string>("123456789"));
     std::string big(5000, 'z');
     EXPECT_EQ(str_printf("%s", big.c_str()), std::optional<std::string>(big));
-    EXPECT_EQ(str_dup("x"), "x");
 }
 
 class TimerTest : public ::testing::Test {
 protected:
+    // A timer that counts its fires in `fired`.
+    Timer counting(uint32_t interval) {
+        Timer t{};
+        t.interval = interval;
+        t.callback = [](void *a) { ++*static_cast<int *>(a); };
+        t.callback_argument = &fired;
+        return t;
+    }
+    int fired = 0;
     void SetUp() override {
         fake_now = 0;
         clock_override(fake_clock);
@@ -167,11 +173,7 @@ protected:
 };
 
 TEST_F(TimerTest, fires_once_per_poll_after_more_than_an_interval) {
-    int fired = 0;
-    Timer t{};
-    t.interval = 1000;
-    t.callback = [](void *a) { ++*static_cast<int *>(a); };
-    t.callback_argument = &fired;
+    Timer t = counting(1000);
     fake_now = 5;
     timer_start(&t);
     EXPECT_EQ(defer_pending(), 1);
@@ -220,11 +222,7 @@ TEST_F(TimerTest, tick_returning_zero_stops_and_restart_works) {
 }
 
 TEST_F(TimerTest, wraps_with_unsigned_arithmetic) {
-    int fired = 0;
-    Timer t{};
-    t.interval = 100;
-    t.callback = [](void *a) { ++*static_cast<int *>(a); };
-    t.callback_argument = &fired;
+    Timer t = counting(100);
     fake_now = 0xFFFFFFF0u;
     timer_start(&t);
     fake_now = 0x50; // the sum wraps to 0x54: more than the interval has not yet passed

@@ -72,38 +72,103 @@ size_t cache_entries(Font *font) {
 
 } // namespace
 
-TEST(text, builtin_font_advances_are_six_pixels_at_twelve) {
+TEST(text, measure_advances_six_pixels_at_twelve) {
+    struct Case {
+        const char *text;
+        int32_t limit, expected;
+    } cases[] = {
+        {"ab", 1000, 12},
+        {"", 1000, 0},
+        {"a\xE2\x82\xAC" "b", 1000, 18}, // a code point the font lacks still advances one cell
+        {"abcd", 2, 12},                 // the limit is a byte index: later code points do not count
+        {"\xC3\xA9" "b", 1, 6},
+        {"abcd", 0, 0},
+        {"ab\ncd", 1000, 12},
+        // One word: stops at the next word, a newline or the first non-ASCII byte.
+        {"cd  xy", TEXT_MEASURE_ASCII_WORD, 24},
+        {"c\xC3\xA9x", TEXT_MEASURE_ASCII_WORD, 6},
+        {"cd\nxy", TEXT_MEASURE_ASCII_WORD, 12},
+    };
     Paint p = paint_at(0, 0);
-    EXPECT_EQ(text_measure(p, builtin(), "ab", 1000, 12), 12);
-    EXPECT_EQ(text_measure(p, builtin(), "", 1000, 12), 0);
-    // A code point the font lacks still advances one cell.
-    EXPECT_EQ(text_measure(p, builtin(), "a\xE2\x82\xAC" "b", 1000, 12), 18);
-    // The limit is a byte index: code points starting at or after it do not count.
-    EXPECT_EQ(text_measure(p, builtin(), "abcd", 2, 12), 12);
-    EXPECT_EQ(text_measure(p, builtin(), "\xC3\xA9" "b", 1, 12), 6);
-    EXPECT_EQ(text_measure(p, builtin(), "abcd", 0, 12), 0);
-    EXPECT_EQ(text_measure(p, builtin(), "ab\ncd", 1000, 12), 12);
-    // Twice the dpi doubles the pixel height and the advances.
-    p.dpi = 144;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(text_measure(p, builtin(), c.text, c.limit, 12), c.expected);
+    }
+    p.dpi = 144; // twice the dpi doubles the pixel height and the advances
     EXPECT_EQ(text_measure(p, builtin(), "ab", 1000, 12), 24);
-}
-
-TEST(text, absent_text_or_font_gives_minus_one) {
-    Paint p = paint_at(0, 0);
+    // Absent text or font.
     EXPECT_EQ(text_measure(p, builtin(), nullptr, 10, 12), -1);
     EXPECT_EQ(text_measure(p, nullptr, "ab", 10, 12), -1);
     EXPECT_EQ(text_draw(nullptr, &p, builtin(), nullptr, TEXT_NO_DRAW, 12, 100), -1);
     EXPECT_EQ(text_draw(nullptr, &p, nullptr, "ab", TEXT_NO_DRAW, 12, 100), -1);
 }
 
-TEST(text, fitting_width_and_index_at_a_limit) {
-    EXPECT_EQ(draw(nullptr, "ab", TEXT_NO_DRAW | TEXT_RETURN_INDEX, 11), 1);
-    EXPECT_EQ(draw(nullptr, "ab", TEXT_NO_DRAW | TEXT_RETURN_WIDTH, 11), 6);
-    EXPECT_EQ(draw(nullptr, "ab", TEXT_NO_DRAW | TEXT_RETURN_INDEX, 12), 2);
-    EXPECT_EQ(draw(nullptr, "ab", TEXT_NO_DRAW | TEXT_RETURN_WIDTH, 12), 12);
-    // The values the toolkit passes: 5 and 9 measure a line's fitting width and length.
-    EXPECT_EQ(draw(nullptr, "hello world", 5, 40), 36);
-    EXPECT_EQ(draw(nullptr, "h\xC3\xA9llo", 9, 20), 4);
+TEST(text, results_of_each_flag_combination) {
+    const uint32_t NO = TEXT_NO_DRAW, W = TEXT_RETURN_WIDTH, I = TEXT_RETURN_INDEX,
+                   WRAP = TEXT_WRAP, WORDS = TEXT_WRAP | TEXT_WRAP_WORDS, ONE = TEXT_ONE_CHAR;
+    struct Case {
+        const char *why, *text;
+        uint32_t flags;
+        double width;
+        int32_t expected;
+    } cases[] = {
+        {"index before the glyph past the width", "ab", NO | I, 11, 1},
+        {"width of what fits", "ab", NO | W, 11, 6},
+        {"exact fit index", "ab", NO | I, 12, 2},
+        {"exact fit width", "ab", NO | W, 12, 12},
+        {"toolkit's line width (5)", "hello world", 5, 40, 36},
+        {"toolkit's line length (9) in bytes", "h\xC3\xA9llo", 9, 20, 4},
+        {"one clipped line stops at a newline", "ab\ncd", NO | W, 1000, 12},
+        {"index of that newline", "ab\ncd", NO | I, 1000, 2},
+        {"empty lines count", "\n\n", NO | WRAP, 24, 3},
+        {"glyph wider than the width", "abc", NO | WRAP | I, 5, 0},
+        {"zero width is one line", "abc", NO | WRAP, 0, 1},
+        {"a word that fits stays", "ab cd", NO | WORDS, 30, 1},
+        {"a word's trailing space counts toward it", "a b c d", NO | WORDS, 24, 2},
+        {"a word longer than a line breaks by characters", "a abcdefgh", NO | WORDS, 24, 3},
+        {"first character's width", "abc", ONE | W | NO, 1000, 6},
+        {"first character's bytes", "\xC3\xA9x", ONE | I | NO, 1000, 2},
+        {"a newline is the one character when wrapping", "\nx", ONE | NO | WRAP, 1000, 2},
+        {"a returning mode stops at it", "\nx", ONE | I | NO | WRAP, 1000, 0},
+        {"absent destination measures only", "abc", W, 1000, 18},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        EXPECT_EQ(draw(nullptr, c.text, c.flags, c.width), c.expected);
+    }
+}
+
+TEST(text, stored_pen_after_wrapping) {
+    const uint32_t WRAP = TEXT_WRAP, WORDS = TEXT_WRAP | TEXT_WRAP_WORDS;
+    struct Case {
+        const char *why, *text;
+        uint32_t flags;
+        double x0, width;
+        int32_t lines;
+        double x, y;
+    } cases[] = {
+        {"breaks at the width", "abcdefg", WRAP, 0, 12, 4, 6, 36},
+        {"glyph wider than the width stops the run", "abc", WRAP, 3, 5, 1, 3, 0},
+        {"words move whole", "ab cd", WORDS, 0, 24, 2, 12, 12},
+        {"characters do not", "ab cd", WRAP, 0, 24, 2, 6, 12},
+        // A word with a non-ASCII letter is judged by its ASCII head: "c" fits after "ab ",
+        // the line is not broken before it, and the rest wraps by characters.
+        {"non-ASCII word", "ab c\xC3\xA9", WORDS, 0, 24, 2, 6, 12},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        Paint p = paint_at(c.x0, 0);
+        EXPECT_EQ(text_draw(nullptr, &p, builtin(), c.text, TEXT_NO_DRAW | TEXT_STORE_PEN | c.flags,
+                            12, c.width),
+                  c.lines);
+        EXPECT_EQ(p.x, c.x);
+        EXPECT_EQ(p.y, c.y);
+    }
+    // The pen is stored in points: at 144 dpi a pixel is half a point.
+    Paint q = paint_at(0, 0);
+    q.dpi = 144;
+    text_draw(nullptr, &q, builtin(), "abc", TEXT_NO_DRAW | TEXT_STORE_PEN, 12, 100);
+    EXPECT_EQ(q.x, 18); // 3 advances of 12 pixels
 }
 
 TEST(text, glyph_pixels_sit_on_the_grid) {
@@ -123,7 +188,6 @@ TEST(text, glyph_pixels_sit_on_the_grid) {
             EXPECT_TRUE(a <= 4 || a == 255) << x << "," << y << " alpha " << int(a);
         }
 }
-
 TEST(text, missing_code_point_draws_the_box_with_one_advance) {
     SurfacePtr s(surface_new(24, 12));
     Paint p = paint_at(0, 0);
@@ -131,10 +195,8 @@ TEST(text, missing_code_point_draws_the_box_with_one_advance) {
     EXPECT_EQ(text_draw(s.get(), &p, builtin(), "\xE2\x82\xAC" "\xC2\xA1",
                         TEXT_RETURN_WIDTH | TEXT_STORE_PEN, 12, 100), 12);
     EXPECT_EQ(p.x, 12);
-    std::vector<std::string> box = {
-        "......", "#####.", "#...#.", "#...#.", "#...#.", "#...#.",
-        "#...#.", "#...#.", "#...#.", "#####.", "......", "......",
-    };
+    std::vector<std::string> box = {"......", "#####.", "#...#.", "#...#.", "#...#.", "#...#.",
+                                    "#...#.", "#...#.", "#...#.", "#####.", "......", "......"};
     EXPECT_EQ(picture(s.get(), 0, 0, 6, 12), box);
     EXPECT_EQ(picture(s.get(), 6, 0, 6, 12), box);
     EXPECT_EQ(font_glyph_index(builtin(), 0x20AC), 0);
@@ -144,151 +206,62 @@ TEST(text, missing_code_point_draws_the_box_with_one_advance) {
 TEST(text, spaces_draw_nothing_and_advance) {
     SurfacePtr s(surface_new(60, 12));
     // Space, no-break space and the U+2000..U+200A spaces are in the map and blank.
-    const char *spaces = " \xC2\xA0\xE2\x80\x80\xE2\x80\x85\xE2\x80\x8A";
-    EXPECT_EQ(draw(s.get(), spaces, TEXT_RETURN_WIDTH), 30);
+    EXPECT_EQ(draw(s.get(), " \xC2\xA0\xE2\x80\x80\xE2\x80\x85\xE2\x80\x8A", TEXT_RETURN_WIDTH), 30);
     EXPECT_TRUE(empty_area(s.get(), 0, 0, 60, 12));
 }
 
-TEST(text, newline_with_each_flag) {
+TEST(text, drawn_lines_follow_the_flags) {
+    // Wrapped: a newline starts a new line and is not drawn.
     SurfacePtr s(surface_new(24, 24));
-    // Wrapped: a new line, the newline itself not drawn.
     EXPECT_EQ(draw(s.get(), "a\nb", TEXT_WRAP, 24), 2);
     EXPECT_FALSE(empty_area(s.get(), 0, 0, 6, 12));
     EXPECT_FALSE(empty_area(s.get(), 0, 12, 6, 24));
     EXPECT_TRUE(empty_area(s.get(), 6, 0, 24, 24));
-
-    // Flags 0: skipped, the text continues on the same line.
+    // Flags 0: the newline is skipped and the text continues on the same line.
     SurfacePtr t(surface_new(24, 24));
     EXPECT_EQ(draw(t.get(), "a\nb", 0, 24), 1);
     EXPECT_FALSE(empty_area(t.get(), 6, 0, 12, 12));
     EXPECT_TRUE(empty_area(t.get(), 0, 12, 24, 24));
     EXPECT_TRUE(empty_area(t.get(), 12, 0, 24, 12));
-
-    // One clipped line stops at it.
-    EXPECT_EQ(draw(nullptr, "ab\ncd", TEXT_NO_DRAW | TEXT_RETURN_WIDTH), 12);
-    EXPECT_EQ(draw(nullptr, "ab\ncd", TEXT_NO_DRAW | TEXT_RETURN_INDEX), 2);
-    // Empty lines count.
-    EXPECT_EQ(draw(nullptr, "\n\n", TEXT_NO_DRAW | TEXT_WRAP, 24), 3);
+    // Without wrap flags glyphs run past the width.
+    SurfacePtr u(surface_new(30, 12));
+    EXPECT_EQ(draw(u.get(), "AAAA", 0, 6), 1);
+    EXPECT_FALSE(empty_area(u.get(), 18, 0, 24, 12));
+    // Wrapped by characters, glyphs land on successive lines.
+    SurfacePtr v(surface_new(12, 24));
+    EXPECT_EQ(draw(v.get(), "AAA", TEXT_WRAP, 12), 2);
+    const std::vector<std::string> a_top = {".###.."};
+    EXPECT_EQ(picture(v.get(), 0, 3, 6, 1), a_top);
+    EXPECT_EQ(picture(v.get(), 6, 3, 6, 1), a_top);
+    EXPECT_EQ(picture(v.get(), 0, 15, 6, 1), a_top);
+    EXPECT_TRUE(empty_area(v.get(), 6, 12, 12, 24));
+    // Wrapped by words: the second word starts the second line at x 0.
+    SurfacePtr w(surface_new(24, 24));
+    draw(w.get(), "AB CD", TEXT_WRAP | TEXT_WRAP_WORDS, 24);
+    EXPECT_EQ(picture(w.get(), 0, 3, 6, 1), a_top);
+    EXPECT_TRUE(empty_area(w.get(), 12, 0, 24, 12));
+    EXPECT_FALSE(empty_area(w.get(), 0, 12, 12, 24));
 }
 
-TEST(text, wrap_breaks_at_the_width) {
-    Paint p = paint_at(0, 0);
-    EXPECT_EQ(text_draw(nullptr, &p, builtin(), "abcdefg",
-                        TEXT_NO_DRAW | TEXT_WRAP | TEXT_STORE_PEN, 12, 12),
-              4);
-    EXPECT_EQ(p.x, 6);
-    EXPECT_EQ(p.y, 36);
-
-    // Glyphs land on successive lines.
-    SurfacePtr s(surface_new(12, 24));
-    EXPECT_EQ(draw(s.get(), "AAA", TEXT_WRAP, 12), 2);
-    EXPECT_EQ(picture(s.get(), 0, 3, 6, 1), std::vector<std::string>{".###.."});
-    EXPECT_EQ(picture(s.get(), 6, 3, 6, 1), std::vector<std::string>{".###.."});
-    EXPECT_EQ(picture(s.get(), 0, 15, 6, 1), std::vector<std::string>{".###.."});
-    EXPECT_TRUE(empty_area(s.get(), 6, 12, 12, 24));
-}
-
-TEST(text, glyph_wider_than_the_width_stops_the_run) {
-    Paint p = paint_at(3, 0);
-    EXPECT_EQ(
-        text_draw(nullptr, &p, builtin(), "abc", TEXT_NO_DRAW | TEXT_WRAP | TEXT_STORE_PEN, 12, 5),
-        1);
-    EXPECT_EQ(p.x, 3);
-    EXPECT_EQ(p.y, 0);
-    EXPECT_EQ(draw(nullptr, "abc", TEXT_NO_DRAW | TEXT_WRAP | TEXT_RETURN_INDEX, 5), 0);
-    EXPECT_EQ(draw(nullptr, "abc", TEXT_NO_DRAW | TEXT_WRAP, 0), 1);
-}
-
-TEST(text, without_wrap_flags_glyphs_run_past_the_width) {
-    SurfacePtr s(surface_new(30, 12));
-    EXPECT_EQ(draw(s.get(), "AAAA", 0, 6), 1);
-    EXPECT_FALSE(empty_area(s.get(), 18, 0, 24, 12));
-}
-
-TEST(text, word_wrap_moves_whole_words) {
-    Paint words = paint_at(0, 0);
-    EXPECT_EQ(text_draw(nullptr, &words, builtin(), "ab cd",
-                        TEXT_NO_DRAW | TEXT_WRAP | TEXT_WRAP_WORDS | TEXT_STORE_PEN, 12, 24),
-              2);
-    EXPECT_EQ(words.x, 12); // "cd" moved whole to the second line
-    EXPECT_EQ(words.y, 12);
-
-    Paint chars = paint_at(0, 0);
-    EXPECT_EQ(text_draw(nullptr, &chars, builtin(), "ab cd",
-                        TEXT_NO_DRAW | TEXT_WRAP | TEXT_STORE_PEN, 12, 24),
-              2);
-    EXPECT_EQ(chars.x, 6); // only "d" on the second line
-
-    // A word that fits stays; the trailing space of a word counts toward it.
-    EXPECT_EQ(draw(nullptr, "ab cd", TEXT_NO_DRAW | TEXT_WRAP | TEXT_WRAP_WORDS, 30), 1);
-    EXPECT_EQ(draw(nullptr, "a b c d", TEXT_NO_DRAW | TEXT_WRAP | TEXT_WRAP_WORDS, 24), 2);
-
-    // A word longer than a line still breaks by characters once it starts a line.
-    EXPECT_EQ(draw(nullptr, "a abcdefgh", TEXT_NO_DRAW | TEXT_WRAP | TEXT_WRAP_WORDS, 24), 3);
-
-    // Drawn: the second word starts the second line at x 0.
-    SurfacePtr s(surface_new(24, 24));
-    draw(s.get(), "AB CD", TEXT_WRAP | TEXT_WRAP_WORDS, 24);
-    EXPECT_EQ(picture(s.get(), 0, 3, 6, 1), std::vector<std::string>{".###.."}); // A
-    EXPECT_TRUE(empty_area(s.get(), 12, 0, 24, 12));
-    EXPECT_FALSE(empty_area(s.get(), 0, 12, 12, 24)); // C, D
-}
-
-TEST(text, word_measure_stops_at_the_next_word_and_at_non_ascii) {
-    Paint p = paint_at(0, 0);
-    EXPECT_EQ(text_measure(p, builtin(), "cd  xy", TEXT_MEASURE_ASCII_WORD, 12), 24);
-    EXPECT_EQ(text_measure(p, builtin(), "c\xC3\xA9x", TEXT_MEASURE_ASCII_WORD, 12), 6);
-    EXPECT_EQ(text_measure(p, builtin(), "cd\nxy", TEXT_MEASURE_ASCII_WORD, 12), 12);
-    // So a word with a non-ASCII letter is judged by its ASCII head: "c" fits after "ab ",
-    // the line is not broken before it, and the rest wraps by characters.
-    Paint q = paint_at(0, 0);
-    EXPECT_EQ(text_draw(nullptr, &q, builtin(), "ab c\xC3\xA9",
-                        TEXT_NO_DRAW | TEXT_WRAP | TEXT_WRAP_WORDS | TEXT_STORE_PEN, 12, 24),
-              2);
-    EXPECT_EQ(q.x, 6);
-}
-
-TEST(text, one_character_at_a_time) {
-    // 37: the width of the first character, nothing drawn.
-    EXPECT_EQ(draw(nullptr, "abc", TEXT_ONE_CHAR | TEXT_RETURN_WIDTH | TEXT_NO_DRAW), 6);
-    EXPECT_EQ(draw(nullptr, "\xC3\xA9x", TEXT_ONE_CHAR | TEXT_RETURN_INDEX | TEXT_NO_DRAW), 2);
-    // A newline is consumed as the one character when wrapping; a returning mode stops at it.
-    EXPECT_EQ(draw(nullptr, "\nx", TEXT_ONE_CHAR | TEXT_NO_DRAW | TEXT_WRAP), 2);
-    EXPECT_EQ(draw(nullptr, "\nx", TEXT_ONE_CHAR | TEXT_RETURN_INDEX | TEXT_NO_DRAW | TEXT_WRAP),
-              0);
-
-    // 48 and 52: draw one character and continue from the stored pen.
+TEST(text, stored_pen_continues_drawing) {
+    // One character at a time, continuing from the stored pen (the toolkit's flags 48 and 52).
     SurfacePtr s(surface_new(18, 12));
     Paint p = paint_at(0, 0);
     const char *text = "AAA";
     for (int i = 0; i < 3; ++i) {
-        uint32_t flags = i == 1 ? TEXT_ONE_CHAR | TEXT_STORE_PEN
-                                : TEXT_ONE_CHAR | TEXT_STORE_PEN | TEXT_RETURN_WIDTH;
-        int32_t r = text_draw(s.get(), &p, builtin(), text + i, flags, 12, 100);
-        EXPECT_EQ(r, i == 1 ? 1 : 6);
+        uint32_t flags = TEXT_ONE_CHAR | TEXT_STORE_PEN | (i == 1 ? 0u : uint32_t(TEXT_RETURN_WIDTH));
+        EXPECT_EQ(text_draw(s.get(), &p, builtin(), text + i, flags, 12, 100), i == 1 ? 1 : 6);
     }
     EXPECT_EQ(p.x, 18);
     EXPECT_EQ(picture(s.get(), 0, 3, 18, 1), std::vector<std::string>{".###...###...###.."});
-}
-
-TEST(text, stored_pen_continues_a_clipped_line) {
-    // 20: one clipped line whose end becomes the next piece's start.
-    SurfacePtr s(surface_new(36, 12));
-    Paint p = paint_at(2, 0);
-    EXPECT_EQ(text_draw(s.get(), &p, builtin(), "AB", TEXT_RETURN_WIDTH | TEXT_STORE_PEN, 12, 100),
-              12);
-    EXPECT_EQ(p.x, 14);
-    EXPECT_EQ(
-        text_draw(s.get(), &p, builtin(), " - A", TEXT_RETURN_WIDTH | TEXT_STORE_PEN, 12, 100), 24);
-    EXPECT_EQ(p.x, 38);
-    EXPECT_EQ(picture(s.get(), 2, 3, 6, 1), std::vector<std::string>{".###.."});
-    EXPECT_EQ(picture(s.get(), 32, 3, 4, 1), std::vector<std::string>{".###"});
-
-    // The pen is stored in points: at 144 dpi a pixel is half a point.
-    Paint q = paint_at(0, 0);
-    q.dpi = 144;
-    text_draw(nullptr, &q, builtin(), "abc", TEXT_NO_DRAW | TEXT_STORE_PEN, 12, 100);
-    EXPECT_EQ(q.x, 18); // 3 advances of 12 pixels
+    // One clipped line (20) whose end becomes the next piece's start.
+    SurfacePtr t(surface_new(36, 12));
+    Paint q = paint_at(2, 0);
+    EXPECT_EQ(text_draw(t.get(), &q, builtin(), "AB", TEXT_RETURN_WIDTH | TEXT_STORE_PEN, 12, 100), 12);
+    EXPECT_EQ(text_draw(t.get(), &q, builtin(), " - A", TEXT_RETURN_WIDTH | TEXT_STORE_PEN, 12, 100), 24);
+    EXPECT_EQ(q.x, 38);
+    EXPECT_EQ(picture(t.get(), 2, 3, 6, 1), std::vector<std::string>{".###.."});
+    EXPECT_EQ(picture(t.get(), 32, 3, 4, 1), std::vector<std::string>{".###"});
 }
 
 TEST(text, clipped_at_every_surface_edge) {
@@ -305,8 +278,7 @@ TEST(text, clipped_at_every_surface_edge) {
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 9; ++x) {
                 int wx = x - c.x + 10, wy = y - c.y + 9;
-                uint32_t want =
-                    wx >= 0 && wy >= 0 && wx < 40 && wy < 30 ? pixel(whole.get(), wx, wy) : 0;
+                uint32_t want = wx >= 0 && wy >= 0 && wx < 40 && wy < 30 ? pixel(whole.get(), wx, wy) : 0;
                 ASSERT_EQ(pixel(small.get(), x, y), want) << x << "," << y;
             }
     }

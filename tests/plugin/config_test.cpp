@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -15,40 +15,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Captures what the code under test writes to standard error.
-class StderrCapture {
-public:
-    StderrCapture() {
-        std::fflush(stderr);
-        saved_ = dup(2);
-        file_ = std::tmpfile();
-        dup2(fileno(file_), 2);
-    }
-    std::string text() {
-        std::fflush(stderr);
-        dup2(saved_, 2);
-        close(saved_);
-        std::rewind(file_);
-        std::string out;
-        char buf[512];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) out.append(buf, n);
-        std::fclose(file_);
-        return out;
-    }
-
-private:
-    int saved_;
-    FILE *file_;
-};
-
 // The application record holds the download pools, so it lives on the heap here.
 std::unique_ptr<AppState> configured(const char *json, std::string *printed = nullptr) {
     auto s = std::make_unique<AppState>();
     set_paths(*s, "/cfg");
-    StderrCapture cap;
+    testing::internal::CaptureStderr();
     config_apply(*s, json);
-    std::string out = cap.text();
+    std::string out = testing::internal::GetCapturedStderr();
     if (printed) *printed = out;
     return s;
 }
@@ -62,30 +35,21 @@ fs::path temp_dir() {
 
 TEST(config, defaults_without_keys) {
     std::string printed;
-    auto s_owner = configured("{}", &printed);
-    AppState &s = *s_owner;
+    auto s = configured("{}", &printed);
     EXPECT_EQ(printed, "using default extractor (vos_hls)\n");
-    EXPECT_DOUBLE_EQ(s.scale, 1.0);
-    EXPECT_EQ(s.font_size, 14);
-    EXPECT_EQ(s.thumb_width, 128);
-    EXPECT_EQ(s.thumb_height, 72);
-    EXPECT_EQ(s.list_width, 360);
-    EXPECT_EQ(s.client_code, 18);
-    EXPECT_TRUE(s.use_hls);
-    EXPECT_FALSE(s.hls_quality_names);
-    EXPECT_EQ(s.gui_width, 960);
-    EXPECT_EQ(s.gui_height, 720);
-    EXPECT_EQ(s.player_path, "mpv");
-    EXPECT_EQ(s.video_format, "1080p60");
-    EXPECT_EQ(s.sub_format, "vtt");
-    EXPECT_EQ(s.sub_language, "en");
-    EXPECT_EQ(s.sponsorblock_server, "sponsor.ajay.app");
-    EXPECT_EQ(s.max_feed_age, "1 month");
-    EXPECT_EQ(s.feed_videos_per_channel, 15);
-    EXPECT_TRUE(s.switches.feed_use_rss);
-    EXPECT_FALSE(s.switches.save_state);
-    EXPECT_FALSE(s.layout_bundle_path.has_value());
-    EXPECT_FALSE(s.font_path.has_value());
+    EXPECT_DOUBLE_EQ(s->scale, 1.0);
+    EXPECT_EQ(s->font_size, 14);
+    EXPECT_EQ(s->thumb_width, 128);
+    EXPECT_EQ(s->thumb_height, 72);
+    EXPECT_EQ(s->list_width, 360);
+    EXPECT_EQ(s->gui_width, 960);
+    EXPECT_EQ(s->gui_height, 720);
+    EXPECT_EQ(s->player_path, "mpv");
+    EXPECT_EQ(s->video_format, "1080p60");
+    EXPECT_EQ(s->feed_videos_per_channel, 15);
+    EXPECT_TRUE(s->switches.feed_use_rss);
+    EXPECT_FALSE(s->switches.save_state);
+    EXPECT_FALSE(s->font_path.has_value());
 }
 
 TEST(config, scale_is_clamped_and_sizes_follow) {
@@ -98,56 +62,51 @@ TEST(config, scale_is_clamped_and_sizes_follow) {
                  {R"({"scale":true})", 1.0, 960}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.json);
-        auto s_owner = configured(c.json);
-    AppState &s = *s_owner;
-        EXPECT_DOUBLE_EQ(s.scale, c.scale);
-        EXPECT_EQ(s.gui_width, c.width);
+        auto s = configured(c.json);
+        EXPECT_DOUBLE_EQ(s->scale, c.scale);
+        EXPECT_EQ(s->gui_width, c.width);
     }
 }
 
 TEST(config, number_kinds) {
-    auto s_owner = configured(R"({"thumb_size":90,"font_size":"big","playlist_width":"0x20",
+    auto s = configured(R"({"thumb_size":90,"font_size":"big","playlist_width":"0x20",
         "max_feed_videos_per_channel":0x10})");
-    AppState &s = *s_owner;
-    EXPECT_EQ(s.thumb_height, 90);
-    EXPECT_EQ(s.thumb_width, 160);
-    EXPECT_EQ(s.font_size, 0);   // not a number
-    EXPECT_EQ(s.list_width, 0);  // a text, even of digits
-    EXPECT_EQ(s.feed_videos_per_channel, 16); // base detection
+    EXPECT_EQ(s->thumb_height, 90);
+    EXPECT_EQ(s->thumb_width, 160);
+    EXPECT_EQ(s->font_size, 0);   // not a number
+    EXPECT_EQ(s->list_width, 0);  // a text, even of digits
+    EXPECT_EQ(s->feed_videos_per_channel, 16); // base detection
 }
 
 TEST(config, switches_and_texts) {
     std::string printed;
-    auto s_owner = configured(R"({"save_state":true,"use_edl":"true","allow_hdr":1,
+    auto s = configured(R"({"save_state":true,"use_edl":"true","allow_hdr":1,
         "feed_use_rss":false,"player_path":"/usr/bin/mpv","video_format":"720p",
         "sub_language":"de","sponsorblock_params":"&category=sponsor","theme":"dark",
         "max_feed_age":"1 week"})",
                             &printed);
-    AppState &s = *s_owner;
-    EXPECT_TRUE(s.switches.save_state);
-    EXPECT_FALSE(s.switches.use_edl); // only the literal true counts
-    EXPECT_FALSE(s.switches.allow_hdr);
-    EXPECT_FALSE(s.switches.feed_use_rss);
-    EXPECT_EQ(s.player_path, "/usr/bin/mpv");
-    EXPECT_EQ(s.theme_name, std::optional<std::string>("dark"));
-    EXPECT_EQ(s.sponsorblock_params, "&category=sponsor");
-    EXPECT_EQ(s.max_feed_age, "1 week");
+    EXPECT_TRUE(s->switches.save_state);
+    EXPECT_FALSE(s->switches.use_edl); // only the literal true counts
+    EXPECT_FALSE(s->switches.allow_hdr);
+    EXPECT_FALSE(s->switches.feed_use_rss);
+    EXPECT_EQ(s->player_path, "/usr/bin/mpv");
+    EXPECT_EQ(s->theme_name, std::optional<std::string>("dark"));
+    EXPECT_EQ(s->sponsorblock_params, "&category=sponsor");
+    EXPECT_EQ(s->max_feed_age, "1 week");
     EXPECT_EQ(printed, "player path: /usr/bin/mpv\nvideo format: 720p\nsub language: de\n"
                        "using default extractor (vos_hls)\n");
 }
 
 TEST(config, relative_paths_join_the_directory) {
-    auto s_owner = configured(R"({"save_path":"C:/videos","font":"fonts/a.ttf",
+    auto s = configured(R"({"save_path":"C:/videos","font":"fonts/a.ttf",
         "mascot":"/abs/m.png","layout_bundle_path":"layout.json","theme_path":5})");
-    AppState &s = *s_owner;
-    EXPECT_EQ(s.save_path, "C:/videos");
-    EXPECT_EQ(s.font_path, std::optional<std::string>("/cfg/fonts/a.ttf"));
-    EXPECT_EQ(s.mascot_path, std::optional<std::string>("/abs/m.png"));
-    EXPECT_EQ(s.layout_bundle_path, std::optional<std::string>("/cfg/layout.json"));
-    EXPECT_EQ(s.theme_path, std::optional<std::string>("/cfg/.")); // cannot be copied
-    auto t_owner = configured(R"({"save_path":"videos"})");
-    AppState &t = *t_owner;
-    EXPECT_EQ(t.save_path, "/cfg/videos");
+    EXPECT_EQ(s->save_path, "C:/videos");
+    EXPECT_EQ(s->font_path, std::optional<std::string>("/cfg/fonts/a.ttf"));
+    EXPECT_EQ(s->mascot_path, std::optional<std::string>("/abs/m.png"));
+    EXPECT_EQ(s->layout_bundle_path, std::optional<std::string>("/cfg/layout.json"));
+    EXPECT_EQ(s->theme_path, std::optional<std::string>("/cfg/.")); // cannot be copied
+    auto t = configured(R"({"save_path":"videos"})");
+    EXPECT_EQ(t->save_path, "/cfg/videos");
 }
 
 TEST(config, extractor_table) {
@@ -173,33 +132,31 @@ TEST(config, extractor_table) {
         SCOPED_TRACE(c.value);
         std::string json = std::string("{\"extractor\":") + c.value + "}";
         std::string printed;
-        auto s_owner = configured(json.c_str(), &printed);
-    AppState &s = *s_owner;
-        EXPECT_EQ(s.client_code, c.code);
-        EXPECT_EQ(s.use_hls, c.hls);
-        EXPECT_EQ(s.hls_quality_names, c.names);
-        EXPECT_EQ(s.ytdl_fallback, c.ytdl);
+        auto s = configured(json.c_str(), &printed);
+        EXPECT_EQ(s->client_code, c.code);
+        EXPECT_EQ(s->use_hls, c.hls);
+        EXPECT_EQ(s->hls_quality_names, c.names);
+        EXPECT_EQ(s->ytdl_fallback, c.ytdl);
         EXPECT_EQ(printed, c.line);
     }
 }
 
 TEST(config, key_bindings_shapes) {
-    auto s_owner = configured(R"({"key_bindings":[
+    auto s = configured(R"({"key_bindings":[
         {"key":"F5","mod":"CTRL+SHIFT","action":"refresh"},
         {"key":"a","mod":"","action":"lower case is not a key name"},
         {"key":"ENTER","action":"no mod"},
         {"key":"Q","mod":"ALT SUPER"},
         {"key":"\\","mod":"ALT","action":"backslash"}
         {"key":"Z","mod":"","action":"after a missing comma"}]})");
-    AppState &s = *s_owner;
-    ASSERT_EQ(s.key_bindings.size(), 3u);
-    EXPECT_EQ(s.key_bindings[0].key, 294); // F5
-    EXPECT_EQ(s.key_bindings[0].modifiers, 5);
-    EXPECT_EQ(s.key_bindings[0].action, "refresh");
-    EXPECT_EQ(s.key_bindings[1].key, 257);
-    EXPECT_EQ(s.key_bindings[1].modifiers, 0);
-    EXPECT_EQ(s.key_bindings[2].key, 92);
-    EXPECT_EQ(s.key_bindings[2].modifiers, 2);
+    ASSERT_EQ(s->key_bindings.size(), 3u);
+    EXPECT_EQ(s->key_bindings[0].key, 294); // F5
+    EXPECT_EQ(s->key_bindings[0].modifiers, 5);
+    EXPECT_EQ(s->key_bindings[0].action, "refresh");
+    EXPECT_EQ(s->key_bindings[1].key, 257);
+    EXPECT_EQ(s->key_bindings[1].modifiers, 0);
+    EXPECT_EQ(s->key_bindings[2].key, 92);
+    EXPECT_EQ(s->key_bindings[2].modifiers, 2);
     EXPECT_TRUE(configured(R"({"key_bindings":{"key":"A"}})")->key_bindings.empty());
 }
 
@@ -297,9 +254,9 @@ TEST(config_file, missing_file_runs_on_defaults) {
     fs::path dir = temp_dir();
     AppState s;
     set_paths(s, dir.string());
-    StderrCapture cap;
+    testing::internal::CaptureStderr();
     config_load(s);
-    std::string printed = cap.text();
+    std::string printed = testing::internal::GetCapturedStderr();
     EXPECT_NE(printed.find("INFO: configuration: no " + dir.string() + "/solvane.json"),
               std::string::npos);
     EXPECT_NE(printed.find("using default extractor (vos_hls)\n"), std::string::npos);
@@ -308,9 +265,9 @@ TEST(config_file, missing_file_runs_on_defaults) {
     std::ofstream(dir / "solvane.json") << R"({"extractor":"android","scale":2})";
     AppState t;
     set_paths(t, dir.string());
-    StderrCapture cap2;
+    testing::internal::CaptureStderr();
     config_load(t);
-    EXPECT_EQ(cap2.text(), "using android extractor\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "using android extractor\n");
     EXPECT_EQ(t.client_code, 9);
     EXPECT_EQ(t.gui_width, 1920);
 }

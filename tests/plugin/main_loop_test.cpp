@@ -9,10 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using fakehost::Command;
@@ -46,15 +45,9 @@ protected:
     }
     void start(AppState &state, const char *config = nullptr) {
         if (config) std::ofstream(dir / "solvane.json") << config;
-        std::fflush(stderr);
-        int saved = dup(2);
-        FILE *sink = std::tmpfile();
-        dup2(fileno(sink), 2);
+        testing::internal::CaptureStderr(); // start-up log lines are not checked here
         app_start(state, fakehost::handle());
-        std::fflush(stderr);
-        dup2(saved, 2);
-        close(saved);
-        std::fclose(sink);
+        testing::internal::GetCapturedStderr();
     }
     static Event message(std::vector<std::string> args) {
         Event e{};

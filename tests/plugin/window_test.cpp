@@ -9,9 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 using fakehost::Command;
 
@@ -42,15 +40,9 @@ protected:
         host_set(fakehost::handle());
         state.gui_width = 40;
         state.gui_height = 30;
-        std::fflush(stderr);
-        int saved = dup(2);
-        FILE *sink = std::tmpfile();
-        dup2(fileno(sink), 2);
+        testing::internal::CaptureStderr(); // start-up log lines are not checked here
         window_setup(state);
-        std::fflush(stderr);
-        dup2(saved, 2);
-        close(saved);
-        std::fclose(sink);
+        testing::internal::GetCapturedStderr();
     }
     void TearDown() override {
         toolkit_globals_destroy();
@@ -75,11 +67,8 @@ protected:
 
 } // namespace
 
-TEST_F(Window, setup_publishes_hidden_and_observes) {
-    const auto &c = fakehost::commands();
-    EXPECT_EQ(c[0], (Command{"observe", "osd-dimensions"}));
-    EXPECT_EQ(c[1], (Command{"observe", "mouse-pos"}));
-    EXPECT_EQ(c.back(), (Command{"overlay-remove", "45"})); // hidden: the publish removes
+TEST_F(Window, setup_publishes_hidden) {
+    EXPECT_EQ(fakehost::commands().back(), (Command{"overlay-remove", "45"}));
     EXPECT_EQ(state.window.buffer_width, 40);
     EXPECT_EQ(state.window.buffer_stride, 160);
     ASSERT_NE(toolkit_root_surface(), nullptr);
