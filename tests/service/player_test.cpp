@@ -11,21 +11,12 @@
 
 namespace {
 
-// The number after "itag=" in a stream URL, or -1.
-int url_itag(const Text &url) {
-    if (!url) return -1;
-    size_t at = url->find("itag=");
-    if (at == std::string::npos) return -1;
-    return std::atoi(url->c_str() + at + 5);
+// The number after `marker` in a stream URL ("itag=") or HLS playlist URI ("/itag/"), or -1.
+int url_itag(const Text &url, const std::string &marker = "itag=") {
+    size_t at = url ? url->find(marker) : std::string::npos;
+    return at == std::string::npos ? -1 : std::atoi(url->c_str() + at + marker.size());
 }
-
-// The number after "/itag/" in an HLS playlist URI, or -1.
-int uri_itag(const Text &uri) {
-    if (!uri) return -1;
-    size_t at = uri->find("/itag/");
-    if (at == std::string::npos) return -1;
-    return std::atoi(uri->c_str() + at + 6);
-}
+int uri_itag(const Text &uri) { return url_itag(uri, "/itag/"); }
 
 struct PlayerRun {
     list_item video;
@@ -59,7 +50,6 @@ TEST(player_web, details_and_ciphered_streams) {
     std::string text = fixture("player/player_web_2023-12_K4DyBUG242c_signatureCipher.json");
     PlayerRun r = run(text, 5);
     const list_item &v = r.video;
-    EXPECT_EQ(v.kind, ITEM_VIDEO);
     EXPECT_EQ(v.id.value(), "K4DyBUG242c");
     EXPECT_EQ(v.title.value(),
               "Cartoon - On & On (feat. Daniel Levi) | Electronic Pop | NCS - Copyright Free Music");
@@ -70,8 +60,6 @@ TEST(player_web, details_and_ciphered_streams) {
     EXPECT_EQ(v.published_text.value(), "2015-07-09T09:34:35-07:00");
     EXPECT_EQ(v.duration, 208u);
     EXPECT_EQ(v.thumb_url.value(), "https://i.ytimg.com/vi/K4DyBUG242c/mqdefault.jpg");
-    EXPECT_EQ(v.label.value(), "unknown");
-    EXPECT_FALSE(v.length_text);
     EXPECT_EQ(v.description.value().rfind(
                   "Subscribe to NoCopyrightSounds  \xF0\x9F\x91\x89 http://ncs.lnk.to/SubscribeYouTube\nNCS", 0),
               0u);
@@ -89,7 +77,6 @@ TEST(player_web, details_and_ciphered_streams) {
     EXPECT_TRUE(ends_with(r.choice.audio_url.value(),
                           "7673NkKOd2fDBpV&sig=hNLwegAwRgI4AJTyYGwOekMTHZ1SK3TAtJTSH730P9eM="
                           "pyGURuWxoYOAiEAi9A9VTLjAbpWPZzA0TxAIb9_cPT4_4qewJtrGnMLivw=vwJ"));
-    EXPECT_EQ(r.choice.wanted, 299u | WANTED_ALWAYS);
     EXPECT_EQ(r.choice.audio_itag, 251u);
     EXPECT_FALSE(r.choice.hls_url);
 }
@@ -108,10 +95,9 @@ TEST(player_web, captions_in_the_language_or_translated) {
     EXPECT_EQ(srt.choice.sub_url.value(), base + "&fmt=srt");
     EXPECT_EQ(srt.choice.sub_format, uint32_t(SUB_SRT));
     EXPECT_EQ(run(text, 5, "1080p60", "nl", false, false, "json3").choice.sub_format, 12004u);
-    EXPECT_EQ(run(text, 5, "1080p60", "nl", false, false, "ass").choice.sub_format, 12001u);
     // No language setting: no caption at all.
-    EXPECT_FALSE(run(text, 5, "1080p60", nullptr).choice.sub_url);
-    EXPECT_FALSE(run(text, 5, "1080p60", "").choice.sub_url);
+    for (const char *none : {(const char *)nullptr, ""})
+        EXPECT_FALSE(run(text, 5, "1080p60", none).choice.sub_url);
 }
 
 TEST(player_web, dubbed_audio_tracks_and_codec_families) {
@@ -158,9 +144,7 @@ TEST(player_clients, ios_takes_aac_audio_and_maps_muxed_formats) {
                   "https://manifest.googlevideo.com/api/manifest/hls_variant/expire/1731283070/", 0),
               0u);
     EXPECT_TRUE(ends_with(*ios.choice.hls_url, "/file/index.m3u8"));
-    // Only client 5 fills the video record.
-    EXPECT_FALSE(ios.video.id);
-    EXPECT_FALSE(ios.video.title);
+    EXPECT_FALSE(ios.video.id); // only client 5 fills the video record
     // "360" is the muxed 18; the IOS client asks for 134 instead.
     EXPECT_EQ(url_itag(run(text, 15, "360").choice.video_url), 134);
     // ANDROID wants 251, which this response does not have.
@@ -178,12 +162,10 @@ TEST(player_clients, ios_takes_aac_audio_and_maps_muxed_formats) {
 TEST(player_clients, visionos_live_and_unplayable_responses) {
     PlayerRun vos = run(fixture("player/player_visionos_2026-06_M4gD1WSo5mA.json"), 18);
     EXPECT_EQ(url_itag(vos.choice.video_url), 137);
-    EXPECT_EQ(url_itag(vos.choice.audio_url), 251);
     EXPECT_TRUE(vos.choice.hls_url);
     EXPECT_TRUE(ends_with(vos.choice.sub_url.value(), "&lang=en&fmt=vtt"));
 
     PlayerRun live = run(fixture("player/player_web_2023-12_jfKfPfyJRdk_live.json"), 5);
-    EXPECT_EQ(live.video.id.value(), "jfKfPfyJRdk");
     EXPECT_EQ(live.video.duration, 0u);
     EXPECT_TRUE(live.choice.hls_url);
     EXPECT_EQ(url_itag(live.choice.video_url), 137);
@@ -192,14 +174,12 @@ TEST(player_clients, visionos_live_and_unplayable_responses) {
 
     PlayerRun members =
         run(fixture("player/player_tvembedded_2023-12_ayI2iBwGdxw_unplayable_members.json"), 5);
-    EXPECT_EQ(members.video.id.value(), "ayI2iBwGdxw");
     EXPECT_EQ(members.video.title.value(), "unknown"); // no microformat
     EXPECT_FALSE(members.choice.video_url);
     EXPECT_FALSE(members.choice.audio_url);
 
     PlayerRun upcoming =
         run(fixture("player/player_web_2023-02_N-yVic7BbY0_upcoming_live_trimmed.json"), 5);
-    EXPECT_EQ(upcoming.video.id.value(), "N-yVic7BbY0");
     EXPECT_EQ(upcoming.video.duration, 0u);
     EXPECT_FALSE(upcoming.choice.video_url);
 }
@@ -271,8 +251,6 @@ TEST(player_malformed, no_json_and_wrong_types) {
     choice.video_url = "stale";
     parse_player(video, choice, "<html>error</html>", 5, "1080p60", "vtt", "en", false, false);
     EXPECT_EQ(video.id.value(), "unknown");
-    EXPECT_EQ(video.title.value(), "unknown");
-    EXPECT_EQ(video.kind, ITEM_VIDEO);
     EXPECT_FALSE(choice.video_url);
     parse_player(video, choice, nullptr, 5, nullptr, nullptr, nullptr, false, false);
     EXPECT_EQ(choice.wanted, 299u | WANTED_ALWAYS);
@@ -322,7 +300,6 @@ TEST(player_web, details_line_of_the_information_panel) {
     EXPECT_EQ(video_details_line(r.video),
               "NoCopyrightSounds - 3:28 - 2015-07-09T09:34:35-07:00 - 502516732 views - [K4DyBUG242c]\n");
     EXPECT_EQ(duration_text(3600), "1:00:00");
-    EXPECT_EQ(duration_text(0), "0:00");
     list_item blank;
     blank.title = "t";
     blank.channel_name = "c";
@@ -340,32 +317,43 @@ TEST(format_names, hls_names_and_unknown_names) {
 
 // --- HLS master playlists -------------------------------------------------------------------
 
-TEST(pick_hls, recorded_live_masters) {
+TEST(pick_hls, quality_codec_and_hdr_choices) {
     std::string master = fixture("hls/hls_live_master_2020-12_5qap5aO4i9A.m3u8");
+    std::string subs = fixture("hls/hls_live_master_2020-12_21X5lGlDOfg_with_subtitles.m3u8");
+    std::string old = fixture("hls/hls_live_master_2019-06_hHW1oY26kxQ.m3u8");
+    std::string vp9 = "#EXT-X-STREAM-INF:A\nhttps://m/itag/616/vp9\n"
+                      "#EXT-X-STREAM-INF:A\nhttps://m/itag/636/hdr\n";
+    std::string sdr_only = "#EXT-X-STREAM-INF:A\nhttps://m/itag/614/vp9\n";
+    struct Case {
+        const char *what;
+        const char *manifest;
+        const char *quality;
+        bool hdr, all;
+        int itag; // -1: no stream
+    } cases[] = {
+        {"11086 (301) is missing; 11080 is the 1080p line", master.c_str(), "1080_60", false, false, 96},
+        {"720", master.c_str(), "720", false, false, 95},
+        {"H.264 streams are not offered", master.c_str(), "1080p60", false, false, -1},
+        {"all codecs reach the muxed ones", master.c_str(), "1080p60", false, true, 96},
+        {"720p60 with a caption track", subs.c_str(), "1080_60", false, false, 300},
+        {"2019", old.c_str(), "480", false, false, 94},
+        {"hdr", vp9.c_str(), "1080p_vp9", true, false, 636},
+        {"sdr", vp9.c_str(), "1080p_vp9", false, false, 616},
+        {"hdr wanted, sdr only", sdr_only.c_str(), "1080p_vp9", true, false, 614},
+        {"a stream line at the very end has no URI line", "#EXT-X-STREAM-INF:A", "1080p_vp9", true, false, -1},
+        {"no manifest", nullptr, "1080p_vp9", true, false, -1},
+    };
+    stream_choice choice; // reused: a choice without a stream clears the last one
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        pick_hls(choice, c.quality, c.manifest, c.hdr, c.all);
+        EXPECT_EQ(uri_itag(choice.video_url), c.itag);
+        EXPECT_FALSE(choice.audio_url); // no separate audio playlists in any of these
+    }
     stream_choice c;
     pick_hls(c, "1080_60", master.c_str(), false, false);
-    // 11086 (301) is missing; 11080 is stream 96, the 1080p line.
-    EXPECT_EQ(uri_itag(c.video_url), 96);
     EXPECT_EQ(c.video_url.value().rfind("https://manifest.googlevideo.com/api/manifest/hls_playlist/expire/1608025486/", 0), 0u);
     EXPECT_TRUE(ends_with(*c.video_url, "/playlist/index.m3u8"));
-    EXPECT_FALSE(c.audio_url); // no separate audio playlists
-    pick_hls(c, "720", master.c_str(), false, false);
-    EXPECT_EQ(uri_itag(c.video_url), 95);
-    pick_hls(c, "240", master.c_str(), false, false);
-    EXPECT_EQ(uri_itag(c.video_url), 92);
-    pick_hls(c, "1080p60", master.c_str(), false, false); // H.264 streams are not offered
-    EXPECT_FALSE(c.video_url);
-    pick_hls(c, "1080p60", master.c_str(), false, true); // all codecs reach the muxed ones
-    EXPECT_EQ(uri_itag(c.video_url), 96);
-
-    std::string subs = fixture("hls/hls_live_master_2020-12_21X5lGlDOfg_with_subtitles.m3u8");
-    pick_hls(c, "1080_60", subs.c_str(), false, false);
-    EXPECT_EQ(uri_itag(c.video_url), 300); // 720p60
-    EXPECT_FALSE(c.audio_url);             // the only media line is a caption track
-
-    std::string old = fixture("hls/hls_live_master_2019-06_hHW1oY26kxQ.m3u8");
-    pick_hls(c, "480", old.c_str(), false, false);
-    EXPECT_EQ(uri_itag(c.video_url), 94);
 }
 
 TEST(pick_hls, audio_tracks_dubbed_default_and_original) {
@@ -391,23 +379,5 @@ TEST(pick_hls, audio_tracks_dubbed_default_and_original) {
         "#EXT-X-MEDIA:URI=\"https://m/itag/2345/not-234\"\n";
     pick_hls(c, "1080p60", english, false, false);
     EXPECT_EQ(c.audio_url.value(), "https://m/itag/234/en"); // a later qualifying URI replaces
-    EXPECT_FALSE(c.video_url);
-}
-
-TEST(pick_hls, hdr_and_the_vp9_alternative) {
-    std::string lines = "#EXT-X-STREAM-INF:A\nhttps://m/itag/616/vp9\n"
-                        "#EXT-X-STREAM-INF:A\nhttps://m/itag/636/hdr\n";
-    stream_choice c;
-    pick_hls(c, "1080p_vp9", lines.c_str(), true, false);
-    EXPECT_EQ(c.video_url.value(), "https://m/itag/636/hdr");
-    pick_hls(c, "1080p_vp9", lines.c_str(), false, false);
-    EXPECT_EQ(c.video_url.value(), "https://m/itag/616/vp9");
-    std::string sdr_only = "#EXT-X-STREAM-INF:A\nhttps://m/itag/614/vp9\n";
-    pick_hls(c, "1080p_vp9", sdr_only.c_str(), true, false);
-    EXPECT_EQ(c.video_url.value(), "https://m/itag/614/vp9");
-    // A stream line at the very end has no URI line.
-    pick_hls(c, "1080p_vp9", "#EXT-X-STREAM-INF:A", true, false);
-    EXPECT_FALSE(c.video_url);
-    pick_hls(c, "1080p_vp9", nullptr, true, false);
     EXPECT_FALSE(c.video_url);
 }
