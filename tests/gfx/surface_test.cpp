@@ -267,50 +267,34 @@ TEST(surface, same_size_paths_reproduce_the_source) {
         EXPECT_EQ(std::memcmp(out->pixels, src->pixels, 7 * 4 * 5), 0);
 }
 
-TEST(scale, enlarging_uses_catmull_rom_on_each_axis) {
-    // Weights for 2 -> 4 at output 0: -1536, 14848, 56832 on the first pixel, -4608 on the
-    // second; the overshoot is clamped.
+TEST(scale, catmull_rom_to_enlarge_hermite_to_shrink_on_each_axis) {
+    // 2 -> 4: weights -1536, 14848, 56832 on the first pixel and -4608 on the second at output
+    // 0, the overshoot clamped. 4 -> 2: four taps weighted 5120, 27648, 27648, 5120 in result
+    // coordinates, the edge pixel repeated. -1 marks a value not checked.
     struct Case {
-        uint32_t a, b;
-        uint32_t out[4];
+        std::vector<uint32_t> in;
+        std::vector<int> out;
+    } cases[] = {
+        {{100, 200}, {93, 120, 180, 207}},
+        {{200, 100}, {207, 180, 120, 93}},
+        {{0, 255}, {0, -1, -1, 255}}, // -18 and 273 clamped
+        {{0, 100, 200, 40}, {58, 112}},
     };
-    const Case cases[] = {{100, 200, {93, 120, 180, 207}}, {200, 100, {207, 180, 120, 93}}};
     for (const Case &c : cases) {
-        SurfacePtr row = make(2, 1), column = make(1, 2);
-        set_pixel(row.get(), 0, 0, grey(c.a));
-        set_pixel(row.get(), 1, 0, grey(c.b));
-        set_pixel(column.get(), 0, 0, grey(c.a));
-        set_pixel(column.get(), 0, 1, grey(c.b));
-        SurfacePtr wide(surface_scale(row.get(), 4, 1));
-        SurfacePtr tall(surface_scale(column.get(), 1, 4));
-        for (int i = 0; i < 4; ++i) {
-            SCOPED_TRACE(i);
-            EXPECT_EQ(pixel(wide.get(), i, 0), grey(c.out[i]));
-            EXPECT_EQ(pixel(tall.get(), 0, i), grey(c.out[i]));
+        SCOPED_TRACE(testing::Message() << c.in[0] << "," << c.in[1] << " to " << c.out.size());
+        int n = int(c.in.size()), m = int(c.out.size());
+        SurfacePtr row = make(n, 1), column = make(1, n);
+        for (int i = 0; i < n; ++i) {
+            set_pixel(row.get(), i, 0, grey(c.in[size_t(i)]));
+            set_pixel(column.get(), 0, i, grey(c.in[size_t(i)]));
+        }
+        SurfacePtr wide(surface_scale(row.get(), m, 1)), tall(surface_scale(column.get(), 1, m));
+        for (int i = 0; i < m; ++i) {
+            if (c.out[size_t(i)] < 0) continue;
+            EXPECT_EQ(pixel(wide.get(), i, 0), grey(uint32_t(c.out[size_t(i)]))) << i;
+            EXPECT_EQ(pixel(tall.get(), 0, i), grey(uint32_t(c.out[size_t(i)]))) << i;
         }
     }
-    SurfacePtr edge = make(2, 1);
-    set_pixel(edge.get(), 0, 0, grey(0));
-    set_pixel(edge.get(), 1, 0, grey(255));
-    SurfacePtr out(surface_scale(edge.get(), 4, 1));
-    EXPECT_EQ(pixel(out.get(), 0, 0), grey(0));   // -18 clamped to 0
-    EXPECT_EQ(pixel(out.get(), 3, 0), grey(255)); // 273 clamped to 255
-}
-
-TEST(scale, shrinking_uses_hermite_in_result_coordinates) {
-    // 4 -> 2: four taps weighted 5120, 27648, 27648, 5120 with the edge pixel repeated.
-    const uint32_t values[] = {0, 100, 200, 40};
-    SurfacePtr row = make(4, 1), column = make(1, 4);
-    for (int i = 0; i < 4; ++i) {
-        set_pixel(row.get(), i, 0, grey(values[i]));
-        set_pixel(column.get(), 0, i, grey(values[i]));
-    }
-    SurfacePtr narrow(surface_scale(row.get(), 2, 1));
-    SurfacePtr short_(surface_scale(column.get(), 1, 2));
-    EXPECT_EQ(pixel(narrow.get(), 0, 0), grey(58));
-    EXPECT_EQ(pixel(narrow.get(), 1, 0), grey(112));
-    EXPECT_EQ(pixel(short_.get(), 0, 0), grey(58));
-    EXPECT_EQ(pixel(short_.get(), 0, 1), grey(112));
 }
 
 TEST(scale, flat_colour_stays_flat_and_source_is_untouched) {
@@ -336,15 +320,8 @@ TEST(nearest, samples_the_centre_of_each_step) {
     EXPECT_EQ(pixel(dst.get(), 1, 3), pixel(src.get(), 3, 1));
 }
 
-TEST(nearest, zero_sizes_draw_nothing_and_offscreen_part_is_consistent) {
-    SurfacePtr src = pattern(4, 4);
-    SurfacePtr dst = make(8, 8);
-    Rect zero{0, 0, 0, 5};
-    surface_draw(src.get(), nullptr, dst.get(), &zero, DRAW_NEAREST);
-    Rect from{1, 1, 0, 2};
-    surface_draw(src.get(), &from, dst.get(), nullptr, DRAW_NEAREST);
-    EXPECT_TRUE(touched(dst.get(), 0).empty());
-
+TEST(nearest, offscreen_part_is_consistent) {
+    SurfacePtr src = pattern(4, 4), dst = make(8, 8);
     // A stretch hanging off the left and top shows the same pixels as the unclipped one.
     SurfacePtr big = make(16, 16);
     Rect whole_to{4, 4, 8, 8};
@@ -357,12 +334,9 @@ TEST(nearest, zero_sizes_draw_nothing_and_offscreen_part_is_consistent) {
 }
 
 TEST(bilinear, interpolates_inside_and_clamps_edges) {
-    SurfacePtr src = make(2, 2);
-    set_pixel(src.get(), 0, 0, grey(0));
-    set_pixel(src.get(), 1, 0, grey(100));
-    set_pixel(src.get(), 0, 1, grey(200));
-    set_pixel(src.get(), 1, 1, grey(40));
-    SurfacePtr dst = make(4, 4);
+    SurfacePtr src = make(2, 2), dst = make(4, 4);
+    const uint32_t corners[4] = {0, 100, 200, 40};
+    for (int i = 0; i < 4; ++i) set_pixel(src.get(), i % 2, i / 2, grey(corners[i]));
     surface_draw(src.get(), nullptr, dst.get(), nullptr, DRAW_BILINEAR | DRAW_OPAQUE);
     // Output positions -0.25, 0.25, 0.75, 1.25 on both axes: the outer rows and columns take
     // the edge row or column alone.
@@ -404,17 +378,6 @@ TEST(tile, full_tiles_then_strips_then_corner) {
     }
 }
 
-TEST(tile, needs_both_rectangles) {
-    SurfacePtr src = pattern(4, 4);
-    SurfacePtr dst = make(8, 8);
-    Rect r{0, 0, 8, 8};
-    surface_draw(src.get(), nullptr, dst.get(), &r, DRAW_TILE);
-    surface_draw(src.get(), &r, dst.get(), nullptr, DRAW_TILE);
-    Rect empty{0, 0, 0, 4};
-    surface_draw(src.get(), &empty, dst.get(), &r, DRAW_TILE);
-    EXPECT_TRUE(touched(dst.get(), 0).empty());
-}
-
 TEST(nine_patch, stretches_edges_and_keeps_corners) {
     // 5 x 5 source, centre 1 pixel at (2, 2): borders of 2 on every side.
     SurfacePtr src = pattern(5, 5);
@@ -447,9 +410,24 @@ TEST(resample, scales_the_source_rect_into_the_destination_rect) {
     surface_draw(src.get(), &from, dst.get(), &to, DRAW_RESAMPLE | DRAW_OPAQUE);
     EXPECT_EQ(touched(dst.get(), 0), rect_pixels(2, 2, 6, 5));
     EXPECT_EQ(pixel(dst.get(), 2, 2), rgba(9, 9, 9, 255));
-    SurfacePtr none = make(8, 8);
-    surface_draw(src.get(), &from, none.get(), nullptr, DRAW_RESAMPLE);
-    EXPECT_TRUE(touched(none.get(), 0).empty());
+}
+
+TEST(surface_draw, missing_or_empty_rectangles_draw_nothing) {
+    // Tiling and resampling need both rectangles; a zero size draws nothing in any mode.
+    const Rect r{0, 0, 8, 8}, zero_w{0, 0, 0, 5}, zero_src{1, 1, 0, 2};
+    struct Case {
+        uint32_t flags;
+        const Rect *from, *to;
+    } cases[] = {{DRAW_NEAREST, nullptr, &zero_w}, {DRAW_NEAREST, &zero_src, nullptr},
+                 {DRAW_TILE, nullptr, &r},         {DRAW_TILE, &r, nullptr},
+                 {DRAW_TILE, &zero_src, &r},       {DRAW_RESAMPLE, &r, nullptr}};
+    SurfacePtr src = pattern(4, 4);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        SurfacePtr dst = make(8, 8);
+        surface_draw(src.get(), c.from, dst.get(), c.to, c.flags);
+        EXPECT_TRUE(touched(dst.get(), 0).empty());
+    }
 }
 
 TEST(points, round_with_the_dpi) {

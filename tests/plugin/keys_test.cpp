@@ -7,12 +7,11 @@ TEST(keys, table_lookups) {
         const char *name;
         int code;
         int implied;
-    } cases[] = {{"0", 48, 0},     {"9", 57, 0},        {"A", 65, HOST_SHIFT}, {"Z", 90, HOST_SHIFT},
-                 {"a", 65, 0},     {"z", 90, 0},        {"'", 39, 0},          {"\\", 92, 0},
-                 {"/", 47, 0},     {"BS", 259, 0},      {"ESC", 256, 0},       {"MENU", 348, 0},
-                 {"PAUSE", 284, 0}, {"SPACE", 32, 0},   {"F1", 290, 0},        {"F24", 313, 0},
-                 {"PRINT", 283, 0}, {"KP0", 320, 0},    {"KP9", 329, 0},       {"KP_ADD", 334, 0},
-                 {"KP_DEC", 330, 0}, {"MBTN_LEFT", 1, 0}, {"MBTN_MID", 3, 0},  {"WHEEL_DOWN", 5, 0}};
+    } cases[] = {{"0", 48, 0},          {"9", 57, 0},      {"A", 65, HOST_SHIFT}, {"Z", 90, HOST_SHIFT},
+                 {"a", 65, 0},          {"z", 90, 0},      {"\\", 92, 0},        {"BS", 259, 0},
+                 {"ESC", 256, 0},       {"SPACE", 32, 0},  {"F1", 290, 0},        {"F24", 313, 0},
+                 {"KP0", 320, 0},       {"KP9", 329, 0},   {"KP_DEC", 330, 0},    {"MBTN_LEFT", 1, 0},
+                 {"WHEEL_DOWN", 5, 0}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const HostKey *k = host_key_find(c.name);

@@ -17,8 +17,6 @@ std::string chapter(const char *start, const char *end, const char *title) {
            "\ntitle=" + title + "\n";
 }
 
-// ---- Chapters ----
-
 TEST(chapters, line_timestamps) {
     struct Case {
         const char *line;
@@ -26,25 +24,15 @@ TEST(chapters, line_timestamps) {
         int64_t seconds;
         const char *title;
     } cases[] = {
-        {"0:00 Intro", true, 0, "Intro"},
-        {"1:02:03 - Part two", true, 3723, "Part two"},
-        {"  3:05 ~ Indented", true, 185, "Indented"},
-        {"12:34|Bar", true, 754, "Bar"},
+        {"0:00 Intro", true, 0, "Intro"},           {"1:02:03 - Part two", true, 3723, "Part two"},
+        {"  3:05 ~ Indented", true, 185, "Indented"}, {"12:34|Bar", true, 754, "Bar"},
         {"10:00 - Title - with dashes", true, 600, "Title - with dashes"},
-        {"Intro - 0:00", true, 0, "Intro"},
-        {"Intro 1:30", true, 90, "Intro"},
-        {"Outro 1:02:03", true, 3723, "Outro"},
-        {"Credits 4:05 ", true, 245, "Credits"},
-        // The first character of a trailing run counts as the separator.
-        {"Part2 1:30", true, 90, "Part"},
-        {"0:00Intro", false, 0, ""},
-        {"Just words", false, 0, ""},
-        {"Chapter 5", false, 0, ""},
-        {"12345", false, 0, ""},
-        {"5 things: list", false, 0, ""},
-        {"1:", false, 0, ""},
-        {":", false, 0, ""},
-        {"a", false, 0, ""},
+        {"Intro - 0:00", true, 0, "Intro"},         {"Intro 1:30", true, 90, "Intro"},
+        {"Outro 1:02:03", true, 3723, "Outro"},     {"Credits 4:05 ", true, 245, "Credits"},
+        {"Part2 1:30", true, 90, "Part"}, // the first character of a trailing run is the separator
+        {"0:00Intro", false, 0, ""},  {"Just words", false, 0, ""}, {"Chapter 5", false, 0, ""},
+        {"12345", false, 0, ""},      {"5 things: list", false, 0, ""}, {"1:", false, 0, ""},
+        {":", false, 0, ""},          {"a", false, 0, ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
