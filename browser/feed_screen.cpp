@@ -15,7 +15,10 @@ void show_feed(AppState &state) {
 
 void feed_done(int32_t status_class, ResponseBuffer *response, void *client, const HttpStatus *) {
     AppState &state = *static_cast<AppState *>(static_cast<ServiceClient *>(client)->hooks.context);
-    uint32_t left = requests_waiting(state.pools.request_queue, feed_done);
+    // Feeds still to come: those waiting in the queue and those downloading beside this one,
+    // so "done" only shows once the last feed is in.
+    uint32_t left = requests_waiting(state.pools.request_queue, feed_done) +
+                    downloads_running(state.pools.api_pool, feed_done, response);
     if (left > 0) {
         auto text = str_printf("loading feed... (%u items left)", left);
         status_set(state, text ? text->c_str() : "");

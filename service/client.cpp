@@ -1,5 +1,6 @@
 #include "service/client.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -140,6 +141,18 @@ uint32_t requests_waiting(const RequestQueue &queue, DownloadDone completion) {
     for (DownloadRequest *request : const_cast<RequestQueue &>(queue))
         if (request->on_done == completion) ++waiting;
     return waiting;
+}
+
+uint32_t downloads_running(const dlpool &pool, DownloadDone completion,
+                           const ResponseBuffer *finishing) {
+    uint32_t running = 0;
+    for (int32_t i = 0; i < std::min(pool.slot_count, DLPOOL_MAX_SLOTS); ++i) {
+        const DownloadSlot &slot = pool.slots[i];
+        if (slot.request.url && slot.request.on_done == completion &&
+            &slot.connection.response != finishing)
+            ++running;
+    }
+    return running;
 }
 
 bool video_info_request(ServiceClient &client, const std::string &video_id, bool play) {

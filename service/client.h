@@ -92,6 +92,10 @@ void visitor_data_done(int32_t status_class, ResponseBuffer *response, void *cli
 int feed_request_all(ServiceClient &client, ItemList &favourites, bool rss, DownloadDone completion);
 // Requests waiting in the queue with this completion.
 uint32_t requests_waiting(const RequestQueue &queue, DownloadDone completion);
+// Downloads with this completion running in the pool, leaving out the one whose response is
+// `finishing` (a completion runs while its own slot is still taken).
+uint32_t downloads_running(const dlpool &pool, DownloadDone completion,
+                           const ResponseBuffer *finishing);
 
 // Step 1 of the loading chain: requests the player response of `video_id` with the WEB
 // profile. With `play` set the chain goes on to playing once the info has arrived.
