@@ -342,13 +342,6 @@ TEST(text, glyph_image_carries_straight_alpha) {
     EXPECT_EQ(m.left, g.left);
 }
 
-TEST(text, translucent_text_blends) {
-    SurfacePtr s(surface_new(6, 12));
-    Paint p = paint_at(0, 0, 0x00FFFFFFu); // alpha 0: nothing changes
-    text_draw(s.get(), &p, builtin(), "A", 0, 12, 100);
-    EXPECT_TRUE(empty_area(s.get(), 0, 0, 6, 12));
-}
-
 // Invalid byte sequences end the text: what comes before is laid out, the index reached is the
 // start of the bad sequence.
 TEST(text_malformed, invalid_utf8_ends_the_text) {
