@@ -7,9 +7,12 @@
 #
 #   tools/offline.sh [mpv options...]
 #
-# Press F12 in the player to show the browser. The configuration used is a throw-away
-# directory (set SOLVANE_OFFLINE_CONFIG to a solvane.json of your own to use that instead);
-# each listing response is dumped to listinfo.json in that directory. Environment:
+# Press F12 in the player to show the browser. mpv's configuration directory is kept between
+# runs in $SOLVANE_OFFLINE_DIR (default build/offline), so favourites, history and the saved
+# query survive a restart as they would for a user; remove that folder to start afresh. Its
+# solvane.json is written on the first run (history, saved state and favourite refreshes on)
+# unless SOLVANE_OFFLINE_CONFIG names a solvane.json of your own, which is then copied in.
+# Each listing response is dumped to listinfo.json in that directory. Environment:
 # SOLVANE_BUILD (default build), SOLVANE_FIXTURES (default ../shared/fixtures).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,15 +24,17 @@ if [ ! -f "$build/solvane.so" ] || [ -z "${SOLVANE_BUILD:-}" ]; then
     cmake --build "$build" -j"$(nproc)" --target solvane
 fi
 
-config=$(mktemp -d /tmp/solvane-offline-XXXXXX)
-trap 'rm -rf "$config"' EXIT
+config=${SOLVANE_OFFLINE_DIR:-$build/offline}
 mkdir -p "$config/solvane"
 if [ -n "${SOLVANE_OFFLINE_CONFIG:-}" ]; then
     cp "$SOLVANE_OFFLINE_CONFIG" "$config/solvane/solvane.json"
-else
-    echo '{"infinite_scroll": true, "show_extra_metadata": true, "dim_watched_videos": true}' \
-        > "$config/solvane/solvane.json"
+elif [ ! -f "$config/solvane/solvane.json" ]; then
+    cat > "$config/solvane/solvane.json" <<'JSON'
+{"infinite_scroll": true, "show_extra_metadata": true, "dim_watched_videos": true,
+ "save_history": true, "save_state": true, "update_favorites": true, "sponsorblock": true}
+JSON
 fi
+echo "configuration in $config" >&2
 
 # The stand-in serves until its standard input (our pipe) closes, that is until this script ends.
 coproc STANDIN { exec python3 "$root/tests/server/standin_service.py" --fixtures "$fixtures" --media; }
