@@ -26,11 +26,7 @@ TEST(innertube_body, player_profiles_byte_for_byte) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.code);
-        auto body = innertube_body(c.code, "M4gD1WSo5mA");
-        ASSERT_TRUE(body);
-        EXPECT_EQ(*body, c.expected);
-        // Every body is one JSON object whose videoId is the value.
-        EXPECT_EQ(json_text(json_get(body->c_str(), ".videoId")), "M4gD1WSo5mA");
+        EXPECT_EQ(innertube_body(c.code, "M4gD1WSo5mA").value_or("<absent>"), c.expected);
     }
 }
 
@@ -85,7 +81,6 @@ TEST(innertube_search, filter_tokens) {
                   std::string(R"({"context":{"client":{"hl":"en","gl":"US","clientName":"WEB","clientVersion":"2.20260708.00.00"}},"query":"lofi radio","params":")") +
                       c.params + "\"}");
     }
-    EXPECT_EQ(innertube_search_url(), "https://www.youtube.com/youtubei/v1/search");
 }
 
 TEST(innertube_request, urls_fill_the_value_only_for_get_paths) {
@@ -108,18 +103,11 @@ TEST(innertube_request, visitor_header_only_for_the_configured_client) {
               "content-type: application/json\r\nX-Goog-Visitor-Id: Cgt\r\n");
 }
 
-TEST(visitor_data, from_recorded_embed_pages) {
-    // The 2020 page holds ...,"visitorData":"CgtaY3FJcE40cmZjMCj5iuL-BQ%3D%3D",...
-    std::string old_page = fixture("embed/embed_2020-12_aqz-KE-bpKQ.html");
-    EXPECT_EQ(visitor_data_extract(old_page.c_str()).value_or("<absent>"),
-              "CgtaY3FJcE40cmZjMCj5iuL-BQ%3D%3D");
+TEST(visitor_data, recorded_pages_patterns_in_order_and_failures) {
+    // (The 2020 page is read by the client and loopback tests.)
     std::string page = fixture("embed/embed_2026-01_d4IGg5dqeO8.html");
-    Text visitor = visitor_data_extract(page.c_str());
-    ASSERT_TRUE(visitor);
-    EXPECT_EQ(*visitor, "CgswR1BTSUVHOXlYWSj3197LBjInCgJGUhIhEh0SGwsMDg8QERITFBUWFxgZGhscHR4fICEiIyQlJiBl");
-}
-
-TEST(visitor_data, patterns_in_order_and_failures) {
+    EXPECT_EQ(visitor_data_extract(page.c_str()).value_or("<absent>"),
+              "CgswR1BTSUVHOXlYWSj3197LBjInCgJGUhIhEh0SGwsMDg8QERITFBUWFxgZGhscHR4fICEiIyQlJiBl");
     EXPECT_EQ(visitor_data_extract(R"(x","VISITOR_DATA":"B1","visitorData":"A1")").value(), "A1");
     EXPECT_EQ(visitor_data_extract(R"(x","VISITOR_DATA":"B1")").value(), "B1");
     EXPECT_EQ(visitor_data_extract(R"(x","visitor_data":"C\"1")").value(), "C\\\"1");

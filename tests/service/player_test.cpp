@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -33,15 +34,6 @@ PlayerRun run(const std::string &text, int32_t client, const char *format = "108
 
 bool ends_with(const std::string &s, const std::string &tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// A response with the given adaptive and muxed format entries.
-std::string streams(const std::string &adaptive, const std::string &muxed = "") {
-    return R"({"streamingData":{"adaptiveFormats":[)" + adaptive + R"(],"formats":[)" + muxed + "]}}";
-}
-
-std::string entry(int itag, const std::string &url, const std::string &extra = "") {
-    return "{\"itag\":" + std::to_string(itag) + ",\"url\":\"" + url + "\"" + extra + "}";
 }
 
 } // namespace
@@ -98,130 +90,119 @@ TEST(player_web, captions_in_the_language_or_translated) {
     // No language setting: no caption at all.
     for (const char *none : {(const char *)nullptr, ""})
         EXPECT_FALSE(run(text, 5, "1080p60", none).choice.sub_url);
+    std::string multi = fixture("player/player_web_2024-10_2isYuQZMbdU_multiaudio_trimmed.json");
+    EXPECT_TRUE(ends_with(run(multi, 5, "1080p60", "zh").choice.sub_url.value(), "&lang=zh-Hant&fmt=vtt"));
 }
 
-TEST(player_web, dubbed_audio_tracks_and_codec_families) {
-    std::string text = fixture("player/player_web_2024-10_2isYuQZMbdU_multiaudio_trimmed.json");
-    PlayerRun r = run(text, 5);
-    EXPECT_EQ(r.video.title.value(), "I Gave My 100,000,000th Subscriber An Island");
-    EXPECT_EQ(r.video.view_count, 220226287u);
-    EXPECT_EQ(r.video.duration, 931u);
-    EXPECT_EQ(url_itag(r.choice.video_url), 137);
-    // 16 tracks of 251; only the original English one is the default.
-    EXPECT_EQ(url_itag(r.choice.audio_url), 251);
-    EXPECT_NE(r.choice.audio_url->find("xtags=acont%3Doriginal%3Alang%3Den-US"), std::string::npos);
-    // Tracks "en" (twice) after "ar" and "zh-Hant": the first English one, manual captions.
-    EXPECT_TRUE(ends_with(r.choice.sub_url.value(), "&key=yt8&lang=en&fmt=vtt"));
-    EXPECT_EQ(r.choice.sub_url->find("kind=asr"), std::string::npos);
-    EXPECT_TRUE(ends_with(run(text, 5, "1080p60", "zh").choice.sub_url.value(),
-                          "&lang=zh-Hant&fmt=vtt"));
-
+TEST(player_choice, streams_by_client_format_and_codec_family) {
+    auto cached = [](const char *name) {
+        static std::map<std::string, std::string> texts;
+        auto [at, fresh] = texts.try_emplace(name);
+        if (fresh) at->second = fixture(std::string("player/") + name);
+        return at->second;
+    };
+    auto url = [](int itag, const char *tail = "") {
+        return "{\"itag\":" + std::to_string(itag) + ",\"url\":\"https://h/itag=" + std::to_string(itag) + tail + "\"}";
+    };
+    auto streams = [](const std::string &adaptive, const std::string &muxed = "") {
+        return R"({"streamingData":{"adaptiveFormats":[)" + adaptive + R"(],"formats":[)" + muxed + "]}}";
+    };
+    const std::string multi = "player_web_2024-10_2isYuQZMbdU_multiaudio_trimmed.json";
+    const std::string ios = "player_ios_2024-11_M4gD1WSo5mA.json";
+    const std::string android = "player_android_2023-12_K4DyBUG242c.json";
+    const std::string sabr = "player_web_2025-11_9Umm2MAKsMc_sabr_no_format_urls.json";
     struct Case {
+        const char *what;
+        std::string response; // a recorded file's name, or a response text
+        int32_t client;
         const char *format;
         bool hdr, all;
-        int itag;
+        int video, audio; // itags; -1: none, 0: not checked
     } cases[] = {
-        {"1080p_vp9", false, false, 248}, {"1080p_vp9", true, false, 248}, // no HDR stream
-        {"1080p60_av1", false, false, 399}, {"720p60_av1", false, false, 398},
-        {"2160p60", false, true, 248},      {"480p", false, false, 135},
-        {"360", false, false, 18},          {"no such name", false, false, 137},
+        // 16 tracks of 251 (the original English one is the default); no HDR stream.
+        {"multi-audio", multi, 5, "1080p60", false, false, 137, 251},
+        {"vp9", multi, 5, "1080p_vp9", false, false, 248, 0},
+        {"vp9, no HDR stream", multi, 5, "1080p_vp9", true, false, 248, 0},
+        {"av1", multi, 5, "1080p60_av1", false, false, 399, 0},
+        {"av1 720", multi, 5, "720p60_av1", false, false, 398, 0},
+        {"2160p60, all codecs", multi, 5, "2160p60", false, true, 248, 0},
+        {"480p", multi, 5, "480p", false, false, 135, 0},
+        {"360 muxed", multi, 5, "360", false, false, 18, 0},
+        {"unknown name", multi, 5, "no such name", false, false, 137, 0},
+        {"ios: AAC audio", ios, 15, "1080p60", false, false, 137, 140},
+        {"ios: 360 is the muxed 18, asked as 134", ios, 15, "360", false, false, 134, 0},
+        {"android wants 251, absent here", ios, 9, "1080p60", false, false, 0, -1},
+        {"android", android, 9, "1080p60", false, false, 298, 251},
+        {"android muxed 720", android, 9, "720", false, false, 22, 0},
+        {"ios: 22 -> 136 -> 135", android, 15, "720", false, false, 135, 140},
+        {"visionos", "player_visionos_2026-06_M4gD1WSo5mA.json", 18, "1080p60", false, false, 137, 0},
+        {"live: only 140, not wanted by WEB", "player_web_2023-12_jfKfPfyJRdk_live.json", 5, "1080p60",
+         false, false, 137, -1},
+        {"members only", "player_tvembedded_2023-12_ayI2iBwGdxw_unplayable_members.json", 5, "1080p60",
+         false, false, -1, -1},
+        {"upcoming", "player_web_2023-02_N-yVic7BbY0_upcoming_live_trimmed.json", 5, "1080p60", false,
+         false, -1, 0},
+        // SABR: the adaptive entries carry no URL; the auto-dubbed English and the non-default
+        // Russian tracks fail the first pass, the second hits the first 251, which has no URL.
+        {"sabr", sabr, 5, "1080p60", false, false, -1, -1},
+        {"sabr muxed", sabr, 5, "360", false, false, 18, 0},
+        // 299 missing: the next H.264 member that exists, 298, wins over 136.
+        {"family walk", streams(url(136) + "," + url(298)), 18, "1080p60", false, false, 298, 0},
+        // An OTF adaptive stream is passed over; a muxed one is taken whatever its URL.
+        {"otf", streams(url(299, "&source=yt_otf") + "," + url(137), url(18, "&source=yt_otf")), 18,
+         "1080p60", false, false, 137, 0},
+        {"otf muxed", streams(url(137), url(18, "&source=yt_otf")), 18, "360", false, false, 18, 0},
+        {"only otf", streams(url(299, "&source=yt_otf")), 18, "1080p60", false, false, -1, 0},
+        // HDR: the counterpart of 248 (335) is taken when present, else the second pass finds 248.
+        {"hdr", streams(url(248) + "," + url(335)), 18, "1080p_vp9", true, false, 335, 0},
+        {"hdr not wanted", streams(url(248) + "," + url(335)), 18, "1080p_vp9", false, false, 248, 0},
+        {"hdr absent", streams(url(247) + "," + url(248)), 18, "1080p_vp9", true, false, 248, 0},
+        {"av1 hdr", streams(url(399) + "," + url(699)), 18, "1080p_av1", true, false, 699, 0},
+        // A muxed entry without any URL still ends the search, leaving no stream.
+        {"muxed without url", streams("", R"({"itag":22},)" + url(18)), 18, "720", false, false, -1, 0},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.format);
-        EXPECT_EQ(url_itag(run(text, 5, c.format, "en", c.hdr, c.all).choice.video_url), c.itag);
+        SCOPED_TRACE(c.what);
+        bool recorded = c.response.rfind("player_", 0) == 0;
+        PlayerRun r = run(recorded ? cached(c.response.c_str()) : c.response, c.client, c.format, "en",
+                          c.hdr, c.all);
+        EXPECT_TRUE(!c.video || url_itag(r.choice.video_url) == c.video) << r.choice.video_url.value_or("none");
+        EXPECT_TRUE(!c.audio || url_itag(r.choice.audio_url) == c.audio) << r.choice.audio_url.value_or("none");
     }
-    EXPECT_EQ(run(text, 5, "720p", "en", true, true).choice.wanted,
+    EXPECT_EQ(run(cached(multi.c_str()), 5, "720p", "en", true, true).choice.wanted,
               136u | WANTED_ALWAYS | WANTED_ALL_CODECS | WANTED_ALLOW_HDR);
 }
 
-TEST(player_clients, ios_takes_aac_audio_and_maps_muxed_formats) {
-    std::string text = fixture("player/player_ios_2024-11_M4gD1WSo5mA.json");
-    PlayerRun ios = run(text, 15);
-    EXPECT_EQ(url_itag(ios.choice.video_url), 137);
-    EXPECT_EQ(url_itag(ios.choice.audio_url), 140);
+TEST(player_clients, recorded_details_tracks_and_manifests) {
+    PlayerRun multi = run(fixture("player/player_web_2024-10_2isYuQZMbdU_multiaudio_trimmed.json"), 5);
+    EXPECT_EQ(multi.video.title.value(), "I Gave My 100,000,000th Subscriber An Island");
+    EXPECT_EQ(multi.video.view_count, 220226287u);
+    EXPECT_EQ(multi.video.duration, 931u);
+    EXPECT_NE(multi.choice.audio_url->find("xtags=acont%3Doriginal%3Alang%3Den-US"), std::string::npos);
+    // Tracks "en" (twice) after "ar" and "zh-Hant": the first English one, manual captions.
+    EXPECT_TRUE(ends_with(multi.choice.sub_url.value(), "&key=yt8&lang=en&fmt=vtt"));
+    EXPECT_EQ(multi.choice.sub_url->find("kind=asr"), std::string::npos);
+
+    PlayerRun ios = run(fixture("player/player_ios_2024-11_M4gD1WSo5mA.json"), 15);
     EXPECT_EQ(ios.choice.audio_url->find("xtags=drc"), std::string::npos); // the first 140
     EXPECT_EQ(ios.choice.hls_url.value().rfind(
                   "https://manifest.googlevideo.com/api/manifest/hls_variant/expire/1731283070/", 0),
               0u);
     EXPECT_TRUE(ends_with(*ios.choice.hls_url, "/file/index.m3u8"));
     EXPECT_FALSE(ios.video.id); // only client 5 fills the video record
-    // "360" is the muxed 18; the IOS client asks for 134 instead.
-    EXPECT_EQ(url_itag(run(text, 15, "360").choice.video_url), 134);
-    // ANDROID wants 251, which this response does not have.
-    EXPECT_FALSE(run(text, 9).choice.audio_url);
 
-    std::string android = fixture("player/player_android_2023-12_K4DyBUG242c.json");
-    PlayerRun a = run(android, 9);
-    EXPECT_EQ(url_itag(a.choice.video_url), 298);
-    EXPECT_EQ(url_itag(a.choice.audio_url), 251);
-    EXPECT_EQ(url_itag(run(android, 9, "720").choice.video_url), 22); // muxed stream
-    EXPECT_EQ(url_itag(run(android, 15, "720").choice.video_url), 135); // 22 -> 136 -> 135
-    EXPECT_EQ(url_itag(run(android, 15).choice.audio_url), 140);
-}
-
-TEST(player_clients, visionos_live_and_unplayable_responses) {
     PlayerRun vos = run(fixture("player/player_visionos_2026-06_M4gD1WSo5mA.json"), 18);
-    EXPECT_EQ(url_itag(vos.choice.video_url), 137);
     EXPECT_TRUE(vos.choice.hls_url);
     EXPECT_TRUE(ends_with(vos.choice.sub_url.value(), "&lang=en&fmt=vtt"));
-
     PlayerRun live = run(fixture("player/player_web_2023-12_jfKfPfyJRdk_live.json"), 5);
     EXPECT_EQ(live.video.duration, 0u);
     EXPECT_TRUE(live.choice.hls_url);
-    EXPECT_EQ(url_itag(live.choice.video_url), 137);
-    EXPECT_FALSE(live.choice.audio_url); // only 140, not wanted by WEB
     EXPECT_FALSE(live.choice.sub_url);
-
-    PlayerRun members =
-        run(fixture("player/player_tvembedded_2023-12_ayI2iBwGdxw_unplayable_members.json"), 5);
-    EXPECT_EQ(members.video.title.value(), "unknown"); // no microformat
-    EXPECT_FALSE(members.choice.video_url);
-    EXPECT_FALSE(members.choice.audio_url);
-
-    PlayerRun upcoming =
-        run(fixture("player/player_web_2023-02_N-yVic7BbY0_upcoming_live_trimmed.json"), 5);
-    EXPECT_EQ(upcoming.video.duration, 0u);
-    EXPECT_FALSE(upcoming.choice.video_url);
-}
-
-TEST(player_clients, sabr_response_without_stream_urls) {
-    std::string text = fixture("player/player_web_2025-11_9Umm2MAKsMc_sabr_no_format_urls.json");
-    PlayerRun r = run(text, 5);
-    EXPECT_FALSE(r.choice.video_url); // the adaptive entries carry no URL
-    // The auto-dubbed English track and the non-default Russian ones fail the first pass; the
-    // second pass hits the first 251, which has no URL.
-    EXPECT_FALSE(r.choice.audio_url);
-    PlayerRun muxed = run(text, 5, "360");
-    EXPECT_EQ(url_itag(muxed.choice.video_url), 18);
+    EXPECT_EQ(run(fixture("player/player_tvembedded_2023-12_ayI2iBwGdxw_unplayable_members.json"), 5)
+                  .video.title.value(),
+              "unknown"); // no microformat
+    PlayerRun muxed = run(fixture("player/player_web_2025-11_9Umm2MAKsMc_sabr_no_format_urls.json"), 5, "360");
     EXPECT_EQ(muxed.choice.video_url->rfind("https://rr1---sn-4gxb5u-qo3l.googlevideo.com/", 0), 0u);
-}
-
-TEST(player_choice, family_walk_otf_and_hdr_passes) {
-    // 299 missing: the next H.264 member that exists, 298, wins over 136.
-    std::string only = streams(entry(136, "https://h/itag=136") + "," + entry(298, "https://h/itag=298"));
-    EXPECT_EQ(url_itag(run(only, 18).choice.video_url), 298);
-
-    // An OTF adaptive stream is passed over; a muxed one is taken whatever its URL.
-    std::string otf = streams(entry(299, "https://h/itag=299&source=yt_otf") + "," +
-                                  entry(137, "https://h/itag=137"),
-                              entry(18, "https://h/itag=18&source=yt_otf"));
-    EXPECT_EQ(url_itag(run(otf, 18).choice.video_url), 137);
-    EXPECT_EQ(url_itag(run(otf, 18, "360").choice.video_url), 18);
-    std::string all_otf = streams(entry(299, "https://h/itag=299&source=yt_otf"));
-    EXPECT_FALSE(run(all_otf, 18).choice.video_url);
-
-    // HDR: the counterpart of 248 (335) is taken when present, else the second pass finds 248.
-    std::string hdr = streams(entry(248, "https://h/itag=248") + "," + entry(335, "https://h/itag=335"));
-    EXPECT_EQ(url_itag(run(hdr, 18, "1080p_vp9", "en", true).choice.video_url), 335);
-    EXPECT_EQ(url_itag(run(hdr, 18, "1080p_vp9", "en", false).choice.video_url), 248);
-    std::string sdr = streams(entry(247, "https://h/itag=247") + "," + entry(248, "https://h/itag=248"));
-    EXPECT_EQ(url_itag(run(sdr, 18, "1080p_vp9", "en", true).choice.video_url), 248);
-    std::string av1 = streams(entry(399, "https://h/itag=399") + "," + entry(699, "https://h/itag=699"));
-    EXPECT_EQ(url_itag(run(av1, 18, "1080p_av1", "en", true).choice.video_url), 699);
-
-    // A muxed entry without any URL still ends the search, leaving no stream.
-    std::string no_url = streams("", R"({"itag":22},)" + entry(18, "https://h/itag=18"));
-    EXPECT_FALSE(run(no_url, 18, "720").choice.video_url);
 }
 
 TEST(player_choice, caption_memory_for_other_clients) {
