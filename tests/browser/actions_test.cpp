@@ -8,8 +8,6 @@
 namespace {
 
 void register_actions(bt::World &w) { actions_register(w.state); }
-
-// Presses a key as the host would deliver it (toolkit codes and modifiers).
 void press(uint32_t key, uint32_t mods) { toolkit_key(key, mods); }
 
 std::string status(bt::World &w) {
@@ -24,49 +22,38 @@ double list_panel_size(bt::World &w) {
 
 } // namespace
 
-TEST(actions, table_defaults) {
-    ActionRow rows[ACTION_COUNT];
-    actions_defaults(rows);
-    EXPECT_STREQ(rows[0].name, "quit");
-    EXPECT_EQ(rows[0].key, 'Q');
-    EXPECT_EQ(rows[0].modifiers, MOD_CTRL);
-    EXPECT_STREQ(rows[ACTION_COUNT - 1].name, "dec_list_size");
-    EXPECT_EQ(rows[ACTION_COUNT - 1].key, KEY_LEFT);
-    int unbound = 0;
-    for (const ActionRow &r : rows) unbound += r.key == 0;
-    EXPECT_EQ(unbound, 3);
-}
-
-TEST(actions, rebinding_by_name) {
+TEST(actions, rebinding_by_name_changes_only_that_row) {
     bt::World w;
     w.state.key_bindings = {{'T', MOD_ALT, "toggle_autoplay_next"}, {'X', 0, "no_such_action"}};
-    ActionRow rows[ACTION_COUNT];
+    ActionRow rows[ACTION_COUNT], before[ACTION_COUNT];
     actions_defaults(rows);
-    ActionRow before[ACTION_COUNT];
     actions_defaults(before);
     actions_rebind(rows, w.state);
     for (int i = 0; i < ACTION_COUNT; ++i) {
         SCOPED_TRACE(rows[i].name);
-        if (std::strcmp(rows[i].name, "toggle_autoplay_next") == 0) {
-            EXPECT_EQ(rows[i].key, 'T');
-            EXPECT_EQ(rows[i].modifiers, MOD_ALT);
-        } else {
-            EXPECT_EQ(rows[i].key, before[i].key);
-            EXPECT_EQ(rows[i].modifiers, before[i].modifiers);
-        }
+        bool named = std::strcmp(rows[i].name, "toggle_autoplay_next") == 0;
+        EXPECT_EQ(rows[i].key, named ? 'T' : before[i].key);
+        EXPECT_EQ(rows[i].modifiers, named ? uint32_t(MOD_ALT) : before[i].modifiers);
     }
 }
 
-TEST(actions, autoplay_toggle_through_keys) {
+TEST(actions, autoplay_toggle_and_a_later_row_winning_its_key) {
     bt::World w;
     w.state.switches.autoplay_next = true;
     register_actions(w);
-    press('P', MOD_CTRL | MOD_SHIFT);
-    EXPECT_FALSE(w.state.switches.autoplay_next);
-    EXPECT_EQ(status(w), "autoplay disabled");
+    for (bool on : {false, true}) {
+        press('P', MOD_CTRL | MOD_SHIFT);
+        EXPECT_EQ(w.state.switches.autoplay_next, on);
+        EXPECT_EQ(status(w), on ? "autoplay enabled" : "autoplay disabled");
+    }
+    // Bound to the same keys, the later row (set_dark_theme) is met first.
+    w.state.key_bindings = {{'P', MOD_CTRL | MOD_SHIFT, "set_dark_theme"}};
+    register_actions(w);
     press('P', MOD_CTRL | MOD_SHIFT);
     EXPECT_TRUE(w.state.switches.autoplay_next);
-    EXPECT_EQ(status(w), "autoplay enabled");
+    ThemeRecords dark{};
+    ASSERT_TRUE(set_theme(dark, nullptr, "dark"));
+    EXPECT_EQ(w.state.theme[THEME_BASE].fill_color, dark[THEME_BASE].fill_color);
 }
 
 TEST(actions, playing_replaces_even_after_a_failed_autoplay) {
@@ -80,27 +67,6 @@ TEST(actions, playing_replaces_even_after_a_failed_autoplay) {
     EXPECT_FALSE(w.state.autoplay_queued);
     ASSERT_EQ(w.requests().size(), 1u);
     EXPECT_NE(w.requests()[0]->body.value_or("").find("K4DyBUG242c"), std::string::npos);
-}
-
-TEST(actions, later_row_wins_a_shared_key) {
-    bt::World w;
-    // Both rows on Ctrl+Shift+P: the later row (set_dark_theme) is met first.
-    w.state.key_bindings = {{'P', MOD_CTRL | MOD_SHIFT, "set_dark_theme"}};
-    register_actions(w);
-    bool before = w.state.switches.autoplay_next;
-    press('P', MOD_CTRL | MOD_SHIFT);
-    EXPECT_EQ(w.state.switches.autoplay_next, before);
-    ThemeRecords dark{};
-    ASSERT_TRUE(set_theme(dark, nullptr, "dark"));
-    EXPECT_EQ(w.state.theme[THEME_BASE].fill_color, dark[THEME_BASE].fill_color);
-}
-
-TEST(actions, quit_leaves_everything_alone) {
-    bt::World w;
-    register_actions(w);
-    size_t commands = fakehost::commands().size();
-    press('Q', MOD_CTRL);
-    EXPECT_EQ(fakehost::commands().size(), commands);
 }
 
 TEST(actions, list_size_bounds) {
@@ -137,32 +103,20 @@ TEST(actions, clipboard_actions_need_a_current_video) {
     EXPECT_FALSE(action_run(w.state, "no_such_action"));
 }
 
-TEST(actions, focus_actions) {
+TEST(actions, focus_actions_and_quit) {
     bt::World w;
     register_actions(w);
+    size_t commands = fakehost::commands().size();
+    press('Q', MOD_CTRL); // quit leaves the player alone
+    EXPECT_EQ(fakehost::commands().size(), commands);
     w.set_search_text("cats");
     press(KEY_F7, 0);
     EXPECT_EQ(toolkit_backend().focus, w.table());
     press(KEY_F6, 0);
     Widget *input = w.state.browser.widgets.search_input;
     EXPECT_EQ(toolkit_backend().focus, input);
-    InputData *data = widget_data<InputData>(input);
-    EXPECT_EQ(data->anchor, 0);
-    EXPECT_EQ(data->cursor, 4); // the whole text selected
-}
-
-TEST(actions, user_videos_puts_the_query_in_the_field) {
-    bt::World w;
-    register_actions(w);
-    w.set_search_text("old text");
-    press('U', MOD_CTRL); // no current video: nothing
-    EXPECT_STREQ(widget_get_text(w.state.browser.widgets.search_input), "old text");
-    w.state.client.current_video.id = "M4gD1WSo5mA";
-    w.state.client.current_video.channel_id = "UCabcdef";
-    press('U', MOD_CTRL);
-    EXPECT_STREQ(widget_get_text(w.state.browser.widgets.search_input), "channel:UCabcdef");
-    EXPECT_EQ(w.state.current_query, std::optional<std::string>("channel:UCabcdef"));
-    EXPECT_NE(w.last_body().find("VLUUabcdef"), std::string::npos);
+    EXPECT_EQ(widget_data<InputData>(input)->anchor, 0); // the whole text selected
+    EXPECT_EQ(widget_data<InputData>(input)->cursor, 4);
 }
 
 TEST(feed, merges_responses_newest_first_with_limits_and_marks) {
@@ -170,27 +124,29 @@ TEST(feed, merges_responses_newest_first_with_limits_and_marks) {
     w.state.switches.feed_use_rss = true;
     w.state.feed_videos_per_channel = 3;
     w.state.max_feed_age = "100 years";
-    list_item fav;
-    fav.kind = ITEM_PLAYLIST;
-    fav.id = "PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz";
-    w.state.browser.favorites.append(new list_item(fav), 1);
-    fav.id = "UUsXVk37bltHxD1rDPwtNM8Q";
-    w.state.browser.favorites.append(new list_item(fav), 1);
-    list_item seen;
-    seen.id = "OU36JDGzXb0"; // the third entry of the channel feed
-    w.state.browser.history.append(new list_item(seen), 1);
+    for (const char *id : {"PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz", "UUsXVk37bltHxD1rDPwtNM8Q"}) {
+        auto *fav = new list_item;
+        fav->kind = ITEM_PLAYLIST;
+        fav->id = id;
+        w.state.browser.favorites.append(fav, 1);
+    }
+    auto *seen = new list_item;
+    seen->id = "OU36JDGzXb0"; // the third entry of the channel feed
+    w.state.browser.history.append(seen, 1);
+    auto deliver = [&](const char *name) {
+        ResponseBuffer r = bt::response(bt::fixture(name));
+        feed_done(0, &r, &w.state.client, nullptr);
+    };
+    const char *channel = "feeds/feed_channel_user_Kurzgesagt_2026-01.xml";
 
     show_feed(w.state);
     EXPECT_EQ(w.state.browser.local_list, LOCAL_FEED);
     ASSERT_EQ(w.requests().size(), 2u);
     EXPECT_NE(w.requests()[0]->url->find("/feeds/videos.xml?playlist_id=PLav47"), std::string::npos);
 
-    ResponseBuffer a = bt::response(bt::fixture("feeds/feed_playlist_PLav47HAVZMjnTFVZL_trimmed.xml"));
-    feed_done(0, &a, &w.state.client, nullptr);
-    size_t first = w.state.browser.results.size();
-    EXPECT_EQ(first, 3u); // at most three a favourite
-    ResponseBuffer b = bt::response(bt::fixture("feeds/feed_channel_user_Kurzgesagt_2026-01.xml"));
-    feed_done(0, &b, &w.state.client, nullptr);
+    deliver("feeds/feed_playlist_PLav47HAVZMjnTFVZL_trimmed.xml");
+    EXPECT_EQ(w.state.browser.results.size(), 3u); // at most three a favourite
+    deliver(channel);
     EXPECT_EQ(w.state.browser.results.size(), 6u);
     EXPECT_EQ(w.rows()->row_count, 6);
     EXPECT_STREQ(widget_get_text(w.state.browser.widgets.playlist_label), "Feed");
@@ -201,16 +157,13 @@ TEST(feed, merges_responses_newest_first_with_limits_and_marks) {
         EXPECT_GE(age, previous);
         previous = age;
     }
-    // A video in the history is marked watched.
-    int watched = 0;
+    int watched = 0; // a video in the history is marked watched
     for (list_item *item : w.state.browser.results)
         watched += item->id == std::optional<std::string>("OU36JDGzXb0") && (item->flags & 1);
     EXPECT_EQ(watched, 1);
-    // Leaving the feed drops late responses.
-    w.first_search_page();
-    ResponseBuffer c = bt::response(bt::fixture("feeds/feed_channel_user_Kurzgesagt_2026-01.xml"));
+    w.first_search_page(); // leaving the feed drops late responses
     size_t rows = w.state.browser.results.size();
-    feed_done(0, &c, &w.state.client, nullptr);
+    deliver(channel);
     EXPECT_EQ(w.state.browser.results.size(), rows);
 }
 

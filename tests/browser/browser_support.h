@@ -44,34 +44,17 @@ inline ResponseBuffer response(const std::string &body) {
 
 // An uncompressed 32-bit BMP of one colour (R, G, B, A bytes as a Paint colour).
 inline std::string bmp(int32_t width, int32_t height, uint32_t rgba) {
-    std::string out;
+    std::string out = "BM";
     auto put = [&out](uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            out.push_back(char((value >> (8 * i)) & 0xFF));
+        for (int i = 0; i < bytes; ++i) out.push_back(char((value >> (8 * i)) & 0xFF));
     };
     uint32_t pixels = uint32_t(width * height * 4);
-    out += "BM";
-    put(54 + pixels, 4);
-    put(0, 4);
-    put(54, 4);
-    put(40, 4);
-    put(uint32_t(width), 4);
-    put(uint32_t(height), 4);
-    put(1, 2);
-    put(32, 2);
-    put(0, 4);
-    put(pixels, 4);
-    put(2835, 4);
-    put(2835, 4);
-    put(0, 4);
-    put(0, 4);
-    uint8_t r = rgba & 0xFF, g = (rgba >> 8) & 0xFF, b = (rgba >> 16) & 0xFF;
-    for (int32_t i = 0; i < width * height; ++i) {
-        out.push_back(char(b));
-        out.push_back(char(g));
-        out.push_back(char(r));
-        out.push_back(char(0xFF));
-    }
+    const std::pair<uint32_t, int> header[] = {
+        {54 + pixels, 4}, {0, 4}, {54, 4}, {40, 4}, {uint32_t(width), 4}, {uint32_t(height), 4},
+        {1, 2}, {32, 2}, {0, 4}, {pixels, 4}, {2835, 4}, {2835, 4}, {0, 4}, {0, 4}};
+    for (auto [value, bytes] : header) put(value, bytes);
+    uint32_t bgra = (rgba & 0x0000FF00u) | ((rgba >> 16) & 0xFF) | ((rgba & 0xFF) << 16);
+    for (int32_t i = 0; i < width * height; ++i) put(bgra | 0xFF000000u, 4);
     return out;
 }
 

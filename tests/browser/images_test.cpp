@@ -13,46 +13,46 @@ constexpr uint32_t RED = 0xFF0000FFu; // R, G, B, A bytes
 constexpr uint32_t GREEN = 0xFF00FF00u;
 constexpr uint32_t BLUE = 0xFFFF0000u;
 
-// Redraws the table onto its own surface.
-void draw_rows(World &w) { widget_draw(w.table()); }
+// Redraws the table onto its own surface and returns it.
+const Surface *draw_rows(World &w) {
+    widget_draw(w.table());
+    return w.table()->surface.get();
+}
 
-// Sum of the colour differences between the title pixels of the first row and the row band:
-// how much ink the title puts down.
-long title_ink(World &w, int x0, int y0, int x1, int y1) {
+// How much ink lies in the table's rectangle: the sum of colour differences from the band colour
+// just beyond its bottom-right corner.
+long ink(World &w, int x0, int y0, int x1, int y1) {
     const Surface *s = w.table()->surface.get();
     uint32_t band = bt::pixel(s, x1 + 2, y1 + 2);
-    long ink = 0;
+    long sum = 0;
     for (int y = y0; y < y1; ++y)
-        for (int x = x0; x < x1; ++x) {
-            uint32_t p = bt::pixel(s, x, y);
+        for (int x = x0; x < x1; ++x)
             for (int c = 0; c < 3; ++c)
-                ink += std::abs(int((p >> (8 * c)) & 0xFF) - int((band >> (8 * c)) & 0xFF));
-        }
-    return ink;
+                sum += std::abs(int((bt::pixel(s, x, y) >> (8 * c)) & 0xFF) -
+                                int((band >> (8 * c)) & 0xFF));
+    return sum;
 }
+long title_ink(World &w) { return ink(w, 132, 5, 300, 17); }
+long bottom_line_ink(World &w) { return ink(w, 132, 72 - 5 - 14, 300, 72 - 5); }
 
 } // namespace
 
 TEST(images, stored_sizes_by_kind) {
     World w(1.5, 90);
-    std::string big = bt::bmp(320, 180, RED);
-    w.arrive("https://i.ytimg.com/vi/a/mqdefault.jpg", IMAGE_THUMB, big);
-    w.arrive("https://yt3.ggpht.com/c", IMAGE_SQUARE_THUMB, big);
-    w.arrive("https://yt3.ggpht.com/o", IMAGE_AVATAR, big);
-    w.arrive("https://i.ytimg.com/vi/a/mq1.jpg", IMAGE_FRAME, big);
-    ThumbnailCache &cache = w.browser().thumbnails;
     struct Case {
         const char *url;
+        uint32_t kind;
         int32_t width, height;
     } cases[] = {
-        {"https://i.ytimg.com/vi/a/mqdefault.jpg", 240, 135},
-        {"https://yt3.ggpht.com/c", 135, 135},
-        {"https://yt3.ggpht.com/o", 72, 72},
-        {"https://i.ytimg.com/vi/a/mq1.jpg", 320, 180},
+        {"https://i.ytimg.com/vi/a/mqdefault.jpg", IMAGE_THUMB, 240, 135},
+        {"https://yt3.ggpht.com/c", IMAGE_SQUARE_THUMB, 135, 135},
+        {"https://yt3.ggpht.com/o", IMAGE_AVATAR, 72, 72},
+        {"https://i.ytimg.com/vi/a/mq1.jpg", IMAGE_FRAME, 320, 180},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.url);
-        Surface *s = thumbnail_cache_find(cache, c.url);
+        w.arrive(c.url, c.kind, bt::bmp(320, 180, RED));
+        Surface *s = thumbnail_cache_find(w.browser().thumbnails, c.url);
         ASSERT_TRUE(s);
         EXPECT_EQ(s->width, c.width);
         EXPECT_EQ(s->height, c.height);
@@ -72,22 +72,18 @@ TEST(images, failed_downloads_cache_nothing_and_bad_bodies_cache_a_blank) {
     EXPECT_FALSE(thumbnail_cache_find(w.browser().thumbnails, *row.thumb_url));
     thumbnail_queue(w.state, row);
     EXPECT_EQ(w.images().size(), 1u);
-    // An error page with a success status: cached as a 1 x 1 blank, not asked for again.
+    // An error page with a success status: cached as a blank, not asked for again.
     w.arrive(*row.thumb_url, IMAGE_THUMB, "<html>not an image</html>");
-    Surface *blank = thumbnail_cache_find(w.browser().thumbnails, *row.thumb_url);
-    ASSERT_TRUE(blank);
+    ASSERT_TRUE(thumbnail_cache_find(w.browser().thumbnails, *row.thumb_url));
     w.state.pools.image_queue.clear();
     thumbnail_queue(w.state, row);
     EXPECT_TRUE(w.images().empty());
-    // After clearing the cache the row asks again.
-    w.click(w.browser().widgets.clear_cache_button); // not in the default layout: no-op
-    browser_clear_thumbnails(w.state);
+    browser_clear_thumbnails(w.state); // after clearing the cache the row asks again
     thumbnail_queue(w.state, row);
     EXPECT_EQ(w.images().size(), 1u);
     // "Load More" rows and rows without a thumbnail ask for nothing.
-    list_item more;
+    list_item more, bare;
     more.kind = ITEM_MORE;
-    list_item bare;
     bare.id = "y";
     thumbnail_queue(w.state, more);
     thumbnail_queue(w.state, bare);
@@ -113,169 +109,64 @@ TEST(images, owner_picture_is_drawn_into_the_header_canvas) {
     EXPECT_EQ(bt::pixel(canvas, 5 + 48 + 2, 5 + 48 + 2), base); // beyond the 48 x 48 picture
 }
 
-TEST(rows, thumbnail_badge_and_title) {
+TEST(rows, thumbnail_badge_title_dimming_and_extra_metadata) {
     World w;
     w.first_search_page();
     list_item &first = *w.browser().results.first()->data;
     ASSERT_TRUE(first.thumb_url);
     ASSERT_TRUE(first.length_text && !first.length_text->empty());
+    ASSERT_TRUE(first.published_text && !first.published_text->empty());
     w.arrive(*first.thumb_url, IMAGE_THUMB, bt::bmp(320, 180, RED));
-    draw_rows(w);
-    const Surface *s = w.table()->surface.get();
-    // The thumbnail at the row's left, unscaled (it was stored at 128 x 72).
+    const Surface *s = draw_rows(w);
+    // The thumbnail at the row's left, unscaled (stored at 128 x 72).
     EXPECT_EQ(bt::pixel(s, 10, 10), RED);
     EXPECT_EQ(bt::pixel(s, 100, 30), RED);
-    // The badge's box at the bottom-right corner of the thumbnail is darkened:
-    // c -> c * 96 / 256, a -> a * 96 / 256 + 160.
+    // The badge box at the thumbnail's corner: c -> c * 96 / 256, a -> a * 96 / 256 + 160.
     EXPECT_EQ(bt::pixel(s, 127, 70), 0xFF00005Fu);
-    // Title ink beside the thumbnail.
-    EXPECT_GT(title_ink(w, 132, 5, 300, 17), 0);
-    // The second row has no image yet: nothing but the band where its thumbnail goes.
+    // The second row has no image yet: only the band where its thumbnail goes.
     uint32_t band = bt::pixel(s, 10, 72 + 10);
     EXPECT_NE(band, RED);
     EXPECT_EQ(bt::pixel(s, 60, 72 + 20), band);
-}
 
-TEST(rows, watched_rows_are_dimmed_only_when_asked) {
-    World w;
-    w.first_search_page();
-    list_item &first = *w.browser().results.first()->data;
-    draw_rows(w);
-    long normal = title_ink(w, 132, 5, 300, 17);
+    // Watched rows are dimmed only when asked.
+    long normal = title_ink(w);
+    EXPECT_GT(normal, 0);
     first.flags |= ITEM_FLAG_WATCHED;
     draw_rows(w);
-    EXPECT_EQ(title_ink(w, 132, 5, 300, 17), normal);
+    EXPECT_EQ(title_ink(w), normal);
     w.state.switches.dim_watched_videos = true;
     draw_rows(w);
-    long dimmed = title_ink(w, 132, 5, 300, 17);
-    EXPECT_LT(dimmed, normal * 6 / 10);
-    EXPECT_GT(dimmed, normal * 3 / 10);
+    EXPECT_LT(title_ink(w), normal * 6 / 10);
+    EXPECT_GT(title_ink(w), normal * 3 / 10);
+
+    // Extra metadata on the bottom line: published text, " - " and the views.
+    first.title = "Short";
+    draw_rows(w);
+    EXPECT_EQ(bottom_line_ink(w), 0);
+    w.state.switches.show_extra_metadata = true;
+    draw_rows(w);
+    long with_views = bottom_line_ink(w);
+    EXPECT_GT(with_views, 0);
+    first.views_text = "";
+    draw_rows(w);
+    EXPECT_LT(bottom_line_ink(w), with_views);
 }
 
 TEST(rows, load_more_is_centred) {
     World w;
     w.first_search_page();
     ItemList &rows = w.browser().results;
-    while (rows.size() > 1)
-        rows.remove(rows.first());
+    while (rows.size() > 1) rows.remove(rows.first());
     ASSERT_EQ(rows.first()->data->kind, ITEM_MORE);
     w.rows()->row_count = 1;
-    draw_rows(w);
-    const Surface *s = w.table()->surface.get();
-    // Ink left and right of the centre is balanced within a few pixels.
+    const Surface *s = draw_rows(w);
     uint32_t band = bt::pixel(s, 2, 2);
     int left = s->width, right = 0;
-    // Inside the table's one-pixel border.
-    for (int y = 1; y < 72; ++y)
+    for (int y = 1; y < 72; ++y) // inside the table's one-pixel border
         for (int x = 1; x < s->width - 1; ++x)
-            if (bt::pixel(s, x, y) != band) {
-                left = std::min(left, x);
-                right = std::max(right, x);
-            }
+            if (bt::pixel(s, x, y) != band) left = std::min(left, x), right = std::max(right, x);
     ASSERT_LT(left, right);
-    double table_width = w.table()->outer_box.w;
-    EXPECT_NEAR((left + right) / 2.0, table_width / 2, 3);
-}
-
-TEST(details, frames_text_border_and_scrolling) {
-    World w;
-    Widget *view = w.browser().widgets.video_view;
-    list_item &video = w.state.client.current_video;
-    video.id = "M4gD1WSo5mA";
-    video.title = "A title";
-    video.channel_name = "A channel";
-    video.published_text = "2026-01-01";
-    video.duration = 125;
-    std::string description;
-    for (int i = 0; i < 80; ++i)
-        description += "line of the description\n";
-    video.description = description;
-    w.arrive(frame_url("M4gD1WSo5mA", 1), IMAGE_FRAME, bt::bmp(32, 18, RED));
-    w.arrive(frame_url("M4gD1WSo5mA", 2), IMAGE_FRAME, bt::bmp(32, 18, GREEN));
-    w.arrive(frame_url("M4gD1WSo5mA", 3), IMAGE_FRAME, bt::bmp(32, 18, BLUE));
-    details_rebuild(w.state);
-    const Surface *s = w.state.preview.get();
-    ASSERT_EQ(s->width, view->outer_rect.w);
-    ASSERT_EQ(s->height, view->outer_rect.h);
-    int W = s->width, H = s->height, fh = 3 * W / 16;
-    EXPECT_EQ(bt::pixel(s, 10, 10), RED);
-    EXPECT_EQ(bt::pixel(s, W / 3 + 10, 10), GREEN);
-    EXPECT_EQ(bt::pixel(s, 2 * W / 3 + 10, 10), BLUE);
-    EXPECT_EQ(bt::pixel(s, 10, fh + 2), w.state.theme[THEME_BASE].fill_color);
-    // Text under the frames.
-    bool ink = false;
-    for (int y = fh + 5; y < fh + 30 && !ink; ++y)
-        for (int x = 5; x < 100 && !ink; ++x)
-            ink = bt::pixel(s, x, y) != w.state.theme[THEME_BASE].fill_color;
-    EXPECT_TRUE(ink);
-    // The border: one pixel on every edge.
-    EXPECT_NE(bt::pixel(s, W / 2, H - 1), w.state.theme[THEME_BASE].fill_color);
-    // Scrolling moves frames and text; it stops at the top.
-    details_scroll(w.state, 80);
-    EXPECT_EQ(w.browser().details_offset, 0);
-    details_scroll(w.state, -80);
-    EXPECT_EQ(w.browser().details_offset, -80);
-    EXPECT_EQ(bt::pixel(s, 10, fh - 80 - 2), RED);
-    EXPECT_EQ(bt::pixel(s, 10, fh - 80 + 2), w.state.theme[THEME_BASE].fill_color);
-    // The bottom of the text is as far as it goes.
-    details_scroll(w.state, -1e6);
-    double lowest = w.browser().details_offset;
-    EXPECT_LT(lowest, -80);
-    details_scroll(w.state, -80);
-    EXPECT_EQ(w.browser().details_offset, lowest);
-}
-
-TEST(details, short_content_does_not_scroll_and_no_video_shows_no_text) {
-    World w;
-    details_rebuild(w.state);
-    const Surface *s = w.state.preview.get();
-    uint32_t base = w.state.theme[THEME_BASE].fill_color;
-    for (int y = 2; y < s->height - 2; y += 7)
-        for (int x = 2; x < s->width - 2; x += 7)
-            ASSERT_EQ(bt::pixel(s, x, y), base);
-    details_scroll(w.state, -80);
-    EXPECT_EQ(w.browser().details_offset, 0);
-    // A video whose id is "(null)" shows no text.
-    w.state.client.current_video.id = "(null)";
-    w.state.client.current_video.title = "t";
-    w.state.client.current_video.channel_name = "c";
-    details_rebuild(w.state);
-    for (int y = 2; y < s->height - 2; y += 3)
-        for (int x = 2; x < 200; x += 3)
-            ASSERT_EQ(bt::pixel(w.state.preview.get(), x, y), base);
-}
-
-TEST(details, mascot_in_the_bottom_right_corner) {
-    World w;
-    w.state.mascot.reset(surface_new(10, 10));
-    Surface *m = w.state.mascot.get();
-    for (int i = 0; i < 100; ++i)
-        std::memcpy(m->pixels + i * 4, &RED, 4);
-    details_rebuild(w.state);
-    const Surface *s = w.state.preview.get();
-    EXPECT_EQ(bt::pixel(s, s->width - 6, s->height - 6), RED);
-    EXPECT_EQ(bt::pixel(s, s->width - 15, s->height - 6), RED);
-    EXPECT_NE(bt::pixel(s, s->width - 16, s->height - 6), RED);
-    EXPECT_NE(bt::pixel(s, s->width - 5, s->height - 6), RED);
-}
-
-TEST(rows, extra_metadata_on_the_bottom_line) {
-    World w;
-    w.first_search_page();
-    list_item &first = *w.browser().results.first()->data;
-    ASSERT_TRUE(first.published_text && !first.published_text->empty());
-    first.title = "Short";
-    draw_rows(w);
-    long without = title_ink(w, 132, 72 - 5 - 14, 300, 72 - 5);
-    EXPECT_EQ(without, 0);
-    w.state.switches.show_extra_metadata = true;
-    draw_rows(w);
-    long with = title_ink(w, 132, 72 - 5 - 14, 300, 72 - 5);
-    EXPECT_GT(with, 0);
-    // The published text alone is narrower than published text, " - " and the views.
-    first.views_text = "";
-    draw_rows(w);
-    EXPECT_LT(title_ink(w, 132, 72 - 5 - 14, 300, 72 - 5), with);
+    EXPECT_NEAR((left + right) / 2.0, w.table()->outer_box.w / 2, 3);
 }
 
 TEST(rows, channel_avatars_are_centred_in_the_thumbnail_column) {
@@ -283,18 +174,86 @@ TEST(rows, channel_avatars_are_centred_in_the_thumbnail_column) {
     w.complete(bt::fixture("search/search_web_2026-01_channels_bbc_first.json"), LIST_SEARCH,
                false);
     ItemList &rows = w.browser().results;
-    while (!rows.empty() && rows.first()->data->kind != ITEM_CHANNEL)
-        rows.remove(rows.first());
+    while (!rows.empty() && rows.first()->data->kind != ITEM_CHANNEL) rows.remove(rows.first());
     ASSERT_FALSE(rows.empty());
     w.rows()->row_count = int32_t(rows.size());
     list_item &channel = *rows.first()->data;
     ASSERT_TRUE(channel.thumb_url);
     w.arrive(*channel.thumb_url, IMAGE_SQUARE_THUMB, bt::bmp(176, 176, BLUE));
-    draw_rows(w);
-    const Surface *s = w.table()->surface.get();
+    const Surface *s = draw_rows(w);
     // 72 x 72 shifted right by (128 - 72) / 2 = 28.
     EXPECT_NE(bt::pixel(s, 27, 30), BLUE);
     EXPECT_EQ(bt::pixel(s, 28, 30), BLUE);
     EXPECT_EQ(bt::pixel(s, 28 + 71, 30), BLUE);
     EXPECT_NE(bt::pixel(s, 28 + 72, 30), BLUE);
+}
+
+TEST(details, frames_text_border_and_scrolling) {
+    World w;
+    list_item &video = w.state.client.current_video;
+    video.id = "M4gD1WSo5mA";
+    video.title = "A title";
+    video.channel_name = "A channel";
+    video.published_text = "2026-01-01";
+    video.duration = 125;
+    video.description = "";
+    for (int i = 0; i < 80; ++i) *video.description += "line of the description\n";
+    const uint32_t colours[] = {RED, GREEN, BLUE};
+    for (int i = 0; i < 3; ++i)
+        w.arrive(frame_url("M4gD1WSo5mA", i + 1), IMAGE_FRAME, bt::bmp(32, 18, colours[i]));
+    details_rebuild(w.state);
+    const Surface *s = w.state.preview.get();
+    const Rect &view = w.browser().widgets.video_view->outer_rect;
+    ASSERT_EQ(s->width, view.w);
+    ASSERT_EQ(s->height, view.h);
+    int W = s->width, H = s->height, fh = 3 * W / 16;
+    const uint32_t base = w.state.theme[THEME_BASE].fill_color;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(bt::pixel(s, i * W / 3 + 10, 10), colours[i]);
+    EXPECT_EQ(bt::pixel(s, 10, fh + 2), base);
+    bool ink = false; // text under the frames
+    for (int y = fh + 5; y < fh + 30 && !ink; ++y)
+        for (int x = 5; x < 100 && !ink; ++x) ink = bt::pixel(s, x, y) != base;
+    EXPECT_TRUE(ink);
+    EXPECT_NE(bt::pixel(s, W / 2, H - 1), base); // the border
+    // Scrolling moves frames and text; it stops at the top and at the end of the text.
+    details_scroll(w.state, 80);
+    EXPECT_EQ(w.browser().details_offset, 0);
+    details_scroll(w.state, -80);
+    EXPECT_EQ(w.browser().details_offset, -80);
+    EXPECT_EQ(bt::pixel(s, 10, fh - 80 - 2), RED);
+    EXPECT_EQ(bt::pixel(s, 10, fh - 80 + 2), base);
+    details_scroll(w.state, -1e6);
+    double lowest = w.browser().details_offset;
+    EXPECT_LT(lowest, -80);
+    details_scroll(w.state, -80);
+    EXPECT_EQ(w.browser().details_offset, lowest);
+}
+
+TEST(details, empty_views_do_not_scroll_and_show_the_mascot) {
+    World w;
+    w.state.mascot.reset(surface_new(10, 10));
+    for (int i = 0; i < 100; ++i) std::memcpy(w.state.mascot->pixels + i * 4, &RED, 4);
+    details_rebuild(w.state);
+    const Surface *s = w.state.preview.get();
+    const uint32_t base = w.state.theme[THEME_BASE].fill_color;
+    auto blank = [&](int x1) { // nothing but the base inside the border, left of x1
+        for (int y = 2; y < s->height - 20; y += 3)
+            for (int x = 2; x < x1; x += 3)
+                if (bt::pixel(w.state.preview.get(), x, y) != base) return false;
+        return true;
+    };
+    EXPECT_TRUE(blank(s->width - 2));
+    // The mascot in the bottom-right corner, 5 pixels in.
+    EXPECT_EQ(bt::pixel(s, s->width - 6, s->height - 6), RED);
+    EXPECT_EQ(bt::pixel(s, s->width - 15, s->height - 6), RED);
+    EXPECT_NE(bt::pixel(s, s->width - 16, s->height - 6), RED);
+    EXPECT_NE(bt::pixel(s, s->width - 5, s->height - 6), RED);
+    details_scroll(w.state, -80);
+    EXPECT_EQ(w.browser().details_offset, 0);
+    // A video whose id is "(null)" shows no text.
+    w.state.client.current_video.id = "(null)";
+    w.state.client.current_video.title = "t";
+    w.state.client.current_video.channel_name = "c";
+    details_rebuild(w.state);
+    EXPECT_TRUE(blank(200));
 }
