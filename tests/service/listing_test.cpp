@@ -142,6 +142,28 @@ TEST(listing_recorded, rows_continuations_and_texts) {
          {}},
         {"next/next_web_2026-01_comments_continuation.json", LIST_RECOMMENDED, 0, nullptr, -1, 0, {},
          {{&list_info::title, "Recommended Videos"}}},
+        // RSS feeds: entities decoded, absent description "null", no "Load More" row.
+        {"feeds/feed_playlist_PLav47HAVZMjnTFVZL_trimmed.xml", LIST_FEED, 4, nullptr, 0, ITEM_VIDEO,
+         {{&list_item::title, "WING IT! - Blender Open Movie"}, {&list_item::views_text, "1183672 views"},
+          {&list_item::published_text, "2023-09-12T15:11:22"}, {&list_item::length_text, ""},
+          {&list_item::label, "Gek\xC3\xBCrzt f\xC3\xBCr den Test."}, {&list_item::channel_name, "Blender Studio"}},
+         {{&list_info::id, "PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz"}, {&list_info::title, "Blender Open Movies"},
+          {&list_info::owner_name, "Blender Studio"}, {&list_info::count_text, "4"},
+          {&list_info::first_video_id, "u9lj-c29dxI"}}},
+        {"feeds/feed_playlist_PLav47HAVZMjnTFVZL_trimmed.xml", LIST_FEED, 4, nullptr, 2, ITEM_VIDEO,
+         {{&list_item::channel_name, "Blender"}, {&list_item::channel_id, "UCSMOQeBJ2RAnuFungnQOxLg"}}, {}},
+        {"feeds/feed_playlist_PLav47HAVZMjnTFVZL_trimmed.xml", LIST_FEED, 4, nullptr, 3, ITEM_VIDEO,
+         {{&list_item::title, "\"Caminandes 2: Gran Dillama\" - Blender Animated Short"}}, {}},
+        // A channel feed has no playlist id.
+        {"feeds/feed_channel_user_Kurzgesagt_2026-01.xml", LIST_FEED, 15, nullptr, 0, ITEM_VIDEO,
+         {{&list_item::id, "zg40FHOAqC0"}, {&list_item::title, "Jupiter Made Earth Possible"},
+          {&list_item::views_text, "1086938 views"}, {&list_item::channel_id, "UCsXVk37bltHxD1rDPwtNM8Q"},
+          {&list_item::published_text, "2026-01-22T15:01:42"}},
+         {{&list_info::count_text, "15"}, {&list_info::id, "null"},
+          {&list_info::owner_id, "sXVk37bltHxD1rDPwtNM8Q"},
+          {&list_info::title, "Kurzgesagt \xE2\x80\x93 In a Nutshell"}}},
+        {"feeds/feed_channel_notfound_2026-01_404.html", LIST_FEED, 0, nullptr, -1, 0, {},
+         {{&list_info::count_text, "0"}, {&list_info::first_video_id, nullptr}}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.name) + " row " + std::to_string(c.row));
