@@ -48,14 +48,3 @@ TEST(interface, default_layout_in_mirra_with_icons_page_and_focus) {
     ASSERT_TRUE(caret.valid);
     EXPECT_EQ(caret.x, 36 + 5);
 }
-
-TEST(interface, a_new_window_size_lays_it_out_again) {
-    Built b;
-    build_default(b, "dark", 960, 720);
-    toolkit_set_root_surface(SurfacePtr(surface_new(1280, 800)));
-    interface_resize(b.root.get(), 1280, 800);
-    WidgetBox view = widget_box(b.find("video_view"), false); // takes the extra width
-    EXPECT_DOUBLE_EQ(view.w, 920);
-    EXPECT_DOUBLE_EQ(view.h, 746);
-    EXPECT_EQ(tk::root_pixel(1200, 600), b.base());
-}
