@@ -333,7 +333,7 @@ TEST(list_move, steps_pages_and_ends) {
     EXPECT_EQ(w.rows()->selected, rows.last());
 }
 
-TEST(list_scroll, wheel_steps_move_by_eighty_pixels_and_clamp) {
+TEST(list_scroll, wheel_steps_move_by_eighty_pixels_at_once_or_gliding_and_clamp) {
     World w;
     w.first_search_page();
     double span = list_scroll_span(w.state);
@@ -344,16 +344,12 @@ TEST(list_scroll, wheel_steps_move_by_eighty_pixels_and_clamp) {
     EXPECT_EQ(widget_get_value(w.table()), 0);
     EXPECT_TRUE(list_scroll_by(w.state, 1e12));
     EXPECT_EQ(widget_get_value(w.table()), 100);
-}
-
-TEST(list_scroll, smooth_steps_glide_to_the_same_place) {
-    World w;
+    // Smooth scrolling: nothing at once, then a glide to the same place.
+    widget_set_value(w.table(), 0);
     clock_override(fake_clock);
     w.state.switches.smooth_scroll = true;
-    w.first_search_page();
-    double span = list_scroll_span(w.state);
     widget_event(w.table(), EVENT_WHEEL_DOWN);
-    EXPECT_EQ(widget_get_value(w.table()), 0); // nothing at once
+    EXPECT_EQ(widget_get_value(w.table()), 0);
     run_passes(200);
     clock_override(nullptr);
     EXPECT_NEAR(span * widget_get_value(w.table()) / 100, 80, 1e-6);
