@@ -167,6 +167,39 @@ TEST(feed, merges_responses_newest_first_with_limits_and_marks) {
     EXPECT_EQ(w.state.browser.results.size(), rows);
 }
 
+TEST(feed, status_counts_feeds_downloading_as_well_as_waiting) {
+    bt::World w;
+    w.state.switches.feed_use_rss = true;
+    for (const char *id : {"UU1", "UU2", "UU3"}) {
+        auto *fav = new list_item;
+        fav->kind = ITEM_PLAYLIST;
+        fav->id = id;
+        w.state.browser.favorites.append(fav, 1);
+    }
+    download_pools_init(w.state.pools);
+    show_feed(w.state);
+    // Two feeds start downloading, the third waits in the queue.
+    dlpool &pool = w.state.pools.api_pool;
+    ASSERT_TRUE(request_queue_feed(&pool, &w.state.pools.request_queue));
+    ASSERT_TRUE(request_queue_feed(&pool, &w.state.pools.request_queue));
+    auto finish = [&](ResponseBuffer &r) { feed_done(0, &r, &w.state.client, nullptr); };
+    std::string body = bt::fixture("feeds/feed_playlist_PLav47HAVZMjnTFVZL_trimmed.xml");
+
+    // The first finishes in its slot: one more downloads, one waits.
+    pool.slots[0].connection.response = bt::response(body);
+    finish(pool.slots[0].connection.response);
+    EXPECT_EQ(status(w), "loading feed... (2 items left)");
+    pool.slots[0].request.url.reset();
+    pool.slots[1].connection.response = bt::response(body);
+    finish(pool.slots[1].connection.response);
+    EXPECT_EQ(status(w), "loading feed... (1 items left)");
+    pool.slots[1].request.url.reset();
+    ASSERT_TRUE(request_queue_feed(&pool, &w.state.pools.request_queue));
+    pool.slots[0].connection.response = bt::response(body);
+    finish(pool.slots[0].connection.response);
+    EXPECT_EQ(status(w), "done");
+}
+
 TEST(start_up, subscriptions_join_the_favourites_between_favourites_and_history) {
     bt::World w;
     std::ofstream(w.dir + "/favlist.json") << "[]";
