@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace {
@@ -122,10 +124,19 @@ void on_resize(AppState &state, int32_t width, int32_t height) {
 
 } // namespace
 
-std::string section_text() {
+std::string section_text(const std::string &host_keys) {
     std::vector<std::string> lines = {"MOUSE_MOVE ignore", "MBTN_LEFT_DBL ignore",
                                       "ANY_UNICODE script-binding solfb-textinput"};
     std::vector<std::string> keys = section_keys();
+    if (!host_keys.empty()) {
+        std::set<std::string> known;
+        for (size_t start = 0; start <= host_keys.size();) {
+            size_t comma = std::min(host_keys.find(',', start), host_keys.size());
+            known.insert(host_keys.substr(start, comma - start));
+            start = comma + 1;
+        }
+        std::erase_if(keys, [&](const std::string &k) { return k.size() > 1 && !known.count(k); });
+    }
     for (const std::string &k : keys) {
         bool toggles = k == "ESC" || k == "F12";
         lines.push_back(k + (toggles ? " script-message solfb-toggle" : " script-binding solfb-keys"));
@@ -152,7 +163,12 @@ void window_setup(AppState &state) {
 
     mpv_observe_property(host(), 0, "osd-dimensions", MPV_FORMAT_NODE);
     mpv_observe_property(host(), 0, "mouse-pos", MPV_FORMAT_NODE);
-    std::string main_section = section_text();
+    std::string host_keys;
+    if (char *list = nullptr; mpv_get_property(host(), "input-key-list", MPV_FORMAT_STRING, &list) == 0 && list) {
+        host_keys = list;
+        mpv_free(list);
+    }
+    std::string main_section = section_text(host_keys);
     command_node({"define-section", SECTION_MAIN, main_section.c_str()});
     command_node({"define-section", SECTION_TOGGLE, "F12 script-message solfb-toggle\n"});
     command({"enable-section", SECTION_TOGGLE, "allow-hide-cursor+allow-vo-dragging"});

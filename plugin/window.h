@@ -14,8 +14,10 @@ constexpr const char *SECTION_TOGGLE = "solfb-toggle-section";
 constexpr const char *OVERLAY_ID = "45";
 
 // The key lines of "solfb-section": every key the interface takes, bound to the plug-in's
-// script bindings.
-std::string section_text();
+// script bindings. `host_keys` is the host's list of named keys ("input-key-list", names
+// separated by commas); named keys it lacks are left out, so an older host does not warn about
+// them at every start. Without a list every key is bound. Single characters are always bound.
+std::string section_text(const std::string &host_keys = {});
 
 // Window and input set-up: observes the OSD size and pointer, defines both input sections,
 // enables the toggle section (F12), creates the overlay buffer, the root surface, the toolkit's

@@ -105,6 +105,17 @@ TEST(window, section_text_lines) {
     EXPECT_NE(t.find("\nCtrl+ESC script-binding solfb-keys\n"), std::string::npos);
     EXPECT_NE(t.find("\nz script-binding solfb-keys\n"), std::string::npos);
     EXPECT_TRUE(t.ends_with("\nCtrl+/ script-binding solfb-keys"));
+
+    // A host that lacks some named keys gets no lines for them (and no warnings at start-up);
+    // single characters are always bound.
+    std::string older = section_text("ENTER,ESC,F12,KP_ADD,MBTN_LEFT");
+    EXPECT_NE(older.find("\nKP_ADD script-binding solfb-keys\n"), std::string::npos);
+    EXPECT_NE(older.find("\nCtrl+ESC script-binding solfb-keys\n"), std::string::npos);
+    EXPECT_EQ(older.find("KP_DIVIDE"), std::string::npos);
+    EXPECT_EQ(older.find("\nBS "), std::string::npos);
+    EXPECT_NE(older.find("\nz script-binding solfb-keys\n"), std::string::npos);
+    EXPECT_NE(older.find("\nCtrl+\\ script-binding solfb-keys\n"), std::string::npos);
+    EXPECT_EQ(std::count(older.begin(), older.end(), '\n'), 3 + 2 * (5 + 10 + 26 + 26 + 11));
 }
 
 TEST_F(MainLoop, toggle_show_hide) {
