@@ -10,7 +10,9 @@
 void show_feed(AppState &state) {
     ItemList none;
     browser_show_local(state, LOCAL_FEED, none, "Feed");
-    feed_request_all(state.client, state.browser.favorites, state.switches.feed_use_rss, feed_done);
+    if (feed_request_all(state.client, state.browser.favorites, state.switches.feed_use_rss,
+                         feed_done) == 0)
+        status_set(state, "no favourites to make the feed from");
 }
 
 void feed_done(int32_t status_class, ResponseBuffer *response, void *client, const HttpStatus *) {

@@ -169,6 +169,9 @@ TEST(feed, merges_responses_newest_first_with_limits_and_marks) {
 
 TEST(feed, status_counts_feeds_downloading_as_well_as_waiting) {
     bt::World w;
+    show_feed(w.state); // nothing to fetch says so instead of leaving an empty list unexplained
+    EXPECT_EQ(status(w), "no favourites to make the feed from");
+    EXPECT_TRUE(w.requests().empty());
     w.state.switches.feed_use_rss = true;
     for (const char *id : {"UU1", "UU2", "UU3"}) {
         auto *fav = new list_item;
