@@ -51,46 +51,45 @@ inline std::string loopback_url(const std::string &path, const char *host = LOOP
 
 namespace loopback_detail {
 
-inline void stop(LoopbackServer &server) {
-    if (server.pid <= 0) return;
-    if (server.stdin_fd >= 0) close(server.stdin_fd);
-    server.stdin_fd = -1;
+// Ends a server started by spawn(): closing its standard input ends it; a server that does not
+// go within two seconds is killed.
+inline void stop_child(pid_t &pid, int &stdin_fd) {
+    if (stdin_fd >= 0) close(stdin_fd);
+    stdin_fd = -1;
+    if (pid <= 0) return;
     for (int i = 0; i < 200; ++i) {
-        if (waitpid(server.pid, nullptr, WNOHANG) == server.pid) {
-            server.pid = -1;
+        if (waitpid(pid, nullptr, WNOHANG) == pid) {
+            pid = -1;
             return;
         }
         usleep(10000);
     }
-    kill(server.pid, SIGKILL);
-    waitpid(server.pid, nullptr, 0);
-    server.pid = -1;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
 }
 
-inline LoopbackServer &instance() {
-    static LoopbackServer server;
-    return server;
-}
+inline void stop(LoopbackServer &server) { stop_child(server.pid, server.stdin_fd); }
 
-inline void stop_at_exit() { stop(instance()); }
-
-inline void start(LoopbackServer &server) {
+// Starts `python3 script --fixtures FIXTURES` with pipes on its standard input and output and
+// returns the one JSON line it prints once it listens (certificate generation takes a moment),
+// or "" with `error` set. The child's pid and standard input go to `pid` and `stdin_fd`.
+inline std::string spawn(const std::string &script, pid_t &pid, int &stdin_fd,
+                         std::string &error) {
     const char *fixtures = std::getenv("SOLVANE_FIXTURES");
 #ifdef SOLVANE_FIXTURES
     if (!fixtures) fixtures = SOLVANE_FIXTURES;
 #endif
     if (!fixtures) fixtures = "/nonexistent";
-    std::string script = std::string(SOLVANE_SOURCE_DIR) + "/tests/server/testserver.py";
-
     int to_child[2], from_child[2];
     if (pipe(to_child) != 0 || pipe(from_child) != 0) {
-        server.error = "pipe failed";
-        return;
+        error = "pipe failed";
+        return "";
     }
-    pid_t pid = fork();
+    pid = fork();
     if (pid < 0) {
-        server.error = "fork failed";
-        return;
+        error = "fork failed";
+        return "";
     }
     if (pid == 0) {
         dup2(to_child[0], 0);
@@ -105,11 +104,8 @@ inline void start(LoopbackServer &server) {
     }
     close(to_child[0]);
     close(from_child[1]);
-    server.pid = pid;
-    server.stdin_fd = to_child[1];
-    std::atexit(stop_at_exit);
+    stdin_fd = to_child[1];
 
-    // One JSON line describing the listeners; certificate generation takes a moment.
     std::string line;
     pollfd watch{from_child[0], POLLIN, 0};
     for (int waited = 0; line.find('\n') == std::string::npos && waited < 30000; waited += 100) {
@@ -121,10 +117,25 @@ inline void start(LoopbackServer &server) {
     }
     close(from_child[0]);
     if (line.find('\n') == std::string::npos) {
-        server.error = "test server did not start: " + line;
-        stop(server);
-        return;
+        error = "test server did not start: " + line;
+        stop_child(pid, stdin_fd);
+        return "";
     }
+    return line;
+}
+
+inline LoopbackServer &instance() {
+    static LoopbackServer server;
+    return server;
+}
+
+inline void stop_at_exit() { stop(instance()); }
+
+inline void start(LoopbackServer &server) {
+    std::string line = spawn(std::string(SOLVANE_SOURCE_DIR) + "/tests/server/testserver.py",
+                             server.pid, server.stdin_fd, server.error);
+    if (line.empty()) return;
+    std::atexit(stop_at_exit);
     const char *json = line.c_str();
     server.port_tls = static_cast<int>(json_long(json_get(json, ".ports.tls"), 0));
     server.port_other_ca = static_cast<int>(json_long(json_get(json, ".ports.other_ca"), 0));

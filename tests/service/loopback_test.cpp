@@ -1,11 +1,8 @@
 // The service client against the loopback HTTPS server (tests/service/innertube_server.py):
 // real requests over TLS to the service's host names (redirected with SOLVANE_RESOLVE), answered
 // with recorded responses, through the download pool and the completions of the loading chain.
-#include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -17,6 +14,7 @@
 #include "fixtures.h"
 #include "service/client.h"
 #include "service/listing.h"
+#include "tests/server/loopback_server.h"
 
 namespace {
 
@@ -26,45 +24,13 @@ struct ServiceServer {
     std::string error;
     bool running = false;
 
-    ~ServiceServer() {
-        if (stdin_fd >= 0) close(stdin_fd);
-        if (pid > 0) {
-            for (int i = 0; i < 200 && waitpid(pid, nullptr, WNOHANG) != pid; ++i) usleep(10000);
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
+    ~ServiceServer() { loopback_detail::stop_child(pid, stdin_fd); }
 
     void start() {
-        std::string script = std::string(SOLVANE_SOURCE_DIR) + "/tests/service/innertube_server.py";
-        int to_child[2], from_child[2];
-        if (pipe(to_child) != 0 || pipe(from_child) != 0) {
-            error = "pipe failed";
-            return;
-        }
-        pid = fork();
-        if (pid == 0) {
-            dup2(to_child[0], 0);
-            dup2(from_child[1], 1);
-            close(to_child[1]);
-            close(from_child[0]);
-            execlp("python3", "python3", script.c_str(), "--fixtures", SOLVANE_FIXTURES,
-                   static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        close(to_child[0]);
-        close(from_child[1]);
-        stdin_fd = to_child[1];
-        std::string line;
-        pollfd watch{from_child[0], POLLIN, 0};
-        for (int waited = 0; line.find('\n') == std::string::npos && waited < 30000; waited += 100) {
-            if (poll(&watch, 1, 100) <= 0) continue;
-            char buffer[1024];
-            ssize_t n = read(from_child[0], buffer, sizeof buffer);
-            if (n <= 0) break;
-            line.append(buffer, size_t(n));
-        }
-        close(from_child[0]);
+        std::string line = loopback_detail::spawn(
+            std::string(SOLVANE_SOURCE_DIR) + "/tests/service/innertube_server.py", pid, stdin_fd,
+            error);
+        if (line.empty()) return;
         long port = json_long(json_get(line.c_str(), ".ports.tls"), 0);
         std::string ca = json_text(json_get(line.c_str(), ".ca"));
         if (!port || ca.empty()) {
