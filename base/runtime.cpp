@@ -10,6 +10,8 @@
 #include <ctime>
 #include <memory>
 #include <new>
+#include <csignal>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -133,28 +135,79 @@ void write_file(const std::string &path, std::string_view bytes) {
     if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f.get());
 }
 
-bool file_replace(const std::string &path, std::string_view bytes) {
-    std::string temp = path + ".tmp" + std::to_string(static_cast<long>(getpid()));
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        log_warning("cannot write file", path.c_str());
-        return false;
+std::string file_write_target(const std::string &path) {
+    std::string target = path;
+    // The kernel's own bound on links followed in one lookup.
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+        std::string link(4096, '\0');
+        ssize_t n = readlink(target.c_str(), link.data(), link.size());
+        if (n <= 0 || static_cast<size_t>(n) >= link.size()) return target;
+        link.resize(static_cast<size_t>(n));
+        size_t slash = target.rfind('/');
+        if (link[0] != '/' && slash != std::string::npos) link = target.substr(0, slash + 1) + link;
+        target = std::move(link);
     }
-    bool written = true;
-    for (size_t done = 0; written && done < bytes.size();) {
+    return target;
+}
+
+bool file_replace(const std::string &path, std::string_view bytes, std::string *reason) {
+    std::string target = file_write_target(path);
+    std::string temp = target + ".tmp" + std::to_string(static_cast<long>(getpid()));
+    auto fail = [&](int error) {
+        if (reason) *reason = std::strerror(error);
+        std::string detail = path + ": " + std::strerror(error);
+        log_warning("cannot write file", detail.c_str());
+        return false;
+    };
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return fail(errno);
+    int error = 0;
+    for (size_t done = 0; !error && done < bytes.size();) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        written = n > 0;
-        if (written) done += static_cast<size_t>(n);
+        if (n <= 0) error = n < 0 ? errno : ENOSPC;
+        else done += static_cast<size_t>(n);
     }
-    written = written && ::fsync(fd) == 0;
-    written = ::close(fd) == 0 && written;
-    if (!written || std::rename(temp.c_str(), path.c_str()) != 0) {
+    if (!error && ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && !error) error = errno;
+    if (!error && std::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+    if (error) {
         ::unlink(temp.c_str());
-        log_warning("cannot write file", path.c_str());
-        return false;
+        return fail(error);
     }
     return true;
+}
+
+size_t file_replace_cleanup(const std::string &path) {
+    std::string target = file_write_target(path);
+    size_t slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : target.substr(0, slash ? slash : 1);
+    std::string prefix = (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp";
+    std::unique_ptr<DIR, int (*)(DIR *)> listing(opendir(dir.c_str()), closedir);
+    if (!listing) return 0;
+    size_t removed = 0;
+    long now = static_cast<long>(std::time(nullptr));
+    while (const dirent *entry = readdir(listing.get())) {
+        std::string_view name = entry->d_name;
+        if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix) continue;
+        std::string_view digits = name.substr(prefix.size());
+        if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string_view::npos)
+            continue;
+        long pid = std::strtol(std::string(digits).c_str(), nullptr, 10);
+        std::string file = dir + "/" + std::string(name);
+        struct stat st;
+        if (lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        bool ended = pid == static_cast<long>(getpid()) ||
+                     (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
+        bool old = now - static_cast<long>(st.st_mtime) > 3600;
+        if ((ended || old) && ::unlink(file.c_str()) == 0) {
+            log_info("removed the temporary file of an interrupted rewrite", file.c_str());
+            ++removed;
+        }
+    }
+    return removed;
 }
 
 std::string path_resolve(std::string_view value, std::string_view dir) {

@@ -62,10 +62,23 @@ std::string read_file_as(const std::string &path, const char *what);
 // Writes all bytes; fatal on ("error writing file", "file too large" / "cannot open").
 void write_file(const std::string &path, std::string_view bytes);
 
-// Replaces the file at `path` atomically: the bytes go to a temporary file beside it, are
-// flushed to disk and renamed over the old file. On any failure the old file is left as it was,
-// the temporary file is removed, a WARNING is logged and the result is false.
-bool file_replace(const std::string &path, std::string_view bytes);
+// Replaces the file at `path` atomically: the bytes go to a temporary file beside it
+// ("<file>.tmp<pid>"), are flushed to disk and renamed over the old file. When `path` is a
+// symbolic link, the file it leads to is replaced (file_write_target) and the link stays. On any
+// failure the old file is left as it was, the temporary file is removed, a WARNING is logged,
+// `reason` (when given) receives the system's text for the failure, and the result is false.
+bool file_replace(const std::string &path, std::string_view bytes, std::string *reason = nullptr);
+
+// The file a write to `path` replaces: `path` itself, or the end of the chain of symbolic links
+// it names, also when that end does not exist yet. Relative link targets are taken from the
+// link's directory.
+std::string file_write_target(const std::string &path);
+
+// Removes what interrupted file_replace calls of `path` left behind: "<target>.tmp<pid>" files
+// beside the target whose process has ended, or which are more than an hour old (a rewrite
+// takes milliseconds; another running player's fresh temporary file is left alone). Each
+// removal is logged as INFO. Returns how many were removed.
+size_t file_replace_cleanup(const std::string &path);
 
 // A path setting: kept as it is when absolute ("/…" or a drive letter "X:…"), else joined to
 // `dir` with "/".

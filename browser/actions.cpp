@@ -83,9 +83,7 @@ void show_history(AppState &s) { browser_show_local(s, LOCAL_HISTORY, s.browser.
 
 void show_feed_action(AppState &s) { show_feed(s); }
 
-void add_favorites(AppState &s) {
-    favorites_add(s.browser.favorites, s.browser.info, s.favorites_file);
-}
+void add_favorites(AppState &s) { browser_add_favorite(s); }
 
 void clear_thumbnail_cache(AppState &s) { browser_clear_thumbnails(s); }
 

@@ -124,10 +124,22 @@ void hook_video_info_loaded(void *context) {
     redraw(state.browser.widgets.video_view);
 }
 
+// The browser's record of the list file at `path` (the configuration names the paths; a new
+// path starts undamaged).
+ListFile &list_file(ListFile &file, const std::string &path) {
+    if (file.path != path) {
+        file.path = path;
+        file.damaged = false;
+    }
+    return file;
+}
+
 void hook_add_history(void *context, const list_item &video) {
     AppState &state = app(context);
     bool save = state.switches.save_history && state.browser.lists_loaded;
-    history_record(state.browser.history, video, save, state.history_file);
+    std::string failure = history_record(state.browser.history, video, save,
+                                         list_file(state.browser.history_file, state.history_file));
+    if (!failure.empty()) status_set(state, failure.c_str());
 }
 
 // ---- Actions used by the screens --------------------------------------------------------------
@@ -336,12 +348,14 @@ void browser_start(AppState &state) {
     c.hooks.add_history = hook_add_history;
 
     if (!b.lists_loaded) {
-        if (!state.favorites_file.empty()) favorites_load(b.favorites, state.favorites_file);
+        favorites_load(b.favorites, list_file(b.favorites_file, state.favorites_file));
         // Subscriptions exported from the service become the uploads playlists among them.
         if (!state.subscriptions_file.empty())
             import_subscriptions(b.favorites, state.subscriptions_file);
-        if (!state.history_file.empty()) history_load(b.history, state.history_file);
+        history_load(b.history, list_file(b.history_file, state.history_file));
         b.lists_loaded = !state.favorites_file.empty() && !state.history_file.empty();
+        for (const ListFile *file : {&b.favorites_file, &b.history_file})
+            if (file->damaged) status_set(state, list_file_damaged_text(*file).c_str());
     }
 
     if (b.listinfo_path.empty())
@@ -552,8 +566,18 @@ void list_completion(AppState &state, int32_t status_class, ResponseBuffer *resp
     if (parsed > 0) state.appending_guard = false;
 
     // A favourite of the playlist just opened takes its fresh title, count and first video.
-    if (!append && mode == LIST_PLAYLIST && state.switches.update_favorites && b.lists_loaded)
-        favorites_refresh(b.favorites, b.info, state.favorites_file);
+    if (!append && mode == LIST_PLAYLIST && state.switches.update_favorites && b.lists_loaded) {
+        std::string failure = favorites_refresh(b.favorites, b.info,
+                                                list_file(b.favorites_file, state.favorites_file));
+        if (!failure.empty()) status_set(state, failure.c_str());
+    }
+}
+
+void browser_add_favorite(AppState &state) {
+    Browser &b = state.browser;
+    std::string failure =
+        favorites_add(b.favorites, b.info, list_file(b.favorites_file, state.favorites_file));
+    if (!failure.empty()) status_set(state, failure.c_str());
 }
 
 void browser_show_local(AppState &state, int32_t which, ItemList &entries, const char *label) {

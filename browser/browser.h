@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "browser/lists.h"
 #include "gfx/image.h"
 #include "net/dlpool.h"
 #include "service/items.h"
@@ -81,6 +82,10 @@ struct Browser {
     // Set once the list files were read: a list that was never read is never written back, so
     // the files on disk cannot be replaced by an empty list.
     bool lists_loaded = false;
+    // The favourites and history files as reading them found them; a damaged one is never
+    // rewritten.
+    ListFile favorites_file{"favourites"};
+    ListFile history_file{"history"};
     // Downloaded thumbnails, frames and owner pictures, keyed by url.
     ThumbnailCache thumbnails;
     // Vertical offset of the details view in pixels (0 or negative).
@@ -143,6 +148,10 @@ void list_completion(AppState &state, int32_t status_class, ResponseBuffer *resp
 // state to `which`, replaces the rows by copies of `entries`, clears the shown list_info, shows
 // `label` in the playlist header, scrolls to the top and queues the thumbnails.
 void browser_show_local(AppState &state, int32_t which, ItemList &entries, const char *label);
+
+// The action `add_favorites`: adds the shown playlist to the favourites and rewrites the file.
+// When the file could not be written the entry is not added and the status line says why.
+void browser_add_favorite(AppState &state);
 // Appends the next page of the shown list (action next_page and the "Load More" row); nothing
 // without a continuation or for modes without a next page.
 void next_page(AppState &state);

@@ -36,21 +36,73 @@ Text member_text(const char *entry, const char *path, ValueForm form) {
     return json_unescape(raw->data(), static_cast<long>(raw->size()));
 }
 
-// Walks the elements of a list file, handing each object to `read`; see favorites_parse.
-template <class Read>
-void walk_entries(const char *text, Read read) {
-    if (!text) return;
-    const char *p = skip_blanks(text);
-    if (*p != '[') return;
+// The end of the object at `p` when it is well formed at its own level ("name": value pairs
+// separated by commas), else nullptr with `*stopped` at the first byte that does not fit.
+const char *object_end(const char *p, const char **stopped) {
     p = skip_blanks(p + 1);
-    while (*p == '{') {
-        const char *end = json_skip(p);
-        if (!end) return; // a cut or malformed entry ends the list; it is not half-read
-        read(p);
-        p = skip_blanks(end);
-        if (*p != ',') return;
+    if (*p == '}') return p + 1;
+    for (;;) {
+        const char *name_end = *p == '"' ? json_skip(p) : nullptr;
+        if (!name_end) break;
+        p = skip_blanks(name_end);
+        if (*p != ':') break;
+        p = skip_blanks(p + 1);
+        const char *value_end = nullptr;
+        switch (json_type(p)) {
+        case JSON_INVALID:
+            break;
+        case JSON_PRIMITIVE:
+            // Numbers as people write them ("0x10") end where the next member or the end does.
+            value_end = p;
+            while (*value_end && !std::strchr(",}] \t\r\n", *value_end)) ++value_end;
+            break;
+        default:
+            value_end = json_skip(p);
+            break;
+        }
+        if (!value_end) break;
+        p = skip_blanks(value_end);
+        if (*p == '}') return p + 1;
+        if (*p != ',') break;
         p = skip_blanks(p + 1);
     }
+    *stopped = p;
+    return nullptr;
+}
+
+// Walks the elements of a list file, handing each object to `read`; see favorites_parse.
+template <class Read>
+void walk_entries(const char *text, ListRead *result, Read read) {
+    ListRead ignored;
+    ListRead &out = result ? *result : ignored;
+    out = {};
+    if (!text) {
+        out.complete = true;
+        return;
+    }
+    const char *p = skip_blanks(text);
+    auto stop = [&](const char *at, bool complete) {
+        out.stopped_at = static_cast<size_t>(at - text);
+        out.complete = complete;
+    };
+    if (*p == '\0') return stop(p, true); // blanks only: an empty list
+    if (*p != '[') return stop(p, false);
+    p = skip_blanks(p + 1);
+    while (*p == '{') {
+        const char *stopped = p;
+        const char *end = object_end(p, &stopped);
+        if (!end) return stop(stopped, false); // a cut or malformed entry is not half-read
+        read(p);
+        p = skip_blanks(end);
+        if (*p != ',') break;
+        p = skip_blanks(p + 1);
+    }
+    // The proper end: the closing null (every entry line ends with a comma) and ']', or a bare
+    // ']', then nothing but blanks.
+    if (std::strncmp(p, "null", 4) == 0) p = skip_blanks(p + 4);
+    if (*p != ']') return stop(p, false);
+    p = skip_blanks(p + 1);
+    stop(p, *p == '\0');
 }
 
 // A string value as JSON string content: quotes, backslashes and control characters escaped.
@@ -84,34 +136,79 @@ struct FileCloser {
     void operator()(FILE *f) const { std::fclose(f); }
 };
 
-// The whole text of a list file, or absent when there is nothing to read.
-Text read_list_file(const std::string &path) {
-    std::unique_ptr<FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
-    if (!f) return std::nullopt;
+// How reading a list file went.
+enum ListFileRead { LIST_FILE_ABSENT, LIST_FILE_READ, LIST_FILE_UNREADABLE };
+
+// Reads the whole list file into `text`. A missing file is ABSENT; a file that exists but
+// cannot be read whole (not a regular file, over the size limit, a read error) is UNREADABLE,
+// with a WARNING.
+ListFileRead read_list_file(const std::string &path, std::string &text) {
+    // Not blocking: a FIFO in the file's place must not stop the player.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT) return LIST_FILE_ABSENT;
+        std::string detail = path + ": " + std::strerror(errno);
+        log_warning("cannot read list file", detail.c_str());
+        return LIST_FILE_UNREADABLE;
+    }
+    std::unique_ptr<FILE, FileCloser> f(fdopen(fd, "rb"));
+    if (!f) {
+        ::close(fd);
+        return LIST_FILE_UNREADABLE;
+    }
     struct stat st;
-    if (fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         log_warning("list file is not a regular file", path.c_str());
-        return std::nullopt;
+        return LIST_FILE_UNREADABLE;
     }
-    if (static_cast<uint64_t>(st.st_size) >= FILE_SIZE_LIMIT) {
+    if (static_cast<uint64_t>(st.st_size) > LIST_FILE_SIZE_LIMIT) {
         log_warning("list file too large", path.c_str());
-        return std::nullopt;
+        return LIST_FILE_UNREADABLE;
     }
-    std::string text;
     char buffer[65536];
     size_t got;
     while ((got = std::fread(buffer, 1, sizeof buffer, f.get())) > 0) {
         text.append(buffer, got);
-        if (text.size() >= FILE_SIZE_LIMIT) {
+        if (text.size() > LIST_FILE_SIZE_LIMIT) {
             log_warning("list file too large", path.c_str());
-            return std::nullopt;
+            return LIST_FILE_UNREADABLE;
         }
     }
     if (std::ferror(f.get())) {
         log_warning("cannot read list file", path.c_str());
-        return std::nullopt;
+        return LIST_FILE_UNREADABLE;
     }
-    return text;
+    return LIST_FILE_READ;
+}
+
+// Loads one list file with `parse`; see favorites_load.
+template <class Parse>
+size_t list_load(ListFile &file, Parse parse) {
+    file.damaged = false;
+    if (file.path.empty()) return 0;
+    file_replace_cleanup(file.path);
+    std::string text;
+    ListFileRead how = read_list_file(file.path, text);
+    if (how == LIST_FILE_ABSENT) return 0;
+    ListRead read;
+    size_t added = how == LIST_FILE_READ ? parse(text.c_str(), &read) : 0;
+    // A NUL byte inside the text also ends reading before the end of the file.
+    if (how == LIST_FILE_READ && read.complete && read.stopped_at == text.size()) return added;
+    file.damaged = true;
+    std::string what = std::string(file.name) + " file damaged";
+    std::string detail = file.path + ": reading stopped at byte " +
+                         std::to_string(how == LIST_FILE_READ ? read.stopped_at : 0) +
+                         ", the file is kept and not rewritten";
+    log_warning(what.c_str(), detail.c_str());
+    return added;
+}
+
+// Writes the list text to the file unless it is damaged; see favorites_save.
+std::string list_save(ListFile &file, const std::string &text) {
+    if (file.damaged) return list_file_damaged_text(file);
+    std::string reason;
+    if (file_replace(file.path, text, &reason)) return {};
+    return std::string("could not save ") + file.name + ": " + reason;
 }
 
 std::string text_or(const Text &text, const char *fallback) { return text ? *text : fallback; }
@@ -123,9 +220,13 @@ std::string list_thumbnail_url(std::string_view video_id) {
            "/mqdefault.jpg";
 }
 
-size_t favorites_parse(ItemList &favorites, const char *text) {
+std::string list_file_damaged_text(const ListFile &file) {
+    return std::string(file.name) + " file damaged: " + file.path + " kept, changes not saved";
+}
+
+size_t favorites_parse(ItemList &favorites, const char *text, ListRead *read) {
     size_t added = 0;
-    walk_entries(text, [&](const char *entry) {
+    walk_entries(text, read, [&](const char *entry) {
         if (member_text(entry, ".type", VALUE_RAW) != "playlist") return;
         ValueForm form = json_true(json_get(entry, ".escaped")) ? VALUE_DECODED : VALUE_RAW;
         auto *item = new list_item{};
@@ -142,9 +243,9 @@ size_t favorites_parse(ItemList &favorites, const char *text) {
     return added;
 }
 
-size_t history_parse(ItemList &history, const char *text) {
+size_t history_parse(ItemList &history, const char *text, ListRead *read) {
     size_t added = 0;
-    walk_entries(text, [&](const char *entry) {
+    walk_entries(text, read, [&](const char *entry) {
         if (member_text(entry, ".type", VALUE_RAW) != "video") return;
         auto *item = new list_item{};
         item->kind = ITEM_VIDEO;
@@ -196,22 +297,24 @@ std::string history_text(ItemList &history) {
     return out + FRAME_CLOSE;
 }
 
-size_t favorites_load(ItemList &favorites, const std::string &path) {
-    Text text = read_list_file(path);
-    return text ? favorites_parse(favorites, text->c_str()) : 0;
+size_t favorites_load(ItemList &favorites, ListFile &file) {
+    return list_load(file, [&](const char *text, ListRead *read) {
+        return favorites_parse(favorites, text, read);
+    });
 }
 
-size_t history_load(ItemList &history, const std::string &path) {
-    Text text = read_list_file(path);
-    return text ? history_parse(history, text->c_str()) : 0;
+size_t history_load(ItemList &history, ListFile &file) {
+    return list_load(file, [&](const char *text, ListRead *read) {
+        return history_parse(history, text, read);
+    });
 }
 
-bool favorites_save(ItemList &favorites, const std::string &path) {
-    return file_replace(path, favorites_text(favorites));
+std::string favorites_save(ItemList &favorites, ListFile &file) {
+    return list_save(file, favorites_text(favorites));
 }
 
-bool history_save(ItemList &history, const std::string &path) {
-    return file_replace(path, history_text(history));
+std::string history_save(ItemList &history, ListFile &file) {
+    return list_save(file, history_text(history));
 }
 
 list_item favorite_from_info(const list_info &shown) {
@@ -236,22 +339,29 @@ list_item *favorites_find(ItemList &favorites, std::string_view id) {
     return nullptr;
 }
 
-bool favorites_add(ItemList &favorites, const list_info &shown, const std::string &path) {
-    if (!shown.id) return false;
+std::string favorites_add(ItemList &favorites, const list_info &shown, ListFile &file) {
+    if (!shown.id) return {};
+    ItemList::Node *added = nullptr;
     if (!favorites_find(favorites, *shown.id))
-        favorites.append(new list_item(favorite_from_info(shown)), ITEM_TAG);
-    favorites_save(favorites, path);
-    return true;
+        added = favorites.append(new list_item(favorite_from_info(shown)), ITEM_TAG);
+    std::string failure = favorites_save(favorites, file);
+    if (!failure.empty() && added) favorites.remove(added);
+    return failure;
 }
 
-void favorites_refresh(ItemList &favorites, const list_info &shown, const std::string &path) {
-    if (shown.kind != LIST_PLAYLIST || !shown.id) return;
-    if (list_item *item = favorites_find(favorites, *shown.id)) *item = favorite_from_info(shown);
-    favorites_save(favorites, path);
+std::string favorites_refresh(ItemList &favorites, const list_info &shown, ListFile &file) {
+    if (shown.kind != LIST_PLAYLIST || !shown.id) return {};
+    list_item *item = favorites_find(favorites, *shown.id);
+    if (!item) return file.damaged ? std::string() : favorites_save(favorites, file);
+    list_item old = std::move(*item);
+    *item = favorite_from_info(shown);
+    std::string failure = favorites_save(favorites, file);
+    if (!failure.empty()) *item = std::move(old);
+    return failure;
 }
 
-void history_record(ItemList &history, const list_item &video, bool save, const std::string &path) {
-    if (!video.id) return;
+std::string history_record(ItemList &history, const list_item &video, bool save, ListFile &file) {
+    if (!video.id) return {};
     for (ItemList::Node *node = history.first(); node;) {
         ItemList::Node *next = history.after(node);
         if (node->data->id == video.id) history.remove(node);
@@ -262,7 +372,7 @@ void history_record(ItemList &history, const list_item &video, bool save, const 
     entry->length_text = duration_text(entry->duration);
     entry->published_text = std::string();
     history.push(entry, ITEM_TAG);
-    if (save) history_save(history, path);
+    return save ? history_save(history, file) : std::string();
 }
 
 void mark_watched(ItemList &results, ItemList &history) {
@@ -290,11 +400,17 @@ bool listing_dump(std::string_view body, const char *path) {
     }
     std::unique_ptr<FILE, FileCloser> f(std::fopen(path, "wb"));
     if (!f) {
-        log_warning("cannot write listing dump", path);
+        std::string detail = std::string(path) + ": " + std::strerror(errno);
+        log_warning("cannot write listing dump", detail.c_str());
         return false;
     }
-    bool ok = body.empty() || std::fwrite(body.data(), 1, body.size(), f.get()) == body.size();
-    ok = std::fclose(f.release()) == 0 && ok;
-    if (!ok) log_warning("cannot write listing dump", path);
-    return ok;
+    int error = 0;
+    if (!body.empty() && std::fwrite(body.data(), 1, body.size(), f.get()) != body.size())
+        error = errno ? errno : EIO;
+    if (std::fclose(f.release()) != 0 && !error) error = errno ? errno : EIO;
+    if (!error) return true;
+    std::remove(path);
+    std::string detail = std::string(path) + ": " + std::strerror(error) + ", removed";
+    log_warning("cannot write listing dump", detail.c_str());
+    return false;
 }

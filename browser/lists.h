@@ -7,15 +7,17 @@
 // copies, so clearing a result list never touches the stored entries. Nothing here keeps a
 // pointer to its arguments.
 //
-// Files are replaced whole and atomically: the text goes to a temporary file beside the target,
-// which is flushed to disk and then renamed over it, so an interrupted or failed write leaves the
-// previous file as it was. Every string value is written as valid JSON. Favourites entries carry
+// Files are replaced whole and atomically: the text goes to a temporary file beside the target
+// (beside the file a symbolic link leads to, so the link stays), which is flushed to disk and
+// then renamed over it, so an interrupted or failed write leaves the previous file as it was.
+// A file that did not read completely is never rewritten: it holds entries the list lacks. Every string value is written as valid JSON. Favourites entries carry
 // `"escaped": true` to say so; entries without it (files of earlier versions, whose values were
 // written unescaped) are read raw. History titles have '"' and '\' replaced by spaces, as
 // they always had, so its values are read decoded either way.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,14 +30,37 @@ inline constexpr const char *LISTING_DUMP_FILE = "listinfo.json";
 // "https://<thumbnail host>/vi/<id>/mqdefault.jpg".
 std::string list_thumbnail_url(std::string_view video_id);
 
+// List files larger than this are not read, and so kept as they are.
+constexpr uint64_t LIST_FILE_SIZE_LIMIT = uint64_t(64) << 20;
+
+// One list file: where it is and what reading it found.
+struct ListFile {
+    const char *name = "favourites"; // "favourites" or "history", as messages name it
+    std::string path;
+    // It did not read completely (a syntax error, over the size limit, not a regular file): it
+    // is kept as it is and never rewritten, and changes to its list are not saved.
+    bool damaged = false;
+};
+
+// "<name> file damaged: <path> kept, changes not saved".
+std::string list_file_damaged_text(const ListFile &file);
+
 // ---- File texts ----
+
+// How far reading a list file's text went.
+struct ListRead {
+    size_t stopped_at = 0; // offset of the byte where reading stopped (the end when complete)
+    bool complete = false; // the whole text is a list of entries closed by "null ]" or "]"
+};
 
 // Appends the entries of a favourites (playlist) or history (video) file text, NUL-terminated,
 // in file order. A text that does not start with '[' adds nothing; reading stops at the first
 // element that is not an object (the closing null), at a malformed element, or when no ','
-// follows an element. Objects of another "type" are skipped. Returns the number added.
-size_t favorites_parse(ItemList &favorites, const char *text);
-size_t history_parse(ItemList &history, const char *text);
+// follows an element. Objects of another "type" are skipped. Returns the number added; `read`,
+// when given, says where reading stopped and whether that was the proper end. A text of blanks
+// only is complete and empty.
+size_t favorites_parse(ItemList &favorites, const char *text, ListRead *read = nullptr);
+size_t history_parse(ItemList &history, const char *text, ListRead *read = nullptr);
 
 // The file texts: one line per entry of the list's kind, framed by "[\n" and "  null\n]\n".
 std::string favorites_text(ItemList &favorites);
@@ -43,15 +68,19 @@ std::string history_text(ItemList &history);
 
 // ---- Files ----
 
-// Reads a list file into the list. A missing or unreadable file adds nothing; a path that is
-// not a regular file, or one too large to read, adds nothing and is reported as a warning.
-size_t favorites_load(ItemList &favorites, const std::string &path);
-size_t history_load(ItemList &history, const std::string &path);
+// Reads `file.path` into the list and sets `file.damaged`. A missing file adds nothing. A file
+// that does not read completely (a syntax error, a path that is not a regular file, a file over
+// LIST_FILE_SIZE_LIMIT or one that cannot be read) is damaged: the entries before the damage
+// are added, and a WARNING names the byte where reading stopped. Temporary files left beside
+// the file by an interrupted rewrite are removed first (file_replace_cleanup).
+size_t favorites_load(ItemList &favorites, ListFile &file);
+size_t history_load(ItemList &history, ListFile &file);
 
-// Rewrites the whole file from the list atomically (file_replace); false when it could not be
-// written, the old file then being intact.
-bool favorites_save(ItemList &favorites, const std::string &path);
-bool history_save(ItemList &history, const std::string &path);
+// Rewrites the whole file from the list atomically (file_replace). Returns "" when written;
+// otherwise the status line's text, the file being left as it was: list_file_damaged_text for a
+// damaged file (not touched), "could not save <name>: <reason>" when the write failed.
+std::string favorites_save(ItemList &favorites, ListFile &file);
+std::string history_save(ItemList &history, ListFile &file);
 
 // ---- Operations ----
 
@@ -64,18 +93,23 @@ list_item favorite_from_info(const list_info &shown);
 list_item *favorites_find(ItemList &favorites, std::string_view id);
 
 // Adds the shown playlist at the end of the favourites unless one with its id is already there,
-// then rewrites the file either way. Does nothing and returns false when the shown list has no id.
-bool favorites_add(ItemList &favorites, const list_info &shown, const std::string &path);
+// then rewrites the file either way. Does nothing when the shown list has no id. Returns what
+// favorites_save returns; when the file was not written, a new entry is taken out again, so the
+// list never shows a favourite the file lacks.
+std::string favorites_add(ItemList &favorites, const list_info &shown, ListFile &file);
 
 // After the first page of a playlist has been shown (with `update_favorites` on): replaces the
 // favourite with the shown playlist's id, in place, by a fresh entry, then rewrites the file,
-// also when none matched. Does nothing for lists other than playlists or without an id.
-void favorites_refresh(ItemList &favorites, const list_info &shown, const std::string &path);
+// also when none matched (a damaged file then stays untouched, without a word). Does nothing for
+// lists other than playlists or without an id. Returns what favorites_save returns; when the
+// file was not written the old entry is put back.
+std::string favorites_refresh(ItemList &favorites, const list_info &shown, ListFile &file);
 
 // Records a played video: every history entry with its id is removed, and a copy (empty views
 // and published texts, duration text from `duration`, kind video) goes to the front. The file is
-// rewritten when `save` is on; the list changes either way. Nothing happens without an id.
-void history_record(ItemList &history, const list_item &video, bool save, const std::string &path);
+// rewritten when `save` is on; the list changes either way, as it gives the watched marks.
+// Nothing happens without an id. Returns what history_save returns ("" when not saving).
+std::string history_record(ItemList &history, const list_item &video, bool save, ListFile &file);
 
 // Sets ITEM_FLAG_WATCHED on every result whose id is the id of a history entry.
 void mark_watched(ItemList &results, ItemList &history);
@@ -86,5 +120,6 @@ size_t list_copy_entries(ItemList &source, ItemList &results);
 
 // Writes a listing response body, whole, to `path` ("listinfo.json" in the current directory).
 // A dump that cannot be written is reported as a warning and skipped; it is a debugging aid and
-// must never stop browsing.
+// must never stop browsing. A dump that could not be written completely (a full disk) is
+// removed, so no file holds a cut response.
 bool listing_dump(std::string_view body, const char *path = LISTING_DUMP_FILE);

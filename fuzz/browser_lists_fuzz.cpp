@@ -2,6 +2,7 @@
 // and a thumbnail (history entries a duration text too), and writing what was read then reading it again gives the same entries (the
 // written files are valid JSON that the readers decode back exactly).
 #include <string>
+#include <cstring>
 #include <vector>
 
 #include "browser/lists.h"
@@ -36,11 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzText text(data, size);
 
     ItemList favorites;
-    favorites_parse(favorites, text.c_str());
+    ListRead read;
+    favorites_parse(favorites, text.c_str(), &read);
+    if (read.stopped_at > std::strlen(text.c_str())) __builtin_trap();
     std::vector<Entry> first = entries(favorites, ITEM_PLAYLIST, false);
     std::string written = favorites_text(favorites);
     ItemList again;
-    if (favorites_parse(again, written.c_str()) != first.size()) __builtin_trap();
+    // What is written always reads completely, so it is never taken for a damaged file.
+    if (favorites_parse(again, written.c_str(), &read) != first.size()) __builtin_trap();
+    if (!read.complete || read.stopped_at != written.size()) __builtin_trap();
     if (entries(again, ITEM_PLAYLIST, false) != first) __builtin_trap();
 
     ItemList history;

@@ -1,6 +1,6 @@
 // image_decode over arbitrary bytes, then the path every downloaded image takes: one resample
 // to a small stored size and a bilinear draw into a canvas. A decode never fails; whatever it
-// returns must be a well-formed surface within the dimension bound.
+// returns must be a well-formed surface within the pixel bound.
 #include "gfx/image.h"
 #include "gfx/surface.h"
 
@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<uint8_t> bytes(data, data + size);
     SurfacePtr image(image_decode(bytes.empty() ? nullptr : bytes.data(), bytes.size()));
     if (!image || image->width < 1 || image->height < 1 || image->width > IMAGE_MAX_DIMENSION ||
-        image->height > IMAGE_MAX_DIMENSION || image->stride != uint32_t(image->width) * 4)
+        image->height > IMAGE_MAX_DIMENSION || image->stride != uint32_t(image->width) * 4 ||
+        uint64_t(image->width) * uint64_t(image->height) > IMAGE_MAX_DOWNLOAD_PIXELS)
         std::abort();
 
     // Sizes from the last input byte so shrinking and enlarging on either axis are both reached.

@@ -1,5 +1,6 @@
 #include "gfx/decoder_guard.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -34,11 +35,52 @@ bool is_skipped_segment(int marker) {
            (marker >= 0xE0 && marker <= 0xEF);
 }
 
+// What the walk learns about the decode's cost. Per-unit figures in nanoseconds, fitted to the
+// decode times of baseline and progressive files (1:1 and 2:1 chroma, grey, 6 to 79 scans, flat
+// and noisy pictures of 0.2 to 2 megapixels) and rounded up by about a fifth.
+struct CostCounter {
+    struct Component {
+        int id = -1, h = 1, v = 1;
+    };
+    Component components[4];
+    int component_count = 0;
+    uint64_t width = 0, height = 0;
+    bool progressive = false;
+    uint64_t entropy_bytes = 0;
+    uint64_t block_scans = 0; // blocks each scan walks, summed over the scans
+
+    // Blocks the decoder keeps for one component (whole MCUs).
+    uint64_t blocks(const Component &c) const {
+        int h_max = 1, v_max = 1;
+        for (int i = 0; i < component_count; ++i) {
+            h_max = std::max(h_max, components[i].h);
+            v_max = std::max(v_max, components[i].v);
+        }
+        uint64_t mcu_x = (width + 8 * uint64_t(h_max) - 1) / (8 * uint64_t(h_max));
+        uint64_t mcu_y = (height + 8 * uint64_t(v_max) - 1) / (8 * uint64_t(v_max));
+        return mcu_x * uint64_t(c.h) * mcu_y * uint64_t(c.v);
+    }
+    void scan(int component_id) {
+        for (int i = 0; i < component_count; ++i)
+            if (components[i].id == component_id) block_scans += blocks(components[i]);
+    }
+    uint64_t nanoseconds() const {
+        uint64_t pixels = width * height;
+        if (progressive) return 3 * pixels + 40 * entropy_bytes + 32 * block_scans;
+        return 5 * pixels + 16 * entropy_bytes + 100 * block_scans;
+    }
+};
+
 } // namespace
 
-const char *jpeg_guard(ByteSource source) {
+const char *jpeg_guard(ByteSource source, JpegCost *cost) {
     Walker in{source};
-    if (in.get() != 0xFF || in.get() != 0xD8) return nullptr;
+    CostCounter counter;
+    auto finish = [&](const char *reason) {
+        if (cost) cost->nanoseconds = counter.nanoseconds();
+        return reason;
+    };
+    if (in.get() != 0xFF || in.get() != 0xD8) return finish(nullptr);
     bool defined[2][4] = {};
     bool frame_seen = false, progressive = false;
     int pending = -1; // a marker that ended entropy-coded data
@@ -47,79 +89,102 @@ const char *jpeg_guard(ByteSource source) {
         pending = -1;
         if (marker < 0) {
             int x = in.get();
-            if (x < 0) return nullptr;
+            if (x < 0) return finish(nullptr);
             if (x != 0xFF) {
-                if (frame_seen) return nullptr; // the decoder stops at a missing marker
-                continue;                       // padding before the frame header
+                if (frame_seen) return finish(nullptr); // the decoder stops at a missing marker
+                continue;                               // padding before the frame header
             }
             do x = in.get();
             while (x == 0xFF);
-            if (x < 0) return nullptr;
+            if (x < 0) return finish(nullptr);
             marker = x;
         }
 
+        // Huffman tables are checked wherever they sit: the decoder builds them as it meets them,
+        // its header reader included.
         if (marker == 0xC4) { // DHT: one or more tables
             long remaining = in.length() - 2;
             while (remaining > 0) {
                 int q = in.get();
-                if (q < 0) return nullptr;
+                if (q < 0) return finish(nullptr);
                 int table_class = q >> 4, table_id = q & 15;
-                if (table_class > 1 || table_id > 3) return nullptr; // the decoder refuses it
+                if (table_class > 1 || table_id > 3) return finish(nullptr); // the decoder refuses it
                 long codes = 0;
                 for (int i = 0; i < 16; ++i) {
                     int count = in.get();
-                    if (count < 0) return nullptr;
+                    if (count < 0) return finish(nullptr);
                     codes += count;
                 }
-                if (codes > 256) return TOO_MANY_CODES;
+                if (codes > 256) return finish(TOO_MANY_CODES);
                 defined[table_class][table_id] = true;
-                if (!in.skip(codes)) return nullptr;
+                if (!in.skip(codes)) return finish(nullptr);
                 remaining -= 17 + codes;
             }
-            if (remaining < 0) return nullptr; // the decoder refuses the segment
+            if (remaining < 0) return finish(nullptr); // the decoder refuses the segment
         } else if (is_frame(marker) && !frame_seen) {
             frame_seen = true;
             progressive = marker == 0xC2;
             long length = in.length();
-            if (length < 2 || !in.skip(length - 2)) return nullptr;
+            int precision = in.get();
+            long height = in.length(), width = in.length();
+            int count = in.get();
+            if (length < 8 || precision < 0 || height < 0 || width < 0 || count < 0)
+                return finish(nullptr);
+            long rest = length - 8;
+            counter.width = uint64_t(width);
+            counter.height = uint64_t(height);
+            counter.progressive = progressive;
+            for (int i = 0; i < count && rest >= 3; ++i, rest -= 3) {
+                int id = in.get(), sampling = in.get(), table = in.get();
+                if (id < 0 || sampling < 0 || table < 0) return finish(nullptr);
+                if (i >= 4) continue; // the decoder refuses more than four
+                auto &c = counter.components[counter.component_count++];
+                c.id = id;
+                c.h = std::clamp(sampling >> 4, 1, 4);
+                c.v = std::clamp(sampling & 15, 1, 4);
+            }
+            if (!in.skip(rest)) return finish(nullptr);
         } else if (marker == 0xDA && frame_seen) { // SOS
             long length = in.length();
             int count = in.get();
-            if (length < 0 || count < 1 || count > 4 || length != 6 + 2 * count) return nullptr;
+            if (length < 0 || count < 1 || count > 4 || length != 6 + 2 * count)
+                return finish(nullptr);
             int dc[4], ac[4];
             for (int i = 0; i < count; ++i) {
                 int id = in.get(), q = in.get();
-                if (id < 0 || q < 0) return nullptr;
+                if (id < 0 || q < 0) return finish(nullptr);
                 dc[i] = q >> 4;
                 ac[i] = q & 15;
-                if (dc[i] > 3 || ac[i] > 3) return nullptr; // the decoder refuses it
+                if (dc[i] > 3 || ac[i] > 3) return finish(nullptr); // the decoder refuses it
+                counter.scan(id);
             }
             int spectral_start = in.get(), spectral_end = in.get(), approximation = in.get();
-            if (spectral_start < 0 || spectral_end < 0 || approximation < 0) return nullptr;
+            if (spectral_start < 0 || spectral_end < 0 || approximation < 0) return finish(nullptr);
             // Which tables the decoder reads in this scan: both in a sequential image; in a
             // progressive one the DC table for a first DC scan and the AC table for AC scans.
             bool needs_dc = !progressive || (spectral_start == 0 && (approximation >> 4) == 0);
             bool needs_ac = !progressive || spectral_start != 0;
             for (int i = 0; i < count; ++i)
                 if ((needs_dc && !defined[0][dc[i]]) || (needs_ac && !defined[1][ac[i]]))
-                    return UNDEFINED_TABLE;
+                    return finish(UNDEFINED_TABLE);
             // Entropy-coded data runs to the first marker that is not stuffing or a restart.
             for (;;) {
                 int x = in.get();
-                if (x < 0) return nullptr;
+                if (x < 0) return finish(nullptr);
+                ++counter.entropy_bytes;
                 if (x != 0xFF) continue;
                 do x = in.get();
                 while (x == 0xFF);
-                if (x < 0) return nullptr;
+                if (x < 0) return finish(nullptr);
                 if (x == 0 || is_restart(x)) continue;
                 pending = x;
                 break;
             }
         } else if (is_skipped_segment(marker)) {
             long length = in.length();
-            if (length < 2 || !in.skip(length - 2)) return nullptr;
+            if (length < 2 || !in.skip(length - 2)) return finish(nullptr);
         } else {
-            return nullptr; // end of image, or a marker the decoder stops at
+            return finish(nullptr); // end of image, or a marker the decoder stops at
         }
     }
 }
@@ -161,9 +226,9 @@ uint64_t png_raw_length(uint32_t width, uint32_t height, int bits, int channels,
 
 } // namespace
 
-const char *jpeg_guard_memory(const uint8_t *bytes, size_t length) {
+const char *jpeg_guard_memory(const uint8_t *bytes, size_t length, JpegCost *cost) {
     MemoryCursor cursor{bytes, bytes + length};
-    return jpeg_guard(ByteSource{MemoryCursor::next, &cursor});
+    return jpeg_guard(ByteSource{MemoryCursor::next, &cursor}, cost);
 }
 
 const char *png_guard(ByteSource source, uint64_t length) {
@@ -186,7 +251,7 @@ const char *png_guard(ByteSource source, uint64_t length) {
     return nullptr;
 }
 
-const char *png_guard_memory(const uint8_t *bytes, size_t length) {
+const char *png_inflate_guard(const uint8_t *bytes, size_t length) {
     MemoryCursor cursor{bytes, bytes + length};
     if (const char *refusal = png_guard(ByteSource{MemoryCursor::next, &cursor}, length))
         return refusal;
@@ -228,8 +293,12 @@ const char *png_guard_memory(const uint8_t *bytes, size_t length) {
     return produced < 0 ? INFLATES_TOO_FAR : nullptr;
 }
 
-const char *decoder_guard_memory(const uint8_t *bytes, size_t length) {
-    if (length >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8) return jpeg_guard_memory(bytes, length);
-    if (length >= 8 && bytes[0] == 0x89 && bytes[1] == 'P') return png_guard_memory(bytes, length);
+const char *decoder_guard_memory(const uint8_t *bytes, size_t length, JpegCost *cost) {
+    if (length >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8)
+        return jpeg_guard_memory(bytes, length, cost);
+    if (length >= 8 && bytes[0] == 0x89 && bytes[1] == 'P') {
+        MemoryCursor cursor{bytes, bytes + length};
+        return png_guard(ByteSource{MemoryCursor::next, &cursor}, length);
+    }
     return nullptr;
 }

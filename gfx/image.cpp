@@ -36,12 +36,16 @@ Surface *decode_failed(const char *what, const char *reason) {
 // dimension bound, the declared pixel count must be plausible for the amount of data: a few
 // hundred bytes declaring millions of pixels would otherwise make the decoder spend seconds of
 // the plug-in thread on pixels the data cannot describe.
-std::string size_refusal(int width, int height, size_t data_length) {
+std::string size_refusal(int width, int height, size_t data_length, uint64_t max_pixels) {
     if (width < 1 || height < 1 || width > IMAGE_MAX_DIMENSION || height > IMAGE_MAX_DIMENSION)
         return str_printf("image size %d x %d outside 1 x 1 .. %d x %d", width, height,
                           int(IMAGE_MAX_DIMENSION), int(IMAGE_MAX_DIMENSION))
             .value_or("image size out of range");
     uint64_t pixels = uint64_t(width) * uint64_t(height);
+    if (pixels > max_pixels)
+        return str_printf("image size %d x %d above %llu pixels", width, height,
+                          static_cast<unsigned long long>(max_pixels))
+            .value_or("image size above the pixel bound");
     if (pixels > IMAGE_FREE_PIXELS && pixels / IMAGE_PIXELS_PER_BYTE > data_length)
         return str_printf("image size %d x %d too large for its %zu bytes of data", width, height,
                           data_length)
@@ -67,18 +71,35 @@ Surface *surface_from_pixels(const stbi_uc *pixels, int width, int height) {
     return surface;
 }
 
-// Checks the declared size, runs the guard for the file's format, then decodes with four
-// channels. `info`, `guard` and `load` each read the same image from its start.
-template <class Info, class Guard, class Load>
-Surface *decode_bounded(const char *what, size_t data_length, Info info, Guard guard, Load load) {
+// How far one decode may go.
+struct DecodeBounds {
+    uint64_t max_pixels;
+    uint64_t budget_ns; // 0: no time budget
+};
+
+// Runs the guard for the file's format before anything of the decoder reads the file, then checks
+// the declared size and the estimated cost, runs `inflate_guard` (which may inflate image data
+// and so comes after the size bound), and decodes with four channels. `guard`, `info`,
+// `inflate_guard` and `load` each read the same image from its start.
+template <class Guard, class Info, class InflateGuard, class Load>
+Surface *decode_bounded(const char *what, size_t data_length, DecodeBounds bounds, Guard guard,
+                        Info info, InflateGuard inflate_guard, Load load) {
+    JpegCost cost;
+    if (const char *unsafe = guard(&cost)) return decode_failed(what, unsafe);
     int width = 0, height = 0, channels = 0;
     if (!info(&width, &height, &channels)) return decode_failed(what, stbi_failure_reason());
-    std::string refusal = size_refusal(width, height, data_length);
+    std::string refusal = size_refusal(width, height, data_length, bounds.max_pixels);
     if (!refusal.empty()) return decode_failed(what, refusal.c_str());
-    if (const char *unsafe = guard()) return decode_failed(what, unsafe);
+    if (bounds.budget_ns && cost.nanoseconds > bounds.budget_ns) {
+        refusal = str_printf("JPEG %d x %d would take about %llu ms to decode", width, height,
+                             static_cast<unsigned long long>(cost.nanoseconds / 1000000))
+                      .value_or("JPEG too costly to decode");
+        return decode_failed(what, refusal.c_str());
+    }
+    if (const char *unsafe = inflate_guard()) return decode_failed(what, unsafe);
     StbPixels pixels(load(&width, &height, &channels));
     if (!pixels) return decode_failed(what, stbi_failure_reason());
-    refusal = size_refusal(width, height, data_length);
+    refusal = size_refusal(width, height, data_length, bounds.max_pixels);
     if (!refusal.empty()) return decode_failed(what, refusal.c_str());
     return surface_from_pixels(pixels.get(), width, height);
 }
@@ -102,9 +123,12 @@ Surface *image_decode(const uint8_t *bytes, size_t length) {
     if (!accepted_format(bytes, length)) return decode_failed(what, UNSUPPORTED_FORMAT);
     int size = int(length);
     return decode_bounded(
-        what, length,
+        what, length, {IMAGE_MAX_DOWNLOAD_PIXELS, IMAGE_DECODE_BUDGET_NS},
+        [&](JpegCost *cost) { return decoder_guard_memory(bytes, length, cost); },
         [&](int *w, int *h, int *c) { return stbi_info_from_memory(bytes, size, w, h, c); },
-        [&] { return decoder_guard_memory(bytes, length); },
+        [&]() -> const char * {
+            return bytes[0] == 0x89 ? png_inflate_guard(bytes, length) : nullptr;
+        },
         [&](int *w, int *h, int *c) { return stbi_load_from_memory(bytes, size, w, h, c, 4); });
 }
 
@@ -121,21 +145,24 @@ Surface *image_load_file(const char *path) {
         return decode_failed(what, "can't seek");
     // A chosen local file is read once more for the guard: the JPEG tables and the PNG chunk
     // lengths (the inflate check needs the whole data in memory and is left to downloads).
-    auto guard = [&]() -> const char * {
+    auto guard = [&](JpegCost *cost) -> const char * {
         std::clearerr(stream);
         if (std::fseek(stream, 0, SEEK_SET) != 0) return "can't seek";
         auto next = [](void *context) -> int { return std::getc(static_cast<FILE *>(context)); };
         ByteSource source{next, stream};
-        if (head[0] == 0xFF) return jpeg_guard(source);
+        if (head[0] == 0xFF) return jpeg_guard(source, cost);
         if (head[0] == 0x89) return png_guard(source, uint64_t(file_length));
         return nullptr;
     };
+    uint64_t max_pixels = uint64_t(IMAGE_MAX_DIMENSION) * uint64_t(IMAGE_MAX_DIMENSION);
     return decode_bounded(
-        what, size_t(file_length),
+        what, size_t(file_length), {max_pixels, 0}, guard,
         [&](int *w, int *h, int *c) {
+            std::clearerr(stream);
+            if (std::fseek(stream, 0, SEEK_SET) != 0) return 0;
             return stbi_info_from_callbacks(&FILE_CALLBACKS, stream, w, h, c);
         },
-        guard,
+        [] { return static_cast<const char *>(nullptr); },
         [&](int *w, int *h, int *c) -> stbi_uc * {
             std::clearerr(stream);
             if (std::fseek(stream, 0, SEEK_SET) != 0) return nullptr;

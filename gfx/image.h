@@ -30,10 +30,22 @@ constexpr int32_t IMAGE_MAX_DIMENSION = 8192;
 constexpr uint64_t IMAGE_FREE_PIXELS = 1u << 20;
 constexpr uint64_t IMAGE_PIXELS_PER_BYTE = 1024;
 
-// Decodes an image held in memory. On failure logs
-// "WARNING: loading image from memory failed: <reason>" and returns a 1 x 1 transparent surface.
+// Images decoded from memory are the service's thumbnails, storyboard frames and owner pictures
+// (the largest it sends is 1280 x 720) and the built-in icons: one declaring more pixels than
+// this is refused from its header, before any decoding.
+constexpr uint64_t IMAGE_MAX_DOWNLOAD_PIXELS = 2000000;
+// A decode from memory runs as one step of the plug-in's loop, which must stay short: a JPEG whose
+// estimated decode time (gfx/decoder_guard.h) is above this is refused before decoding. Ordinary
+// pictures stay far below it (a 1280 x 720 photograph, progressive, about 10 ms); what passes the
+// pixel bound and not this is a noisy or many-scan file of one to two megapixels.
+constexpr uint64_t IMAGE_DECODE_BUDGET_NS = 40000000;
+
+// Decodes an image held in memory, within IMAGE_MAX_DOWNLOAD_PIXELS and IMAGE_DECODE_BUDGET_NS.
+// On failure logs "WARNING: loading image from memory failed: <reason>" and returns a 1 x 1
+// transparent surface.
 Surface *image_decode(const uint8_t *bytes, size_t length);
-// Decodes an image file read through the decoder's callback interface. On failure logs
+// Decodes an image file (the mascot, loaded once at start-up) read through the decoder's callback
+// interface, within IMAGE_MAX_DIMENSION on each side. On failure logs
 // "WARNING: loading image from file failed: <reason>" ("can't fopen" when it cannot be opened)
 // and returns a 1 x 1 transparent surface.
 Surface *image_load_file(const char *path);

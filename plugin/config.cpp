@@ -305,6 +305,7 @@ void state_apply(AppState &state, const char *text) {
 void state_load(AppState &state) {
     if (!state.switches.save_window_position && !state.switches.save_state) return;
     std::string path = find_config_dir() + "/solvane_state.json";
+    file_replace_cleanup(path); // what an interrupted rewrite of the state left
     std::unique_ptr<FILE, int (*)(FILE *)> probe(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!probe) return;
     probe.reset();

@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -22,6 +25,8 @@ protected:
         dir = mkdtemp(pattern);
         favorites_path = (dir / FAVORITES_FILE_NAME).string();
         history_path = (dir / HISTORY_FILE_NAME).string();
+        favorites_file.path = favorites_path;
+        history_file.path = history_path;
     }
     void TearDown() override { fs::remove_all(dir); }
 
@@ -58,6 +63,8 @@ protected:
 
     fs::path dir;
     std::string favorites_path, history_path;
+    ListFile favorites_file{"favourites"};
+    ListFile history_file{"history"};
 };
 
 std::vector<std::string> ids(ItemList &list) {
@@ -87,12 +94,12 @@ TEST_F(ListFiles, favourites_round_trip_awkward_titles) {
     int n = 0;
     for (const char *title : AWKWARD_TITLES)
         favorites.append(playlist(("PL" + std::to_string(n++)).c_str(), title), ITEM_TAG);
-    ASSERT_TRUE(favorites_save(favorites, favorites_path));
+    ASSERT_EQ(favorites_save(favorites, favorites_file), "");
     std::string text = slurp(favorites_path);
     EXPECT_TRUE(valid_json_array(text)) << text;
 
     ItemList loaded;
-    ASSERT_EQ(favorites_load(loaded, favorites_path), std::size(AWKWARD_TITLES));
+    ASSERT_EQ(favorites_load(loaded, favorites_file), std::size(AWKWARD_TITLES));
     for (auto *out = favorites.first(), *in = loaded.first(); out && in;
          out = favorites.after(out), in = loaded.after(in)) {
         SCOPED_TRACE(*out->data->title);
@@ -103,7 +110,7 @@ TEST_F(ListFiles, favourites_round_trip_awkward_titles) {
         EXPECT_EQ(in->data->label, Text("vid\"x"));
         EXPECT_EQ(in->data->thumb_url, Text("https://i.ytimg.com/vi/vid\"x/mqdefault.jpg"));
     }
-    ASSERT_TRUE(favorites_save(loaded, favorites_path)); // saving what was read: the same file
+    ASSERT_EQ(favorites_save(loaded, favorites_file), ""); // saving what was read: the same file
     EXPECT_EQ(slurp(favorites_path), text);
 }
 
@@ -112,13 +119,13 @@ TEST_F(ListFiles, favourites_of_the_unescaped_format_are_read_raw) {
                         "\"thumb_id\": \"v1\", \"count\": \"3 Videos\"},\n  {\"type\": \"playlist\", "
                         "\"id\": \"PLb\", \"title\": \"C:\\temp\"},\n  null\n]\n");
     ItemList favorites;
-    ASSERT_EQ(favorites_load(favorites, favorites_path), 2u);
+    ASSERT_EQ(favorites_load(favorites, favorites_file), 2u);
     EXPECT_EQ(favorites.first()->data->title, Text("AC\\DC \\n live"));
     EXPECT_EQ(favorites.first()->data->thumb_url, Text("https://i.ytimg.com/vi/v1/mqdefault.jpg"));
     // Rewritten in the escaped form, the titles survive a second round.
-    ASSERT_TRUE(favorites_save(favorites, favorites_path));
+    ASSERT_EQ(favorites_save(favorites, favorites_file), "");
     ItemList again;
-    ASSERT_EQ(favorites_load(again, favorites_path), 2u);
+    ASSERT_EQ(favorites_load(again, favorites_file), 2u);
     EXPECT_EQ(again.first()->data->title, Text("AC\\DC \\n live"));
     EXPECT_EQ(again.last()->data->title, Text("C:\\temp"));
 }
@@ -128,13 +135,13 @@ TEST_F(ListFiles, history_round_trip) {
     ItemList history;
     for (const char *title : AWKWARD_TITLES)
         history.append(new list_item(video(title[0] ? "id" : "empty", title, 3725)), ITEM_TAG);
-    ASSERT_TRUE(history_save(history, history_path));
+    ASSERT_EQ(history_save(history, history_file), "");
     std::string text = slurp(history_path);
     EXPECT_TRUE(valid_json_array(text)) << text;
     EXPECT_NE(text.find("\"title\": \"He said  hi , then left\""), std::string::npos);
 
     ItemList loaded;
-    ASSERT_EQ(history_load(loaded, history_path), std::size(AWKWARD_TITLES));
+    ASSERT_EQ(history_load(loaded, history_file), std::size(AWKWARD_TITLES));
     const list_item *in = loaded.first()->data;
     EXPECT_EQ(in->kind, ITEM_VIDEO);
     EXPECT_EQ(in->duration, 3725u);
@@ -220,14 +227,6 @@ TEST(list_files_malformed, texts) {
     EXPECT_EQ(favorites_parse(none, nullptr), 0u);
 }
 
-TEST_F(ListFiles, missing_and_odd_files_load_nothing) {
-    ItemList list;
-    EXPECT_EQ(favorites_load(list, (dir / "absent.json").string()), 0u);
-    fs::create_directory(dir / "a_directory.json");
-    EXPECT_EQ(history_load(list, (dir / "a_directory.json").string()), 0u);
-    EXPECT_TRUE(list.empty());
-}
-
 TEST_F(ListFiles, adding_a_favourite_twice_keeps_one_and_always_rewrites) {
     list_info shown;
     shown.id = "PLx";
@@ -237,9 +236,9 @@ TEST_F(ListFiles, adding_a_favourite_twice_keeps_one_and_always_rewrites) {
     shown.first_video_id = "first";
     ItemList favorites;
     favorites.append(playlist("PLa"), ITEM_TAG);
-    EXPECT_TRUE(favorites_add(favorites, shown, favorites_path));
+    EXPECT_EQ(favorites_add(favorites, shown, favorites_file), "");
     fs::remove(favorites_path);
-    EXPECT_TRUE(favorites_add(favorites, shown, favorites_path));
+    EXPECT_EQ(favorites_add(favorites, shown, favorites_file), "");
     EXPECT_EQ(ids(favorites), (std::vector<std::string>{"PLa", "PLx"}));
     ASSERT_TRUE(fs::exists(favorites_path));
     const list_item *added = favorites.last()->data;
@@ -251,11 +250,11 @@ TEST_F(ListFiles, adding_a_favourite_twice_keeps_one_and_always_rewrites) {
         {added->thumb_url, "https://i.ytimg.com/vi/first/mqdefault.jpg"}};
     for (const auto &[got, expected] : fields) EXPECT_EQ(got, expected);
     ItemList loaded;
-    ASSERT_EQ(favorites_load(loaded, favorites_path), 2u);
+    ASSERT_EQ(favorites_load(loaded, favorites_file), 2u);
     EXPECT_EQ(loaded.last()->data->title, Text("Mix \"one\""));
     // Without an id nothing is added; with only an id the rest are placeholders.
     list_info anonymous;
-    EXPECT_FALSE(favorites_add(favorites, anonymous, favorites_path));
+    EXPECT_EQ(favorites_add(favorites, anonymous, favorites_file), "");
     EXPECT_EQ(favorites.size(), 2u);
     anonymous.id = "PLe";
     list_item item = favorite_from_info(anonymous);
@@ -276,7 +275,7 @@ TEST_F(ListFiles, refreshing_replaces_in_place_and_always_rewrites) {
         fs::remove(favorites_path);
         shown.kind = kind;
         shown.id = id;
-        favorites_refresh(favorites, shown, favorites_path);
+        EXPECT_EQ(favorites_refresh(favorites, shown, favorites_file), "");
         return fs::exists(favorites_path);
     };
     EXPECT_TRUE(refresh(LIST_PLAYLIST, "PLa"));
@@ -291,9 +290,9 @@ TEST_F(ListFiles, refreshing_replaces_in_place_and_always_rewrites) {
 
 TEST_F(ListFiles, playing_the_same_video_twice_keeps_one_entry_at_the_front) {
     ItemList history;
-    history_record(history, video("a", "A", 30), true, history_path);
-    history_record(history, video("b", "B", 4000), true, history_path);
-    history_record(history, video("a", "A again", 30), true, history_path);
+    history_record(history, video("a", "A", 30), true, history_file);
+    history_record(history, video("b", "B", 4000), true, history_file);
+    history_record(history, video("a", "A again", 30), true, history_file);
     EXPECT_EQ(ids(history), (std::vector<std::string>{"a", "b"}));
     const list_item *front = history.first()->data;
     EXPECT_EQ(front->title, Text("A again"));
@@ -301,22 +300,22 @@ TEST_F(ListFiles, playing_the_same_video_twice_keeps_one_entry_at_the_front) {
     EXPECT_EQ(front->published_text, Text(""));
     EXPECT_EQ(front->flags, 0u);
     ItemList loaded;
-    ASSERT_EQ(history_load(loaded, history_path), 2u);
+    ASSERT_EQ(history_load(loaded, history_file), 2u);
     EXPECT_EQ(ids(loaded), (std::vector<std::string>{"a", "b"}));
     // Duplicates in a hand-edited file all give way to the new entry.
     put(history_path, "[{\"type\": \"video\", \"id\": \"a\"}, {\"type\": \"video\", \"id\": "
                       "\"b\"}, {\"type\": \"video\", \"id\": \"a\"}]");
     ItemList edited;
-    history_load(edited, history_path);
-    history_record(edited, video("a", "A", 1), false, history_path);
+    history_load(edited, history_file);
+    history_record(edited, video("a", "A", 1), false, history_file);
     EXPECT_EQ(ids(edited), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST_F(ListFiles, history_in_memory_watched_marks_and_copies) {
     ItemList history;
-    history_record(history, video("a", "A", 1), false, history_path); // saving off
-    history_record(history, list_item{}, true, history_path);         // no id: ignored
-    history_record(history, video("c", "C", 1), false, history_path);
+    history_record(history, video("a", "A", 1), false, history_file); // saving off
+    history_record(history, list_item{}, true, history_file);         // no id: ignored
+    history_record(history, video("c", "C", 1), false, history_file);
     EXPECT_EQ(history.size(), 2u);
     EXPECT_FALSE(fs::exists(history_path));
     ItemList results;
@@ -339,45 +338,221 @@ TEST_F(ListFiles, history_in_memory_watched_marks_and_copies) {
 
 // ---- Atomic replacement ----
 
-TEST_F(ListFiles, a_failed_rewrite_leaves_the_old_file) {
-    ItemList favorites;
-    favorites.append(playlist("PLa"), ITEM_TAG);
-    ASSERT_TRUE(favorites_save(favorites, favorites_path));
-    const std::string before = slurp(favorites_path);
-    favorites.append(playlist("PLb"), ITEM_TAG);
-
-    // The temporary file cannot be created.
-    fs::path temp = favorites_path + ".tmp" + std::to_string(getpid());
-    fs::create_directory(temp);
-    EXPECT_FALSE(favorites_save(favorites, favorites_path));
-    EXPECT_EQ(slurp(favorites_path), before);
-    fs::remove(temp);
-    // The directory does not exist.
-    EXPECT_FALSE(favorites_save(favorites, (dir / "gone" / "favlist.json").string()));
-    // The disk fills up in the middle of the write.
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 64;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    bool saved_ok = favorites_save(favorites, favorites_path);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, old_handler);
-    EXPECT_FALSE(saved_ok);
-    EXPECT_EQ(slurp(favorites_path), before);
-    EXPECT_FALSE(fs::exists(temp));
-    // Success replaces it, leaving no temporary file behind.
-    ASSERT_TRUE(favorites_save(favorites, favorites_path));
-    EXPECT_NE(slurp(favorites_path), before);
-    EXPECT_EQ(files_in(dir), 1u);
+// Runs `change` in a child process that cannot write into `folder` (its mode 0555; a child of
+// root gives up root first, which writes anywhere) and returns what it printed.
+std::string in_read_only_folder(const fs::path &folder, const std::function<std::string()> &change) {
+    const uid_t nobody = 65534;
+    bool root = geteuid() == 0;
+    if (root && chown(folder.c_str(), nobody, nobody) != 0) return "chown failed";
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec |
+                                fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    int out[2];
+    if (pipe(out) != 0) return "pipe failed";
+    pid_t child = fork();
+    if (child == 0) {
+        close(out[0]);
+        if (root && (setgid(nobody) != 0 || setuid(nobody) != 0)) _exit(2);
+        std::string text = change();
+        if (write(out[1], text.data(), text.size()) < 0) _exit(3);
+        _exit(0);
+    }
+    close(out[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    fs::permissions(folder, fs::perms::owner_all);
+    if (root && chown(folder.c_str(), 0, 0) != 0) return "chown back failed";
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "child failed";
 }
 
-TEST_F(ListFiles, a_rename_that_fails_removes_the_temporary_file) {
-    fs::create_directories(dir / "target.json" / "inside");
-    EXPECT_FALSE(file_replace((dir / "target.json").string(), "[]"));
-    EXPECT_TRUE(fs::is_directory(dir / "target.json" / "inside"));
-    EXPECT_EQ(files_in(dir), 1u);
+// Files that did not read completely are kept as they are whatever the list does; files that
+// cannot be written keep their old text, and the favourites do not show what the file lacks.
+// Each case loads the file, then adds a favourite (or records a played video), and reads the
+// status line's text.
+TEST_F(ListFiles, damaged_and_unwritable_files_lose_nothing) {
+    const std::string good = "[\n  {\"type\": \"playlist\", \"id\": \"PLa\", \"title\": \"A\"},\n"
+                             "  {\"type\": \"playlist\", \"id\": \"PLb\", \"title\": \"B\"},\n"
+                             "  null\n]\n";
+    const std::string missing_comma =
+        "[\n  {\"type\": \"playlist\", \"id\": \"PLa\", \"title\": \"A\"}\n"
+        "  {\"type\": \"playlist\", \"id\": \"PLb\", \"title\": \"B\"},\n  null\n]\n";
+    const std::string inner_comma = "[{\"type\": \"playlist\", \"id\": \"PLa\" \"title\": \"A\"}]";
+    const std::string history_cut = "[{\"type\": \"video\", \"id\": \"v1\", \"duration\": 3}, {\"ty";
+    const fs::path target = dir / "elsewhere" / "real.json";
+    const std::string damaged_text = "favourites file damaged: " + favorites_path +
+                                     " kept, changes not saved";
+    constexpr size_t WHOLE = std::string::npos;
+    enum Setup { TEXT, DIRECTORY, DIRECTORY_LATER, OVER_LIMIT, LINK, DANGLING_LINK, READ_ONLY, FULL };
+    struct Case {
+        const char *name;
+        Setup setup;
+        std::string text;
+        std::vector<std::string> read; // entries read
+        size_t stopped_at;             // where reading stopped in a damaged file
+        std::string status;            // the status line after the change ("" when saved)
+        bool history = false;
+    } cases[] = {
+        {"whole", TEXT, good, {"PLa", "PLb"}, WHOLE, ""},
+        {"empty file", TEXT, "", {}, WHOLE, ""},
+        {"bare brackets", TEXT, " [ ] \n", {}, WHOLE, ""},
+        {"one missing comma", TEXT, missing_comma, {"PLa"},
+         missing_comma.find("{\"type\": \"playlist\", \"id\": \"PLb\""), damaged_text},
+        {"missing comma inside an entry", TEXT, inner_comma, {}, inner_comma.find("\"title"),
+         damaged_text},
+        {"cut after a member name", TEXT, good.substr(0, 80), {"PLa"}, 80, damaged_text},
+        {"no closing bracket", TEXT, good.substr(0, good.size() - 2), {"PLa", "PLb"},
+         good.size() - 2, damaged_text},
+        {"text after the list", TEXT, good + "x", {"PLa", "PLb"}, good.size(), damaged_text},
+        {"not a list", TEXT, "{\"type\": \"playlist\"}", {}, 0, damaged_text},
+        {"a NUL byte", TEXT, std::string("[\n  null\0]", 10), {}, 8, damaged_text},
+        {"history cut", TEXT, history_cut, {"v1"}, history_cut.rfind("\"ty"),
+         "history file damaged: " + favorites_path + " kept, changes not saved", true},
+        {"a directory", DIRECTORY, "", {}, 0, damaged_text},
+        {"over the size limit", OVER_LIMIT, good, {}, 0, damaged_text},
+        {"a symbolic link", LINK, good, {"PLa", "PLb"}, WHOLE, ""},
+        {"a link to a file not made yet", DANGLING_LINK, "", {}, WHOLE, ""},
+        {"a directory put in its place", DIRECTORY_LATER, good, {"PLa", "PLb"}, WHOLE,
+         "could not save favourites: Is a directory"},
+        {"a read-only folder", READ_ONLY, good, {"PLa", "PLb"}, WHOLE,
+         "could not save favourites: Permission denied"},
+        // The file size limit fails writes as a full disk does.
+        {"a full disk", FULL, good, {"PLa", "PLb"}, WHOLE,
+         "could not save favourites: File too large"},
+    };
+    list_info shown;
+    shown.id = "PLnew";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir);
+        fs::create_directories(target.parent_path());
+        ListFile file{c.history ? "history" : "favourites", favorites_path};
+        std::string old_text = c.text;
+        if (c.setup == DIRECTORY) {
+            fs::create_directories(favorites_path + "/inside");
+        } else if (c.setup == LINK) {
+            put(target.string(), c.text);
+            fs::create_symlink(fs::path("elsewhere") / "real.json", favorites_path);
+        } else if (c.setup == DANGLING_LINK) {
+            fs::create_symlink(target, favorites_path);
+        } else {
+            put(favorites_path, c.text);
+        }
+        if (c.setup == OVER_LIMIT) fs::resize_file(favorites_path, LIST_FILE_SIZE_LIMIT + 1);
+
+        ItemList list;
+        testing::internal::CaptureStderr();
+        if (c.history) history_load(list, file);
+        else favorites_load(list, file);
+        std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(ids(list), c.read);
+        EXPECT_EQ(file.damaged, c.stopped_at != WHOLE);
+        if (c.stopped_at != WHOLE) {
+            EXPECT_NE(log.find(std::string("WARNING: ") + file.name + " file damaged: " +
+                               favorites_path + ": reading stopped at byte " +
+                               std::to_string(c.stopped_at)),
+                      std::string::npos)
+                << log;
+        }
+
+        auto change = [&] {
+            return c.history ? history_record(list, video("v9", "t", 1), true, file)
+                             : favorites_add(list, shown, file);
+        };
+        std::string status;
+        testing::internal::CaptureStderr();
+        if (c.setup == DIRECTORY_LATER) {
+            fs::remove(favorites_path);
+            fs::create_directories(favorites_path + "/inside");
+        }
+        if (c.setup == READ_ONLY) {
+            status = in_read_only_folder(dir, [&] {
+                std::string text = change();
+                return text + "\n" + std::to_string(list.size());
+            });
+        } else if (c.setup == FULL) {
+            struct rlimit limits;
+            getrlimit(RLIMIT_FSIZE, &limits);
+            auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit small = limits;
+            small.rlim_cur = 64;
+            setrlimit(RLIMIT_FSIZE, &small);
+            status = change();
+            setrlimit(RLIMIT_FSIZE, &limits);
+            std::signal(SIGXFSZ, old_handler);
+        } else {
+            status = change();
+        }
+        testing::internal::GetCapturedStderr();
+        if (c.setup == READ_ONLY) {
+            // The child's list: the favourite was taken out again.
+            EXPECT_EQ(status, c.status + "\n" + std::to_string(c.read.size()));
+            status = c.status;
+        }
+        EXPECT_EQ(status, c.status);
+
+        std::string added = c.history ? "v9" : "PLnew";
+        if (c.setup == DIRECTORY || c.setup == DIRECTORY_LATER) {
+            EXPECT_TRUE(fs::is_directory(favorites_path + "/inside"));
+        } else if (c.setup == OVER_LIMIT) {
+            EXPECT_EQ(fs::file_size(favorites_path), LIST_FILE_SIZE_LIMIT + 1);
+        } else if (c.status.empty()) {
+            EXPECT_NE(slurp(favorites_path).find(added), std::string::npos);
+        } else {
+            EXPECT_EQ(slurp(favorites_path), old_text); // not a byte changed
+        }
+        if (c.setup == LINK || c.setup == DANGLING_LINK) {
+            EXPECT_TRUE(fs::is_symlink(favorites_path));
+            EXPECT_NE(slurp(target.string()).find(added), std::string::npos);
+        }
+        // A favourite the file lacks is not shown as added; a played video stays in memory for
+        // the watched marks.
+        if (c.setup != READ_ONLY) {
+            EXPECT_EQ(list.size(), c.read.size() + (c.status.empty() || c.history ? 1 : 0));
+        }
+        for (const fs::path &d : {dir, target.parent_path()})
+            for (const auto &entry : fs::directory_iterator(d))
+                EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos);
+    }
+}
+
+TEST_F(ListFiles, leftovers_of_interrupted_rewrites_go_at_the_next_start) {
+    // A link to a file in another folder: the rewrite happens there, and so do its leftovers.
+    fs::create_directory(dir / "real");
+    fs::create_symlink(fs::path("real") / "favlist.json", favorites_path);
+    put((dir / "real" / "favlist.json").string(), "[\n  null\n]\n");
+    // Leftovers of ended processes (pid 999999999 is above any pid the kernel hands out) and of
+    // this one; a live process's fresh file and names that only look alike stay.
+    pid_t parent = getppid();
+    const std::pair<std::string, bool> files[] = {
+        {"favlist.json.tmp999999999", true},
+        {"favlist.json.tmp" + std::to_string(getpid()), true},
+        {"favlist.json.tmp" + std::to_string(parent), false},
+        {"favlist.json.tmpx", false},
+        {"favlist.json.tmp", false},
+        {"history.json.tmp999999999", false},
+    };
+    for (const auto &[name, goes] : files) put((dir / "real" / name).string(), "[");
+    ItemList list;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(favorites_load(list, favorites_file), 0u);
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(favorites_file.damaged);
+    for (const auto &[name, goes] : files) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(fs::exists(dir / "real" / name), !goes);
+        EXPECT_EQ(log.find("INFO: removed the temporary file of an interrupted rewrite: " +
+                           (dir / "real" / name).string() + "\n") != std::string::npos,
+                  goes);
+    }
+    // An old leftover goes whatever its process.
+    fs::path old = dir / "real" / ("favlist.json.tmp" + std::to_string(parent));
+    fs::last_write_time(old, fs::file_time_type::clock::now() - std::chrono::hours(2));
+    EXPECT_EQ(file_replace_cleanup(favorites_path), 1u);
+    EXPECT_FALSE(fs::exists(old));
 }
 
 TEST_F(ListFiles, listing_dump) {
@@ -388,4 +563,21 @@ TEST_F(ListFiles, listing_dump) {
     EXPECT_TRUE(listing_dump("", path.c_str()));
     EXPECT_EQ(slurp(path), "");
     EXPECT_FALSE(listing_dump("x", (dir / "gone" / "listinfo.json").c_str()));
+    // A full disk: the cut dump is removed rather than left behind.
+    struct rlimit limits;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limits), 0);
+    auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = limits;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    testing::internal::CaptureStderr();
+    bool written = listing_dump(std::string(100000, 'x'), path.c_str());
+    std::string log = testing::internal::GetCapturedStderr();
+    setrlimit(RLIMIT_FSIZE, &limits);
+    std::signal(SIGXFSZ, old_handler);
+    EXPECT_FALSE(written);
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_NE(log.find("cannot write listing dump: " + path + ": File too large, removed"),
+              std::string::npos)
+        << log;
 }

@@ -131,6 +131,14 @@ TEST(jpeg_guard, table_of_more_than_256_codes_is_refused) {
     tables.insert(tables.end(), big.begin(), big.end());
     segment(two, 0xC4, tables);
     EXPECT_STREQ(guard(cat({SOI, two, EOI})), "JPEG Huffman table with more than 256 codes");
+    // 16 lengths of 255 codes each, before the frame header: the decoder's header reader built
+    // this table and wrote past its arrays.
+    Bytes full(17 + 4080, 0);
+    for (size_t i = 1; i <= 16; ++i) full[i] = 255;
+    Bytes early;
+    segment(early, 0xC4, full);
+    EXPECT_STREQ(guard(cat({SOI, early, frame(0xC0), scan(0x00, 0, 63, 0), ENTROPY, EOI})),
+                 "JPEG Huffman table with more than 256 codes");
 }
 
 TEST(jpeg_guard, truncated_files_are_left_to_the_decoder) {
