@@ -199,10 +199,36 @@ class JourneyIntegration(unittest.TestCase):
         self.assertEqual(m.quit(), 0)
         m.close()
 
+        # Between the runs the favourites file becomes a link into another folder and gains a
+        # stray byte after its end, so it no longer reads completely; a rewrite killed there
+        # left its temporary file.
+        link = os.path.join(m.solvane_dir, "favlist.json")
+        real = os.path.join(self.home, "lists", "favlist.json")
+        os.makedirs(os.path.dirname(real))
+        files["favlist.json"] += b"x"
+        with open(real, "wb") as f:
+            f.write(files["favlist.json"])
+        os.remove(link)
+        os.symlink(real, link)
+        leftover = real + ".tmp999999999"
+        with open(leftover, "wb") as f:
+            f.write(b"[")
+
         # Start again: the lists are there, the files unchanged.
         m = self.start()
+        self.wait(lambda: "favourites file damaged: %s: reading stopped at byte %d"
+                  % (link, len(files["favlist.json"]) - 1) in m.output())
+        self.assertFalse(os.path.exists(leftover))
         self.keys("Ctrl+s")
         self.wait_rows([f["thumb_id"] for f in favourites], "favourites after the restart")
+        # Following another playlist changes nothing on disk; the status line says why.
+        browsed = len(self.requests("/youtubei/v1/browse"))
+        self.query("playlist:PLoumn")
+        self.wait(lambda: len(self.requests("/youtubei/v1/browse")) == browsed + 1)
+        time.sleep(1)
+        self.keys("Ctrl+f")
+        time.sleep(0.5)
+        self.shot("damaged-favourites")
         self.keys("Ctrl+h")
         self.wait_rows([video], "history after the restart")
         before = len(self.requests("/feeds/videos.xml"))
@@ -212,6 +238,7 @@ class JourneyIntegration(unittest.TestCase):
         self.shot("restarted")
         self.assertEqual(m.quit(), 0)
         self.assertEqual({n: self.file(n) for n in files}, files)
+        self.assertTrue(os.path.islink(link))
 
 
 if __name__ == "__main__":
