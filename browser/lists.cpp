@@ -219,6 +219,8 @@ list_item favorite_from_info(const list_info &shown) {
     item.kind = ITEM_PLAYLIST;
     item.id = text_or(shown.id, "unknown");
     item.title = text_or(shown.title, "unknown");
+    if (shown.id && shown.id->starts_with("UU") && shown.owner_name && !shown.owner_name->empty())
+        item.title = *shown.owner_name;
     item.channel_name = text_or(shown.owner_name, "unknown");
     item.channel_id = text_or(shown.owner_id, "unknown");
     item.description = text_or(shown.description, "unknown");
@@ -248,6 +250,17 @@ void favorites_refresh(ItemList &favorites, const list_info &shown, const std::s
     if (shown.kind != LIST_PLAYLIST || !shown.id) return;
     if (list_item *item = favorites_find(favorites, *shown.id)) *item = favorite_from_info(shown);
     favorites_save(favorites, path);
+}
+
+bool favorites_remove(ItemList &favorites, std::string_view id, const std::string &path) {
+    for (ItemList::Node *node = favorites.first(); node; node = favorites.after(node)) {
+        if (node->data->id && *node->data->id == id) {
+            favorites.remove(node);
+            favorites_save(favorites, path);
+            return true;
+        }
+    }
+    return false;
 }
 
 void history_record(ItemList &history, const list_item &video, bool save, const std::string &path) {

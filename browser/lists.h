@@ -57,7 +57,8 @@ bool history_save(ItemList &history, const std::string &path);
 
 // The favourite entry of a shown playlist: its texts ("unknown" when missing), the owner as the
 // channel, "%s Videos" of the count ("0" when missing), the first video id as the label and
-// thumbnail.
+// thumbnail. A channel's uploads playlist (an id starting "UU") is titled with the channel's
+// name, not its own title ("Videos"), so followed channels can be told apart.
 list_item favorite_from_info(const list_info &shown);
 
 // The favourite with this id, or nullptr.
@@ -71,6 +72,9 @@ bool favorites_add(ItemList &favorites, const list_info &shown, const std::strin
 // favourite with the shown playlist's id, in place, by a fresh entry, then rewrites the file,
 // also when none matched. Does nothing for lists other than playlists or without an id.
 void favorites_refresh(ItemList &favorites, const list_info &shown, const std::string &path);
+
+// Removes the favourite with this id and rewrites the file; false when there was none.
+bool favorites_remove(ItemList &favorites, std::string_view id, const std::string &path);
 
 // Records a played video: every history entry with its id is removed, and a copy (empty views
 // and published texts, duration text from `duration`, kind video) goes to the front. The file is
