@@ -3,11 +3,13 @@
 #include "base/defer.h"
 #include "base/host.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <csignal>
@@ -40,6 +42,9 @@ void log_message(const LogRecord &record) {
     case LOG_WARNING:
         std::fprintf(stderr, "[%ld] WARNING: %s: %s\n", now, record.what, record.detail);
         break;
+    case LOG_ERROR:
+        std::fprintf(stderr, "[%ld] ERROR: %s: %s\n", now, record.what, record.detail);
+        break;
     default:
         std::fprintf(stderr, "[%ld] BUG: unknown error level: %d\n", now, record.level);
         break;
@@ -48,6 +53,7 @@ void log_message(const LogRecord &record) {
 
 void log_info(const char *what, const char *detail) { log_message({LOG_INFO, what, detail}); }
 void log_warning(const char *what, const char *detail) { log_message({LOG_WARNING, what, detail}); }
+void log_error(const char *what, const char *detail) { log_message({LOG_ERROR, what, detail}); }
 
 void set_exit_callback(ExitCallback callback, void *argument) {
     exit_callback = callback;
@@ -290,6 +296,35 @@ void timer_poll(void *argument) {
     }
 }
 
+std::optional<std::string> file_read_optional(const std::string &path, std::string &reason) {
+    FilePtr f(std::fopen(path.c_str(), "rb"));
+    if (!f) {
+        reason = errno == ENOENT ? "file does not exist" : std::strerror(errno);
+        return std::nullopt;
+    }
+    struct stat st;
+    if (fstat(fileno(f.get()), &st) != 0) {
+        reason = std::strerror(errno);
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        reason = "not a regular file";
+        return std::nullopt;
+    }
+    if (static_cast<uint64_t>(st.st_size) >= FILE_SIZE_LIMIT) {
+        reason = "file too large";
+        return std::nullopt;
+    }
+    std::string out(static_cast<size_t>(st.st_size) + 1024, '\0');
+    size_t got = std::fread(out.data(), 1, out.size(), f.get());
+    if (std::ferror(f.get())) {
+        reason = "read error";
+        return std::nullopt;
+    }
+    out.resize(got);
+    return out;
+}
+
 std::optional<std::string> clipboard_get(bool wanted) {
     if (!wanted) return std::string();
     char *text = nullptr;
@@ -301,7 +336,53 @@ std::optional<std::string> clipboard_get(bool wanted) {
     return out;
 }
 
-void clipboard_set(const char *text, bool have_window) {
+namespace {
+
+struct ClipboardTool {
+    const char *name;
+    const char *shell; // the shell text; "$1" is the text to copy
+    bool wayland_only;
+};
+
+constexpr ClipboardTool CLIPBOARD_TOOLS[] = {
+    {"wl-copy", "printf %s \"$1\" | wl-copy", true},
+    {"xclip", "printf %s \"$1\" | xclip -selection clipboard", false},
+    {"xsel", "printf %s \"$1\" | xsel -ib", false},
+};
+
+} // namespace
+
+const char *clipboard_tool_find(const char *path_list, bool wayland, int *index) {
+    if (!path_list) return nullptr;
+    std::string_view paths(path_list);
+    for (int i = 0; i < static_cast<int>(std::size(CLIPBOARD_TOOLS)); ++i) {
+        const ClipboardTool &tool = CLIPBOARD_TOOLS[i];
+        if (tool.wayland_only && !wayland) continue;
+        for (size_t start = 0; start <= paths.size();) {
+            size_t colon = std::min(paths.find(':', start), paths.size());
+            std::string_view dir = paths.substr(start, colon - start);
+            start = colon + 1;
+            if (dir.empty()) continue; // an empty entry would mean the working directory
+            std::string candidate = std::string(dir) + "/" + tool.name;
+            struct stat st;
+            if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+                access(candidate.c_str(), X_OK) == 0) {
+                if (index) *index = i;
+                return tool.name;
+            }
+        }
+    }
+    return nullptr;
+}
+
+ClipboardResult clipboard_set(const char *text, bool have_window) {
     if (!have_window) report_fatal("cannot set clipboard text", "on x11");
-    mpv_set_property_string(host(), "clipboard/text", text);
+    if (mpv_set_property_string(host(), "clipboard/text", text) >= 0) return {CLIPBOARD_HOST};
+    const char *wayland = std::getenv("WAYLAND_DISPLAY");
+    int index = -1;
+    const char *tool = clipboard_tool_find(std::getenv("PATH"), wayland && *wayland, &index);
+    if (!tool) return {CLIPBOARD_NONE};
+    const char *args[] = {"run", "sh", "-c", CLIPBOARD_TOOLS[index].shell, "sh", text, nullptr};
+    if (mpv_command(host(), args) < 0) return {CLIPBOARD_NONE};
+    return {CLIPBOARD_TOOL, tool};
 }

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-enum LogLevel : int32_t { LOG_INFO = 0, LOG_FATAL = 1, LOG_WARNING = 2 };
+enum LogLevel : int32_t { LOG_INFO = 0, LOG_FATAL = 1, LOG_WARNING = 2, LOG_ERROR = 4 };
 
 struct LogRecord {
     int32_t level;
@@ -27,6 +27,9 @@ struct LogRecord {
 void log_message(const LogRecord &record);
 void log_info(const char *what, const char *detail);
 void log_warning(const char *what, const char *detail);
+// "[%ld] ERROR: %s: %s": something the user named could not be used, and the plug-in goes on
+// without it.
+void log_error(const char *what, const char *detail);
 
 // Logs the record and ends the process with status 1. Never returns.
 [[noreturn]] void report_fatal(const LogRecord &record);
@@ -114,9 +117,31 @@ void timer_start(Timer *timer);
 // itself while the interval is non-zero; a zero interval deactivates the timer.
 void timer_poll(void *timer);
 
+// Reads a whole regular file like read_file, but a failure is returned instead of ending the
+// process: absent, with `reason` set to why ("file does not exist", "permission denied", "not a
+// regular file", "file too large", ...). For files the user names, which may be mistyped.
+std::optional<std::string> file_read_optional(const std::string &path, std::string &reason);
+
 // Reads the host's "clipboard/text". `wanted` false returns "" without asking the host; a host
 // error gives ""; a host answer that is not a string gives absent.
 std::optional<std::string> clipboard_get(bool wanted);
-// Sets "clipboard/text". Needs the host window: without it the call is fatal
-// ("cannot set clipboard text", "on x11").
-void clipboard_set(const char *text, bool have_window);
+// How clipboard_set placed the text.
+enum ClipboardWay : int32_t {
+    CLIPBOARD_HOST = 0, // the host's "clipboard/text" property took it
+    CLIPBOARD_TOOL = 1, // a clipboard program was started with it through the host's "run"
+    CLIPBOARD_NONE = 2, // neither: the text was not copied
+};
+struct ClipboardResult {
+    ClipboardWay way = CLIPBOARD_NONE;
+    const char *tool = nullptr; // the program's name for CLIPBOARD_TOOL
+};
+// Sets "clipboard/text". A host without that property (mpv 0.35) gets the text handed to the
+// first clipboard program found on PATH: wl-copy (only in a Wayland session), "xclip -selection
+// clipboard" or "xsel -ib", started with the host's "run" command as `sh -c 'printf %s "$1" |
+// TOOL' sh TEXT`, so the text is an argument and never part of the shell's command text.
+// Needs the host window: without it the call is fatal ("cannot set clipboard text", "on x11").
+ClipboardResult clipboard_set(const char *text, bool have_window);
+// The first clipboard program of the list above found on `path_list` (a PATH value), with
+// `wayland` telling whether wl-copy may be used; nullptr when there is none. Its index into
+// the list of command texts is stored in `*index`.
+const char *clipboard_tool_find(const char *path_list, bool wayland, int *index);

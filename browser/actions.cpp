@@ -21,12 +21,34 @@ const list_item &current(const AppState &s) { return s.client.current_video; }
 
 bool has(const Text &t) { return t.has_value() && !t->empty(); }
 
+// Actions on the current video say so when there is none, instead of doing nothing unseen.
+bool need_video(AppState &s) {
+    if (has(current(s).id)) return true;
+    status_set(s, "no video selected");
+    return false;
+}
+
+// At most `limit` bytes of `text` for the status line, cut before a UTF-8 sequence, with "..."
+// when something was cut; line breaks become spaces.
+std::string status_excerpt(const std::string &text, size_t limit = 60) {
+    std::string out = text.substr(0, limit);
+    if (out.size() < text.size()) {
+        size_t end = out.size();
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+        out.resize(end);
+        out += "...";
+    }
+    for (char &c : out)
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    return out;
+}
+
 void quit(AppState &) {
     // Leaving is the player's business: inside mpv this action does nothing.
 }
 
 void play_video(AppState &s) {
-    if (!has(current(s).id)) return;
+    if (!need_video(s)) return;
     // The user's own choice replaces what plays. An autoplay request whose chain failed leaves
     // its flag set, which would otherwise turn this load into an append behind the current
     // video.
@@ -53,27 +75,55 @@ void query_from_field(AppState &s, const char *prefix, const std::string &value)
 }
 
 void view_user_videos(AppState &s) {
-    if (has(current(s).channel_id)) query_from_field(s, "channel", *current(s).channel_id);
+    if (!need_video(s)) return;
+    if (!has(current(s).channel_id)) {
+        status_set(s, "the video has no channel");
+        return;
+    }
+    query_from_field(s, "channel", *current(s).channel_id);
 }
 
 void view_recommended_videos(AppState &s) {
-    if (has(current(s).id)) query_from_field(s, "recommend", *current(s).id);
+    if (need_video(s)) query_from_field(s, "recommend", *current(s).id);
 }
 
-void next_page_action(AppState &s) { next_page(s); }
+void next_page_action(AppState &s) {
+    if (!s.browser.info.continuation) {
+        status_set(s, s.browser.results.empty() ? "no list loaded" : "no more pages");
+        return;
+    }
+    next_page(s);
+}
 
-void copy_text(AppState &s, const Text &text) {
-    if (!text) return;
-    clipboard_set(text->c_str(), s.window.created);
+// Copies `text` (the video's `what`) and says on the status line what was copied, or why not.
+void copy_text(AppState &s, const char *what, const Text &text) {
+    if (!has(text)) {
+        status_set(s, (std::string("the video has no ") + what).c_str());
+        return;
+    }
+    ClipboardResult result = clipboard_set(text->c_str(), s.window.created);
+    std::string line;
+    if (result.way == CLIPBOARD_NONE) {
+        line = std::string("cannot copy the ") + what +
+               ": no clipboard (install wl-copy, xclip or xsel)";
+    } else {
+        line = std::string("copied the ") + what + ": " + status_excerpt(*text);
+        if (result.way == CLIPBOARD_TOOL) line += std::string(" (with ") + result.tool + ")";
+    }
+    status_set(s, line.c_str());
 }
 
 void copy_video_url(AppState &s) {
-    if (!has(current(s).id)) return;
-    copy_text(s, std::string("https://") + SERVICE_HOST + "/watch?v=" + *current(s).id);
+    if (!need_video(s)) return;
+    copy_text(s, "address", std::string("https://") + SERVICE_HOST + "/watch?v=" + *current(s).id);
 }
 
-void copy_video_title(AppState &s) { copy_text(s, current(s).title); }
-void copy_video_description(AppState &s) { copy_text(s, current(s).description); }
+void copy_video_title(AppState &s) {
+    if (need_video(s)) copy_text(s, "title", current(s).title);
+}
+void copy_video_description(AppState &s) {
+    if (need_video(s)) copy_text(s, "description", current(s).description);
+}
 
 void show_favorites(AppState &s) {
     browser_show_local(s, LOCAL_FAVORITES, s.browser.favorites, "Favorites");
@@ -83,7 +133,51 @@ void show_history(AppState &s) { browser_show_local(s, LOCAL_HISTORY, s.browser.
 
 void show_feed_action(AppState &s) { show_feed(s); }
 
-void add_favorites(AppState &s) { browser_add_favorite(s); }
+// The shown list as the favourites know it: a channel's uploads playlist ("UU...") by the
+// channel's name, any other playlist by its title.
+bool shown_is_channel(const list_info &info) { return info.id && info.id->starts_with("UU"); }
+std::string shown_name(const list_info &info) {
+    const Text &name = shown_is_channel(info) && has(info.owner_name) ? info.owner_name : info.title;
+    return has(name) ? *name : info.id.value_or("");
+}
+
+void add_favorites(AppState &s) {
+    const list_info &info = s.browser.info;
+    if (!info.id) {
+        status_set(s, "no playlist or channel shown");
+        return;
+    }
+    bool had = favorites_find(s.browser.favorites, *info.id) != nullptr;
+    std::string failure = browser_add_favorite(s);
+    if (!failure.empty()) return; // the status line already says why nothing was added
+    std::string name = shown_name(info);
+    std::string line = shown_is_channel(info)
+                           ? (had ? "already following " : "following ") + name
+                           : had ? name + " is already a favourite"
+                                 : "added " + name + " to the favourites";
+    status_set(s, line.c_str());
+}
+
+void remove_favorites(AppState &s) {
+    const list_info &info = s.browser.info;
+    if (!info.id) {
+        status_set(s, "no playlist or channel shown");
+        return;
+    }
+    std::string failure;
+    bool removed = favorites_remove(s.browser.favorites, *info.id,
+                                    browser_favorites_file(s), failure);
+    if (!failure.empty()) {
+        status_set(s, failure.c_str());
+        return;
+    }
+    std::string name = shown_name(info);
+    std::string line = shown_is_channel(info)
+                           ? (removed ? "unfollowing " : "not following ") + name
+                           : removed ? "removed " + name + " from the favourites"
+                                     : name + " is not a favourite";
+    status_set(s, line.c_str());
+}
 
 void clear_thumbnail_cache(AppState &s) { browser_clear_thumbnails(s); }
 
@@ -198,6 +292,7 @@ void actions_defaults(ActionRow (&rows)[ACTION_COUNT]) {
         {"set_custom_theme", 'C', MOD_CTRL | MOD_SHIFT, set_custom_theme},
         {"inc_list_size", KEY_RIGHT, MOD_CTRL, inc_list_size},
         {"dec_list_size", KEY_LEFT, MOD_CTRL, dec_list_size},
+        {"remove_favorites", 'F', MOD_CTRL | MOD_SHIFT, remove_favorites},
     };
     std::copy(std::begin(table), std::end(table), rows);
 }

@@ -14,7 +14,7 @@ struct ActionRow {
     void (*handler)(AppState &state);
 };
 
-constexpr int ACTION_COUNT = 23;
+constexpr int ACTION_COUNT = 24;
 
 // The table with its default keys, in table order (a fresh copy each call).
 void actions_defaults(ActionRow (&rows)[ACTION_COUNT]);

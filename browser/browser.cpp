@@ -573,11 +573,15 @@ void list_completion(AppState &state, int32_t status_class, ResponseBuffer *resp
     }
 }
 
-void browser_add_favorite(AppState &state) {
+ListFile &browser_favorites_file(AppState &state) {
+    return list_file(state.browser.favorites_file, state.favorites_file);
+}
+
+std::string browser_add_favorite(AppState &state) {
     Browser &b = state.browser;
-    std::string failure =
-        favorites_add(b.favorites, b.info, list_file(b.favorites_file, state.favorites_file));
+    std::string failure = favorites_add(b.favorites, b.info, browser_favorites_file(state));
     if (!failure.empty()) status_set(state, failure.c_str());
+    return failure;
 }
 
 void browser_show_local(AppState &state, int32_t which, ItemList &entries, const char *label) {

@@ -150,8 +150,11 @@ void list_completion(AppState &state, int32_t status_class, ResponseBuffer *resp
 void browser_show_local(AppState &state, int32_t which, ItemList &entries, const char *label);
 
 // The action `add_favorites`: adds the shown playlist to the favourites and rewrites the file.
-// When the file could not be written the entry is not added and the status line says why.
-void browser_add_favorite(AppState &state);
+// When the file could not be written the entry is not added, the status line says why, and the
+// reason is returned (empty on success).
+std::string browser_add_favorite(AppState &state);
+// The favourites file's record, at the path the configuration names.
+ListFile &browser_favorites_file(AppState &state);
 // Appends the next page of the shown list (action next_page and the "Load More" row); nothing
 // without a continuation or for modes without a next page.
 void next_page(AppState &state);

@@ -322,6 +322,8 @@ list_item favorite_from_info(const list_info &shown) {
     item.kind = ITEM_PLAYLIST;
     item.id = text_or(shown.id, "unknown");
     item.title = text_or(shown.title, "unknown");
+    if (shown.id && shown.id->starts_with("UU") && shown.owner_name && !shown.owner_name->empty())
+        item.title = *shown.owner_name;
     item.channel_name = text_or(shown.owner_name, "unknown");
     item.channel_id = text_or(shown.owner_id, "unknown");
     item.description = text_or(shown.description, "unknown");
@@ -358,6 +360,26 @@ std::string favorites_refresh(ItemList &favorites, const list_info &shown, ListF
     std::string failure = favorites_save(favorites, file);
     if (!failure.empty()) *item = std::move(old);
     return failure;
+}
+
+bool favorites_remove(ItemList &favorites, std::string_view id, ListFile &file,
+                      std::string &failure) {
+    for (ItemList::Node *node = favorites.first(); node; node = favorites.after(node)) {
+        if (!node->data->id || *node->data->id != id) continue;
+        ItemList::Node *next = favorites.after(node);
+        list_item *item = favorites.take(node);
+        failure = favorites_save(favorites, file);
+        if (failure.empty()) {
+            delete item;
+            return true;
+        }
+        // Not written: the favourite goes back where it was, so the list matches the file.
+        if (next) favorites.insert_before(next, item, ITEM_TAG);
+        else favorites.append(item, ITEM_TAG);
+        return false;
+    }
+    failure.clear();
+    return false;
 }
 
 std::string history_record(ItemList &history, const list_item &video, bool save, ListFile &file) {

@@ -86,7 +86,8 @@ std::string history_save(ItemList &history, ListFile &file);
 
 // The favourite entry of a shown playlist: its texts ("unknown" when missing), the owner as the
 // channel, "%s Videos" of the count ("0" when missing), the first video id as the label and
-// thumbnail.
+// thumbnail. A channel's uploads playlist (an id starting "UU") is titled with the channel's
+// name, not its own title ("Videos"), so followed channels can be told apart.
 list_item favorite_from_info(const list_info &shown);
 
 // The favourite with this id, or nullptr.
@@ -104,6 +105,12 @@ std::string favorites_add(ItemList &favorites, const list_info &shown, ListFile 
 // lists other than playlists or without an id. Returns what favorites_save returns; when the
 // file was not written the old entry is put back.
 std::string favorites_refresh(ItemList &favorites, const list_info &shown, ListFile &file);
+
+// Removes the favourite with this id and rewrites the file; false when there was none or the file
+// was not written. `failure` gets what favorites_save returns (empty when written or when there
+// was nothing to remove); when the file was not written the favourite is put back.
+bool favorites_remove(ItemList &favorites, std::string_view id, ListFile &file,
+                      std::string &failure);
 
 // Records a played video: every history entry with its id is removed, and a copy (empty views
 // and published texts, duration text from `duration`, kind video) goes to the front. The file is

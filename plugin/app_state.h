@@ -51,6 +51,7 @@ struct Switches {
     bool playlist_use_rss = false;
     bool feed_use_rss = true;
     bool all_codecs = false;
+    bool show_after_playback = true; // show the interface again when the video it started ends
 };
 
 // Frame flags: what the next frame step of the main loop must do.
@@ -137,6 +138,9 @@ struct AppState {
     bool appending_guard = true; // infinite scrolling waits for a first parsed list
     bool autoplay_queued = false;
     bool browser_playback = false;
+    // Playback from the browser hid the interface, which was shown: it shows again when the
+    // player has nothing more to play (show_after_playback).
+    bool show_when_playback_ends = false;
     std::optional<std::string> current_query;
     std::optional<std::string> current_video_id;
 

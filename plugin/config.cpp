@@ -3,8 +3,11 @@
 #include "base/host.h"
 #include "base/json.h"
 #include "base/runtime.h"
+#include "browser/actions.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,30 +67,222 @@ constexpr Extractor EXTRACTORS[] = {
 
 const char *member(const char *text, const char *name) { return json_find(text, name); }
 
-// Number keys: a value starting with '-' or a digit is converted, anything else gives 0.
-long number_value(const char *value) { return json_long(value, 0); }
+// ---- Syntax check ------------------------------------------------------------------------------
 
-std::optional<std::string> text_value(const char *value) { return json_strdup(value); }
+// A recursive descent over the text that only says where the first error is. Nesting is bounded
+// so that a hostile file cannot exhaust the stack.
+struct SyntaxCursor {
+    const char *at;
+    const char *what = nullptr;
+    int depth = 0;
+};
 
-void read_text(const char *config, const char *name, std::string &out) {
-    if (auto v = text_value(member(config, name))) out = std::move(*v);
+constexpr int SYNTAX_DEPTH_LIMIT = 64;
+
+void skip_space(SyntaxCursor &c) {
+    while (*c.at == ' ' || *c.at == '\t' || *c.at == '\n' || *c.at == '\r') ++c.at;
 }
 
-void read_switch(const char *config, const char *name, bool &out) {
+bool fail(SyntaxCursor &c, const char *what) {
+    c.what = what;
+    return false;
+}
+
+bool check_value(SyntaxCursor &c);
+
+bool check_string(SyntaxCursor &c) {
+    ++c.at; // the opening quote
+    for (;;) {
+        unsigned char ch = static_cast<unsigned char>(*c.at);
+        if (ch == '\0') return fail(c, "the text ends inside a string");
+        if (ch == '"') {
+            ++c.at;
+            return true;
+        }
+        if (ch < 0x20) return fail(c, "a control character inside a string (a line break?)");
+        if (ch == '\\') {
+            ++c.at;
+            char e = *c.at;
+            if (e == 'u') {
+                for (int i = 1; i <= 4; ++i) {
+                    if (!std::isxdigit(static_cast<unsigned char>(c.at[i]))) {
+                        c.at += i;
+                        return fail(c, "\\u needs four hexadecimal digits");
+                    }
+                }
+                c.at += 5;
+                continue;
+            }
+            if (!e || !std::strchr("\"\\/bfnrt", e)) return fail(c, "an unknown escape after \\");
+        }
+        ++c.at;
+    }
+}
+
+bool check_primitive(SyntaxCursor &c) {
+    const char *start = c.at;
+    while (std::isalnum(static_cast<unsigned char>(*c.at)) || *c.at == '-' || *c.at == '+' ||
+           *c.at == '.')
+        ++c.at;
+    std::string token(start, c.at);
+    if (token == "true" || token == "false" || token == "null") return true;
+    if (token.empty() || !(token[0] == '-' || std::isdigit(static_cast<unsigned char>(token[0])))) {
+        c.at = start;
+        return fail(c, "a value was expected (texts need double quotes)");
+    }
+    char *end = nullptr;
+    std::strtod(token.c_str(), &end);
+    if (*end) {
+        char *integer_end = nullptr;
+        std::strtol(token.c_str(), &integer_end, 0);
+        end = std::max(end, integer_end);
+    }
+    if (*end) {
+        c.at = start + (end - token.c_str());
+        return fail(c, "not a number");
+    }
+    return true;
+}
+
+// An object (close '}') or an array (close ']'); members of objects are "name": value.
+bool check_container(SyntaxCursor &c, char close) {
+    if (++c.depth > SYNTAX_DEPTH_LIMIT) return fail(c, "nested too deeply");
+    ++c.at;
+    skip_space(c);
+    if (*c.at == close) {
+        ++c.at;
+        --c.depth;
+        return true;
+    }
+    for (;;) {
+        if (close == '}') {
+            if (*c.at != '"') return fail(c, "a name in double quotes was expected");
+            if (!check_string(c)) return false;
+            skip_space(c);
+            if (*c.at != ':') return fail(c, "':' was expected after the name");
+            ++c.at;
+        }
+        if (!check_value(c)) return false;
+        skip_space(c);
+        if (*c.at == ',') {
+            ++c.at;
+            skip_space(c);
+            if (*c.at == close) break; // a trailing comma is accepted
+            continue;
+        }
+        if (*c.at == close) break;
+        return fail(c, close == '}' ? "',' or '}' was expected" : "',' or ']' was expected");
+    }
+    ++c.at;
+    --c.depth;
+    return true;
+}
+
+bool check_value(SyntaxCursor &c) {
+    skip_space(c);
+    switch (*c.at) {
+    case '{':
+        return check_container(c, '}');
+    case '[':
+        return check_container(c, ']');
+    case '"':
+        return check_string(c);
+    case '\0':
+        return fail(c, "the text ends where a value was expected");
+    default:
+        return check_primitive(c);
+    }
+}
+
+// ---- Kinds and warnings ------------------------------------------------------------------------
+
+// The value as written, on one line and at most 40 bytes, for messages.
+std::string shown_value(const char *value) {
+    const char *end = json_skip(value);
+    size_t length = end ? size_t(end - value) : std::strlen(value);
+    std::string out;
+    for (size_t i = 0; i < length && out.size() < 40; ++i)
+        out += (value[i] == '\n' || value[i] == '\r' || value[i] == '\t') ? ' ' : value[i];
+    if (out.size() < length) out += "...";
+    return out;
+}
+
+void warn_setting(const char *key, const std::string &detail) {
+    std::string text = std::string(key) + ": " + detail;
+    log_warning("configuration", text.c_str());
+}
+
+bool is_number(const char *v) {
+    return v && json_type(v) == JSON_PRIMITIVE && (*v == '-' || std::isdigit((unsigned char)*v));
+}
+bool is_switch(const char *v) {
+    return v && (std::strncmp(v, "true", 4) == 0 || std::strncmp(v, "false", 5) == 0);
+}
+bool is_text(const char *v) { return v && json_type(v) == JSON_STRING && json_skip(v); }
+
+// The member `key` when it is of the wanted kind; otherwise nullptr, after a WARNING saying what
+// is used instead when the key is present.
+const char *number_member(const char *c, const char *key, const char *instead) {
+    const char *v = member(c, key);
+    if (!v || is_number(v)) return v;
+    warn_setting(key, shown_value(v) + " is not a number; using " + instead);
+    return nullptr;
+}
+const char *text_member(const char *c, const char *key, const char *instead) {
+    const char *v = member(c, key);
+    if (!v || is_text(v)) return v;
+    warn_setting(key, shown_value(v) + " is not a text in double quotes; using " + instead);
+    return nullptr;
+}
+
+// An integer setting clamped to [low, high] with a WARNING when it was outside.
+void read_ranged(const char *c, const char *key, int32_t low, int32_t high, int32_t &out) {
+    std::string instead = std::to_string(out);
+    const char *v = number_member(c, key, instead.c_str());
+    if (!v) return;
+    long n = json_long(v, out);
+    if (n < low || n > high) {
+        long used = std::clamp<long>(n, low, high);
+        warn_setting(key, shown_value(v) + " is out of range (" + std::to_string(low) + " to " +
+                              std::to_string(high) + "); using " + std::to_string(used));
+        n = used;
+    }
+    out = static_cast<int32_t>(n);
+}
+
+void read_text(const char *config, const char *name, std::string &out) {
+    std::string instead = "\"" + out + "\"";
+    if (const char *v = text_member(config, name, instead.c_str())) {
+        if (auto t = json_strdup(v)) out = std::move(*t);
+    }
+}
+
+// Switches: an absent key gives `absent`; a value other than true or false gives the same, with
+// a WARNING.
+void read_switch(const char *config, const char *name, bool &out, bool absent = false) {
     const char *v = member(config, name);
-    if (v) out = json_true(v);
-    else out = false;
+    out = absent;
+    if (!v) return;
+    if (!is_switch(v)) {
+        warn_setting(name, shown_value(v) + " is not true or false; using " +
+                               (absent ? "true" : "false"));
+        return;
+    }
+    out = json_true(v);
 }
 
 void read_path(const AppState &state, const char *config, const char *name,
-               std::optional<std::string> &out) {
-    const char *v = member(config, name);
+               std::optional<std::string> &out, const char *instead) {
+    const char *v = text_member(config, name, instead);
     if (!v) return;
-    out = resolve_path(state, text_value(v).value_or("."));
+    out = resolve_path(state, json_strdup(v).value_or("."));
 }
 
 void apply_extractor(AppState &state, const char *value) {
-    auto text = json_type(value) == JSON_STRING ? json_strdup(value) : std::nullopt;
+    if (value && !is_text(value))
+        warn_setting("extractor", shown_value(value) + " is not a text in double quotes; using "
+                                                        "the default extractor");
+    auto text = is_text(value) ? json_strdup(value) : std::nullopt;
     if (!text) {
         state.client_code = 18;
         state.use_hls = true;
@@ -110,18 +305,80 @@ void apply_extractor(AppState &state, const char *value) {
     }
 }
 
+bool action_known(const std::string &name) {
+    ActionRow rows[ACTION_COUNT];
+    actions_defaults(rows);
+    for (const ActionRow &row : rows)
+        if (name == row.name) return true;
+    return false;
+}
+
+// The first word of a "mod" text that is not a modifier name, or absent. Words are separated
+// by '+', ',', '|' or spaces.
+std::optional<std::string> unknown_modifier(const std::string &mod) {
+    size_t start = 0;
+    while (start < mod.size()) {
+        size_t end = mod.find_first_of("+,| ", start);
+        if (end == std::string::npos) end = mod.size();
+        std::string word = mod.substr(start, end - start);
+        start = end + 1;
+        if (word.empty()) continue;
+        if (word != "CTRL" && word != "ALT" && word != "SHIFT" && word != "SUPER") return word;
+    }
+    return std::nullopt;
+}
+
 void apply_key_bindings(AppState &state, const char *value) {
-    if (json_type(value) != JSON_ARRAY) return;
+    if (json_type(value) != JSON_ARRAY) {
+        warn_setting("key_bindings", shown_value(value) + " is not a list [...]; no key is re-bound");
+        return;
+    }
+    int number = 0;
     for (const char *e = json_first(value); e; e = json_next(e)) {
+        ++number;
+        auto ignore = [&](const std::string &why) {
+            std::string detail = "key_bindings entry " + std::to_string(number) + " " +
+                                 shown_value(e) + ": " + why + "; the entry is ignored";
+            log_warning("configuration", detail.c_str());
+        };
+        if (json_type(e) != JSON_OBJECT) {
+            ignore("not an object {\"key\": ..., \"mod\": ..., \"action\": ...}");
+            continue;
+        }
         // The key name is decoded, so the backslash key can be written as "\\" in JSON.
-        const char *key = json_get(e, ".key");
-        auto mod = json_strdup(json_get(e, ".mod"));
-        auto action = json_strdup(json_get(e, ".action"));
-        if (json_type(key) != JSON_STRING || !action) continue;
-        int32_t code = config_key_code(json_text(key).c_str());
-        if (code < 0) continue;
-        state.key_bindings.push_back(
-            {code, mod ? config_modifiers(mod->c_str()) : 0, std::move(*action)});
+        const char *key = json_find(e, "key");
+        const char *mod = json_find(e, "mod");
+        const char *action = json_find(e, "action");
+        if (!is_text(key)) {
+            ignore("no \"key\" text");
+            continue;
+        }
+        std::string key_name = json_text(key);
+        int32_t code = config_key_code(key_name.c_str());
+        if (code < 0) {
+            ignore("unknown key \"" + key_name + "\" (keys are A-Z, 0-9, F1-F12, ENTER, ...)");
+            continue;
+        }
+        std::string mod_text;
+        if (mod && !is_text(mod)) {
+            ignore("\"mod\" is not a text");
+            continue;
+        }
+        if (mod) mod_text = json_strdup(mod).value_or("");
+        if (auto word = unknown_modifier(mod_text)) {
+            ignore("unknown modifier \"" + *word + "\" (modifiers are CTRL, ALT, SHIFT, SUPER)");
+            continue;
+        }
+        if (!is_text(action)) {
+            ignore("no \"action\" text");
+            continue;
+        }
+        std::string action_name = json_strdup(action).value_or("");
+        if (!action_known(action_name)) {
+            ignore("unknown action \"" + action_name + "\"");
+            continue;
+        }
+        state.key_bindings.push_back({code, config_modifiers(mod_text.c_str()), action_name});
     }
 }
 
@@ -199,22 +456,68 @@ int32_t config_modifiers(const char *text) {
     return m;
 }
 
+bool config_syntax_check(const char *text, ConfigSyntaxError &error) {
+    SyntaxCursor c{text};
+    skip_space(c);
+    bool ok;
+    if (*c.at != '{') {
+        ok = fail(c, *c.at ? "the settings must be one object {...}" : "the file is empty");
+    } else {
+        ok = check_value(c);
+        if (ok) {
+            skip_space(c);
+            if (*c.at) ok = fail(c, "text after the end of the object");
+        }
+    }
+    if (ok) return true;
+    error = {1, 1, c.what};
+    for (const char *p = text; p < c.at; ++p) {
+        if (*p == '\n') {
+            ++error.line;
+            error.column = 1;
+        } else {
+            ++error.column;
+        }
+    }
+    return false;
+}
+
 void config_apply(AppState &state, const char *c) {
+    ConfigSyntaxError syntax;
+    if (!config_syntax_check(c, syntax)) {
+        auto detail = str_printf("%s%sline %d, column %d: %s; using the built-in defaults for "
+                                 "every setting",
+                                 state.config_file.c_str(), state.config_file.empty() ? "" : ": ",
+                                 syntax.line, syntax.column, syntax.what);
+        log_error("configuration", detail ? detail->c_str() : "syntax error");
+        c = "{}";
+    }
     const char *v;
-    if ((v = member(c, "scale"))) state.scale = json_double(v, 1.0);
-    state.scale = std::clamp(state.scale, 1.0, 4.0);
-    if ((v = member(c, "font_size"))) state.font_size = static_cast<int32_t>(number_value(v));
-    if ((v = member(c, "thumb_size"))) {
-        state.thumb_height = static_cast<int32_t>(number_value(v));
+    if ((v = number_member(c, "scale", "1"))) {
+        double scale = json_double(v, 1.0);
+        if (!(scale >= SCALE_MIN && scale <= SCALE_MAX)) {
+            double used = std::isnan(scale) ? SCALE_MIN : std::clamp(scale, SCALE_MIN, SCALE_MAX);
+            auto detail = str_printf("%s is out of range (1 to 4); using %g", shown_value(v).c_str(),
+                                     used);
+            warn_setting("scale", detail ? *detail : "out of range");
+            scale = used;
+        }
+        state.scale = scale;
+    }
+    state.scale = std::clamp(state.scale, SCALE_MIN, SCALE_MAX);
+    read_ranged(c, "font_size", FONT_SIZE_MIN, FONT_SIZE_MAX, state.font_size);
+    if (member(c, "thumb_size")) {
+        read_ranged(c, "thumb_size", THUMB_SIZE_MIN, THUMB_SIZE_MAX, state.thumb_height);
         state.thumb_width = static_cast<int32_t>(state.thumb_height / 9.0 * 16.0);
     }
-    if ((v = member(c, "playlist_width"))) state.list_width = static_cast<int32_t>(number_value(v));
-    if ((v = member(c, "save_path"))) state.save_path = resolve_path(state, text_value(v).value_or("."));
-    if ((v = member(c, "player_path"))) {
+    read_ranged(c, "playlist_width", PLAYLIST_WIDTH_MIN, PLAYLIST_WIDTH_MAX, state.list_width);
+    if ((v = text_member(c, "save_path", "\".\"")))
+        state.save_path = resolve_path(state, json_strdup(v).value_or("."));
+    if (member(c, "player_path")) {
         read_text(c, "player_path", state.player_path);
         std::fprintf(stderr, "player path: %s\n", state.player_path.c_str());
     }
-    read_path(state, c, "layout_bundle_path", state.layout_bundle_path);
+    read_path(state, c, "layout_bundle_path", state.layout_bundle_path, "the built-in layout");
     if (member(c, "video_format")) {
         read_text(c, "video_format", state.video_format);
         std::fprintf(stderr, "video format: %s\n", state.video_format.c_str());
@@ -227,10 +530,10 @@ void config_apply(AppState &state, const char *c) {
         read_text(c, "sub_language", state.sub_language);
         std::fprintf(stderr, "sub language: %s\n", state.sub_language.c_str());
     }
-    read_path(state, c, "font", state.font_path);
-    read_path(state, c, "mascot", state.mascot_path);
-    read_path(state, c, "theme_path", state.theme_path);
-    if ((v = member(c, "theme"))) state.theme_name = text_value(v);
+    read_path(state, c, "font", state.font_path, "the built-in font");
+    read_path(state, c, "mascot", state.mascot_path, "no mascot");
+    read_path(state, c, "theme_path", state.theme_path, "no theme file");
+    if ((v = text_member(c, "theme", "the default theme"))) state.theme_name = json_strdup(v);
     if ((v = member(c, "key_bindings"))) apply_key_bindings(state, v);
     apply_extractor(state, member(c, "extractor"));
 
@@ -258,11 +561,11 @@ void config_apply(AppState &state, const char *c) {
     read_switch(c, "show_autoplay_notification", s.show_autoplay_notification);
     read_switch(c, "dim_watched_videos", s.dim_watched_videos);
     read_switch(c, "playlist_use_rss", s.playlist_use_rss);
-    if ((v = member(c, "feed_use_rss"))) s.feed_use_rss = json_true(v);
-    else s.feed_use_rss = true;
+    read_switch(c, "feed_use_rss", s.feed_use_rss, true);
+    read_switch(c, "show_after_playback", s.show_after_playback, true);
     read_text(c, "max_feed_age", state.max_feed_age);
-    if ((v = member(c, "max_feed_videos_per_channel")))
-        state.feed_videos_per_channel = static_cast<int32_t>(number_value(v));
+    if ((v = number_member(c, "max_feed_videos_per_channel", "15")))
+        state.feed_videos_per_channel = static_cast<int32_t>(json_long(v, 15));
     read_switch(c, "all_codecs", s.all_codecs);
 }
 

@@ -24,10 +24,39 @@ void scale_alpha(Surface *s, uint32_t factor) {
     for (size_t i = 3; i < n; i += 4) s->pixels[i] = static_cast<uint8_t>((s->pixels[i] * factor) >> 8);
 }
 
+// The `font` file as a font, or nullptr after an ERROR line saying why it cannot be used.
+std::unique_ptr<Font> font_from_setting(const std::string &path) {
+    std::string reason;
+    std::optional<std::string> bytes = file_read_optional(path, reason);
+    std::unique_ptr<Font> font;
+    if (bytes) {
+        font = font_parse(reinterpret_cast<const uint8_t *>(bytes->data()), bytes->size());
+        if (!font) reason = "not a TrueType font";
+    }
+    if (!font) {
+        std::string detail = "cannot use " + path + " (" + reason + "); using the built-in font";
+        log_error("font", detail.c_str());
+    }
+    return font;
+}
+
+// The `mascot` picture, or nullptr after an ERROR line when its file cannot be read. A file that
+// is read but does not decode gives the image loader's WARNING and a blank picture.
+Surface *mascot_from_setting(const AppState &state, const std::string &path) {
+    std::string reason;
+    if (!file_read_optional(path, reason)) {
+        std::string detail = "cannot read " + path + " (" + reason + "); showing no mascot";
+        log_error("mascot", detail.c_str());
+        return nullptr;
+    }
+    return mascot_load(path, state.config_dir);
+}
+
 } // namespace
 
 void interface_load_resources(AppState &state) {
-    state.font = state.font_path ? font_load_file(*state.font_path) : font_load_builtin();
+    if (state.font_path) state.font = font_from_setting(*state.font_path);
+    if (!state.font) state.font = font_load_builtin();
 
     // Both themes start as the defaults; a theme file replaces them, a theme name then picks a
     // built-in theme over it.
@@ -39,7 +68,7 @@ void interface_load_resources(AppState &state) {
         log_warning("theme", detail.c_str());
     }
 
-    if (state.mascot_path) state.mascot.reset(mascot_load(*state.mascot_path, state.config_dir));
+    if (state.mascot_path) state.mascot.reset(mascot_from_setting(state, *state.mascot_path));
     state.icons = icons_load(state.scale);
     state.small_icon = small_icon_load();
     scale_alpha(state.small_icon.get(), 129);
@@ -55,6 +84,12 @@ void interface_load_resources(AppState &state) {
 void interface_start(AppState &state) {
     std::string bundle = layout_bundle_text(state.layout_bundle_path);
     state.root = interface_build(bundle, state.scale, state.theme, state.icons);
+    if (!state.root && state.layout_bundle_path) {
+        std::string detail = *state.layout_bundle_path +
+                             " has no buildable root widget; using the built-in layout";
+        log_error("layout_bundle_path", detail.c_str());
+        state.root = interface_build(layout_bundle_builtin(), state.scale, state.theme, state.icons);
+    }
     if (!state.root) {
         log_warning("layout", "the layout bundle has no buildable root widget");
         return;

@@ -122,6 +122,26 @@ void on_resize(AppState &state, int32_t width, int32_t height) {
     toolkit_set_publish_pending(false);
 }
 
+// Before a button is dispatched, the pointer must be where the host has it now. mpv queues a
+// key-binding message at once but reports "mouse-pos" changes later, so after a fast move the
+// click often arrives before the move: read the position from the host, and fall back to the
+// move still pending for this frame. The frame step then has nothing older to apply.
+void pointer_catch_up(AppState &state) {
+    HostWindow &w = state.window;
+    int64_t x = 0, y = 0;
+    if (mpv_get_property(host(), "mouse-pos/x", MPV_FORMAT_INT64, &x) >= 0 &&
+        mpv_get_property(host(), "mouse-pos/y", MPV_FORMAT_INT64, &y) >= 0) {
+        w.pointer_x = static_cast<int32_t>(x);
+        w.pointer_y = static_cast<int32_t>(y);
+        w.pending_x = w.pointer_x - w.gui_x;
+        w.pending_y = w.pointer_y - w.gui_y;
+        w.frame_flags |= FRAME_POINTER;
+    }
+    if (!(w.frame_flags & FRAME_POINTER)) return;
+    toolkit_pointer_motion(w.pending_x, w.pending_y);
+    w.frame_flags &= ~static_cast<uint32_t>(FRAME_POINTER);
+}
+
 } // namespace
 
 std::string section_text(const std::string &host_keys) {
@@ -210,6 +230,7 @@ void window_key_binding(AppState &state, const char *binding, const char *key_st
         return;
     case KeyInputKind::BUTTON:
         state.window.modifiers = in.modifiers & ~HOST_PRESSED;
+        pointer_catch_up(state);
         toolkit_button(in.code, static_cast<uint32_t>(in.modifiers));
         // A whole click in one message ("p" state: the IPC "mouse" and "keypress" commands)
         // releases the button too, or every later press would be taken for a held button.

@@ -149,11 +149,18 @@ bool set_theme(ThemeRecords &current, Widget *root, std::string_view name) {
     return true;
 }
 
-void theme_load_custom(const std::string &path, ThemeRecords &custom, ThemeRecords &current,
+bool theme_load_custom(const std::string &path, ThemeRecords &custom, ThemeRecords &current,
                        Widget *root) {
-    std::string text = read_file(path);
-    theme_load(text.c_str(), custom);
+    std::string reason;
+    std::optional<std::string> text = file_read_optional(path, reason);
+    if (!text) {
+        std::string detail = "cannot read " + path + " (" + reason + "); using the default theme";
+        log_error("theme_path", detail.c_str());
+        return false;
+    }
+    theme_load(text->c_str(), custom);
     theme_premultiply(custom);
     if (root) theme_apply_tree(root, custom);
     current = custom;
+    return true;
 }

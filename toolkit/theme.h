@@ -58,7 +58,9 @@ void theme_apply_tree(Widget *root, const ThemeRecords &records);
 // changing nothing, when the themes document has no such member.
 bool set_theme(ThemeRecords &current, Widget *root, std::string_view name);
 
-// Loads the custom theme file (fatal when unreadable), premultiplies the fills (the base alpha is
-// not forced), applies it to the tree under `root` (may be nullptr) and copies it to `current`.
-void theme_load_custom(const std::string &path, ThemeRecords &custom, ThemeRecords &current,
+// Loads the custom theme file, premultiplies the fills (the base alpha is not forced), applies it
+// to the tree under `root` (may be nullptr) and copies it to `current`. A file that cannot be
+// read changes nothing: an ERROR line names the `theme_path` setting, the path and the reason,
+// and the result is false.
+bool theme_load_custom(const std::string &path, ThemeRecords &custom, ThemeRecords &current,
                        Widget *root);

@@ -692,7 +692,15 @@ WidgetPtr build_at(const char *text, double scale, int depth) {
 
 } // namespace
 
-std::string layout_bundle_text(const std::optional<std::string> &path) {
-    if (path) return read_file(*path);
+std::string layout_bundle_builtin() {
     return asset_inflate(asset_layout_json.data, asset_layout_json.size);
+}
+
+std::string layout_bundle_text(const std::optional<std::string> &path) {
+    if (!path) return layout_bundle_builtin();
+    std::string reason;
+    if (std::optional<std::string> text = file_read_optional(*path, reason)) return *text;
+    std::string detail = "cannot read " + *path + " (" + reason + "); using the built-in layout";
+    log_error("layout_bundle_path", detail.c_str());
+    return layout_bundle_builtin();
 }

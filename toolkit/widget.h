@@ -348,8 +348,12 @@ bool widget_is_container(const Widget *widget);
 // Builds the widget object at `text` (a position in NUL-terminated JSON) and its subtree at the
 // interface scale. nullptr when "type" is missing or names no kind.
 WidgetPtr layout_build(const char *text, double scale);
-// The layout bundle text: the file at `path` (fatal when unreadable) or the built-in bundle.
+// The layout bundle text: the file at `path`, or the built-in bundle without a path. A file that
+// cannot be read gives the built-in bundle after an ERROR line naming the `layout_bundle_path`
+// setting, the path and the reason.
 std::string layout_bundle_text(const std::optional<std::string> &path);
+// The built-in layout bundle text.
+std::string layout_bundle_builtin();
 
 // A fresh widget of `kind` with its default data (what layout_build makes before properties).
 WidgetPtr widget_create(uint32_t kind);

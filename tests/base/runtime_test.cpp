@@ -287,3 +287,61 @@ TEST(clipboard, reads_and_writes_through_the_host) {
     EXPECT_EQ(without_time(text), "FATAL ERROR: cannot set clipboard text: on x11\n");
     host_set(nullptr);
 }
+
+// mpv 0.35 has no "clipboard/text": the text goes to the first clipboard program on PATH,
+// started through the host's "run" with the text as an argument of its own.
+TEST(clipboard, without_the_host_property_a_program_on_path_takes_the_text) {
+    std::string dir = ::testing::TempDir() + "solvane-clipboard";
+    std::filesystem::remove_all(dir);
+    auto program = [&](const std::string &sub, const char *name, bool executable) {
+        std::filesystem::create_directories(dir + "/" + sub);
+        std::string path = dir + "/" + sub + "/" + name;
+        std::ofstream(path) << "#!/bin/sh\n";
+        std::filesystem::permissions(path, executable ? std::filesystem::perms::owner_all
+                                                      : std::filesystem::perms::owner_read);
+    };
+    program("both", "xsel", true);
+    program("both", "xclip", true);
+    program("xsel", "xsel", true);
+    program("wayland", "wl-copy", true);
+    program("wayland", "xclip", true);
+    program("plain", "xclip", false);
+    const char *text = "it's \"$(rm -rf ~)\" `x`";
+    struct Case {
+        std::string path;
+        const char *wayland;
+        const char *shell; // nullptr: nothing copies
+    } cases[] = {
+        {dir + "/nowhere:" + dir + "/both", nullptr, "printf %s \"$1\" | xclip -selection clipboard"},
+        {dir + "/xsel", nullptr, "printf %s \"$1\" | xsel -ib"},
+        {dir + "/wayland", "wayland-0", "printf %s \"$1\" | wl-copy"},
+        {dir + "/wayland", nullptr, "printf %s \"$1\" | xclip -selection clipboard"},
+        {dir + "/plain", nullptr, nullptr}, // not executable
+        {"", nullptr, nullptr},
+    };
+    std::string saved_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    extern void host_set(mpv_handle *);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path);
+        fakehost::reset();
+        fakehost::fail_property("clipboard/text");
+        host_set(fakehost::handle());
+        setenv("PATH", c.path.c_str(), 1);
+        if (c.wayland) setenv("WAYLAND_DISPLAY", c.wayland, 1);
+        else unsetenv("WAYLAND_DISPLAY");
+        ClipboardResult result = clipboard_set(text, true);
+        if (!c.shell) {
+            EXPECT_EQ(result.way, CLIPBOARD_NONE);
+            EXPECT_TRUE(fakehost::commands().empty());
+            continue;
+        }
+        EXPECT_EQ(result.way, CLIPBOARD_TOOL);
+        ASSERT_EQ(fakehost::commands().size(), 1u);
+        EXPECT_EQ(fakehost::commands()[0],
+                  (fakehost::Command{"run", "sh", "-c", c.shell, "sh", text}));
+    }
+    setenv("PATH", saved_path.c_str(), 1);
+    unsetenv("WAYLAND_DISPLAY");
+    host_set(nullptr);
+    std::filesystem::remove_all(dir);
+}

@@ -4,6 +4,7 @@
 #include "browser_support.h"
 
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -88,18 +89,67 @@ TEST(actions, list_size_bounds) {
     EXPECT_DOUBLE_EQ(list_panel_size(w), t);
 }
 
-TEST(actions, clipboard_actions_need_a_current_video) {
+// Every action says on the status line what it did, or why it did nothing.
+TEST(actions, say_what_they_did) {
     bt::World w;
     w.state.window.created = true;
-    register_actions(w);
-    press('D', MOD_CTRL);
-    EXPECT_EQ(fakehost::properties().count("clipboard/text"), 0u);
-    w.state.client.current_video.id = "dQw4w9WgXcQ";
-    w.state.client.current_video.title = "A \"title\"";
-    press('D', MOD_CTRL);
-    EXPECT_EQ(fakehost::properties().at("clipboard/text"), "https://www.youtube.com/watch?v=dQw4w9WgXcQ");
-    ASSERT_TRUE(action_run(w.state, "copy_video_title"));
-    EXPECT_EQ(fakehost::properties().at("clipboard/text"), "A \"title\"");
+    w.state.favorites_file = w.dir + "/favlist.json";
+    std::string saved_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    auto video = [&] {
+        w.state.client.current_video.id = "dQw4w9WgXcQ";
+        w.state.client.current_video.title = "A \"title\"";
+    };
+    auto channel = [&] { // a channel's uploads, as its first page leaves the shown list
+        w.state.browser.info.id = "UUsXVk37bltHxD1rDPwtNM8Q";
+        w.state.browser.info.title = "Videos";
+        w.state.browser.info.owner_name = "Kurzgesagt";
+    };
+    auto playlist = [&] {
+        w.state.browser.info.id = "PLoumn";
+        w.state.browser.info.title = "Science";
+        w.state.browser.info.owner_name = "Kurzgesagt";
+    };
+    auto no_clipboard = [&] {
+        video();
+        fakehost::fail_property("clipboard/text");
+        setenv("PATH", "", 1);
+    };
+    struct Case {
+        std::function<void()> setup;
+        const char *action;
+        std::string status;
+    } cases[] = {
+        {[] {}, "play_video", "no video selected"},
+        {[] {}, "copy_video_url", "no video selected"},
+        {[] {}, "view_user_videos", "no video selected"},
+        {[] {}, "next_page", "no list loaded"},
+        {[] {}, "add_favorites", "no playlist or channel shown"},
+        {video, "copy_video_url",
+         "copied the address: https://www.youtube.com/watch?v=dQw4w9WgXcQ"},
+        {video, "copy_video_description", "the video has no description"},
+        {no_clipboard, "copy_video_title",
+         "cannot copy the title: no clipboard (install wl-copy, xclip or xsel)"},
+        {channel, "add_favorites", "following Kurzgesagt"},
+        {channel, "add_favorites", "already following Kurzgesagt"},
+        {playlist, "add_favorites", "added Science to the favourites"},
+        {channel, "remove_favorites", "unfollowing Kurzgesagt"},
+        {channel, "remove_favorites", "not following Kurzgesagt"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.action) + " -> " + c.status);
+        c.setup();
+        ASSERT_TRUE(action_run(w.state, c.action));
+        EXPECT_EQ(status(w), c.status);
+        setenv("PATH", saved_path.c_str(), 1);
+    }
+    EXPECT_EQ(fakehost::properties().count("clipboard/text"), 1u);
+    // The followed channel is named after the channel, not its uploads playlist ("Videos").
+    ASSERT_EQ(w.state.browser.favorites.size(), 1u);
+    EXPECT_EQ((*w.state.browser.favorites.begin())->title, std::optional<std::string>("Science"));
+    channel();
+    action_run(w.state, "add_favorites");
+    EXPECT_EQ((*++w.state.browser.favorites.begin())->title,
+              std::optional<std::string>("Kurzgesagt"));
     EXPECT_FALSE(action_run(w.state, "no_such_action"));
 }
 

@@ -4,6 +4,7 @@
 
 #include "base/defer.h"
 #include "base/host.h"
+#include "toolkit/events.h"
 #include "toolkit/input.h"
 
 #include <gtest/gtest.h>
@@ -145,6 +146,50 @@ TEST_F(Window, pointer_moves_only_while_visible_and_coalesce) {
     EXPECT_EQ(state.window.pending_y, 0);
     window_frame_step(state);
     EXPECT_EQ(state.window.frame_flags, 0u);
+}
+
+// Two neighbouring buttons; the pointer moves from the left one onto the right one and clicks
+// at once. Whether mpv reported the move before the click, or reports it only after (the click
+// message is queued first), the press lands on the right button.
+TEST_F(Window, a_press_lands_where_the_pointer_is_at_the_press) {
+    static const Rect left{0, 0, 20, 30}, right{20, 0, 20, 30};
+    static std::vector<int> pressed;
+    auto on_press = [](void *argument, uint32_t, int32_t, int32_t) {
+        pressed.push_back(*static_cast<int *>(argument));
+    };
+    static int left_id = 1, right_id = 2;
+    pointer_region_add(0x100, BUTTON_LEFT, POINTER_PRESS, &left, on_press, &left_id);
+    pointer_region_add(0x101, BUTTON_LEFT, POINTER_PRESS, &right, on_press, &right_id);
+    state.window.visible = true;
+    std::vector<mpv_node> values;
+    std::vector<char *> keys;
+    mpv_node_list list;
+    struct Case {
+        const char *order;
+        bool move_reported; // the "mouse-pos" change came before the click
+        bool host_knows;    // mouse-pos/x and /y can be read
+    } cases[] = {{"move reported, then click", true, false},
+                 {"click before the move is reported", false, true},
+                 {"both", true, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.order);
+        pressed.clear();
+        mpv_node start = int_map({{"x", 5}, {"y", 5}}, values, keys, list);
+        window_pointer(state, &start);
+        window_frame_step(state); // the pointer rests on the left button
+        fakehost::reset();
+        if (c.host_knows) {
+            fakehost::set_property("mouse-pos/x", "30");
+            fakehost::set_property("mouse-pos/y", "5");
+        }
+        if (c.move_reported) {
+            mpv_node moved = int_map({{"x", 30}, {"y", 5}}, values, keys, list);
+            window_pointer(state, &moved);
+        }
+        window_key_binding(state, "solfb-keys", "p-", "MBTN_LEFT", "");
+        window_frame_step(state);
+        EXPECT_EQ(pressed, std::vector<int>{2});
+    }
 }
 
 TEST_F(Window, show_republishes_whole_surface_on_next_frame) {

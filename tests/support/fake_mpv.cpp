@@ -153,6 +153,7 @@ int mpv_set_property(mpv_handle *, const char *name, mpv_format format, void *da
 }
 
 int mpv_set_property_string(mpv_handle *, const char *name, const char *data) {
+    if (state().failing.count(name)) return MPV_ERROR_PROPERTY_NOT_FOUND;
     state().props[name] = data;
     return 0;
 }

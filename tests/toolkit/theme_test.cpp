@@ -158,8 +158,12 @@ TEST(theme, custom_file_is_premultiplied_without_forcing_alpha) {
     EXPECT_EQ(label->base_paint.fill_color, custom[THEME_BASE].fill_color);
 }
 
-TEST(theme_malformed, unreadable_custom_file_is_fatal) {
-    ThemeRecords custom, current;
-    EXPECT_EXIT(theme_load_custom("/nonexistent/solvane/theme.json", custom, current, nullptr),
-                ::testing::ExitedWithCode(1), "error opening file");
+TEST(theme_malformed, unreadable_custom_file_changes_nothing) {
+    ThemeRecords custom = theme_defaults(), current = theme_defaults();
+    current[THEME_BASE].fill_color = rgba(1, 2, 3, 4);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(theme_load_custom("/nonexistent/solvane/theme.json", custom, current, nullptr));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(current[THEME_BASE].fill_color, rgba(1, 2, 3, 4));
+    EXPECT_EQ(custom[THEME_BASE].fill_color, theme_defaults()[THEME_BASE].fill_color);
 }
