@@ -713,6 +713,8 @@ void search_settings_toggle(AppState &state) {
 }
 
 void status_set(AppState &state, const char *text) {
+    // What the interface says is in the log too, for a terminal or a bug report.
+    log_info("status", text ? text : "");
     set_label(state.browser.widgets.status_label, text);
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <poll.h>
 #include <unistd.h>
 
@@ -29,12 +30,20 @@ const char *slot_url(const DownloadSlot &slot) {
     return slot.request.url ? slot.request.url->c_str() : "";
 }
 
+// Frees the request copies. The body buffer stays with the connection for the next response
+// when the callbacks left it there and it is small enough (http_reset_response decides).
 void free_slot(DownloadSlot &slot) {
     slot.request = DownloadRequest{};
-    slot.connection.response = ResponseBuffer{};
+    if (slot.connection.response.capacity > HTTP_RETAIN_LIMIT) {
+        slot.connection.response = ResponseBuffer{};
+    }
+    if (!slot.connection.response.data) slot.connection.response.capacity = 0;
+    slot.connection.response.position = 0;
+    slot.connection.response.size = 0;
     slot.connection_state = SLOT_IDLE;
     slot.awaiting = 0;
     slot.resends = 0;
+    slot.failure_words.clear();
 }
 
 void drop_connection(DownloadSlot &slot) {
@@ -44,33 +53,89 @@ void drop_connection(DownloadSlot &slot) {
     slot.idle = 0;
 }
 
+// The status line's words for a download that failed with `result`, or "" when the HTTP status
+// or the internal code says enough.
+std::string failure_words(const DownloadSlot &slot, int32_t result) {
+    std::string host = url_parse(slot.request.url.value_or("")).host;
+    char text[400];
+    switch (result) {
+    case HTTP_UNREACHABLE:
+        std::snprintf(text, sizeof text, "cannot reach %s (no network?)", host.c_str());
+        break;
+    case HTTP_CERT_REFUSED:
+        std::snprintf(text, sizeof text, "certificate of %s refused", host.c_str());
+        break;
+    case HTTP_TLS_OUTDATED:
+        std::snprintf(text, sizeof text, "%s offers only outdated TLS", host.c_str());
+        break;
+    case HTTP_TLS_FAILED:
+        std::snprintf(text, sizeof text, "secure connection to %s failed", host.c_str());
+        break;
+    case HTTP_TIMED_OUT:
+        std::snprintf(text, sizeof text, "no answer from %s for %u s", host.c_str(),
+                      HTTP_STALL_LIMIT_MS / 1000);
+        break;
+    case HTTP_DEADLINE_PASSED:
+        std::snprintf(text, sizeof text, "%s did not answer completely within %u s",
+                      host.c_str(), slot.deadline_ms / 1000);
+        break;
+    case HTTP_TOO_LARGE:
+        std::snprintf(text, sizeof text, "answer from %s too large (over %llu MB)",
+                      host.c_str(), static_cast<unsigned long long>(slot.body_limit >> 20));
+        break;
+    case HTTP_URL_INVALID:
+        std::snprintf(text, sizeof text, "cannot load %.200s: not an https address",
+                      slot_url(slot));
+        break;
+    default:
+        return "";
+    }
+    return text;
+}
+
 // Runs the callbacks of a finished download and frees its slot.
 void complete(DownloadSlot &slot) {
     int32_t result = slot.connection.result;
-    const HttpStatus &status = http_status_lookup(result);
+    const HttpStatus *status = &http_status_lookup(result);
+    slot.failure_words = failure_words(slot, result);
+    if (!slot.failure_words.empty()) {
+        slot.failure = *status;
+        slot.failure.detail = slot.failure_words.c_str();
+        status = &slot.failure;
+    }
     ResponseBuffer *response = &slot.connection.response;
     if (slot.request.on_done) {
-        slot.request.on_done(status.status_class, response, slot.request.context, &status);
+        slot.request.on_done(status->status_class, response, slot.request.context, status);
     }
     if (slot.request.on_done_request) {
-        slot.request.on_done_request(status.status_class, response, slot.request.context, &slot);
+        slot.request.on_done_request(status->status_class, response, slot.request.context, &slot);
     }
     free_slot(slot);
 }
 
-// Ends a download that moved no byte for too long.
-void time_out(DownloadSlot &slot) {
-    std::fprintf(stderr, "dlpool: getting %s made no progress for %u s, giving up\n",
-                 slot_url(slot), HTTP_STALL_LIMIT_MS / 1000);
+// Ends a download with a failure that leaves its connection unusable.
+void fail(DownloadSlot &slot, int32_t result) {
     drop_connection(slot);
     slot.connection.response.data.reset();
-    slot.connection.result = HTTP_TIMED_OUT;
+    slot.connection.response.capacity = 0;
+    slot.connection.result = result;
     slot.connection.read_state = READ_DONE;
     complete(slot);
 }
 
 bool stalled(const DownloadSlot &slot) {
     return clock_ms() - http_last_activity(slot.connection) > HTTP_STALL_LIMIT_MS;
+}
+
+// Ends a download that moved no byte for too long.
+void time_out(DownloadSlot &slot) {
+    std::fprintf(stderr, "dlpool: getting %s made no progress for %u s, giving up\n",
+                 slot_url(slot), HTTP_STALL_LIMIT_MS / 1000);
+    fail(slot, HTTP_TIMED_OUT);
+}
+
+bool past_deadline(const DownloadSlot &slot) {
+    return slot.deadline_ms != 0 && clock_ms() - slot.started_ms > slot.deadline_ms;
 }
 
 enum class Phase { START, HANDSHAKE, SEND, READ };
@@ -80,6 +145,12 @@ bool slot_turn(DownloadSlot &slot) {
     HttpConnection &connection = slot.connection;
     const DownloadRequest &request = slot.request;
 
+    if (!slot_free(slot) && past_deadline(slot)) {
+        std::fprintf(stderr, "dlpool: getting %s did not finish within %u s, giving up\n",
+                     slot_url(slot), slot.deadline_ms / 1000);
+        fail(slot, HTTP_DEADLINE_PASSED);
+        return true;
+    }
     if (slot.awaiting) {
         if (!http_readable(connection)) {
             if (stalled(slot)) time_out(slot);
@@ -88,7 +159,6 @@ bool slot_turn(DownloadSlot &slot) {
     } else if (slot.keep_alive && slot.idle && http_readable(connection)) {
         // A kept connection that became readable was closed by the server (or it sent
         // something unasked): it cannot carry another request.
-        connection.response = ResponseBuffer{};
         drop_connection(slot);
     }
 
@@ -113,26 +183,32 @@ bool slot_turn(DownloadSlot &slot) {
     bool moved = false;
     for (;;) {
         switch (phase) {
-        case Phase::START:
+        case Phase::START: {
             http_reset_response(connection);
+            connection.body_limit = slot.body_limit;
             http_touch(connection);
-            if (slot.keep_alive && slot.connected && connection.tls) {
+            ParsedUrl url = url_parse(*request.url);
+            if (slot.keep_alive && slot.connected && connection.tls && url.scheme == URL_HTTPS &&
+                connection.host == url.host) {
                 phase = Phase::SEND;
                 continue;
             }
-            slot.connected = 0;
-            if (http_connect(connection, request.url->c_str()) != 0) {
+            // A connection kept for another host cannot carry this request.
+            drop_connection(slot);
+            int ret = http_connect(connection, request.url->c_str());
+            if (ret != 0) {
                 if (request.verbose) {
                     std::fprintf(stderr, "dlpool: init download %s failed, give up\n",
                                  slot_url(slot));
                 }
-                free_slot(slot);
-                return false;
+                fail(slot, ret);
+                return true;
             }
             slot.connected = 1;
             slot.connection_state = SLOT_HANDSHAKING;
             phase = Phase::HANDSHAKE;
             continue;
+        }
 
         case Phase::HANDSHAKE: {
             HttpStep step = http_handshake_step(connection, url_parse(*request.url).host.c_str(),
@@ -150,15 +226,18 @@ bool slot_turn(DownloadSlot &slot) {
         }
 
         case Phase::SEND: {
-            const char *version = (request.method & 1) ? "1.1" : "1.0";
-            const char *headers = request.extra_headers ? request.extra_headers->c_str() : nullptr;
+            bool version_1_1 = (request.method & 1) != 0;
+            const char *version = version_1_1 ? "1.1" : "1.0";
+            std::string headers = request.extra_headers.value_or("");
+            // An HTTP/1.0 server closes the connection after its answer unless asked not to.
+            if (slot.keep_alive && !version_1_1) headers.insert(0, "Connection: keep-alive\r\n");
             int ret;
             if (request.method >= DL_POST_1_0) {
                 std::string_view body = request.body ? std::string_view(*request.body) : "";
-                ret = http_send_post(connection, request.url->c_str(), version, headers,
+                ret = http_send_post(connection, request.url->c_str(), version, headers.c_str(),
                                      request.user_agent, body);
             } else {
-                ret = http_send_get(connection, request.url->c_str(), version, headers,
+                ret = http_send_get(connection, request.url->c_str(), version, headers.c_str(),
                                     request.user_agent);
             }
             moved = true;
@@ -214,6 +293,7 @@ bool slot_turn(DownloadSlot &slot) {
                              http_status_lookup(code).text);
             }
             connection.response.data.reset();
+            connection.response.capacity = 0;
             drop_connection(slot);
             // A server that closed the connection before answering (typically a kept
             // connection it had dropped) gets the request again on a new connection.
@@ -237,6 +317,16 @@ bool slot_turn(DownloadSlot &slot) {
     }
 }
 
+// The request's callbacks for a download that never got a slot.
+void fail_unstarted(const DownloadRequest &request, int32_t result) {
+    auto slot = std::make_unique<DownloadSlot>();
+    slot->request = request;
+    if (!slot->request.url) slot->request.url = "";
+    slot->connection.result = result;
+    slot->connection.read_state = READ_DONE;
+    complete(*slot);
+}
+
 } // namespace
 
 void dlpool_init(dlpool &pool, int32_t slot_count, KeepAlive keep_alive, DownloadFeeder feeder,
@@ -244,19 +334,35 @@ void dlpool_init(dlpool &pool, int32_t slot_count, KeepAlive keep_alive, Downloa
     for (DownloadSlot &slot : pool.slots) {
         drop_connection(slot);
         free_slot(slot);
+        slot.connection.response = ResponseBuffer{};
         slot.keep_alive = 0;
     }
     pool.slot_count = slot_count;
     pool.keep_alive = keep_alive;
     pool.feeder = feeder;
     pool.feeder_context = feeder_context;
+    pool.deadline_ms = 0;
+    pool.body_limit = HTTP_BODY_LIMIT;
+    pool.user_slots = 0;
 }
 
 bool dlpool_add(dlpool &pool, const DownloadRequest &request) {
-    DownloadSlot *free = nullptr;
-    for (int32_t i = 0; i < used_slots(pool) && !free; ++i) {
-        if (slot_free(pool.slots[i])) free = &pool.slots[i];
+    // Prefer a slot whose kept connection leads to the same host, then one without a
+    // connection, so kept connections are not closed for nothing.
+    ParsedUrl url = url_parse(request.url.value_or(""));
+    std::string host = url.scheme == URL_HTTPS ? url.host : std::string();
+    DownloadSlot *same_host = nullptr, *unconnected = nullptr, *any = nullptr;
+    for (int32_t i = 0; i < used_slots(pool); ++i) {
+        DownloadSlot &slot = pool.slots[i];
+        if (!slot_free(slot)) continue;
+        if (!any) any = &slot;
+        if (!slot.connected && !unconnected) unconnected = &slot;
+        if (slot.connected && slot.idle && !host.empty() && slot.connection.host == host &&
+            !same_host) {
+            same_host = &slot;
+        }
     }
+    DownloadSlot *free = same_host ? same_host : unconnected ? unconnected : any;
     if (!free) {
         if (request.verbose == 1) std::fprintf(stderr, "dlpool: pool is full\n");
         return false;
@@ -270,6 +376,9 @@ bool dlpool_add(dlpool &pool, const DownloadRequest &request) {
     free->keep_alive = pool.keep_alive;
     free->connection_state = SLOT_IDLE;
     free->resends = 0;
+    free->started_ms = clock_ms();
+    free->deadline_ms = pool.deadline_ms;
+    free->body_limit = pool.body_limit;
     return true;
 }
 
@@ -322,17 +431,50 @@ bool already_queued(RequestQueue &queue, const DownloadRequest &request) {
     return false;
 }
 
+RequestQueue::Node *first_bulk(RequestQueue &queue) {
+    for (RequestQueue::Node *node = queue.first(); node; node = queue.after(node)) {
+        if (node->data->priority == DL_PRIORITY_BULK) return node;
+    }
+    return nullptr;
+}
+
+// Links `request` in before the first bulk request, or at the end when there is none.
+void insert_before_bulk(RequestQueue &queue, DownloadRequest *request) {
+    if (RequestQueue::Node *bulk = first_bulk(queue)) {
+        queue.insert_before(bulk, request, REQUEST_QUEUE_TAG);
+    } else {
+        queue.append(request, REQUEST_QUEUE_TAG);
+    }
+}
+
+int32_t bulk_busy(const dlpool &pool) {
+    int32_t busy = 0;
+    for (int32_t i = 0; i < used_slots(pool); ++i) {
+        const DownloadSlot &slot = pool.slots[i];
+        if (!slot_free(slot) && slot.request.priority == DL_PRIORITY_BULK) ++busy;
+    }
+    return busy;
+}
+
 } // namespace
 
 bool request_queue_append(RequestQueue &queue, const DownloadRequest &request) {
     if (already_queued(queue, request)) return false;
-    queue.append(new DownloadRequest(request), REQUEST_QUEUE_TAG);
+    if (request.priority == DL_PRIORITY_BULK) {
+        queue.append(new DownloadRequest(request), REQUEST_QUEUE_TAG);
+    } else {
+        insert_before_bulk(queue, new DownloadRequest(request));
+    }
     return true;
 }
 
 bool request_queue_push(RequestQueue &queue, const DownloadRequest &request) {
     if (already_queued(queue, request)) return false;
-    queue.push(new DownloadRequest(request), REQUEST_QUEUE_TAG);
+    if (request.priority == DL_PRIORITY_BULK) {
+        insert_before_bulk(queue, new DownloadRequest(request));
+    } else {
+        queue.push(new DownloadRequest(request), REQUEST_QUEUE_TAG);
+    }
     return true;
 }
 
@@ -340,8 +482,14 @@ bool request_queue_feed(dlpool *pool, void *queue_argument) {
     auto *queue = static_cast<RequestQueue *>(queue_argument);
     RequestQueue::Node *head = queue->first();
     if (!head) return false;
+    // User requests are queued ahead of bulk work, so a bulk head means no user waits; it still
+    // leaves the user slots free for the next one who does.
+    if (head->data->priority == DL_PRIORITY_BULK &&
+        bulk_busy(*pool) >= used_slots(*pool) - std::max(pool->user_slots, 0)) {
+        return false;
+    }
     std::unique_ptr<DownloadRequest> request(queue->take(head));
-    dlpool_add(*pool, *request);
+    if (!dlpool_add(*pool, *request)) fail_unstarted(*request, HTTP_URL_INVALID);
     return true;
 }
 
@@ -349,10 +497,15 @@ bool request_queue_feed(dlpool *pool, void *queue_argument) {
 // Pump
 
 void download_pools_init(DownloadPools &pools) {
-    dlpool_init(pools.api_pool, API_POOL_SLOTS, CONNECTIONS_CLOSE, request_queue_feed,
+    dlpool_init(pools.api_pool, API_POOL_SLOTS, CONNECTIONS_KEEP, request_queue_feed,
                 &pools.request_queue);
+    pools.api_pool.deadline_ms = API_DEADLINE_MS;
+    pools.api_pool.body_limit = API_BODY_LIMIT;
+    pools.api_pool.user_slots = 1;
     dlpool_init(pools.image_pool, IMAGE_POOL_SLOTS, CONNECTIONS_KEEP, request_queue_feed,
                 &pools.image_queue);
+    pools.image_pool.deadline_ms = IMAGE_DEADLINE_MS;
+    pools.image_pool.body_limit = IMAGE_BODY_LIMIT;
 }
 
 namespace {

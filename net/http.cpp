@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -77,6 +78,13 @@ const HttpStatus http_status_table[] = {
     {HTTP_ASYNC_WAITING, -1, "HTTP_ASYNC_WAITING"},
     {HTTP_LENGTH_ZERO, -1, "HTTP_LENGTH_ZERO"},
     {HTTP_TIMED_OUT, -1, "HTTP_TIMED_OUT"},
+    {HTTP_DEADLINE_PASSED, -1, "HTTP_DEADLINE_PASSED"},
+    {HTTP_UNREACHABLE, -1, "HTTP_UNREACHABLE"},
+    {HTTP_CERT_REFUSED, -1, "HTTP_CERT_REFUSED"},
+    {HTTP_TLS_OUTDATED, -1, "HTTP_TLS_OUTDATED"},
+    {HTTP_TLS_FAILED, -1, "HTTP_TLS_FAILED"},
+    {HTTP_TOO_LARGE, -1, "HTTP_TOO_LARGE"},
+    {HTTP_URL_INVALID, -1, "HTTP_URL_INVALID"},
     {-1, -1, "Unknown HTTP error"},
 };
 
@@ -253,10 +261,14 @@ struct TrustStore {
     ~TrustStore() { mbedtls_x509_crt_free(&chain); }
 };
 
+std::string trust_path() {
+    const char *env = std::getenv("SSL_CERT_FILE");
+    return env && *env ? env : "/etc/ssl/certs/ca-certificates.crt";
+}
+
 mbedtls_x509_crt *trust_anchors() {
     static TrustStore store;
-    const char *env = std::getenv("SSL_CERT_FILE");
-    std::string path = env && *env ? env : "/etc/ssl/certs/ca-certificates.crt";
+    std::string path = trust_path();
     if (store.loaded && store.path == path) return &store.chain;
     mbedtls_x509_crt_free(&store.chain);
     mbedtls_x509_crt_init(&store.chain);
@@ -285,6 +297,16 @@ struct TlsSession {
     mbedtls_ssl_context ssl;
     mbedtls_ssl_config config;
     uint32_t activity_ms = 0;
+    // Bytes the library handed to the socket layer that have not been written yet. While the
+    // handshake runs, every record is collected here and the flight leaves in one write when the
+    // library next waits for the peer, so the records never wait for each other's ACK.
+    std::string pending;
+    bool handshaking = true;
+    uint32_t handshake_writes = 0;
+    // Set once a write went through: the TCP connect is known to have completed.
+    bool tcp_connected = false;
+    // The key of the host's kept session (host, address, trust store).
+    std::string session_key;
 
     TlsSession() {
         mbedtls_ssl_init(&ssl);
@@ -308,16 +330,48 @@ void TlsSessionDeleter::operator()(TlsSession *session) const { delete session; 
 
 namespace {
 
-// Socket I/O for the TLS session; every byte moved counts as progress of the download.
+// Writes what is pending. 0 when all of it is out, MBEDTLS_ERR_SSL_WANT_WRITE when the socket
+// takes no more now, or the socket layer's error.
+int tls_flush(TlsSession &session) {
+    while (!session.pending.empty()) {
+        int ret = mbedtls_net_send(&session.net,
+                                   reinterpret_cast<const unsigned char *>(session.pending.data()),
+                                   session.pending.size());
+        if (ret <= 0) return ret == 0 ? MBEDTLS_ERR_SSL_WANT_WRITE : ret;
+        session.pending.erase(0, static_cast<size_t>(ret));
+        session.activity_ms = clock_ms();
+        session.tcp_connected = true;
+        if (session.handshaking) ++session.handshake_writes;
+    }
+    return 0;
+}
+
+// Socket I/O for the TLS session; every byte moved counts as progress of the download. Output
+// is collected during the handshake (see TlsSession::pending); output that follows a collected
+// rest (the client's last handshake flight before the first request) joins it.
 int tls_bio_send(void *context, const unsigned char *buffer, size_t length) {
     auto *session = static_cast<TlsSession *>(context);
+    length = std::min<size_t>(length, 0x7FFFFFFF);
+    if (session->handshaking || !session->pending.empty()) {
+        session->pending.append(reinterpret_cast<const char *>(buffer), length);
+        if (!session->handshaking) {
+            int ret = tls_flush(*session);
+            if (ret != 0 && ret != MBEDTLS_ERR_SSL_WANT_WRITE) return ret;
+        }
+        return static_cast<int>(length);
+    }
     int ret = mbedtls_net_send(&session->net, buffer, length);
-    if (ret > 0) session->activity_ms = clock_ms();
+    if (ret > 0) {
+        session->activity_ms = clock_ms();
+        session->tcp_connected = true;
+    }
     return ret;
 }
 
 int tls_bio_recv(void *context, unsigned char *buffer, size_t length) {
     auto *session = static_cast<TlsSession *>(context);
+    // The peer answers only what it has received: send the collected flight first.
+    if (int flushed = tls_flush(*session); flushed != 0) return flushed;
     int ret = mbedtls_net_recv(&session->net, buffer, length);
     if (ret > 0) session->activity_ms = clock_ms();
     return ret;
@@ -339,14 +393,18 @@ int tls_write(void *context, const unsigned char *buffer, size_t length) {
 
 const HttpTransport tls_transport = {tls_read, tls_write};
 
+// Forward-secret suites only: a server that offers nothing but static-RSA key exchange is
+// refused.
 const int tls_ciphersuites[] = {
     0xC02B, // ECDHE-ECDSA-AES128-GCM-SHA256
     0xC02F, // ECDHE-RSA-AES128-GCM-SHA256
+    0xC02C, // ECDHE-ECDSA-AES256-GCM-SHA384
+    0xC030, // ECDHE-RSA-AES256-GCM-SHA384
+    0xCCA9, // ECDHE-ECDSA-CHACHA20-POLY1305
+    0xCCA8, // ECDHE-RSA-CHACHA20-POLY1305
     0xC013, // ECDHE-RSA-AES128-CBC-SHA
     0xC014, // ECDHE-RSA-AES256-CBC-SHA
-    0x009C, // RSA-AES128-GCM-SHA256
-    0x002F, // RSA-AES128-CBC-SHA
-    0x0035, // RSA-AES256-CBC-SHA
+    0x009E, // DHE-RSA-AES128-GCM-SHA256
     0,
 };
 
@@ -356,6 +414,51 @@ const mbedtls_ecp_group_id tls_curves[] = {
     MBEDTLS_ECP_DP_SECP384R1,
     MBEDTLS_ECP_DP_NONE,
 };
+
+// The sessions of the hosts connected to before, newest last; a few hosts are all the plug-in
+// talks to, so the oldest is dropped past a small bound.
+struct KeptSession {
+    std::string key;
+    mbedtls_ssl_session session;
+    KeptSession() { mbedtls_ssl_session_init(&session); }
+    ~KeptSession() { mbedtls_ssl_session_free(&session); }
+    KeptSession(const KeptSession &) = delete;
+    KeptSession &operator=(const KeptSession &) = delete;
+};
+constexpr size_t KEPT_SESSION_LIMIT = 16;
+
+std::vector<std::unique_ptr<KeptSession>> &kept_sessions() {
+    static std::vector<std::unique_ptr<KeptSession>> sessions;
+    return sessions;
+}
+
+KeptSession *kept_session(const std::string &key) {
+    for (auto &kept : kept_sessions()) {
+        if (kept->key == key) return kept.get();
+    }
+    return nullptr;
+}
+
+void forget_session(const std::string &key) {
+    auto &sessions = kept_sessions();
+    for (auto it = sessions.begin(); it != sessions.end(); ++it) {
+        if ((*it)->key == key) {
+            sessions.erase(it);
+            return;
+        }
+    }
+}
+
+// Keeps the session of a finished handshake for the next connection to the same host.
+void keep_session(TlsSession &session) {
+    auto kept = std::make_unique<KeptSession>();
+    kept->key = session.session_key;
+    if (mbedtls_ssl_get_session(&session.ssl, &kept->session) != 0) return;
+    forget_session(session.session_key);
+    auto &sessions = kept_sessions();
+    if (sessions.size() >= KEPT_SESSION_LIMIT) sessions.erase(sessions.begin());
+    sessions.push_back(std::move(kept));
+}
 
 constexpr unsigned RESOLVE_FAILED_CODE = 0x52;
 constexpr unsigned CONNECT_FAILED_CODE = 0x42;
@@ -372,6 +475,10 @@ int tls_setup(TlsSession &session, int socket_fd, const std::string &host,
     ret = mbedtls_ssl_config_defaults(&session.config, MBEDTLS_SSL_IS_CLIENT,
                                       MBEDTLS_SSL_TRANSPORT_STREAM, MBEDTLS_SSL_PRESET_DEFAULT);
     if (ret != 0) return ret;
+    // TLS 1.2 at least (the library speaks no 1.3 as a client, so 1.2 exactly).
+    mbedtls_ssl_conf_min_version(&session.config, MBEDTLS_SSL_MAJOR_VERSION_3,
+                                 MBEDTLS_SSL_MINOR_VERSION_3);
+    mbedtls_ssl_conf_session_tickets(&session.config, MBEDTLS_SSL_SESSION_TICKETS_ENABLED);
     mbedtls_ssl_conf_authmode(&session.config, MBEDTLS_SSL_VERIFY_REQUIRED);
     mbedtls_ssl_conf_ca_chain(&session.config, anchors, nullptr);
     mbedtls_ssl_conf_rng(&session.config, mbedtls_ctr_drbg_random, &session.drbg);
@@ -385,11 +492,13 @@ int tls_setup(TlsSession &session, int socket_fd, const std::string &host,
 
 } // namespace
 
+void http_forget_sessions() { kept_sessions().clear(); }
+
 int http_connect(HttpConnection &connection, const char *url) {
     ParsedUrl parsed = url_parse(url ? url : "");
     if (parsed.scheme != URL_HTTPS) {
         std::fprintf(stderr, "uri is not valid https\n");
-        return -1;
+        return HTTP_URL_INVALID;
     }
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -407,7 +516,7 @@ int http_connect(HttpConnection &connection, const char *url) {
             if (found) freeaddrinfo(found);
             std::fprintf(stderr, "resolving %s failed with code %x\n", parsed.host.c_str(),
                          RESOLVE_FAILED_CODE);
-            return -1;
+            return HTTP_UNREACHABLE;
         }
         std::memcpy(&address, found->ai_addr, sizeof address);
         freeaddrinfo(found);
@@ -417,8 +526,12 @@ int http_connect(HttpConnection &connection, const char *url) {
     if (fd < 0) {
         std::fprintf(stderr, "connection to %s failed with code %x\n", parsed.host.c_str(),
                      CONNECT_FAILED_CODE);
-        return -1;
+        return HTTP_UNREACHABLE;
     }
+    // Requests and handshake flights are written whole; nothing is gained by holding a small
+    // segment back until the previous one is acknowledged.
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     // The connect completes during the handshake, which waits for it without blocking.
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 &&
@@ -426,7 +539,7 @@ int http_connect(HttpConnection &connection, const char *url) {
         close(fd);
         std::fprintf(stderr, "connection to %s failed with code %x\n", parsed.host.c_str(),
                      CONNECT_FAILED_CODE);
-        return -1;
+        return HTTP_UNREACHABLE;
     }
 
     mbedtls_x509_crt *anchors = trust_anchors();
@@ -434,7 +547,7 @@ int http_connect(HttpConnection &connection, const char *url) {
         close(fd);
         std::fprintf(stderr, "connection to %s given up: no trusted certificates\n",
                      parsed.host.c_str());
-        return -1;
+        return HTTP_TLS_FAILED;
     }
     std::unique_ptr<TlsSession, TlsSessionDeleter> session(new TlsSession);
     int ret = tls_setup(*session, fd, parsed.host, anchors);
@@ -442,13 +555,22 @@ int http_connect(HttpConnection &connection, const char *url) {
         session.reset(); // closes the socket too
         std::fprintf(stderr, "init ssl context failed with code %x\n",
                      static_cast<unsigned>(-ret));
-        return -1;
+        return HTTP_TLS_FAILED;
+    }
+    char where[64];
+    std::snprintf(where, sizeof where, "|%s:%u|", inet_ntoa(address.sin_addr),
+                  unsigned(ntohs(address.sin_port)));
+    session->session_key = parsed.host + where + trust_path();
+    if (KeptSession *kept = kept_session(session->session_key)) {
+        // A session the server no longer knows just costs the full handshake.
+        mbedtls_ssl_set_session(&session->ssl, &kept->session);
     }
     session->activity_ms = clock_ms();
     connection.tls = std::move(session);
     connection.transport = &tls_transport;
     connection.transport_context = connection.tls.get();
     connection.handshake_state = HANDSHAKE_RUNNING;
+    connection.host = parsed.host;
     connection.last_activity_ms = connection.tls->activity_ms;
     return 0;
 }
@@ -458,17 +580,45 @@ HttpStep http_handshake_step(HttpConnection &connection, const char *host, bool 
         connection.result = HTTP_READ_ERROR;
         return HTTP_STEP_DONE;
     }
-    int ret = mbedtls_ssl_handshake(&connection.tls->ssl);
+    TlsSession &session = *connection.tls;
+    int ret = mbedtls_ssl_handshake(&session.ssl);
     if (ret == MBEDTLS_ERR_SSL_WANT_READ || ret == MBEDTLS_ERR_SSL_WANT_WRITE) {
         return HTTP_STEP_WAITING;
     }
+    // What is still collected (the last flight of a resumed handshake) goes out with the first
+    // request; anything written from now on goes straight to the socket.
+    session.handshaking = false;
     if (ret == 0) {
         connection.handshake_state = HANDSHAKE_DONE;
         connection.result = 0;
+        keep_session(session);
         return HTTP_STEP_DONE;
     }
-    uint32_t flags = mbedtls_ssl_get_verify_result(&connection.tls->ssl);
-    if (ret == MBEDTLS_ERR_X509_CERT_VERIFY_FAILED || (flags != 0 && flags != 0xFFFFFFFFu)) {
+    // Say goodbye (the alert the library queued) if the socket takes it, then forget the host's
+    // session so the next attempt starts afresh.
+    tls_flush(session);
+    forget_session(session.session_key);
+    connection.result = HTTP_TLS_FAILED;
+    uint32_t flags = mbedtls_ssl_get_verify_result(&session.ssl);
+    bool net_error = ret == MBEDTLS_ERR_NET_CONN_RESET || ret == MBEDTLS_ERR_NET_SEND_FAILED ||
+                     ret == MBEDTLS_ERR_NET_RECV_FAILED;
+    // An alert in answer to the hello: the server found no version or suite it shares with us.
+    bool hello_refused = ret == MBEDTLS_ERR_SSL_FATAL_ALERT_MESSAGE &&
+                         session.ssl.state <= MBEDTLS_SSL_SERVER_HELLO && session.ssl.in_msg &&
+                         (session.ssl.in_msg[1] == MBEDTLS_SSL_ALERT_MSG_PROTOCOL_VERSION ||
+                          session.ssl.in_msg[1] == MBEDTLS_SSL_ALERT_MSG_HANDSHAKE_FAILURE ||
+                          session.ssl.in_msg[1] == MBEDTLS_SSL_ALERT_MSG_INSUFFICIENT_SECURITY);
+    if (net_error && !session.tcp_connected) {
+        connection.result = HTTP_UNREACHABLE;
+        std::fprintf(stderr, "connection to %s failed with code %x\n", host,
+                     CONNECT_FAILED_CODE);
+    } else if (ret == MBEDTLS_ERR_SSL_BAD_HS_PROTOCOL_VERSION || hello_refused) {
+        connection.result = HTTP_TLS_OUTDATED;
+        std::fprintf(stderr, "%s offers only outdated TLS (code %x)\n", host,
+                     static_cast<unsigned>(-ret));
+    } else if (ret == MBEDTLS_ERR_X509_CERT_VERIFY_FAILED ||
+               (flags != 0 && flags != 0xFFFFFFFFu)) {
+        connection.result = HTTP_CERT_REFUSED;
         char reason[512];
         int n = mbedtls_x509_crt_verify_info(reason, sizeof reason, "", flags);
         if (n < 0) std::snprintf(reason, sizeof reason, "verification flags %x", flags);
@@ -482,7 +632,6 @@ HttpStep http_handshake_step(HttpConnection &connection, const char *host, bool 
                      static_cast<unsigned>(-ret));
     }
     http_close(connection);
-    connection.result = HTTP_READ_ERROR;
     return HTTP_STEP_DONE;
 }
 
@@ -492,12 +641,15 @@ void http_close(HttpConnection &connection) {
         connection.transport = nullptr;
         connection.transport_context = nullptr;
     }
+    connection.host.clear();
     connection.handshake_state = HANDSHAKE_RUNNING;
 }
 
 bool http_readable(HttpConnection &connection) {
     if (!connection.tls) return true;
     if (mbedtls_ssl_get_bytes_avail(&connection.tls->ssl) > 0) return true;
+    // Output still collected must leave before an answer can come; a read pushes it on.
+    if (!connection.tls->pending.empty() && tls_flush(*connection.tls) != 0) return true;
     // An error counts as readable: the read reports it.
     int ready = mbedtls_net_poll(&connection.tls->net, MBEDTLS_NET_POLL_READ, 0);
     return ready != 0;
@@ -513,6 +665,10 @@ uint32_t http_last_activity(const HttpConnection &connection) {
         return connection.tls->activity_ms;
     }
     return connection.last_activity_ms;
+}
+
+uint32_t http_handshake_writes(const HttpConnection &connection) {
+    return connection.tls ? connection.tls->handshake_writes : 0;
 }
 
 void http_touch(HttpConnection &connection) {
@@ -620,9 +776,15 @@ void http_reset_response(HttpConnection &connection) {
     connection.length_known = false;
     connection.reusable = true;
     connection.read_state = READ_STATUS;
-    connection.response = ResponseBuffer{};
-    connection.response.data.reset(static_cast<char *>(std::malloc(1024)));
-    connection.response.capacity = connection.response.data ? 1024 : 0;
+    ResponseBuffer &response = connection.response;
+    response.position = 0;
+    response.size = 0;
+    if (response.data && response.capacity >= 1024 && response.capacity <= HTTP_RETAIN_LIMIT) {
+        return;
+    }
+    response = ResponseBuffer{};
+    response.data.reset(static_cast<char *>(std::malloc(1024)));
+    response.capacity = response.data ? 1024 : 0;
 }
 
 namespace {
@@ -655,9 +817,11 @@ bool reserve(HttpConnection &connection, uint64_t count) {
     ResponseBuffer &response = connection.response;
     uint64_t needed = response.position + count;
     if (response.data && needed <= response.capacity) return true;
-    if (needed > HTTP_BODY_LIMIT) {
-        connection.last_block = -1;
-        finish(connection, HTTP_WRITE_ERROR);
+    if (needed > std::min(connection.body_limit, HTTP_BODY_LIMIT) + 1) {
+        // The reader asks for one byte past the body it expects; a body that needs more than
+        // that is over the limit.
+        connection.reusable = false;
+        finish(connection, HTTP_TOO_LARGE);
         return false;
     }
     uint64_t capacity = response.capacity ? response.capacity : 1024;
@@ -720,7 +884,15 @@ HttpStep parse_head(HttpConnection &connection) {
         }
     }
     if (auto length = http_header_value(head, "Content-Length")) {
-        std::optional<int64_t> value = parse_decimal(trim_blanks(*length), 0x7FFFFFFE);
+        std::string_view digits = trim_blanks(*length);
+        std::optional<int64_t> value = parse_decimal(digits, 0x7FFFFFFE);
+        bool digits_only = !digits.empty() && digits.find_first_not_of("0123456789") ==
+                                                  std::string_view::npos;
+        if (digits_only && (!value || static_cast<uint64_t>(*value) > connection.body_limit)) {
+            // Refused before a byte of it is read.
+            connection.reusable = false;
+            return finish(connection, HTTP_TOO_LARGE);
+        }
         if (!value) {
             connection.reusable = false;
             return finish(connection, HTTP_LENGTH_INVALID);
@@ -731,11 +903,18 @@ HttpStep parse_head(HttpConnection &connection) {
         connection.remaining = HTTP_REMAINING_UNKNOWN;
         connection.reusable = false;
     }
+    // HTTP/1.1 keeps a connection unless told to close it; HTTP/1.0 only when told to keep it.
+    bool keep = status_line.starts_with("HTTP/1.1");
     if (auto option = http_header_value(head, "Connection")) {
         std::string lowered;
         for (char c : *option) lowered += ascii_lower(c);
-        if (lowered.find("close") != std::string::npos) connection.reusable = false;
+        if (lowered.find("close") != std::string::npos) {
+            keep = false;
+        } else if (lowered.find("keep-alive") != std::string::npos) {
+            keep = true;
+        }
     }
+    if (!keep) connection.reusable = false;
     return HTTP_STEP_WAITING;
 }
 
@@ -784,13 +963,19 @@ HttpStep read_body(HttpConnection &connection) {
         if (connection.length_known) {
             // One byte more than announced shows a server that sends too much.
             want = std::min<uint64_t>(want, static_cast<uint64_t>(connection.remaining) + 1);
+        } else {
+            // Without a length, one byte past the limit shows a body that is too large.
+            uint64_t limit = std::min(connection.body_limit, HTTP_BODY_LIMIT);
+            uint64_t position = connection.response.position;
+            if (position > limit) return finish(connection, HTTP_TOO_LARGE);
+            want = std::min<uint64_t>(want, limit + 1 - position);
         }
         if (connection.length_known && connection.response.position == 0) {
             // The announced length is known: make room once instead of doubling through it
             // (bounded, so a lying length costs no more than the limit).
             want = std::max<uint64_t>(
                 want, std::min<uint64_t>(static_cast<uint64_t>(connection.remaining) + 1,
-                                         HTTP_RESERVE_LIMIT));
+                                         std::min(HTTP_RESERVE_LIMIT, connection.body_limit + 1)));
             if (!reserve(connection, want)) return HTTP_STEP_DONE;
             want = std::min<uint64_t>(HTTP_BODY_CHUNK, static_cast<uint64_t>(connection.remaining) + 1);
         }
@@ -819,6 +1004,11 @@ HttpStep read_body(HttpConnection &connection) {
         budget -= n;
         if (take_body(connection, static_cast<uint64_t>(n)) == HTTP_STEP_DONE) {
             return HTTP_STEP_DONE;
+        }
+        if (!connection.length_known &&
+            connection.response.position > std::min(connection.body_limit, HTTP_BODY_LIMIT)) {
+            connection.reusable = false;
+            return finish(connection, HTTP_TOO_LARGE);
         }
     }
     return HTTP_STEP_WAITING;

@@ -11,7 +11,11 @@
 // over TLS in the plug-in and over a memory source in tests and fuzzing.
 //
 // Server certificates are verified against the system trust store
-// (/etc/ssl/certs/ca-certificates.crt, or the file named by SSL_CERT_FILE). The environment
+// (/etc/ssl/certs/ca-certificates.crt, or the file named by SSL_CERT_FILE). Only TLS 1.2 with
+// forward-secret (ECDHE or DHE) suites is spoken; a server that offers less is refused. The
+// session of each host is kept, so a new connection to a host seen before resumes it instead of
+// running the full key exchange. Every socket has TCP_NODELAY set, and the messages of one
+// handshake flight leave in one write. The environment
 // variable SOLVANE_RESOLVE ("HOST:443:ADDRESS:PORT", comma-separated) sends connections for HOST
 // to ADDRESS:PORT while the TLS server name and the Host header stay HOST.
 #pragma once
@@ -51,6 +55,20 @@ enum HttpResult : int32_t {
     HTTP_LENGTH_ZERO = -9,
     // A download that made no progress for HTTP_STALL_LIMIT_MS.
     HTTP_TIMED_OUT = -10,
+    // A download still unfinished when its pool's deadline passed, however slowly bytes came.
+    HTTP_DEADLINE_PASSED = -11,
+    // The host could not be resolved or the TCP connection was refused or failed.
+    HTTP_UNREACHABLE = -12,
+    // The server's certificate did not verify against the trust store.
+    HTTP_CERT_REFUSED = -13,
+    // The server offers only TLS versions or key exchanges below what the client accepts.
+    HTTP_TLS_OUTDATED = -14,
+    // Any other failure to set up or run the TLS handshake.
+    HTTP_TLS_FAILED = -15,
+    // The response announced or delivered a body above the connection's body limit.
+    HTTP_TOO_LARGE = -16,
+    // The URL is not an https:// URL.
+    HTTP_URL_INVALID = -17,
 };
 
 // Status classes handed to completion callbacks.
@@ -66,6 +84,10 @@ struct HttpStatus {
     int32_t code;
     int32_t status_class;
     const char *text;
+    // For a failed download handed to a completion: what failed, in words that name the host
+    // ("cannot reach www.youtube.com (no network?)"). Null in the table. Valid during the
+    // callbacks only.
+    const char *detail = nullptr;
 };
 
 // Every known code in table order, ending with the terminator {-1, -1, "Unknown HTTP error"}.
@@ -81,8 +103,11 @@ constexpr const char *HTTP_DEFAULT_USER_AGENT =
 constexpr uint32_t HTTP_STALL_LIMIT_MS = 30000;
 // Header sections larger than this are refused (HTTP_LENGTH_INVALID).
 constexpr size_t HTTP_HEAD_LIMIT = 65536;
-// Bodies larger than this end the download with HTTP_WRITE_ERROR.
+// The largest body any connection accepts (HTTP_TOO_LARGE above); pools set lower limits.
 constexpr uint64_t HTTP_BODY_LIMIT = 0x40000000;
+// A body buffer up to this capacity is kept by its connection for the next response instead of
+// being freed and allocated again (the arena then keeps no freed response memory).
+constexpr uint64_t HTTP_RETAIN_LIMIT = 2 << 20;
 
 struct FreeDeleter {
     void operator()(void *pointer) const { std::free(pointer); }
@@ -152,30 +177,37 @@ struct HttpConnection {
     bool reusable = true;
     int32_t read_state = READ_STATUS;
     int32_t handshake_state = HANDSHAKE_RUNNING;
-    // The connection's socket descriptor, or -1 while closed.
-int http_socket(const HttpConnection &connection);
-// clock_ms() of the last byte moved on this connection (or of the download's start).
+    // Responses whose body passes this many bytes end with HTTP_TOO_LARGE.
+    uint64_t body_limit = HTTP_BODY_LIMIT;
+    // The host the open connection leads to ("" while closed).
+    std::string host;
+    // clock_ms() of the last byte moved on this connection (or of the download's start).
     uint32_t last_activity_ms = 0;
     ResponseBuffer response;
 };
 
 constexpr int32_t HTTP_REMAINING_UNKNOWN = 0x7FFFFFFF;
 
-// Clears the counters and the header bytes and gives the connection a new 1024-byte body
-// buffer, ready for the next response. Leaves the socket and TLS state alone.
+// Clears the counters and the header bytes and readies the body buffer for the next response:
+// the buffer left from the last response is reused when it is at most HTTP_RETAIN_LIMIT bytes,
+// otherwise a new one of 1024 bytes is made. Leaves the socket and TLS state alone.
 void http_reset_response(HttpConnection &connection);
 
-// Opens the socket and the TLS session for `url`. Returns 0, or a negative reason after
-// printing why the download is given up (invalid URL, resolution, socket, TLS set-up, trust
-// store). The connect itself does not wait: the handshake finishes it.
+// Opens the socket and the TLS session for `url`. Returns 0, or after printing why the download
+// is given up: HTTP_URL_INVALID (not https), HTTP_UNREACHABLE (resolution, socket or connect)
+// or HTTP_TLS_FAILED (TLS set-up, trust store). The connect itself does not wait: the handshake
+// finishes it. A session kept from an earlier connection to the same host is offered for
+// resumption.
 int http_connect(HttpConnection &connection, const char *url);
 
 enum HttpStep : int32_t { HTTP_STEP_WAITING = 0, HTTP_STEP_DONE = 1 };
 
 // Advances the handshake. WAITING while the library wants to read or write, DONE when it is
-// over: result 0 on success; otherwise the connection is closed, connection.result is
-// HTTP_READ_ERROR and a line naming the host and the reason was printed (always for a refused
-// certificate, when `verbose` for other failures).
+// over: result 0 on success (the session is then kept for the host); otherwise the connection
+// is closed and connection.result says what failed: HTTP_UNREACHABLE (the TCP connect failed),
+// HTTP_CERT_REFUSED, HTTP_TLS_OUTDATED (only old versions or key exchanges offered) or
+// HTTP_TLS_FAILED. A line naming the host and the reason is printed (always for a refused
+// certificate or outdated TLS, when `verbose` for other failures).
 HttpStep http_handshake_step(HttpConnection &connection, const char *host, bool verbose);
 
 // Format and write a whole request, repeating while the transport wants to write. Return 0 or
@@ -214,6 +246,11 @@ int http_socket(const HttpConnection &connection);
 uint32_t http_last_activity(const HttpConnection &connection);
 // Marks now as the connection's last activity (a download starts).
 void http_touch(HttpConnection &connection);
+// Socket writes made during the handshake of the open connection (0 while closed): a full
+// handshake takes two, one per flight; a resumed one takes one.
+uint32_t http_handshake_writes(const HttpConnection &connection);
+// Forgets every kept TLS session, so the next connection to any host runs a full handshake.
+void http_forget_sessions();
 
 // A transport over bytes in memory: each read hands out at most `piece` bytes (all remaining
 // when 0); with `stutter` every other read answers HTTP_IO_WANT_READ; at the end reads answer

@@ -35,6 +35,7 @@ bool fetch_direct(ServiceClient &client, std::string url, DownloadDone completio
 } // namespace
 
 std::string failure_text(const char *what, const HttpStatus *status) {
+    if (status && status->detail) return status->detail;
     std::string text = std::string(what) + " failed";
     if (status && status->code >= 100) {
         auto detail = str_printf(" (%d %s)", status->code, status->text ? status->text : "");
@@ -59,7 +60,7 @@ const char *response_text(ResponseBuffer &response) {
 }
 
 bool innertube_request(ServiceClient &client, int32_t code, std::string_view value,
-                       DownloadDone completion) {
+                       DownloadDone completion, DownloadPriority priority) {
     std::optional<std::string> body = innertube_body(code, value);
     std::optional<std::string> url = service_url(value, code);
     if (!body || !url) return false;
@@ -72,6 +73,7 @@ bool innertube_request(ServiceClient &client, int32_t code, std::string_view val
     request.verbose = client.settings.debug_url ? 1 : 0;
     request.context = &client;
     request.on_done = completion;
+    request.priority = priority;
     return queue(client, request);
 }
 
@@ -128,9 +130,11 @@ int feed_request_all(ServiceClient &client, ItemList &favourites, bool rss,
             request.verbose = client.settings.debug_url ? 1 : 0;
             request.context = &client;
             request.on_done = completion;
+            request.priority = DL_PRIORITY_BULK;
             queued += queue(client, request);
         } else {
-            queued += innertube_request(client, REQUEST_BROWSE_PLAYLIST, *item->id, completion);
+            queued += innertube_request(client, REQUEST_BROWSE_PLAYLIST, *item->id, completion,
+                                        DL_PRIORITY_BULK);
         }
     }
     return queued;

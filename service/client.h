@@ -68,15 +68,17 @@ struct ServiceClient {
 const char *response_text(ResponseBuffer &response);
 
 // The status line after a failed download of `what` ("searching", "loading video url"):
-// "searching failed (404 Not Found)", or "... failed (no response)" when no HTTP answer came
-// (resolution, connection, certificate, time-out). The chain of that request ends there.
+// "searching failed (404 Not Found)"; the pool's words when it says what failed ("cannot reach
+// www.youtube.com (no network?)", "certificate of HOST refused", "no answer from HOST for
+// 30 s"); else "... failed (no response)". The chain of that request ends there.
 std::string failure_text(const char *what, const HttpStatus *status);
 
 // Queues a POST of the InnerTube request `code` for `value` on the request queue, with the
 // code's body, URL, header lines and user agent and `completion` as on_done (context: the
 // client). False when the code has no body or the queue refused it.
 bool innertube_request(ServiceClient &client, int32_t code, std::string_view value,
-                       DownloadDone completion);
+                       DownloadDone completion,
+                       DownloadPriority priority = DL_PRIORITY_USER);
 // Queues the search request of a new query (double quotes and backslashes already replaced).
 bool innertube_search(ServiceClient &client, std::string_view query, int type, int live, int sort,
                       DownloadDone completion);

@@ -152,6 +152,16 @@ TEST(list_completion, failures_change_no_row_and_say_so) {
     w.complete("{}", LIST_SEARCH, true, HTTP_CLASS_INTERNAL);
     EXPECT_EQ(w.browser().results.size(), rows);
     EXPECT_EQ(text_of(w.browser().widgets.status_label), "loading the list failed (no response)");
+    // A failure the pool put in words is shown in them, and what the status line shows is
+    // logged too.
+    HttpStatus unreachable = http_status_lookup(HTTP_UNREACHABLE);
+    unreachable.detail = "cannot reach www.youtube.com (no network?)";
+    testing::internal::CaptureStderr();
+    list_completion(w.state, HTTP_CLASS_INTERNAL, &r, LIST_SEARCH, false, &unreachable);
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(text_of(w.browser().widgets.status_label), unreachable.detail);
+    EXPECT_NE(log.find("] INFO: status: cannot reach www.youtube.com (no network?)\n"),
+              std::string::npos) << log;
 }
 
 TEST(list_completion, append_keeps_the_pixel_offset_and_one_load_more_row) {

@@ -102,6 +102,16 @@ class InterfaceIntegration(unittest.TestCase):
             m.command(["keydown", "x"])
             m.command(["keyup", "x"])
             self.assertEqual(self.settle(m), once)
+
+            # Searching with the service unreachable (every host goes to a closed port) says so
+            # on the status line, and the log shows what the status line said.
+            said = "INFO: status: cannot reach www.youtube.com (no network?)\n"
+            self.assertNotIn(said, m.output())
+            m.command(["keypress", "ENTER"])
+            m.wait_until(lambda: said in m.output(), timeout=2.5)
+            self.assertIn("INFO: status: searching...\n", m.output())
+            time.sleep(0.3)
+            save_screen(self.x.display, os.path.join(BUILD, "integration-interface-unreachable.png"))
             self.assertEqual(m.quit(), 0)
 
     def test_resize_lays_the_interface_out_again(self):

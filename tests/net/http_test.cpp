@@ -17,8 +17,9 @@ struct ReadOutcome {
 // Reads `wire` to the end with reads of at most `piece` bytes (0: all at once); bounded.
 // With `hold_open` the peer keeps the connection open after the last byte.
 ReadOutcome read_all(const std::string &wire, size_t piece, bool stutter = false,
-                     bool hold_open = false) {
+                     bool hold_open = false, uint64_t body_limit = HTTP_BODY_LIMIT) {
     HttpConnection connection;
+    connection.body_limit = body_limit;
     HttpMemorySource source;
     source.bytes = wire;
     source.piece = piece;
@@ -111,6 +112,7 @@ TEST(http_read_step, results_bodies_and_reuse_of_odd_responses) {
         std::string body = "";  // checked for HTTP results
         int reusable = -1;      // checked (0/1) on whole reads
         bool hold_open = false;
+        uint64_t limit = HTTP_BODY_LIMIT;
     } cases[] = {
         {"ends at close", "HTTP/1.0 200 OK\r\n\r\n" + big, 200, big, 0},
         {"no length, no close", "HTTP/1.0 200 OK\r\n\r\nabc", HTTP_ASYNC_WAITING, "", -1, true},
@@ -131,7 +133,16 @@ TEST(http_read_step, results_bodies_and_reuse_of_odd_responses) {
         {"length -8", "HTTP/1.1 200 OK\r\nContent-Length: -8\r\n\r\nabc", HTTP_LENGTH_INVALID},
         {"junk length", "HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\nabc", HTTP_LENGTH_INVALID},
         {"huge length", "HTTP/1.1 200 OK\r\nContent-Length: 99999999999\r\n\r\n",
-         HTTP_LENGTH_INVALID},
+         HTTP_TOO_LARGE},
+        {"length over the limit", "HTTP/1.1 200 OK\r\nContent-Length: 11\r\n\r\n0123456789a",
+         HTTP_TOO_LARGE, "", -1, false, 10},
+        {"body over the limit", "HTTP/1.0 200 OK\r\n\r\n0123456789a", HTTP_TOO_LARGE, "", -1,
+         false, 10},
+        {"body at the limit", "HTTP/1.0 200 OK\r\n\r\n0123456789", 200, "0123456789", 0, false,
+         10},
+        {"1.0 kept when asked", "HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 1\r\n"
+         "\r\nk", 200, "k", 1, true},
+        {"1.0 closed otherwise", "HTTP/1.0 200 OK\r\nContent-Length: 1\r\n\r\nk", 200, "k", 0},
         {"unknown status", "HTTP/1.1 299 Odd\r\nContent-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID},
         {"no space", "HTTP/1.1\r\nContent-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID},
         {"no number", "HTTP/1.1 OK\r\nContent-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID},
@@ -144,7 +155,7 @@ TEST(http_read_step, results_bodies_and_reuse_of_odd_responses) {
     for (const Case &c : cases) {
         for (size_t piece : {size_t(0), size_t(1), size_t(5)}) {
             SCOPED_TRACE(std::string(c.name) + ", piece " + std::to_string(piece));
-            ReadOutcome outcome = read_all(c.wire, piece, false, c.hold_open);
+            ReadOutcome outcome = read_all(c.wire, piece, false, c.hold_open, c.limit);
             EXPECT_EQ(outcome.result, c.result);
             if (c.result > 0) {
                 EXPECT_TRUE(outcome.body == c.body);

@@ -6,6 +6,10 @@
 //   LOOPBACK_OTHER_HOST  https://other.solvane.test/...  certificate from another CA
 //   LOOPBACK_SILENT_HOST https://silent.solvane.test/... accepts and never answers
 //   LOOPBACK_GARBAGE_HOST https://garbage.solvane.test/... plain bytes instead of TLS
+//   LOOPBACK_TLS10_HOST, LOOPBACK_TLS11_HOST   the service offering only TLS 1.0 / 1.1
+//   LOOPBACK_STATIC_RSA_HOST   TLS 1.2 with static-RSA key exchange only
+//   LOOPBACK_TLS12_HOST        TLS 1.2 only, ECDHE suites only (LOOPBACK_HOST offers 1.3 too)
+//   LOOPBACK_REFUSED_HOST      a loopback port nothing listens on
 //
 // The server ends when this process exits (its standard input closes). Header-only so that the
 // unit tests and the benchmarks share it.
@@ -31,6 +35,11 @@ constexpr const char *LOOPBACK_HOST = "solvane.test";
 constexpr const char *LOOPBACK_OTHER_HOST = "other.solvane.test";
 constexpr const char *LOOPBACK_SILENT_HOST = "silent.solvane.test";
 constexpr const char *LOOPBACK_GARBAGE_HOST = "garbage.solvane.test";
+constexpr const char *LOOPBACK_TLS10_HOST = "tls10.solvane.test";
+constexpr const char *LOOPBACK_TLS11_HOST = "tls11.solvane.test";
+constexpr const char *LOOPBACK_STATIC_RSA_HOST = "static-rsa.solvane.test";
+constexpr const char *LOOPBACK_TLS12_HOST = "tls12.solvane.test";
+constexpr const char *LOOPBACK_REFUSED_HOST = "refused.solvane.test";
 
 struct LoopbackServer {
     bool running = false;
@@ -39,6 +48,11 @@ struct LoopbackServer {
     int port_other_ca = 0;
     int port_silent = 0;
     int port_garbage = 0;
+    int port_tls10 = 0;
+    int port_tls11 = 0;
+    int port_static_rsa = 0;
+    int port_tls12 = 0;
+    int port_refused = 0;
     std::string ca;
     std::string other_ca;
     pid_t pid = -1;
@@ -141,6 +155,11 @@ inline void start(LoopbackServer &server) {
     server.port_other_ca = static_cast<int>(json_long(json_get(json, ".ports.other_ca"), 0));
     server.port_silent = static_cast<int>(json_long(json_get(json, ".ports.silent"), 0));
     server.port_garbage = static_cast<int>(json_long(json_get(json, ".ports.garbage"), 0));
+    server.port_tls10 = static_cast<int>(json_long(json_get(json, ".ports.tls10"), 0));
+    server.port_tls11 = static_cast<int>(json_long(json_get(json, ".ports.tls11"), 0));
+    server.port_static_rsa = static_cast<int>(json_long(json_get(json, ".ports.static_rsa"), 0));
+    server.port_tls12 = static_cast<int>(json_long(json_get(json, ".ports.tls12"), 0));
+    server.port_refused = static_cast<int>(json_long(json_get(json, ".ports.refused"), 0));
     server.ca = json_text(json_get(json, ".ca"));
     server.other_ca = json_text(json_get(json, ".other_ca"));
     if (!server.port_tls || server.ca.empty()) {
@@ -148,13 +167,17 @@ inline void start(LoopbackServer &server) {
         stop(server);
         return;
     }
-    char resolve[512];
+    char resolve[1024];
     std::snprintf(resolve, sizeof resolve,
                   "%s:443:127.0.0.1:%d,%s:443:127.0.0.1:%d,%s:443:127.0.0.1:%d,"
-                  "%s:443:127.0.0.1:%d",
+                  "%s:443:127.0.0.1:%d,%s:443:127.0.0.1:%d,%s:443:127.0.0.1:%d,"
+                  "%s:443:127.0.0.1:%d,%s:443:127.0.0.1:%d,%s:443:127.0.0.1:%d",
                   LOOPBACK_HOST, server.port_tls, LOOPBACK_OTHER_HOST, server.port_other_ca,
                   LOOPBACK_SILENT_HOST, server.port_silent, LOOPBACK_GARBAGE_HOST,
-                  server.port_garbage);
+                  server.port_garbage, LOOPBACK_TLS10_HOST, server.port_tls10,
+                  LOOPBACK_TLS11_HOST, server.port_tls11, LOOPBACK_STATIC_RSA_HOST,
+                  server.port_static_rsa, LOOPBACK_TLS12_HOST, server.port_tls12,
+                  LOOPBACK_REFUSED_HOST, server.port_refused);
     setenv("SOLVANE_RESOLVE", resolve, 1);
     setenv("SSL_CERT_FILE", server.ca.c_str(), 1);
     server.running = true;

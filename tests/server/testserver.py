@@ -4,11 +4,18 @@
 It makes a throw-away certificate authority and a server certificate at start-up (openssl CLI),
 listens on free loopback ports and prints one JSON line describing itself on standard output:
 
-    {"ports": {"tls": P, "other_ca": P, "silent": P, "garbage": P, "proxy": P},
+    {"ports": {"tls": P, "other_ca": P, "silent": P, "garbage": P, "proxy": P, "tls10": P,
+               "tls11": P, "static_rsa": P, "tls12": P, "refused": P},
      "ca": "/tmp/.../ca.pem", "other_ca": "/tmp/.../other-ca.pem", "names": [...]}
 
 Listeners:
-  tls       HTTPS with a certificate from the test CA; requests go through ROUTES.
+  tls       HTTPS with a certificate from the test CA; requests go through ROUTES. It offers
+            TLS 1.2 and 1.3.
+  tls10     the same service offering only TLS 1.0; tls11 only TLS 1.1 (both with every
+            cipher OpenSSL still has, security level 0).
+  static_rsa  TLS 1.2 with static-RSA key exchange only (RSA certificate from the test CA).
+  tls12     TLS 1.2 only, ECDHE suites only.
+  refused   a port nothing listens on (connections are refused).
   other_ca  the same service, with a certificate from another CA (clients must refuse it).
   silent    accepts TCP connections and never sends or reads anything.
   garbage   answers every connection with plain bytes instead of a TLS handshake.
@@ -66,15 +73,18 @@ def make_ca(directory: str, name: str) -> None:
              "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=directory)
 
 
-def make_server_cert(directory: str, ca: str, name: str) -> None:
-    """NAME.key and NAME.pem signed by CA, valid for CERT_NAMES and 127.0.0.1."""
+def make_server_cert(directory: str, ca: str, name: str, key: str = "ec") -> None:
+    """NAME.key and NAME.pem signed by CA, valid for CERT_NAMES and 127.0.0.1. KEY is "ec"
+    (P-256) or "rsa" (2048 bits)."""
     alt = ",".join([f"DNS:{n}" for n in CERT_NAMES] + ["IP:127.0.0.1"])
     with open(os.path.join(directory, f"{name}.ext"), "w") as ext:
         ext.write(f"subjectAltName={alt}\n"
                   "basicConstraints=critical,CA:FALSE\n"
                   "keyUsage=critical,digitalSignature,keyEncipherment\n"
                   "extendedKeyUsage=serverAuth\n")
-    _openssl("req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+    key_args = (["-newkey", "rsa:2048"] if key == "rsa" else
+                ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1"])
+    _openssl("req", *key_args, "-nodes",
              "-keyout", f"{name}.key", "-out", f"{name}.csr", "-subj", "/CN=solvane.test",
              cwd=directory)
     _openssl("x509", "-req", "-in", f"{name}.csr", "-CA", f"{ca}.pem", "-CAkey", f"{ca}.key",
@@ -87,9 +97,10 @@ def make_certificates(directory: str) -> Dict[str, str]:
     make_ca(directory, "other-ca")
     make_server_cert(directory, "ca", "server")
     make_server_cert(directory, "other-ca", "other-server")
+    make_server_cert(directory, "ca", "rsa-server", key="rsa")
     return {n: os.path.join(directory, n) for n in
             ("ca.pem", "other-ca.pem", "server.pem", "server.key",
-             "other-server.pem", "other-server.key")}
+             "other-server.pem", "other-server.key", "rsa-server.pem", "rsa-server.key")}
 
 
 # ---------------------------------------------------------------------------------------------
@@ -340,16 +351,38 @@ class Server:
         self.fixtures = fixtures
         self.certs = certs
         self.lock = threading.Lock()
-        self.stats = {"connections": 0, "requests": 0, "handshake_failures": 0}
+        # connections: completed handshakes; resumed: those that resumed an earlier session.
+        self.stats = {"connections": 0, "resumed": 0, "requests": 0, "handshake_failures": 0}
         self.stopping = threading.Event()
         self.pattern_block = pattern_bytes(251 * 1024)
         self.listeners: Dict[str, socket.socket] = {}
 
-    def context(self, cert: str, key: str) -> ssl.SSLContext:
+    def context(self, cert: str, key: str,
+                versions=(ssl.TLSVersion.TLSv1_2, ssl.TLSVersion.MAXIMUM_SUPPORTED),
+                ciphers: Optional[str] = None) -> ssl.SSLContext:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        context.minimum_version = ssl.TLSVersion.TLSv1_2
+        if ciphers:
+            context.set_ciphers(ciphers)
+        context.minimum_version, context.maximum_version = versions
         context.load_cert_chain(self.certs[cert], self.certs[key])
         return context
+
+    def old_contexts(self) -> Dict[str, ssl.SSLContext]:
+        """The servers a client must refuse, and one TLS 1.2-only server it must accept."""
+        import warnings
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", DeprecationWarning)
+            v = ssl.TLSVersion
+            return {
+                "tls10": self.context("server.pem", "server.key", (v.TLSv1, v.TLSv1),
+                                      "ALL:@SECLEVEL=0"),
+                "tls11": self.context("server.pem", "server.key", (v.TLSv1_1, v.TLSv1_1),
+                                      "ALL:@SECLEVEL=0"),
+                "static_rsa": self.context("rsa-server.pem", "rsa-server.key",
+                                           (v.TLSv1_2, v.TLSv1_2), "kRSA:@SECLEVEL=0"),
+                "tls12": self.context("server.pem", "server.key", (v.TLSv1_2, v.TLSv1_2),
+                                      "ECDHE"),
+            }
 
     def listen(self, name: str) -> int:
         sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -364,6 +397,15 @@ class Server:
                  for name in ("tls", "other_ca", "silent", "garbage", "proxy")}
         main_context = self.context("server.pem", "server.key")
         other_context = self.context("other-server.pem", "other-server.key")
+        for name, context in self.old_contexts().items():
+            ports[name] = self.listen(name)
+            self._spawn(self._accept_loop, name,
+                        lambda s, context=context: self._serve_tls(s, context))
+        # A port that was free a moment ago and has no listener: connecting is refused.
+        probe = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        probe.bind(("127.0.0.1", 0))
+        ports["refused"] = probe.getsockname()[1]
+        probe.close()
         self._spawn(self._accept_loop, "tls", lambda s: self._serve_tls(s, main_context))
         self._spawn(self._accept_loop, "other_ca", lambda s: self._serve_tls(s, other_context))
         self._spawn(self._accept_loop, "silent", self._serve_silent)
@@ -448,6 +490,8 @@ class Server:
             return
         with self.lock:
             self.stats["connections"] += 1
+            if tls.session_reused:
+                self.stats["resumed"] += 1
         conn = Connection(tls, self)
         try:
             while True:
