@@ -10,6 +10,7 @@
 
 #include "base/host.h"
 #include "base/json.h"
+#include "base/runtime.h"
 #include "plugin/app_state.h"
 #include "service/innertube.h"
 
@@ -161,6 +162,9 @@ mpv_node string_node(const char *text) {
     return n;
 }
 
+// The per-file options of every load.
+constexpr int OPTION_COUNT = 9;
+
 const char *text_or_empty(const Text &text) { return text ? text->c_str() : ""; }
 const char *text_or_none(const Text &text) { return text ? text->c_str() : "none"; }
 
@@ -186,9 +190,11 @@ bool chapter_line_timestamp(std::string_view line, int64_t &seconds, std::string
 }
 
 std::vector<Chapter> description_chapters(std::string_view description, uint32_t duration) {
-    std::vector<Chapter> chapters;
-    bool open = false;
-    Chapter current;
+    struct Stamp {
+        int64_t seconds;
+        std::string title;
+    };
+    std::vector<Stamp> stamps;
     while (!description.empty()) {
         size_t newline = description.find('\n');
         std::string_view line = description.substr(0, newline);
@@ -197,16 +203,18 @@ std::vector<Chapter> description_chapters(std::string_view description, uint32_t
         int64_t t = 0;
         std::string title;
         if (line.empty() || !chapter_line_timestamp(line, t, title) || t < 0) continue;
-        if (open) {
-            current.end = double(t);
-            chapters.push_back(std::move(current));
-        }
-        current = Chapter{double(t), 0, std::move(title)};
-        open = true;
+        stamps.push_back({t, std::move(title)});
     }
-    if (open) {
-        current.end = duration;
-        chapters.push_back(std::move(current));
+    // In time order, so each chapter ends where the next begins even when the description lists
+    // them out of order; the last ends at the duration (at its own start when there is none).
+    std::stable_sort(stamps.begin(), stamps.end(),
+                     [](const Stamp &a, const Stamp &b) { return a.seconds < b.seconds; });
+    std::vector<Chapter> chapters;
+    for (size_t i = 0; i < stamps.size(); ++i) {
+        double start = double(stamps[i].seconds);
+        double end = i + 1 < stamps.size() ? double(stamps[i + 1].seconds)
+                                            : (duration ? double(duration) : start);
+        chapters.push_back({start, end, std::move(stamps[i].title)});
     }
     return chapters;
 }
@@ -222,6 +230,8 @@ std::vector<Chapter> sponsor_chapters(const char *segments, uint32_t duration) {
     for (const char *e = json_first(text); e && json_type(e) != JSON_INVALID; e = json_next(e)) {
         double start = segment_bound(e, ".segment.0");
         double end = segment_bound(e, ".segment.1");
+        // A segment that ends before it starts marks nothing.
+        if (end < start) continue;
         chapters.push_back({start, end, SPONSOR_CHAPTER_TITLE});
         chapters.push_back({end, end + 0.001, ""});
         largest_end = std::max(largest_end, end);
@@ -237,12 +247,22 @@ std::string chapters_text(const char *description, const char *segments, uint32_
         std::vector<Chapter> sponsor = sponsor_chapters(segments, duration);
         std::move(sponsor.begin(), sponsor.end(), std::back_inserter(chapters));
     }
+    // The player refuses the whole file for one chapter that ends before it starts, so every
+    // chapter is kept inside the video (when its duration is known) and one that still ends
+    // before its start is left out.
+    const double limit = duration ? double(duration) : MILLISECONDS_LIMIT / 1000;
+    std::vector<Chapter> kept;
+    for (Chapter &chapter : chapters) {
+        chapter.start = std::clamp(chapter.start, 0.0, limit);
+        chapter.end = std::min(chapter.end, limit);
+        if (chapter.end >= chapter.start) kept.push_back(std::move(chapter));
+    }
     // Newest first, then a stable sort by start: equal starts keep newest-first order.
-    std::reverse(chapters.begin(), chapters.end());
-    std::stable_sort(chapters.begin(), chapters.end(),
+    std::reverse(kept.begin(), kept.end());
+    std::stable_sort(kept.begin(), kept.end(),
                      [](const Chapter &a, const Chapter &b) { return a.start < b.start; });
     std::string out = FFMETADATA_HEADER;
-    for (Chapter &chapter : chapters) {
+    for (Chapter &chapter : kept) {
         clean_title(chapter.title);
         append_chapter(out, chapter);
     }
@@ -252,25 +272,27 @@ std::string chapters_text(const char *description, const char *segments, uint32_
 void load_url(const PlaybackSettings &settings, const PlaybackFlags &flags, const std::string &url,
               const Text &audio_url, const Text &sub_url, const Text &title,
               const Text &chapters_url, YtdlMode ytdl) {
-    command({"set", "ytdl", ytdl == YTDL_ON ? "yes" : "no"});
-    command({"change-list", "audio-files", "clr", ""});
-    command({"change-list", "sub-files", "clr", ""});
-
-    // Without an audio stream the subtitle takes the fifth entry and the sixth stays empty.
-    const char *option_keys[6] = {"msg-level",          "stream-lavf-o",   "chapters-file",
-                                  "force-media-title",  "audio-files-append", "sub-files-append"};
-    const char *option_values[6] = {
-        "ffmpeg=fatal", "http_seekable=0,headers=accept-encoding:gzip,request_size=10485760",
+    // Every option goes with the file and ends with it: the user's own `ytdl`, `audio-files` and
+    // `sub-files` are what they were once the file is done. The lists are cleared for this file
+    // only, then the streams appended. Without an audio stream the subtitle takes the audio
+    // stream's entry and the last entry stays empty.
+    const char *option_keys[OPTION_COUNT] = {
+        "ytdl",           "audio-files-clr", "sub-files-clr",     "msg-level",
+        "stream-lavf-o",  "chapters-file",   "force-media-title", "audio-files-append",
+        "sub-files-append"};
+    const char *option_values[OPTION_COUNT] = {
+        ytdl == YTDL_ON ? "yes" : "no", "", "", "ffmpeg=fatal",
+        "http_seekable=0,headers=accept-encoding:gzip,request_size=10485760",
         text_or_empty(chapters_url), text_or_empty(title), text_or_empty(audio_url),
         text_or_empty(sub_url)};
     if (!audio_url) {
-        option_keys[4] = "sub-files-append";
-        option_values[4] = text_or_empty(sub_url);
-        option_values[5] = "";
+        option_keys[OPTION_COUNT - 2] = "sub-files-append";
+        option_values[OPTION_COUNT - 2] = text_or_empty(sub_url);
+        option_values[OPTION_COUNT - 1] = "";
     }
-    mpv_node options_values[6];
-    for (int i = 0; i < 6; ++i) options_values[i] = string_node(option_values[i]);
-    mpv_node_list options_list{6, options_values, const_cast<char **>(option_keys)};
+    mpv_node options_values[OPTION_COUNT];
+    for (int i = 0; i < OPTION_COUNT; ++i) options_values[i] = string_node(option_values[i]);
+    mpv_node_list options_list{OPTION_COUNT, options_values, const_cast<char **>(option_keys)};
     mpv_node options{};
     options.format = MPV_FORMAT_NODE_MAP;
     options.u.list = &options_list;
@@ -311,14 +333,52 @@ std::string watch_url(std::string_view id) {
     return std::string("https://") + SERVICE_HOST + "/watch?v=" + std::string(id);
 }
 
-void play_current(const PlaybackSettings &settings, const PlaybackFlags &flags,
-                  const list_item &video, const stream_choice &streams, const char *segments,
-                  bool hls_quality_names) {
+std::optional<std::string> play_current(const PlaybackSettings &settings,
+                                        const PlaybackFlags &flags, const list_item &video,
+                                        const stream_choice &streams, const char *segments,
+                                        bool hls_quality_names) {
     const bool separate = (!settings.use_hls && video.duration != 0) || !streams.hls_url;
     if (settings.debug_url)
         print_text("play: audio " + std::string(text_or_none(streams.audio_url)) + "\nvideo " +
                    text_or_none(streams.video_url) + "\nhls manifest " +
                    text_or_none(streams.hls_url) + "\nsub " + text_or_none(streams.sub_url));
+
+    const char *format_name = settings.video_format.c_str();
+    if (hls_quality_names && !separate) format_name = hls_quality_name(format_name);
+    const bool muxed = format_is_muxed(format_number(format_name));
+
+    // What to load: the watch page for the ytdl hook, the manifest, or the video stream alone,
+    // with its audio stream, or joined to it in an EDL.
+    enum { WATCH, MANIFEST, VIDEO_ALONE, VIDEO_WITH_AUDIO, EDL } load;
+    if (!streams.video_url || settings.ytdl_fallback)
+        load = WATCH;
+    else if (settings.use_full_manifest && !separate)
+        load = MANIFEST;
+    else if (settings.use_edl && streams.audio_url && video.duration != 0 && !muxed)
+        load = EDL;
+    else if (!muxed && streams.audio_url)
+        load = VIDEO_WITH_AUDIO;
+    else
+        load = VIDEO_ALONE;
+
+    // Every address the player would open is checked first; the watch page is built here from
+    // an id of the video-id shape only.
+    std::optional<std::string> refused;
+    if (load == WATCH) {
+        if (!video.id || !video_id_valid(*video.id)) {
+            std::string id = text_or_empty(video.id);
+            log_warning("refused video id for the watch page", id.c_str());
+            refused = "play failed: video id refused";
+        }
+    } else if (load == MANIFEST) {
+        refused = media_url_refuse("manifest", *streams.hls_url);
+    } else {
+        refused = media_url_refuse("video", *streams.video_url);
+        if (!refused && (load == EDL || load == VIDEO_WITH_AUDIO))
+            refused = media_url_refuse("audio", *streams.audio_url);
+    }
+    if (!refused && streams.sub_url) refused = media_url_refuse("caption", *streams.sub_url);
+    if (refused) return refused;
 
     const char *description = video.description ? video.description->c_str() : nullptr;
     Text chapters_url = std::string("memory://") +
@@ -326,29 +386,32 @@ void play_current(const PlaybackSettings &settings, const PlaybackFlags &flags,
                              ? chapters_text(description, segments, video.duration)
                              : std::string(FFMETADATA_HEADER));
 
-    const char *format_name = settings.video_format.c_str();
-    if (hls_quality_names && !separate) format_name = hls_quality_name(format_name);
-    const bool muxed = format_is_muxed(format_number(format_name));
-
-    if (!streams.video_url || settings.ytdl_fallback) {
-        if (!settings.ytdl_fallback) print_text("warning: not yet supported format, fallback to ytdl");
-        load_url(settings, flags, watch_url(text_or_empty(video.id)), std::nullopt,
-                 streams.sub_url, video.title, chapters_url, YTDL_ON);
-    } else if (!settings.use_full_manifest || separate) {
-        if (settings.use_edl && streams.audio_url && video.duration != 0 && !muxed)
-            play_edl(settings, flags, video, streams, streams.sub_url, chapters_url);
-        else if (!muxed && streams.audio_url)
-            load_url(settings, flags, *streams.video_url, streams.audio_url, streams.sub_url,
-                     video.title, chapters_url, YTDL_OFF);
-        else
-            load_url(settings, flags, *streams.video_url, std::nullopt, streams.sub_url,
-                     video.title, chapters_url, YTDL_OFF);
-    } else {
+    switch (load) {
+    case WATCH:
+        if (!settings.ytdl_fallback)
+            print_text("warning: not yet supported format, fallback to ytdl");
+        load_url(settings, flags, watch_url(*video.id), std::nullopt, streams.sub_url,
+                 video.title, chapters_url, YTDL_ON);
+        break;
+    case MANIFEST:
         load_url(settings, flags, *streams.hls_url, std::nullopt, streams.sub_url, video.title,
                  chapters_url, YTDL_OFF);
+        break;
+    case EDL:
+        play_edl(settings, flags, video, streams, streams.sub_url, chapters_url);
+        break;
+    case VIDEO_WITH_AUDIO:
+        load_url(settings, flags, *streams.video_url, streams.audio_url, streams.sub_url,
+                 video.title, chapters_url, YTDL_OFF);
+        break;
+    case VIDEO_ALONE:
+        load_url(settings, flags, *streams.video_url, std::nullopt, streams.sub_url, video.title,
+                 chapters_url, YTDL_OFF);
+        break;
     }
     flags.autoplay_queued = false;
     flags.browser_playback = true;
+    return std::nullopt;
 }
 
 Text autoplay_next_id(ItemList &results, const std::string &current_id) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,28 +58,33 @@ inline constexpr const char *SPONSOR_CHAPTER_TITLE = "SOLVANE-SPONSOR-SEGMENT";
 // run and a title; a trailing one follows the title after a separator run.
 bool chapter_line_timestamp(std::string_view line, int64_t &seconds, std::string &title);
 
-// The chapters of a description: each timestamped line opens a chapter that the next one closes;
-// the last ends at `duration`. In creation order; titles as found (not yet cleaned).
+// The chapters of a description: its timestamped lines in time order (lines of equal time in
+// their order in the text), each chapter ending where the next begins; the last ends at
+// `duration`, or at its own start when the duration is 0. Titles as found (not yet cleaned).
 std::vector<Chapter> description_chapters(std::string_view description, uint32_t duration);
 
 // The chapters of a SponsorBlock response (a NUL-terminated JSON array of objects with a
 // two-number `segment`): for each segment the sponsor chapter and a 1 ms chapter at its end,
-// then one empty chapter from the largest end to `duration`. Nothing for a non-array.
+// then one empty chapter from the largest end to `duration`. A segment that ends before it
+// starts is left out. Nothing for a non-array.
 std::vector<Chapter> sponsor_chapters(const char *segments, uint32_t duration);
 
 // The FFMETADATA text: the header, then the chapters of the description (when there is one) and
 // of the segments (when there are some), titles cleaned of "=;#\" and newlines, ordered by start
-// with chapters of equal start newest first. `description` and `segments` may be nullptr.
+// with chapters of equal start newest first. With a duration, starts and ends are clamped into
+// [0, duration]; a chapter that still ends before its start is left out, so the player accepts
+// the file. `description` and `segments` may be nullptr.
 std::string chapters_text(const char *description, const char *segments, uint32_t duration);
 
 // ---- Launch ----
 
 enum YtdlMode : uint8_t { YTDL_OFF = 0, YTDL_ON = 1 };
 
-// Sends the load sequence: "set ytdl", clearing "audio-files" and "sub-files", the "loadfile" map
-// with its six options ("append" while autoplay is queued, else "replace"), "solfb-hide", and the
-// "Up Next" text for a queued autoplay with a title when `show_autoplay_notification` is on.
-// Absent texts are sent as empty values.
+// Sends the load sequence: the "loadfile" map ("append" while autoplay is queued, else
+// "replace") whose per-file options set `ytdl`, clear `audio-files` and `sub-files` for this
+// file and then carry the six launch options; then "solfb-hide", and the "Up Next" text for a
+// queued autoplay with a title when `show_autoplay_notification` is on. No option is set
+// globally, so nothing outlives the file. Absent texts are sent as empty values.
 void load_url(const PlaybackSettings &settings, const PlaybackFlags &flags, const std::string &url,
               const Text &audio_url, const Text &sub_url, const Text &title,
               const Text &chapters_url, YtdlMode ytdl);
@@ -98,9 +104,14 @@ std::string watch_url(std::string_view id);
 // one of the five loads; then clears autoplay queued and sets browser playback. `segments` is
 // the SponsorBlock response text (NUL-terminated) or nullptr. `hls_quality_names` is the state's
 // flag of that name.
-void play_current(const PlaybackSettings &settings, const PlaybackFlags &flags,
-                  const list_item &video, const stream_choice &streams, const char *segments,
-                  bool hls_quality_names);
+// Every address the load would hand to the player (video, audio, manifest, caption) must pass
+// media_url_check, and the watch page is built only from an id of the video-id shape. When one
+// does not, nothing is sent, a WARNING names the address's scheme and host, and the result is
+// the text for the status line; otherwise the result is empty.
+std::optional<std::string> play_current(const PlaybackSettings &settings,
+                                        const PlaybackFlags &flags, const list_item &video,
+                                        const stream_choice &streams, const char *segments,
+                                        bool hls_quality_names);
 
 // ---- Autoplay ----
 

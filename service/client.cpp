@@ -223,6 +223,12 @@ void video_streams_done(int32_t status_class, ResponseBuffer *response, void *co
         return;
     }
     if (client.streams.hls_url) {
+        // The manifest is fetched only from the service's own hosts.
+        if (std::optional<std::string> refused =
+                media_url_refuse("manifest", *client.streams.hls_url)) {
+            show_status(client, refused->c_str());
+            return;
+        }
         show_status(client, "loading hls manifest...");
         fetch_direct(client, *client.streams.hls_url, hls_manifest_done);
         return;

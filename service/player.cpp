@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/json.h"
+#include "base/runtime.h"
 #include "service/innertube.h"
 
 namespace {
@@ -253,7 +254,108 @@ void fill_video(list_item &video, const char *root) {
     video.duration = seconds > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(seconds);
 }
 
+char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char &c : out) c = ascii_lower(c);
+    return out;
+}
+
+bool host_character(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-';
+}
+
+// Whether `host` (lower case, without port) is a suffix host or one of its subdomains.
+bool host_has_allowed_suffix(std::string_view host) {
+    for (std::string_view suffix : MEDIA_HOST_SUFFIXES) {
+        if (host == suffix) return true;
+        if (host.size() > suffix.size() && host.substr(host.size() - suffix.size()) == suffix &&
+            host[host.size() - suffix.size() - 1] == '.')
+            return true;
+    }
+    return false;
+}
+
+// Whether SOLVANE_RESOLVE names `host_port` ("host" or "host:port", lower case) as a routed
+// host or as the "ADDRESS:PORT" a host is routed to.
+bool host_routed_for_tests(std::string_view host_port) {
+    const char *env = std::getenv("SOLVANE_RESOLVE");
+    if (!env) return false;
+    std::string_view rest(env);
+    while (!rest.empty()) {
+        size_t comma = rest.find(',');
+        std::string entry = lower(rest.substr(0, comma));
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+        // HOST:443:ADDRESS:PORT
+        size_t first = entry.find(':');
+        if (first == std::string::npos || entry.compare(first, 5, ":443:") != 0) continue;
+        std::string_view routed = std::string_view(entry).substr(0, first);
+        std::string_view target = std::string_view(entry).substr(first + 5);
+        if (!routed.empty() && (host_port == routed || host_port == std::string(routed) + ":443"))
+            return true;
+        if (!target.empty() && host_port == target) return true;
+    }
+    return false;
+}
+
 } // namespace
+
+MediaUrlCheck media_url_check(std::string_view url) {
+    MediaUrlCheck check;
+    size_t colon = url.find(':');
+    size_t scheme_end = colon;
+    // A scheme is letters, digits, "+", "-" and "." before the first colon; anything else (a
+    // path such as "/etc/passwd" or "video.mp4") has none.
+    for (size_t i = 0; colon != std::string_view::npos && i < colon; ++i) {
+        char c = ascii_lower(url[i]);
+        if (!((c >= 'a' && c <= 'z') || (i > 0 && ((c >= '0' && c <= '9') || c == '+' ||
+                                                   c == '-' || c == '.'))))
+            scheme_end = std::string_view::npos;
+    }
+    if (colon == 0) scheme_end = std::string_view::npos;
+    if (scheme_end != std::string_view::npos) check.scheme = lower(url.substr(0, scheme_end));
+    if (scheme_end != std::string_view::npos && url.substr(scheme_end + 1, 2) == "//") {
+        std::string_view rest = url.substr(scheme_end + 3);
+        check.host = std::string(rest.substr(0, rest.find_first_of("/?#")));
+    }
+    if (check.scheme != "https" || check.host.empty()) return check;
+    for (char c : url)
+        if (static_cast<unsigned char>(c) <= ' ' || c == 0x7F) return check;
+    std::string host_port = lower(check.host);
+    if (host_routed_for_tests(host_port)) {
+        check.allowed = true;
+        return check;
+    }
+    std::string_view host = host_port;
+    size_t port = host.find(':');
+    if (port != std::string_view::npos) {
+        if (host.substr(port + 1) != "443") return check;
+        host = host.substr(0, port);
+    }
+    for (char c : host)
+        if (!host_character(c)) return check;
+    check.allowed = host_has_allowed_suffix(host);
+    return check;
+}
+
+std::optional<std::string> media_url_refuse(const char *what, std::string_view url) {
+    MediaUrlCheck check = media_url_check(url);
+    if (check.allowed) return std::nullopt;
+    std::string detail = "scheme " + (check.scheme.empty() ? "none" : check.scheme) +
+                         ", host " + (check.host.empty() ? "none" : check.host);
+    log_warning((std::string("refused ") + what + " URL").c_str(), detail.c_str());
+    return "play failed: " + std::string(what) + " URL refused (" + detail + ")";
+}
+
+bool video_id_valid(std::string_view id) {
+    if (id.size() != 11) return false;
+    for (char c : id)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+              c == '-' || c == '_'))
+            return false;
+    return true;
+}
 
 std::string duration_text(uint32_t seconds) {
     char text[32];

@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "service/items.h"
 
@@ -62,6 +64,36 @@ std::string video_details_line(const list_item &video);
 std::string duration_text(uint32_t seconds);
 // Whether the panel shows the video: it has a title, a channel name and an id other than "(null)".
 bool video_presentable(const list_item &video);
+
+// ---- Addresses handed to the player ----
+
+// Host suffixes whose https addresses the player may open: the service's media and manifest
+// servers (googlevideo.com) and its caption and watch pages (youtube.com). A host matches a
+// suffix when it equals it or ends with "." and the suffix.
+inline constexpr const char *MEDIA_HOST_SUFFIXES[] = {"googlevideo.com", "youtube.com"};
+
+// The verdict on one address: `allowed`, else its scheme ("" for a local path) and host ("" when
+// it names none), for the message that refuses it.
+struct MediaUrlCheck {
+    bool allowed = false;
+    std::string scheme;
+    std::string host;
+};
+
+// Whether `url` may reach the player: an "https://" address without control characters, blanks
+// or user information, whose host (port 443 or none) matches MEDIA_HOST_SUFFIXES. Hosts and
+// "ADDRESS:PORT" targets named by SOLVANE_RESOLVE ("HOST:443:ADDRESS:PORT", comma-separated)
+// are allowed as well, so test servers stand in for the service.
+MediaUrlCheck media_url_check(std::string_view url);
+
+// Checks `url` (the `what` of a load: "video", "audio", "caption", "manifest"). Allowed: nothing.
+// Refused: a WARNING "refused WHAT URL: scheme S, host H" ("none" for a missing part) and the
+// status-line text "play failed: WHAT URL refused (scheme S, host H)".
+std::optional<std::string> media_url_refuse(const char *what, std::string_view url);
+
+// Whether `id` has the shape of a video id (11 characters of A-Z, a-z, 0-9, "-" and "_"), so
+// a watch URL built from it names that video and nothing else.
+bool video_id_valid(std::string_view id);
 
 // The format number of a `video_format` name (299 for any unknown name or nullptr).
 uint32_t format_number(const char *name);

@@ -24,11 +24,13 @@ GEOMETRY = ["--vo=x11", "--force-window=yes", "--geometry=960x600+0+0", "--tls-v
 CONFIG = {"extractor": "vos", "use_edl": True, "sponsorblock": True, "generate_chapters": True,
           "save_history": True, "autoplay_next": False}
 
-# The stand-in's description ("0:00 Opening", "0:06 - Middle part", "Closing 0:16") and its
-# segments [2, 4.5] and [12, 14] of a 20-second video, sorted by start; a segment's end opens an
-# empty chapter, and the last end opens one more up to the end of the video.
+# The stand-in's description ("0:00 Opening", "0:06 - Middle part", "Closing 0:16", "Encore 0:45")
+# and its segments [2, 4.5], [12, 14] and the reversed [9, 8] of a 20-second video, sorted by
+# start; a segment's end opens an empty chapter, and the last end opens one more up to the end
+# of the video. The reversed segment marks nothing, and "Encore", past the end, starts at the end.
 CHAPTERS = [("Opening", 0.0), ("SOLVANE-SPONSOR-SEGMENT", 2.0), ("", 4.5), ("Middle part", 6.0),
-            ("SOLVANE-SPONSOR-SEGMENT", 12.0), ("", 14.0), ("", 14.0), ("Closing", 16.0)]
+            ("SOLVANE-SPONSOR-SEGMENT", 12.0), ("", 14.0), ("", 14.0), ("Closing", 16.0),
+            ("Encore", 20.0)]
 
 
 class PlayIntegration(unittest.TestCase):
@@ -273,6 +275,11 @@ class PlayIntegration(unittest.TestCase):
             arguments = [json.loads(line) for line in f]
         self.assertEqual([a[-1] for a in arguments], [path])
         self.assertTrue(any(e["path"].startswith("/media/muxed.mp4") for e in self.requests("/media/")))
+        # `ytdl` was set for that file only: once it is done, the user's own setting (off, as
+        # the harness starts mpv) is back, and a later load of theirs is not handed to the hook.
+        m.command(["stop"])
+        self.wait(lambda: self.prop("path") is None)
+        self.assertEqual(self.prop("ytdl"), False)
         self.assertEqual(m.quit(), 0)
 
 

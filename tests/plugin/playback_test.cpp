@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 
 using fakehost::Command;
 
@@ -59,9 +60,17 @@ TEST(chapters, text_from_description_and_segments) {
          H + chapter("0", "120000", "Intro") + chapter("120000", "150000", "End")},
         {"negative timestamps neither open nor close", "0:00 A\n-1:00 Back\n1:00 B", nullptr, 100,
          H + chapter("0", "60000", "A") + chapter("60000", "100000", "B")},
-        // The chapter opened at 5:00 is closed by the line at 0:00.
+        // Each chapter ends where the next in time begins, whatever the order of the lines.
         {"out of order sorted by start", "5:00 B\n0:00 A\n", nullptr, 600,
-         H + chapter("0", "600000", "A") + chapter("300000", "0", "B")},
+         H + chapter("0", "300000", "A") + chapter("300000", "600000", "B")},
+        // B runs past the end and C starts after it: both are kept inside the video. The
+        // reversed segment marks nothing; the one past the end stops at the end.
+        {"past the end and reversed", "0:00 A\n0:50 B\nC 2:00", R"([{"segment":[30,20]},{"segment":[90,120]}])", 100,
+         H + chapter("0", "50000", "A") + chapter("50000", "100000", "B") +
+             chapter("90000", "100000", S.c_str()) + chapter("100000", "100000", "") +
+             chapter("100000", "100000", "") + chapter("100000", "100000", "C")},
+        {"no duration: the last chapter ends at its start", "0:00 A\n1:00 B", nullptr, 0,
+         H + chapter("0", "60000", "A") + chapter("60000", "60000", "B")},
         // A (0-0, closed by B) is made before B (0-10).
         {"equal starts newest first", "0:00 A\n0:00 B\n0:10 C", nullptr, 20,
          H + chapter("0", "10000", "B") + chapter("0", "0", "A") + chapter("10000", "20000", "C")},
@@ -119,10 +128,8 @@ TEST(chapters_malformed, segments) {
                                            chapter("2000", "100000", "") +
                                            chapter("2000", "2001", "")},
         {R"([{"segment":[-1e300,1e306]}])",
-         std::string(FFMETADATA_HEADER) +
-             chapter("-1000000000000000000", "1000000000000000000", SPONSOR_CHAPTER_TITLE) +
-             chapter("1000000000000000000", "100000", "") +
-             chapter("1000000000000000000", "1000000000000000000", "")},
+         std::string(FFMETADATA_HEADER) + chapter("0", "100000", SPONSOR_CHAPTER_TITLE) +
+             chapter("100000", "100000", "") + chapter("100000", "100000", "")},
         {R"([{"segment":[1,2]},)", std::string(FFMETADATA_HEADER) +
                                        chapter("1000", "2000", SPONSOR_CHAPTER_TITLE) +
                                        chapter("2000", "100000", "") + chapter("2000", "2001", "")},
@@ -143,13 +150,13 @@ protected:
         video = list_item{};
         streams = stream_choice{};
         queued = playing = false;
-        video.id = "vid123";
+        video.id = "vid12345678";
         video.title = "A \"title\", with=commas";
         video.description = "0:00 Start\n0:05 End";
         video.duration = 10;
-        streams.video_url = "https://v.example/video";
-        streams.audio_url = "https://v.example/audio";
-        streams.sub_url = "https://v.example/sub.vtt";
+        streams.video_url = "https://rr1---sn-a.googlevideo.com/video";
+        streams.audio_url = "https://rr1---sn-a.googlevideo.com/audio";
+        streams.sub_url = "https://www.youtube.com/api/timedtext?lang=en";
     }
     void TearDown() override { host_set(nullptr); }
 
@@ -182,16 +189,13 @@ TEST_F(Launch, separate_streams_send_the_exact_sequence) {
     std::string chapters = "memory://" + std::string(FFMETADATA_HEADER) +
                            chapter("0", "5000", "Start") + chapter("5000", "10000", "End");
     std::vector<Command> expected = {
-        {"set", "ytdl", "no"},
-        {"change-list", "audio-files", "clr", ""},
-        {"change-list", "sub-files", "clr", ""},
-        {"name=loadfile", "url=https://v.example/video", "flags=replace",
-         "options.msg-level=ffmpeg=fatal",
+        {"name=loadfile", "url=https://rr1---sn-a.googlevideo.com/video", "flags=replace", "options.ytdl=no",
+         "options.audio-files-clr=", "options.sub-files-clr=", "options.msg-level=ffmpeg=fatal",
          "options.stream-lavf-o=http_seekable=0,headers=accept-encoding:gzip,request_size=10485760",
          "options.chapters-file=" + chapters,
          "options.force-media-title=A \"title\", with=commas",
-         "options.audio-files-append=https://v.example/audio",
-         "options.sub-files-append=https://v.example/sub.vtt"},
+         "options.audio-files-append=https://rr1---sn-a.googlevideo.com/audio",
+         "options.sub-files-append=https://www.youtube.com/api/timedtext?lang=en"},
         {"script-message", "solfb-hide"},
     };
     EXPECT_EQ(commands, expected);
@@ -244,7 +248,7 @@ TEST_F(Launch, decisions) {
         video.duration = c.duration;
         if (!c.video) streams.video_url.reset();
         if (!c.audio) streams.audio_url.reset();
-        if (c.hls) streams.hls_url = "https://m.example/master.m3u8";
+        if (c.hls) streams.hls_url = "https://manifest.googlevideo.com/master.m3u8";
         std::vector<Command> commands = play(c.quality_names);
 
         const Command *warning = find(commands, "print-text");
@@ -252,38 +256,133 @@ TEST_F(Launch, decisions) {
         if (warning) {
             EXPECT_EQ(*warning, (Command{"print-text",
                                          "warning: not yet supported format, fallback to ytdl"}));
-            EXPECT_EQ(commands[1], (Command{"set", "ytdl", "yes"}));
+            EXPECT_EQ(commands[1][0], "name=loadfile");
         }
-        const Command *ytdl = find(commands, "set");
-        ASSERT_NE(ytdl, nullptr);
-        EXPECT_EQ((*ytdl)[2], c.load == WATCH ? "yes" : "no");
-
+        // Nothing is set globally: the load is the only command before "solfb-hide".
+        EXPECT_EQ(find(commands, "set"), nullptr);
+        EXPECT_EQ(find(commands, "change-list"), nullptr);
         const Command *load = find(commands, "name=loadfile");
         ASSERT_NE(load, nullptr);
-        ASSERT_EQ(load->size(), 9u);
+        EXPECT_EQ(entry(*load, "options.ytdl"), c.load == WATCH ? "yes" : "no");
+        ASSERT_EQ(load->size(), 12u);
         std::string url = entry(*load, "url");
-        const std::string sub = "https://v.example/sub.vtt";
+        const std::string sub = "https://www.youtube.com/api/timedtext?lang=en";
         switch (c.load) {
         case VIDEO_WITH_AUDIO:
-            EXPECT_EQ(url, "https://v.example/video");
-            EXPECT_EQ((*load)[7], "options.audio-files-append=https://v.example/audio");
-            EXPECT_EQ((*load)[8], "options.sub-files-append=" + sub);
+            EXPECT_EQ(url, "https://rr1---sn-a.googlevideo.com/video");
+            EXPECT_EQ((*load)[10], "options.audio-files-append=https://rr1---sn-a.googlevideo.com/audio");
+            EXPECT_EQ((*load)[11], "options.sub-files-append=" + sub);
             break;
         case EDL:
-            EXPECT_EQ(url, edl_url(*video.title, "https://v.example/video",
-                                   "https://v.example/audio"));
+            EXPECT_EQ(url, edl_url(*video.title, "https://rr1---sn-a.googlevideo.com/video",
+                                   "https://rr1---sn-a.googlevideo.com/audio"));
             break;
-        case VIDEO_ALONE: EXPECT_EQ(url, "https://v.example/video"); break;
-        case MANIFEST: EXPECT_EQ(url, "https://m.example/master.m3u8"); break;
-        case WATCH: EXPECT_EQ(url, "https://www.youtube.com/watch?v=vid123"); break;
+        case VIDEO_ALONE: EXPECT_EQ(url, "https://rr1---sn-a.googlevideo.com/video"); break;
+        case MANIFEST: EXPECT_EQ(url, "https://manifest.googlevideo.com/master.m3u8"); break;
+        case WATCH: EXPECT_EQ(url, "https://www.youtube.com/watch?v=vid12345678"); break;
         }
         if (c.load != VIDEO_WITH_AUDIO) {
-            EXPECT_EQ((*load)[7], "options.sub-files-append=" + sub);
-            EXPECT_EQ((*load)[8], "options.sub-files-append=");
+            EXPECT_EQ((*load)[10], "options.sub-files-append=" + sub);
+            EXPECT_EQ((*load)[11], "options.sub-files-append=");
         }
         EXPECT_EQ(entry(*load, "options.force-media-title"), *video.title);
         EXPECT_EQ(commands.back(), (Command{"script-message", "solfb-hide"}));
         EXPECT_TRUE(playing);
+    }
+}
+
+// Every address the service names goes through the same gate, whichever part of the load it
+// is: none of these may reach the player, and the refusal names the scheme and host.
+TEST_F(Launch, only_the_services_https_hosts_reach_the_player) {
+    setenv("SOLVANE_RESOLVE", "www.youtube.com:443:127.0.0.1:4443", 1);
+    struct Case {
+        const char *url;
+        bool allowed;
+        const char *detail; // "scheme S, host H" of a refused address
+    } cases[] = {
+        {"/etc/passwd", false, "scheme none, host none"},
+        {"video.mp4", false, "scheme none, host none"},
+        {"../../.ssh/id_rsa", false, "scheme none, host none"},
+        {"file:///etc/passwd", false, "scheme file, host none"},
+        {"av://lavfi:movie=/etc/passwd", false, "scheme av, host lavfi:movie="},
+        {"lavfi:movie=/etc/passwd", false, "scheme lavfi, host none"},
+        {"edl:///etc/passwd", false, "scheme edl, host none"},
+        {"memory://WEBVTT", false, "scheme memory, host WEBVTT"},
+        {"http://rr1---sn-a.googlevideo.com/videoplayback", false,
+         "scheme http, host rr1---sn-a.googlevideo.com"},
+        {"https://evil.example/videoplayback", false, "scheme https, host evil.example"},
+        {"HTTPS://evil.example/", false, "scheme https, host evil.example"},
+        {"https://evilgooglevideo.com/x", false, "scheme https, host evilgooglevideo.com"},
+        {"https://googlevideo.com.evil.example/x", false,
+         "scheme https, host googlevideo.com.evil.example"},
+        {"https://rr1---sn-a.googlevideo.com@evil.example/x", false,
+         "scheme https, host rr1---sn-a.googlevideo.com@evil.example"},
+        {"https://rr1---sn-a.googlevideo.com:8443/x", false,
+         "scheme https, host rr1---sn-a.googlevideo.com:8443"},
+        {"https://rr1---sn-a.googlevideo.com/x\nfile:///etc/passwd", false,
+         "scheme https, host rr1---sn-a.googlevideo.com"},
+        {"https://127.0.0.1:4444/media/video.mp4", false, "scheme https, host 127.0.0.1:4444"},
+        {"https://rr3---sn-hgn7ynek.googlevideo.com/videoplayback?expire=1&itag=140", true, ""},
+        {"https://manifest.googlevideo.com/api/manifest/hls_variant/x/file/index.m3u8", true, ""},
+        {"https://www.youtube.com/api/timedtext?v=x&fmt=vtt", true, ""},
+        {"https://s.youtube.com/api/timedtext?v=x", true, ""},
+        {"https://YouTube.com:443/x", true, ""},
+        // Test servers routed by SOLVANE_RESOLVE stand in for the service.
+        {"https://127.0.0.1:4443/media/video.mp4", true, ""},
+    };
+    enum Slot { VIDEO, AUDIO_IN_EDL, CAPTION, MANIFEST };
+    const char *slot_names[] = {"video", "audio", "caption", "manifest"};
+    for (const Case &c : cases) {
+        for (Slot slot : {VIDEO, AUDIO_IN_EDL, CAPTION, MANIFEST}) {
+            SCOPED_TRACE(testing::Message() << c.url << " as " << slot_names[slot]);
+            SetUp();
+            settings.use_edl = slot == AUDIO_IN_EDL;
+            settings.use_full_manifest = settings.use_hls = slot == MANIFEST;
+            Text *target[] = {&streams.video_url, &streams.audio_url, &streams.sub_url,
+                              &streams.hls_url};
+            *target[slot] = c.url;
+            testing::internal::CaptureStderr();
+            std::optional<std::string> refused = play_current(
+                settings, PlaybackFlags{queued, playing}, video, streams, nullptr, false);
+            std::string log = testing::internal::GetCapturedStderr();
+            bool sent = false;
+            for (const Command &command : fakehost::commands())
+                for (const std::string &word : command)
+                    sent = sent || word.find(c.url) != std::string::npos;
+            EXPECT_EQ(sent, c.allowed);
+            EXPECT_EQ(playing, c.allowed);
+            if (c.allowed) {
+                EXPECT_FALSE(refused);
+                continue;
+            }
+            EXPECT_TRUE(fakehost::commands().empty());
+            EXPECT_EQ(refused.value_or(""), std::string("play failed: ") + slot_names[slot] +
+                                                " URL refused (" + c.detail + ")");
+            EXPECT_NE(log.find(std::string("WARNING: refused ") + slot_names[slot] +
+                               " URL: " + c.detail),
+                      std::string::npos)
+                << log;
+        }
+    }
+    unsetenv("SOLVANE_RESOLVE");
+
+    // The ytdl hook is handed only a watch page built from an id of the video-id shape.
+    for (const char *id : {"M4gD1WSo5mA", "x&ytdl_path=/bin/sh", "../../etc/passwd", ""}) {
+        SCOPED_TRACE(id);
+        SetUp();
+        settings.ytdl_fallback = true;
+        video.id = id;
+        testing::internal::CaptureStderr();
+        std::optional<std::string> refused =
+            play_current(settings, PlaybackFlags{queued, playing}, video, streams, nullptr, false);
+        testing::internal::GetCapturedStderr();
+        bool good = std::string(id) == "M4gD1WSo5mA";
+        EXPECT_EQ(!refused, good);
+        const Command *load = find(fakehost::commands(), "name=loadfile");
+        EXPECT_EQ(load != nullptr, good);
+        if (load) {
+            EXPECT_EQ(entry(*load, "url"), "https://www.youtube.com/watch?v=M4gD1WSo5mA");
+        }
     }
 }
 
@@ -352,8 +451,8 @@ TEST_F(Launch, debug_url_prints_the_streams) {
     streams.audio_url.reset();
     std::vector<Command> commands = play();
     ASSERT_FALSE(commands.empty());
-    EXPECT_EQ(commands[0], (Command{"print-text", "play: audio none\nvideo https://v.example/video\n"
-                                                  "hls manifest none\nsub https://v.example/sub.vtt"}));
+    EXPECT_EQ(commands[0], (Command{"print-text", "play: audio none\nvideo https://rr1---sn-a.googlevideo.com/video\n"
+                                                  "hls manifest none\nsub https://www.youtube.com/api/timedtext?lang=en"}));
 }
 
 // ---- Autoplay ----

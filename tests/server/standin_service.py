@@ -28,8 +28,9 @@ With --media, the player responses become playable here: every stream URL (forma
 adaptiveFormats, caption tracks, and the master playlist of hlsManifestUrl on the host
 manifest.googlevideo.com) points to small media files this server makes
 with ffmpeg at start-up and serves itself (GET /media/...), the video lasts 20 seconds, its
-description holds timestamps, its title is "Stand-in video ID", and the SponsorBlock segments are
-the recorded ones moved inside those 20 seconds. The HLS master playlist is shaped as the
+description holds timestamps (one of them past the end, as real descriptions sometimes have),
+its title is "Stand-in video ID", and the SponsorBlock segments are the recorded ones moved
+inside those 20 seconds, with one more whose end comes before its start. The HLS master playlist is shaped as the
 service's: an audio rendition with stream number 234 and one variant per common video stream
 number, each an HLS media playlist of MPEG-TS segments (GET /media/hls/itag/N/...).
 
@@ -244,10 +245,13 @@ def route_segments(conn, req):
     log(req, SEGMENTS)
     with open(os.path.join(conn.server.fixtures, SEGMENTS), "rb") as f:
         segments = json.loads(f.read())
-    for entry, span in zip(segments, MEDIA_SEGMENTS):
+    entries = []
+    for i, span in enumerate(MEDIA_SEGMENTS):
+        entry = dict(segments[i % len(segments)])
         entry["segment"] = list(span)
         entry["videoDuration"] = MEDIA_SECONDS
-    body = json.dumps(segments[:len(MEDIA_SEGMENTS)]).encode()
+        entries.append(entry)
+    body = json.dumps(entries).encode()
     return conn.respond(200, body, headers=["Content-Type: application/json"])
 
 
@@ -332,8 +336,10 @@ def route_image(conn, req):
 MEDIA = {"dir": None}
 MANIFEST_HOST = "manifest.googlevideo.com"
 MEDIA_SECONDS = 20
-MEDIA_DESCRIPTION = "Stand-in video.\n\n0:00 Opening\n0:06 - Middle part\nClosing 0:16\n"
-MEDIA_SEGMENTS = [(2.0, 4.5), (12.0, 14.0)]
+MEDIA_DESCRIPTION = ("Stand-in video.\n\n0:00 Opening\n0:06 - Middle part\nClosing 0:16\n"
+                     "Encore 0:45\n")
+# The last segment is reversed: it marks nothing, and must not cost the others.
+MEDIA_SEGMENTS = [(2.0, 4.5), (12.0, 14.0), (9.0, 8.0)]
 MEDIA_FILES = {
     "video.mp4": ["-f", "lavfi", "-i", f"testsrc=s=320x180:r=15:d={MEDIA_SECONDS}",
                   "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-g", "30",

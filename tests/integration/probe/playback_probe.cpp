@@ -2,7 +2,10 @@
 // the host makes of it: the EDL, the chapters file, the title, the appended load and the
 // autoplay check's property reads.
 //
-// Messages: "probe-ping" answers "probe-pong" once the probe runs; "probe-play <edl|alone|queued>" launches a generated test video; "probe-autoplay"
+// Messages: "probe-ping" answers "probe-pong" once the probe runs; "probe-play <edl|alone|queued>
+// BASE" launches the 20-second test video whose streams are BASE "video.mp4" and "audio.m4a"
+// (a test server's media folder routed by SOLVANE_RESOLVE, as the launch opens nothing else);
+// "probe-autoplay"
 // runs one autoplay check over the result list "a", "b" with "a" playing and answers
 // "probe-autoplay-requested <id>" or "probe-autoplay-idle".
 #include <mpv/client.h>
@@ -15,15 +18,13 @@
 
 namespace {
 
-constexpr const char *VIDEO = "av://lavfi:testsrc=s=160x120:r=10:d=30";
-constexpr const char *AUDIO = "av://lavfi:sine=d=30";
 
 void message(const char *name, const char *argument = nullptr) {
     const char *args[] = {"script-message", name, argument, nullptr};
     mpv_command(host(), args);
 }
 
-void play(const std::string &mode, bool &queued, bool &playing) {
+void play(const std::string &mode, const std::string &base, bool &queued, bool &playing) {
     PlaybackSettings settings;
     settings.use_edl = mode == "edl";
     settings.generate_chapters = true;
@@ -33,13 +34,14 @@ void play(const std::string &mode, bool &queued, bool &playing) {
     video.id = "a";
     video.title = "Probe: \"quoted\", a=b; #1";
     video.description = "Welcome\n0:00 Intro\nMiddle part - 0:10\n";
-    video.duration = 30;
+    video.duration = 20;
     stream_choice streams;
-    streams.video_url = VIDEO;
-    if (mode == "edl") streams.audio_url = AUDIO;
-    play_current(settings, PlaybackFlags{queued, playing}, video, streams,
-                 mode == "edl" ? "[{\"segment\":[20,25]}]" : nullptr, false);
-    message("probe-played", mode.c_str());
+    streams.video_url = base + "video.mp4";
+    if (mode == "edl") streams.audio_url = base + "audio.m4a";
+    std::optional<std::string> refused =
+        play_current(settings, PlaybackFlags{queued, playing}, video, streams,
+                     mode == "edl" ? "[{\"segment\":[12,15]}]" : nullptr, false);
+    message(refused ? "probe-refused" : "probe-played", mode.c_str());
 }
 
 void autoplay(bool &queued, bool &playing) {
@@ -70,8 +72,8 @@ extern "C" __attribute__((visibility("default"))) int mpv_open_cplugin(mpv_handl
         auto *m = static_cast<mpv_event_client_message *>(e->data);
         if (m->num_args == 1 && std::strcmp(m->args[0], "probe-ping") == 0)
             message("probe-pong");
-        else if (m->num_args == 2 && std::strcmp(m->args[0], "probe-play") == 0)
-            play(m->args[1], queued, playing);
+        else if (m->num_args == 3 && std::strcmp(m->args[0], "probe-play") == 0)
+            play(m->args[1], m->args[2], queued, playing);
         else if (m->num_args == 1 && std::strcmp(m->args[0], "probe-autoplay") == 0)
             autoplay(queued, playing);
     }
