@@ -28,6 +28,8 @@ void scale_alpha(Surface *s, uint32_t factor) {
 
 void interface_load_resources(AppState &state) {
     state.font = state.font_path ? font_load_file(*state.font_path) : font_load_builtin();
+    // What the font lacks comes from installed fonts, looked up the first time it is drawn.
+    font_fallback_enable(state.font.get(), state.fallback_fonts, state.config_dir);
 
     // Both themes start as the defaults; a theme file replaces them, a theme name then picks a
     // built-in theme over it.
