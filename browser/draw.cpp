@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "browser/browser.h"
+#include "browser/figures.h"
 #include "plugin/app_state.h"
 #include "service/player.h"
 
@@ -80,35 +81,39 @@ void row_draw(Widget *table, uint32_t flags, void *row, int32_t column, const Ce
         return;
     }
 
-    // Title beside the thumbnail column.
+    // Title beside the thumbnail column, in the lines above the bottom line (when that shows),
+    // its last line ending in an ellipsis when the title needs more.
+    bool bottom_line = state.switches.show_extra_metadata && item.published_text &&
+                       !item.published_text->empty();
+    double text_x = cell.x + thumb_width + p;
+    double text_width = cell.w - 2 * p - thumb_width;
     if (item.title) {
         Paint title = ink;
         title.color = primary;
-        title.x = cell.x + thumb_width + p;
+        int32_t line_pixels = std::max(pixels(e.size, dpi), 1);
+        int32_t room = pixels(row_height - 2 * p - (bottom_line ? e.size : 0), dpi);
+        int32_t lines = std::max(room / line_pixels, 1);
+        std::string text = text_fit(title, font, item.title->c_str(), e.size, text_width, lines);
+        title.x = text_x;
         title.y = cell.y + p;
-        text_draw(dest, &title, font, item.title->c_str(), TEXT_WRAP | TEXT_WRAP_WORDS, e.size,
-                  cell.w - 2 * p - thumb_width);
+        text_draw(dest, &title, font, text.c_str(), TEXT_WRAP, e.size, text_width);
     }
 
-    // Published text and views on the row's bottom line.
-    if (state.switches.show_extra_metadata && item.published_text &&
-        !item.published_text->empty()) {
+    // Age and views on the row's bottom line, as readable figures.
+    if (bottom_line) {
         double y = cell.y + row_height - p - e.size;
         const Paint &band = e.paints[selected             ? PAINT_TEXT_SELECTED
                                      : (flags & CELL_ODD) ? PAINT_TEXT_NORMAL
                                                           : PAINT_TEXT_PRESSED];
-        double x = cell.x + thumb_width + p;
-        surface_fill_rect(dest, band, pixels(x, dpi), pixels(y, dpi),
+        surface_fill_rect(dest, band, pixels(text_x, dpi), pixels(y, dpi),
                           pixels(cell.x + cell.w, dpi) - 1, pixels(y + e.size, dpi) - 1);
+        std::string line = readable_age(*item.published_text);
+        if (item.views_text && !item.views_text->empty())
+            line += " - " + readable_views(*item.views_text);
         Paint pen = ink;
         pen.color = secondary;
-        double width = cell.w - 2 * p - thumb_width;
-        draw_line(dest, pen, font, item.published_text->c_str(), x, y, e.size, width,
-                  TEXT_STORE_PEN, &pen);
-        if (item.views_text && !item.views_text->empty()) {
-            draw_line(dest, pen, font, " - ", pen.x, y, e.size, width, TEXT_STORE_PEN, &pen);
-            draw_line(dest, pen, font, item.views_text->c_str(), pen.x, y, e.size, width);
-        }
+        line = text_fit(pen, font, line.c_str(), e.size, text_width, 1);
+        draw_line(dest, pen, font, line.c_str(), text_x, y, e.size, text_width);
     }
 
     // Thumbnail, copied unscaled; channel avatars are centred in the thumbnail column.
@@ -169,7 +174,7 @@ void details_rebuild(AppState &state) {
     const char *description = video.description ? video.description->c_str() : "";
     if (has_text) {
         title = *video.title + "\n";
-        details = video_details_line(video);
+        details = details_line(video);
     }
     Paint ink = state.theme[THEME_TEXT_NORMAL];
     Paint faint = ink;

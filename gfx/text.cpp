@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+
+#include <sys/stat.h>
 
 #include <stb_truetype.h>
 
@@ -47,6 +50,40 @@ void font_set_pixel_height(Font *font, int32_t pixel_height) {
     font->scale = stbtt_ScaleForPixelHeight(&font->info->stb, float(pixel_height));
 }
 
+int32_t font_baseline(const Font *font) { return int32_t(std::lround(font->ascent * font->scale)); }
+
+// Sets a fallback face up for the primary font's call in progress: its em as large as the
+// primary's em, so mixed lines keep one size. Its glyph cache keys on the primary's pixel
+// height, which fixes that scale.
+void face_prepare(Font *face, const Font *primary) {
+    if (face == primary) return;
+    face->pixel_height = primary->pixel_height;
+    face->scale = primary->scale / primary->em_scale * face->em_scale;
+}
+
+// The glyph drawing the code point at the primary font's call in progress, from the font or a
+// fallback. `*box` tells whether it is the missing-glyph box; a code point that draws nothing
+// (an invisible format character no font has) gives an empty glyph without advance.
+Glyph glyph_for(Font *font, uint32_t code_point, uint32_t color, GlyphMode mode, bool *box) {
+    GlyphSource source = font_fallback_find(font, code_point);
+    *box = source.font == font && source.glyph == 0;
+    if (!source.font) return Glyph{};
+    face_prepare(source.font, font);
+    Glyph glyph = glyph_get(source.font, source.glyph, color, mode);
+    // On the primary font's baseline, whatever the face's own ascent.
+    if (source.font != font) glyph.top += font_baseline(font) - font_baseline(source.font);
+    return glyph;
+}
+
+int32_t advance_for(Font *font, uint32_t code_point) {
+    GlyphSource source = font_fallback_find(font, code_point);
+    if (!source.font) return 0;
+    face_prepare(source.font, font);
+    int advance = 0, bearing = 0;
+    stbtt_GetGlyphHMetrics(&source.font->info->stb, source.glyph, &advance, &bearing);
+    return int32_t(std::lround(advance * source.font->scale));
+}
+
 GlyphEntry *glyph_cache_find(Font *font, int32_t glyph, int32_t pixel_height) {
     int32_t number = glyph >> 6;
     for (GlyphBucket *bucket : font->glyph_cache) {
@@ -72,12 +109,6 @@ void glyph_cache_add(Font *font, GlyphEntry *entry) {
         font->glyph_cache.append(found, 1);
     }
     found->entries.push(entry, 1);
-}
-
-int32_t glyph_advance(const Font *font, int32_t glyph) {
-    int advance = 0, bearing = 0;
-    stbtt_GetGlyphHMetrics(&font->info->stb, glyph, &advance, &bearing);
-    return int32_t(std::lround(advance * font->scale));
 }
 
 // Makes the scratch surface at least width x height pixels.
@@ -108,17 +139,19 @@ void glyph_colour(Font *font, const GlyphEntry &entry, uint32_t color) {
 
 } // namespace
 
-std::unique_ptr<Font> font_parse(const uint8_t *bytes, size_t length) {
-    if (!bytes || length >= FILE_SIZE_LIMIT) return nullptr;
-    auto font = std::make_unique<Font>();
-    font->data.resize(length + FONT_PADDING);
-    if (length) std::memcpy(font->data.data(), bytes, length);
-    const unsigned char *data = font->data.data();
+namespace {
 
-    int offset = length >= 12 ? stbtt_GetFontOffsetForIndex(data, 0) : -1;
-    if (offset < 0 || !font_directory_sound(data, length, size_t(offset))) return nullptr;
+// Parses face `index` of the font bytes in `data` (the file's `length` bytes followed by
+// FONT_PADDING zero bytes), which the new Font keeps.
+std::unique_ptr<Font> font_parse_owned(std::vector<uint8_t> data, size_t length, int index) {
+    auto font = std::make_unique<Font>();
+    font->data = std::move(data);
+    const unsigned char *bytes = font->data.data();
+
+    int offset = length >= 12 ? stbtt_GetFontOffsetForIndex(bytes, index) : -1;
+    if (offset < 0 || !font_directory_sound(bytes, length, size_t(offset))) return nullptr;
     font->info.reset(new FontInfo{});
-    if (!stbtt_InitFont(&font->info->stb, data, offset)) return nullptr;
+    if (!stbtt_InitFont(&font->info->stb, bytes, offset)) return nullptr;
 
     int ascent = 0, descent = 0, line_gap = 0;
     stbtt_GetFontVMetrics(&font->info->stb, &ascent, &descent, &line_gap);
@@ -126,10 +159,38 @@ std::unique_ptr<Font> font_parse(const uint8_t *bytes, size_t length) {
     font->ascent = ascent;
     font->descent = descent;
     font->line_gap = line_gap;
+    font->em_scale = stbtt_ScaleForMappingEmToPixels(&font->info->stb, 1.0f);
+    if (!(font->em_scale > 0)) return nullptr;
     font->scratch.reset(surface_new(0, 0));
     for (int cp = 0; cp < 128; ++cp)
         font->ascii_glyphs[cp] = stbtt_FindGlyphIndex(&font->info->stb, cp);
     return font;
+}
+
+} // namespace
+
+std::unique_ptr<Font> font_parse(const uint8_t *bytes, size_t length) {
+    if (!bytes || length >= FILE_SIZE_LIMIT) return nullptr;
+    std::vector<uint8_t> data(length + FONT_PADDING);
+    if (length) std::memcpy(data.data(), bytes, length);
+    return font_parse_owned(std::move(data), length, 0);
+}
+
+std::unique_ptr<Font> font_load_face(const std::string &path, int32_t index) {
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) return nullptr;
+    std::vector<uint8_t> data;
+    size_t length = 0;
+    struct stat info {};
+    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+        uint64_t(info.st_size) < FILE_SIZE_LIMIT) {
+        length = size_t(info.st_size);
+        data.resize(length + FONT_PADDING); // zero-filled
+        if (std::fread(data.data(), 1, length, file) != length) length = 0;
+    }
+    std::fclose(file);
+    if (!length) return nullptr;
+    return font_parse_owned(std::move(data), length, index);
 }
 
 std::unique_ptr<Font> font_load(const uint8_t *bytes, size_t length) {
@@ -159,6 +220,10 @@ std::unique_ptr<Font> font_load_file(const std::string &path) {
 int32_t font_glyph_index(const Font *font, uint32_t code_point) {
     if (code_point < 128) return font->ascii_glyphs[code_point];
     return stbtt_FindGlyphIndex(&font->info->stb, int(code_point));
+}
+
+bool font_glyph_empty(const Font *font, int32_t glyph) {
+    return stbtt_IsGlyphEmpty(&font->info->stb, glyph) != 0;
 }
 
 Glyph glyph_get(Font *font, int32_t glyph, uint32_t color, GlyphMode mode) {
@@ -213,20 +278,22 @@ int32_t text_measure(const Paint &paint, Font *font, const char *text, int32_t l
     const bool word = limit == TEXT_MEASURE_ASCII_WORD;
 
     int32_t total = 0;
-    bool after_space = false;
+    bool after_space = false, after_alone = false;
     for (size_t pos = 0;;) {
         uint32_t code_point = 0;
         int32_t length = utf8_decode(text + pos, &code_point);
         if (!length) break;
-        int32_t advance = glyph_advance(font, font_glyph_index(font, code_point));
         if (word) {
-            if (code_point > 127) break;
+            // A word ends before a space's follower and around an ideograph (a word alone).
+            bool alone = code_point_breaks_alone(code_point);
             if (after_space && code_point != ' ') break;
+            if (pos > 0 && (alone || after_alone)) break;
+            after_alone = alone;
         } else if (int64_t(pos) >= limit) {
             break;
         }
         if (code_point == '\n') break;
-        total += advance;
+        total += advance_for(font, code_point);
         after_space = code_point == ' ';
         pos += size_t(length);
     }
@@ -251,19 +318,23 @@ int32_t text_draw(Surface *dest, Paint *paint, Font *font, const char *text, uin
     const bool drawing = !(flags & TEXT_NO_DRAW) && dest;
     const bool stops_at_limit = flags & (TEXT_RETURN_WIDTH | TEXT_RETURN_INDEX);
     const bool breaks_lines = flags & (TEXT_WRAP | TEXT_RETURN_WIDTH | TEXT_RETURN_INDEX);
-    bool after_space = false;
+    bool after_space = false, after_alone = false;
     size_t pos = 0;
     for (;;) {
         uint32_t code_point = 0;
         int32_t length = utf8_decode(text + pos, &code_point);
         if (!length) break;
         const bool newline = code_point == '\n';
-        Glyph glyph = glyph_get(font, font_glyph_index(font, code_point), paint->color,
-                                drawing && !newline ? GLYPH_DRAW : GLYPH_MEASURE);
+        bool box = false;
+        Glyph glyph = glyph_for(font, code_point, paint->color,
+                                drawing && !newline ? GLYPH_DRAW : GLYPH_MEASURE, &box);
 
         if (flags & TEXT_WRAP_WORDS) {
             const bool space = code_point == ' ';
-            if (after_space && !space) {
+            const bool alone = code_point_breaks_alone(code_point);
+            // A word starts after a space, and at and after an ideograph (a word of its own).
+            // At the start of a line a break would only leave an empty line.
+            if (!space && (after_space || alone || after_alone) && px > px0) {
                 // The word measure leaves the glyph image alone: it never rasterises.
                 int32_t word =
                     text_measure(*paint, font, text + pos, TEXT_MEASURE_ASCII_WORD, size);
@@ -274,6 +345,7 @@ int32_t text_draw(Surface *dest, Paint *paint, Font *font, const char *text, uin
                 }
             }
             after_space = space;
+            after_alone = alone;
         }
 
         const bool fits = !newline && px - px0 + glyph.advance <= width_limit;
@@ -298,6 +370,7 @@ int32_t text_draw(Surface *dest, Paint *paint, Font *font, const char *text, uin
             Rect source{0, 0, glyph.width, glyph.height};
             Rect window{px + glyph.left, py + glyph.top, glyph.width, glyph.height};
             surface_blit(glyph.image, &source, dest, &window, 0);
+            if (box && !newline) ++font->boxes_drawn;
         }
         px += glyph.advance;
         pos += size_t(length);
@@ -312,4 +385,104 @@ int32_t text_draw(Surface *dest, Paint *paint, Font *font, const char *text, uin
     if (flags & TEXT_RETURN_INDEX) return int32_t(pos);
     if (flags & TEXT_RETURN_WIDTH) return px - px0;
     return lines;
+}
+
+const char *text_ellipsis(Font *font) {
+    if (!font) return "...";
+    GlyphSource source = font_fallback_find(font, 0x2026);
+    return source.font && source.glyph ? "\xE2\x80\xA6" : "...";
+}
+
+std::string text_fit(const Paint &paint, Font *font, const char *text, double size, double width,
+                     int32_t max_lines) {
+    if (!text || !font || max_lines < 1) return {};
+    const float saved_scale = font->scale;
+    font_set_pixel_height(font, points_to_pixels(size, paint.dpi));
+    const int32_t limit = points_to_pixels(width, paint.dpi);
+
+    // The code points up to the end of the text (or the first byte that is not UTF-8).
+    struct Unit {
+        size_t at;
+        uint32_t code_point;
+        int32_t advance;
+    };
+    std::vector<Unit> units;
+    size_t end = 0;
+    for (;;) {
+        uint32_t code_point = 0;
+        int32_t length = utf8_decode(text + end, &code_point);
+        if (!length) break;
+        units.push_back({end, code_point, code_point == '\n' ? 0 : advance_for(font, code_point)});
+        end += size_t(length);
+    }
+    const size_t n = units.size();
+    auto byte_at = [&](size_t i) { return i < n ? units[i].at : end; };
+    auto is_space = [&](size_t i) { return units[i].code_point == ' '; };
+    // A line may end before unit i (i > start): before a space, or next to an ideograph.
+    auto break_before = [&](size_t i) {
+        return is_space(i) || code_point_breaks_alone(units[i].code_point) ||
+               code_point_breaks_alone(units[i - 1].code_point);
+    };
+    auto rest_blank = [&](size_t i) {
+        for (; i < n; ++i)
+            if (!is_space(i) && units[i].code_point != '\n') return false;
+        return true;
+    };
+    auto append = [&](std::string &out, size_t from, size_t to) {
+        while (to > from && is_space(to - 1)) --to; // no spaces before a break or an ellipsis
+        out.append(text + byte_at(from), byte_at(to) - byte_at(from));
+    };
+
+    std::string out;
+    size_t i = 0;
+    for (int32_t line = 1; i < n; ++line) {
+        if (line > 1)
+            while (i < n && is_space(i)) ++i; // a line never starts with the spaces of a break
+        const size_t start = i;
+        size_t j = start, word_end = 0;
+        int32_t used = 0;
+        while (j < n && units[j].code_point != '\n' && used + units[j].advance <= limit) {
+            if (j > start && break_before(j)) word_end = j;
+            used += units[j].advance;
+            ++j;
+        }
+        size_t line_end, next;
+        if (j == n || units[j].code_point == '\n') {
+            line_end = j;
+            next = j < n ? j + 1 : j;
+        } else if (word_end > start && !is_space(j) && !(j > start && break_before(j))) {
+            line_end = next = word_end; // the word at j does not fit: it goes to the next line
+        } else {
+            line_end = next = std::max(j, start + 1); // a break at j, or a word wider than a line
+        }
+        const bool more = !rest_blank(next);
+        if (line < max_lines || !more) {
+            append(out, start, line_end);
+            if (!more) break;
+            out += '\n';
+            i = next;
+            continue;
+        }
+        // The last line shown: as much as leaves room for the ellipsis, whole words if it can.
+        const char *ellipsis = text_ellipsis(font);
+        int32_t room = limit - text_measure(paint, font, ellipsis, INT32_MAX, size);
+        size_t cut = start, cut_word = start;
+        used = 0;
+        for (size_t k = start; k < n && units[k].code_point != '\n'; ++k) {
+            if (k > start && break_before(k)) cut_word = k;
+            if (used + units[k].advance > room) break;
+            used += units[k].advance;
+            cut = k + 1;
+        }
+        // A word ending right at the cut ends whole too.
+        if (cut < n && cut > start && (units[cut].code_point == '\n' || break_before(cut)))
+            cut_word = cut;
+        if (room >= 0) {
+            append(out, start, cut_word > start ? cut_word : cut);
+            out += ellipsis;
+        }
+        break;
+    }
+    font->scale = saved_scale;
+    return out;
 }

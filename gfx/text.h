@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "base/list.h"
+#include "gfx/fallback.h"
 #include "gfx/surface.h"
 
 // text_draw flags.
@@ -46,6 +47,10 @@ constexpr int32_t TEXT_MEASURE_ASCII_WORD = 0x80000;
 struct FontInfo;
 struct FontInfoDeleter {
     void operator()(FontInfo *info) const;
+};
+// Fallback fonts of the interface font (gfx/fallback.h), kept out of this header.
+struct FontFallbackDeleter {
+    void operator()(FontFallback *fallback) const;
 };
 
 // One rasterised glyph at one pixel height: the 8-bit coverage bitmap (width x height bytes) and
@@ -76,7 +81,11 @@ struct Font {
     int32_t descent = 0;
     int32_t line_gap = 0;
     int32_t pixel_height = 1;       // pixel height of the call in progress
+    float em_scale = 1.0f;          // font units to pixels for an em of one pixel
     int32_t ascii_glyphs[128] = {}; // character map lookups of U+0000..U+007F, made once
+    // Fonts that draw what this one lacks; absent: a missing code point draws glyph 0.
+    std::unique_ptr<FontFallback, FontFallbackDeleter> fallback;
+    int64_t boxes_drawn = 0; // glyph-0 boxes text_draw has drawn for code points no font has
 };
 
 // Parses TrueType (or OpenType-CFF) bytes, font index 0, and copies them into a new Font.
@@ -95,6 +104,10 @@ std::string font_path(std::string_view setting, std::string_view config_dir);
 // Fatal when the file cannot be read (the messages of read_file_as with "error opening font")
 // or not used ("error opening font", "loading font failed").
 std::unique_ptr<Font> font_load_file(const std::string &path);
+
+// Reads face `index` of a font file (a collection holds several) whole and parses it. Returns
+// nullptr, logging nothing, when the file cannot be read or used.
+std::unique_ptr<Font> font_load_face(const std::string &path, int32_t index);
 
 // Metrics of one glyph at the font's current scale, in whole pixels: `left` and `top` place the
 // image's top-left corner relative to the pen (x on the glyph origin, y on the top of the line).
@@ -118,6 +131,8 @@ Glyph glyph_get(Font *font, int32_t glyph, uint32_t color, GlyphMode mode);
 
 // The font's glyph index for a code point; 0 (the missing-glyph box) when the font lacks it.
 int32_t font_glyph_index(const Font *font, uint32_t code_point);
+// Whether the glyph has no outline (a space, or an image-only glyph of a colour font).
+bool font_glyph_empty(const Font *font, int32_t glyph);
 
 // Sum of the advances of the text's code points at `size` points, stopping at a newline, at the
 // end of the text and before the first code point starting at or after the byte index `limit`.
@@ -133,3 +148,16 @@ int32_t text_measure(const Paint &paint, Font *font, const char *text, int32_t l
 // number of lines (at least 1). TEXT_STORE_PEN writes the final pen position back into `paint`.
 int32_t text_draw(Surface *dest, Paint *paint, Font *font, const char *text, uint32_t flags,
                   double size, double width);
+
+// The text that shows `text` in at most `max_lines` lines of `width` points at `size` points,
+// to be drawn with TEXT_WRAP: the lines joined by newlines (the spaces at the breaks dropped),
+// breaking between words (and between ideographs, which need no spaces), within a word only
+// when it alone is wider than the line. When the text needs more lines, the last line shown
+// ends in an ellipsis, cut after the last whole word that leaves room for it (or mid-word when
+// even the first word does not fit). A text that fits is returned unchanged but for its breaks.
+// Empty when text or font is absent or max_lines < 1. Leaves the font's pixel height at `size`.
+std::string text_fit(const Paint &paint, Font *font, const char *text, double size, double width,
+                     int32_t max_lines);
+
+// The ellipsis the font can draw: "…" (U+2026, through a fallback font if need be), else "...".
+const char *text_ellipsis(Font *font);

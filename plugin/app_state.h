@@ -100,6 +100,7 @@ struct AppState {
     std::string player_path = "mpv";
     std::optional<std::string> layout_bundle_path; // absent: the built-in layout
     std::optional<std::string> font_path;          // absent: the built-in font
+    std::vector<std::string> fallback_fonts;       // files and families tried before fontconfig's
     std::optional<std::string> mascot_path;
     std::optional<std::string> theme_path;
     std::optional<std::string> theme_name;

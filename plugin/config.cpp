@@ -382,6 +382,19 @@ void apply_key_bindings(AppState &state, const char *value) {
     }
 }
 
+// `fallback_fonts`: font files and family names tried before fontconfig's own order; one text
+// or a list of texts (entries of other types are skipped).
+void read_fallback_fonts(AppState &state, const char *value) {
+    state.fallback_fonts.clear();
+    if (json_type(value) == JSON_STRING) {
+        state.fallback_fonts.push_back(json_text(value));
+        return;
+    }
+    if (json_type(value) != JSON_ARRAY) return;
+    for (const char *e = json_first(value); e; e = json_next(e))
+        if (json_type(e) == JSON_STRING) state.fallback_fonts.push_back(json_text(e));
+}
+
 // Appends `text` as the content of a JSON string, escaping what would end or break it.
 void append_escaped(std::string &out, const std::string &text) {
     for (unsigned char c : text) {
@@ -531,6 +544,7 @@ void config_apply(AppState &state, const char *c) {
         std::fprintf(stderr, "sub language: %s\n", state.sub_language.c_str());
     }
     read_path(state, c, "font", state.font_path, "the built-in font");
+    if ((v = member(c, "fallback_fonts"))) read_fallback_fonts(state, v);
     read_path(state, c, "mascot", state.mascot_path, "no mascot");
     read_path(state, c, "theme_path", state.theme_path, "no theme file");
     if ((v = text_member(c, "theme", "the default theme"))) state.theme_name = json_strdup(v);

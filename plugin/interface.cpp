@@ -57,6 +57,8 @@ Surface *mascot_from_setting(const AppState &state, const std::string &path) {
 void interface_load_resources(AppState &state) {
     if (state.font_path) state.font = font_from_setting(*state.font_path);
     if (!state.font) state.font = font_load_builtin();
+    // What the font lacks comes from installed fonts, looked up the first time it is drawn.
+    font_fallback_enable(state.font.get(), state.fallback_fonts, state.config_dir);
 
     // Both themes start as the defaults; a theme file replaces them, a theme name then picks a
     // built-in theme over it.

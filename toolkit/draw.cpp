@@ -94,6 +94,14 @@ int32_t measure_text(Widget *widget, const TextElement &element, const char *tex
     return std::max(t, 0);
 }
 
+// The text as one line of `width` points: unchanged when it fits, else cut after a whole word
+// (within the word when the first one is too wide) and ended with an ellipsis.
+std::string fit_line(Widget *widget, const TextElement &element, const char *text, double width) {
+    Paint pen = element.paints[PAINT_TEXT_NORMAL];
+    pen.dpi = widget->base_paint.dpi;
+    return text_fit(pen, element.font, text, element.size, width, 1);
+}
+
 const Paint &elem(const TextElement &e, uint32_t state) {
     return e.paints[PAINT_ELEM_NORMAL + std::min(state, 4u)];
 }
@@ -121,11 +129,12 @@ void draw_label(Widget *widget) {
         break;
     case WRAP_WRAPPED: draw_text(widget, e, ink, p, p, text, TEXT_WRAP, W - 2 * p); break;
     default: {
-        double t = measure_text(widget, e, text, W - 2 * p);
+        std::string line = fit_line(widget, e, text, W - 2 * p);
+        double t = measure_text(widget, e, line.c_str(), W - 2 * p);
         double x = d->alignment == ALIGN_RIGHT    ? W - p - t
                    : d->alignment == ALIGN_CENTER ? (W - t) / 2
                                                   : p;
-        draw_text(widget, e, ink, x, (H - S) / 2, text, TEXT_RETURN_WIDTH, W - 2 * p);
+        draw_text(widget, e, ink, x, (H - S) / 2, line.c_str(), TEXT_RETURN_WIDTH, W - 2 * p);
     }
     }
 }
@@ -137,9 +146,11 @@ void draw_button(Widget *widget) {
     fill_all(widget, elem(e, s));
     border(widget, elem(e, s));
     double p = widget->padding, W = widget->outer_box.w, H = widget->outer_box.h, S = e.size;
-    const char *text = d->text ? d->text->c_str() : "";
+    const char *label = d->text ? d->text->c_str() : "";
     double y = (H - S) / 2;
     if (!d->icon) {
+        std::string line = fit_line(widget, e, label, W - 2 * p);
+        const char *text = line.c_str();
         double t = measure_text(widget, e, text, W - 2 * p);
         draw_text(widget, e, textp(e, s), (W - t) / 2, y, text, TEXT_RETURN_WIDTH, W - 2 * p);
         return;
@@ -147,6 +158,8 @@ void draw_button(Widget *widget) {
     double dpi = widget->base_paint.dpi > 0 ? widget->base_paint.dpi : 72;
     double iw = d->icon->width * 72.0 / dpi, ih = d->icon->height * 72.0 / dpi;
     double room = W - 2 * p - iw - p;
+    std::string line = *label ? fit_line(widget, e, label, room) : std::string();
+    const char *text = line.c_str();
     double t = *text ? measure_text(widget, e, text, room) : 0;
     double group = iw + t + (t > 0 ? p : 0);
     double ix = (W - group) / 2, iy = (H - ih) / 2;
@@ -239,9 +252,12 @@ void draw_check(Widget *widget) {
         mark.fill_color = textp(e, s).color;
         fill_box(widget, mark, bx + (S - side) / 2, by + (S - side) / 2, side, side);
     }
-    if (d->text)
-        draw_text(widget, e, textp(e, s), p + S + p, (H - S) / 2, d->text->c_str(),
-                  TEXT_RETURN_WIDTH, W - 2 * p - S - p);
+    if (d->text) {
+        double room = W - 2 * p - S - p;
+        std::string line = fit_line(widget, e, d->text->c_str(), room);
+        draw_text(widget, e, textp(e, s), p + S + p, (H - S) / 2, line.c_str(), TEXT_RETURN_WIDTH,
+                  room);
+    }
 }
 
 void draw_progress(Widget *widget) {
@@ -400,8 +416,9 @@ void table_default_cell(Widget *table, uint32_t flags, void *item, int32_t colum
         double p = table->padding;
         const Paint &ink = e.paints[(flags & CELL_SELECTED) ? PAINT_TEXT_SELECTED
                                                             : PAINT_TEXT_NORMAL];
-        draw_text(table, e, ink, cell.x + p, cell.y + (d->row_height - e.size) / 2,
-                  static_cast<const char *>(entry), TEXT_RETURN_WIDTH, cell.w - 2 * p);
+        std::string line = fit_line(table, e, static_cast<const char *>(entry), cell.w - 2 * p);
+        draw_text(table, e, ink, cell.x + p, cell.y + (d->row_height - e.size) / 2, line.c_str(),
+                  TEXT_RETURN_WIDTH, cell.w - 2 * p);
         return;
     }
     auto *image = static_cast<const Surface *>(entry);

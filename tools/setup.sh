@@ -12,6 +12,12 @@ PACKAGES=(
     python3 python3-fonttools xfonts-base
     xvfb xauth x11-apps imagemagick socat openssl curl ca-certificates
     ffmpeg
+    # Text: fontconfig finds the fonts that draw what the interface font lacks. DejaVu covers
+    # Latin, Greek and Cyrillic (required); Noto CJK covers Chinese, Japanese and Korean and
+    # Symbola has emoji as outlines (recommended). The colour emoji font is there so the tests
+    # see it skipped: colour images are not drawn.
+    libfontconfig-dev fontconfig fonts-dejavu-core fonts-noto-cjk fonts-symbola
+    fonts-noto-color-emoji
 )
 
 missing=()

@@ -84,9 +84,11 @@ TEST(text, measure_advances_six_pixels_at_twelve) {
         {"\xC3\xA9" "b", 1, 6},
         {"abcd", 0, 0},
         {"ab\ncd", 1000, 12},
-        // One word: stops at the next word, a newline or the first non-ASCII byte.
+        // One word: stops at the next word, a newline or around an ideograph (a word alone).
         {"cd  xy", TEXT_MEASURE_ASCII_WORD, 24},
-        {"c\xC3\xA9x", TEXT_MEASURE_ASCII_WORD, 6},
+        {"c\xC3\xA9x", TEXT_MEASURE_ASCII_WORD, 18},
+        {"\xE6\x97\xA5\xE6\x9C\xAC", TEXT_MEASURE_ASCII_WORD, 6},
+        {"ab\xE6\x97\xA5", TEXT_MEASURE_ASCII_WORD, 12},
         {"cd\nxy", TEXT_MEASURE_ASCII_WORD, 12},
     };
     Paint p = paint_at(0, 0);
@@ -151,9 +153,8 @@ TEST(text, stored_pen_after_wrapping) {
         {"glyph wider than the width stops the run", "abc", WRAP, 3, 5, 1, 3, 0},
         {"words move whole", "ab cd", WORDS, 0, 24, 2, 12, 12},
         {"characters do not", "ab cd", WRAP, 0, 24, 2, 6, 12},
-        // A word with a non-ASCII letter is judged by its ASCII head: "c" fits after "ab ",
-        // the line is not broken before it, and the rest wraps by characters.
-        {"non-ASCII word", "ab c\xC3\xA9", WORDS, 0, 24, 2, 6, 12},
+        // A word with a non-ASCII letter moves whole too.
+        {"non-ASCII word", "ab c\xC3\xA9", WORDS, 0, 24, 2, 12, 12},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.why);
