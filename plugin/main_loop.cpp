@@ -52,10 +52,14 @@ void client_message(AppState &state, const mpv_event_client_message &m) {
 // between long-lived ones; the allocator keeps the freed space for later instead of returning
 // it, so browsing would leave the player holding tens of megabytes it no longer uses. Once the
 // downloads have drained, give the free pages back (once per drain, not on every pass).
-void memory_trim_when_drained(AppState &state) {
+bool downloads_busy(const AppState &state) {
     const DownloadPools &p = state.pools;
-    bool busy = dlpool_busy(p.api_pool) > 0 || dlpool_busy(p.image_pool) > 0 ||
-                !p.request_queue.empty() || !p.image_queue.empty();
+    return dlpool_busy(p.api_pool) > 0 || dlpool_busy(p.image_pool) > 0 ||
+           !p.request_queue.empty() || !p.image_queue.empty();
+}
+
+void memory_trim_when_drained(AppState &state) {
+    bool busy = downloads_busy(state);
     if (state.downloads_busy && !busy) {
 #ifdef __GLIBC__
         malloc_trim(0);
@@ -116,6 +120,8 @@ void dispatch_event(AppState &state, const mpv_event &event) {
 }
 
 bool main_loop_pass(AppState &state) {
+    // Downloads queued and finished within this pass count as a drain too.
+    if (downloads_busy(state)) state.downloads_busy = true;
     defer_run_one();
     if (!state.window.created || state.window.quit) return false;
     bool dispatched = false;

@@ -235,6 +235,19 @@ TEST_F(MainLoop, one_deferred_call_per_pass_in_queue_order) {
     EXPECT_EQ(defer_pending(), resident);
 }
 
+// The allocator's free memory is handed back once when the downloads drain, not on every pass.
+TEST_F(MainLoop, memory_trimmed_once_when_downloads_drain) {
+    AppState s;
+    start(s); // queues the visitor-data request; its host is routed to a closed port
+    ASSERT_FALSE(s.pools.request_queue.empty());
+    s.pools.quiet_wait_ms = 0; // idle passes at the 10 ms pace keep the test short
+    for (int pass = 0; pass < 50 && s.memory_trims == 0; ++pass) main_loop_pass(s);
+    EXPECT_FALSE(s.downloads_busy);
+    EXPECT_EQ(s.memory_trims, 1u);
+    for (int pass = 0; pass < 10; ++pass) main_loop_pass(s);
+    EXPECT_EQ(s.memory_trims, 1u);
+}
+
 TEST_F(MainLoop, state_file_written_at_shutdown_only_with_save_state) {
     {
         AppState s;
