@@ -29,3 +29,8 @@ bool defer_run_one() {
 }
 
 int defer_pending() { return queue ? static_cast<int>(queue->size()) : 0; }
+
+void defer_each(void (*visit)(const DeferredCall &call, void *context), void *context) {
+    if (!queue) return;
+    for (DeferredCall *call : *queue) visit(*call, context);
+}

@@ -24,3 +24,5 @@ void defer_call(void (*function)(void *), void *argument);
 bool defer_run_one();
 // Number of queued calls (0 without a queue).
 int defer_pending();
+// Calls `visit` with every queued call, head first. `visit` must not change the queue.
+void defer_each(void (*visit)(const DeferredCall &call, void *context), void *context);

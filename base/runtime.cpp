@@ -325,6 +325,51 @@ std::optional<std::string> file_read_optional(const std::string &path, std::stri
     return out;
 }
 
+namespace {
+
+std::optional<uint32_t> wake_deadline;
+
+// Milliseconds from `now` to `deadline` in wrapping arithmetic; 0 once it has passed.
+int32_t until(uint32_t deadline, uint32_t now) {
+    return std::max(static_cast<int32_t>(deadline - now), 0);
+}
+
+struct IdleWait {
+    uint32_t now;
+    int32_t wait;
+};
+
+void idle_wait_visit(const DeferredCall &call, void *context) {
+    auto &w = *static_cast<IdleWait *>(context);
+    if (call.function != timer_poll) {
+        w.wait = std::min(w.wait, QUEUED_CALL_WAIT_MS);
+        return;
+    }
+    const Timer &timer = *static_cast<const Timer *>(call.argument);
+    // An inactive timer's poll returns at once; its turn is not a deadline.
+    if (!timer.active) return;
+    // A timer fires once strictly more than its interval has passed.
+    w.wait = std::min(w.wait, until(timer.last_fire + timer.interval + 1, w.now));
+}
+
+} // namespace
+
+void wake_at(uint32_t deadline) {
+    if (!wake_deadline || static_cast<int32_t>(deadline - *wake_deadline) < 0)
+        wake_deadline = deadline;
+}
+
+int32_t idle_wait_ms(int32_t limit) {
+    IdleWait w{clock_ms(), std::max(limit, 0)};
+    if (wake_deadline) {
+        int32_t due = until(*wake_deadline, w.now);
+        if (due == 0) wake_deadline.reset();
+        w.wait = std::min(w.wait, due);
+    }
+    defer_each(idle_wait_visit, &w);
+    return w.wait;
+}
+
 std::optional<std::string> clipboard_get(bool wanted) {
     if (!wanted) return std::string();
     char *text = nullptr;

@@ -122,6 +122,19 @@ void timer_poll(void *timer);
 // regular file", "file too large", ...). For files the user names, which may be mistyped.
 std::optional<std::string> file_read_optional(const std::string &path, std::string &reason);
 
+// Asks the loop to be running again by `deadline` (a clock_ms value), for work that is due at a
+// time but is not a queued timer (a frame held back to be published with later changes). The
+// earliest request counts; it is forgotten once idle_wait_ms has seen it pass.
+void wake_at(uint32_t deadline);
+// The longest wait before a call other than a timer poll gets its turn: such calls were always
+// served at this pace, so a task that keeps queueing itself does not make the loop spin.
+constexpr int32_t QUEUED_CALL_WAIT_MS = 10;
+// How long the loop may wait for host events or sockets before queued work is due, at most
+// `limit` milliseconds: the time until the earliest queued timer fires or the earliest wake_at
+// deadline; at most QUEUED_CALL_WAIT_MS while any other call is queued. 0 when something is
+// due now. Never negative.
+int32_t idle_wait_ms(int32_t limit);
+
 // Reads the host's "clipboard/text". `wanted` false returns "" without asking the host; a host
 // error gives ""; a host answer that is not a string gives absent.
 std::optional<std::string> clipboard_get(bool wanted);

@@ -759,12 +759,12 @@ void image_completion(int32_t status_class, ResponseBuffer *response, void *cont
     AppState &state = app(context);
     Browser &b = state.browser;
     const auto *bytes = reinterpret_cast<const uint8_t *>(response->data.get());
-    SurfacePtr image(image_decode(bytes, bytes ? size_t(response->position) : 0));
     auto kind = static_cast<ImageKind>(slot->request.tag);
     ImageSize size = image_stored_size(kind, state.scale, state.thumb_height);
-    if (kind != IMAGE_FRAME && size.width > 0 && size.height > 0)
-        image.reset(surface_scale(image.get(), size.width, size.height));
+    SurfacePtr image(image_decode_scaled(bytes, bytes ? size_t(response->position) : 0, size));
     thumbnail_cache_add(b.thumbnails, *slot->request.url, std::move(image));
+    // One image of many: its redraw is published with the others, not each on its own.
+    toolkit_set_background_drawing(true);
     switch (kind) {
     case IMAGE_THUMB:
     case IMAGE_SQUARE_THUMB:
@@ -779,6 +779,7 @@ void image_completion(int32_t status_class, ResponseBuffer *response, void *cont
         redraw(b.widgets.video_view);
         break;
     }
+    toolkit_set_background_drawing(false);
     response->data.reset();
 }
 

@@ -64,8 +64,15 @@ bool accepted_format(const uint8_t *head, size_t length) {
 }
 constexpr char UNSUPPORTED_FORMAT[] = "not a PNG, JPEG, BMP or GIF image";
 
-// Copies stb's tightly packed four-channel rows into a surface with its spare bytes.
-Surface *surface_from_pixels(const stbi_uc *pixels, int width, int height) {
+// Copies stb's tightly packed four-channel rows into a surface with its spare bytes, or, given a
+// size, resamples them straight into a surface of that size: the decoded image is then never
+// copied, which spares a short-lived buffer of the whole image for every thumbnail.
+Surface *surface_from_pixels(const stbi_uc *pixels, int width, int height, ImageSize size) {
+    if (size.width > 0 && size.height > 0) {
+        // A borrowed view; surface_scale reads only the rows.
+        Surface view{const_cast<stbi_uc *>(pixels), uint32_t(width) * 4, width, height};
+        return surface_scale(&view, size.width, size.height);
+    }
     Surface *surface = surface_new(width, height);
     std::memcpy(surface->pixels, pixels, size_t(surface->stride) * size_t(height));
     return surface;
@@ -80,10 +87,12 @@ struct DecodeBounds {
 // Runs the guard for the file's format before anything of the decoder reads the file, then checks
 // the declared size and the estimated cost, runs `inflate_guard` (which may inflate image data
 // and so comes after the size bound), and decodes with four channels. `guard`, `info`,
-// `inflate_guard` and `load` each read the same image from its start.
+// `inflate_guard` and `load` each read the same image from its start. Given a size, the pixels
+// are resampled straight to it.
 template <class Guard, class Info, class InflateGuard, class Load>
 Surface *decode_bounded(const char *what, size_t data_length, DecodeBounds bounds, Guard guard,
-                        Info info, InflateGuard inflate_guard, Load load) {
+                        Info info, InflateGuard inflate_guard, Load load,
+                        ImageSize size = {}) {
     JpegCost cost;
     if (const char *unsafe = guard(&cost)) return decode_failed(what, unsafe);
     int width = 0, height = 0, channels = 0;
@@ -101,7 +110,7 @@ Surface *decode_bounded(const char *what, size_t data_length, DecodeBounds bound
     if (!pixels) return decode_failed(what, stbi_failure_reason());
     refusal = size_refusal(width, height, data_length, bounds.max_pixels);
     if (!refusal.empty()) return decode_failed(what, refusal.c_str());
-    return surface_from_pixels(pixels.get(), width, height);
+    return surface_from_pixels(pixels.get(), width, height, size);
 }
 
 int file_read(void *user, char *data, int size) {
@@ -114,9 +123,8 @@ int file_eof(void *user) {
 }
 const stbi_io_callbacks FILE_CALLBACKS = {file_read, file_skip, file_eof};
 
-} // namespace
-
-Surface *image_decode(const uint8_t *bytes, size_t length) {
+// image_decode, resampled to `stored` when that is not { 0, 0 }.
+Surface *decode_memory(const uint8_t *bytes, size_t length, ImageSize stored) {
     static const char what[] = "loading image from memory failed";
     if (!bytes || length == 0) return decode_failed(what, "no image data");
     if (length > size_t(INT_MAX)) return decode_failed(what, "image data too large");
@@ -129,7 +137,23 @@ Surface *image_decode(const uint8_t *bytes, size_t length) {
         [&]() -> const char * {
             return bytes[0] == 0x89 ? png_inflate_guard(bytes, length) : nullptr;
         },
-        [&](int *w, int *h, int *c) { return stbi_load_from_memory(bytes, size, w, h, c, 4); });
+        [&](int *w, int *h, int *c) { return stbi_load_from_memory(bytes, size, w, h, c, 4); },
+        stored);
+}
+
+} // namespace
+
+Surface *image_decode(const uint8_t *bytes, size_t length) {
+    return decode_memory(bytes, length, {});
+}
+
+Surface *image_decode_scaled(const uint8_t *bytes, size_t length, ImageSize size) {
+    Surface *image = decode_memory(bytes, length, size);
+    if (size.width <= 0 || size.height <= 0) return image;
+    if (image->width == size.width && image->height == size.height) return image;
+    // The blank of a failed decode, at the stored size like every other image of its kind.
+    SurfacePtr blank(image);
+    return surface_scale(blank.get(), size.width, size.height);
 }
 
 Surface *image_load_file(const char *path) {

@@ -72,6 +72,11 @@ struct ImageSize {
 // is { 0, 0 } and the image keeps its decoded size.
 ImageSize image_stored_size(ImageKind kind, double scale, int32_t thumb_size);
 
+// image_decode resampled to `size` (surface_scale) straight from the decoder's pixels, without
+// an intermediate copy of the whole image; { 0, 0 } keeps the decoded size. A failed decode
+// gives a transparent surface of `size`.
+Surface *image_decode_scaled(const uint8_t *bytes, size_t length, ImageSize size);
+
 // One downloaded image, keyed by the exact url it was fetched from.
 struct ThumbnailEntry {
     std::string url;

@@ -534,7 +534,8 @@ void pump_wait(int ms, const std::vector<int> &sockets) {
 int32_t pump_wait_ms(const DownloadPools &pools) {
     bool quiet = dlpool_busy(pools.api_pool) == 0 && dlpool_busy(pools.image_pool) == 0 &&
                  pools.request_queue.empty() && pools.image_queue.empty();
-    return quiet ? std::max(pools.quiet_wait_ms, PUMP_WAIT_MS) : PUMP_WAIT_MS;
+    // Queued timers and held frames may be due sooner than either wait.
+    return idle_wait_ms(quiet ? std::max(pools.quiet_wait_ms, PUMP_WAIT_MS) : PUMP_WAIT_MS);
 }
 
 void download_pump(void *argument) {

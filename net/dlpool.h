@@ -171,8 +171,9 @@ struct DownloadPools {
     RequestQueue request_queue;
     RequestQueue image_queue;
     // How long the pump waits for host events when no download is in flight or queued. The
-    // application lengthens it while its interface is hidden, so an idle player is not woken
-    // a hundred times a second; every host event (a key, a message) still ends the wait.
+    // application lengthens it, so an idle player is not woken a hundred times a second; every
+    // host event (a key, a message) still ends the wait, and queued timers and held frames
+    // shorten it to their deadlines.
     int32_t quiet_wait_ms = PUMP_WAIT_MS;
 };
 
@@ -193,5 +194,6 @@ void download_pools_init(DownloadPools &pools);
 void download_pump(void *pools);
 
 // The pump's wait after a pass that moved nothing: PUMP_WAIT_MS while a download is in flight
-// or queued, else the pools' quiet wait.
+// or queued, else the pools' quiet wait; shorter when a queued timer or a requested wake-up
+// (idle_wait_ms) is due sooner.
 int32_t pump_wait_ms(const DownloadPools &pools);

@@ -83,6 +83,14 @@ struct HostWindow {
     uint32_t frame_flags = 0;
     int32_t pending_x = 0;
     int32_t pending_y = 0;
+    // Publishing: whether the host shows the buffer as last announced (false until the first
+    // overlay-add, after a removal and after the buffer was replaced), when the last
+    // overlay-add went out, and since when drawn changes wait to be published.
+    bool overlay_shown = false;
+    bool published = false;
+    uint32_t last_publish_ms = 0;
+    bool change_waiting = false;
+    uint32_t waiting_since_ms = 0;
 };
 
 constexpr const char *DEFAULT_SPONSORBLOCK_SERVER = "sponsor.ajay.app";
@@ -166,6 +174,10 @@ struct AppState {
     Browser browser;
     // Polls once a second whether the next video should be queued (autoplay).
     Timer autoplay_timer{};
+    // Whether downloads were in flight or queued at the end of the last pass, and how often
+    // their draining returned the allocator's free memory (the main loop's trim).
+    bool downloads_busy = false;
+    uint32_t memory_trims = 0;
     // Milliseconds the main loop waits after a pass without host events. Once the download
     // pump runs it does the waiting, and this is 0.
     int32_t idle_sleep_ms = 10;

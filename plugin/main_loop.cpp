@@ -9,6 +9,9 @@
 #include "plugin/window.h"
 
 #include <cstring>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -17,14 +20,14 @@ void exit_callback(uint8_t status, void *argument) {
     if (status == 0 && state.switches.save_state) write_state_file(state);
 }
 
-// While the interface is hidden and nothing downloads, the loop only serves host events (which
-// wake it at once) and the 1-second autoplay timer: waking a hundred times a second would cost
-// an idle player about a per cent of a core for nothing.
-constexpr int32_t HIDDEN_QUIET_WAIT_MS = 250;
+// When nothing downloads, animates or waits to be published, shown or hidden, the loop only
+// serves host events (which wake it at once) and its timers (whose deadlines end the wait):
+// waking a hundred times a second would cost an idle player about a per cent of a core for
+// nothing.
+constexpr int32_t QUIET_WAIT_MS = 250;
 
 void set_visible(AppState &state, bool visible) {
     state.window.visible = visible;
-    state.pools.quiet_wait_ms = visible ? PUMP_WAIT_MS : HIDDEN_QUIET_WAIT_MS;
     if (visible) window_show(state);
     else window_hide(state);
 }
@@ -45,6 +48,27 @@ void client_message(AppState &state, const mpv_event_client_message &m) {
     }
 }
 
+// Each decoded image and each response leaves short-lived buffers of a few hundred kilobytes
+// between long-lived ones; the allocator keeps the freed space for later instead of returning
+// it, so browsing would leave the player holding tens of megabytes it no longer uses. Once the
+// downloads have drained, give the free pages back (once per drain, not on every pass).
+bool downloads_busy(const AppState &state) {
+    const DownloadPools &p = state.pools;
+    return dlpool_busy(p.api_pool) > 0 || dlpool_busy(p.image_pool) > 0 ||
+           !p.request_queue.empty() || !p.image_queue.empty();
+}
+
+void memory_trim_when_drained(AppState &state) {
+    bool busy = downloads_busy(state);
+    if (state.downloads_busy && !busy) {
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+        ++state.memory_trims;
+    }
+    state.downloads_busy = busy;
+}
+
 } // namespace
 
 void app_init(AppState &state) {
@@ -53,8 +77,10 @@ void app_init(AppState &state) {
     interface_load_resources(state);
     window_setup(state);
     download_pools_init(state.pools);
-    state.pools.quiet_wait_ms = state.window.visible ? PUMP_WAIT_MS : HIDDEN_QUIET_WAIT_MS;
-    download_pump(&state.pools); // runs once now and keeps itself queued
+    state.pools.quiet_wait_ms = QUIET_WAIT_MS;
+    // Queued rather than run now: its first step then finds the requests start-up queues, and
+    // start-up does not wait on an empty pool.
+    defer_call(download_pump, &state.pools); // keeps itself queued from then on
     state.idle_sleep_ms = 0;
     interface_start(state);
     browser_restore(state);
@@ -94,6 +120,8 @@ void dispatch_event(AppState &state, const mpv_event &event) {
 }
 
 bool main_loop_pass(AppState &state) {
+    // Downloads queued and finished within this pass count as a drain too.
+    if (downloads_busy(state)) state.downloads_busy = true;
     defer_run_one();
     if (!state.window.created || state.window.quit) return false;
     bool dispatched = false;
@@ -104,6 +132,7 @@ bool main_loop_pass(AppState &state) {
         dispatch_event(state, *event);
     }
     window_frame_step(state);
+    memory_trim_when_drained(state);
     // The wait ends early when the host signals an event.
     if (!dispatched && state.idle_sleep_ms > 0) host_wait(state.idle_sleep_ms);
     return true;

@@ -74,7 +74,16 @@ void buffer_allocate(HostWindow &w, int32_t width, int32_t height) {
     w.buffer_stride = width * 4;
     // The previous buffer may go at once: mpv copies the pixels during "overlay-add".
     w.buffer.assign(static_cast<size_t>(w.buffer_stride) * static_cast<size_t>(height), 0);
+    w.overlay_shown = false; // the host must learn the new address and size
 }
+
+// Images arriving while more are downloaded.
+bool images_downloading(const AppState &state) {
+    return dlpool_busy(state.pools.image_pool) > 0 || !state.pools.image_queue.empty();
+}
+
+// Whether clock value `a` comes after `b` (wrapping arithmetic).
+bool later(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) > 0; }
 
 void overlay_add(HostWindow &w) {
     char address[32];
@@ -207,9 +216,10 @@ void window_show(AppState &state) {
     state.window.frame_flags |= FRAME_REDRAW;
 }
 
-void window_hide(AppState &) {
+void window_hide(AppState &state) {
     command({"disable-section", SECTION_MAIN});
     command({"overlay-remove", OVERLAY_ID});
+    state.window.overlay_shown = false;
 }
 
 void window_key_binding(AppState &state, const char *binding, const char *key_state,
@@ -281,28 +291,77 @@ void overlay_publish(AppState &state) {
     bool ok = d.x >= 0 && d.y >= 0 && !w.quit && x0 >= 0 && y0 >= 0 && x0 <= w.buffer_width &&
               w.buffer_width != 0 && y0 <= w.buffer_height;
     if (ok && w.visible) {
-        // Rows and columns are bounded by both the buffer and the root surface.
+        // Rows and columns are bounded by both the buffer and the root surface. Rows equal to
+        // what the host already has are not copied; when none differ, the host is not asked to
+        // copy and render the whole buffer again for nothing.
         int32_t cols = std::min({d.w, w.buffer_width - x0, root->width - d.x});
         int32_t rows = std::min({d.h, w.buffer_height - y0, root->height - d.y});
+        bool changed = !w.overlay_shown;
         for (int32_t r = 0; r < rows && cols > 0; ++r) {
-            std::memcpy(w.buffer.data() + static_cast<size_t>(y0 + r) * w.buffer_stride + x0 * 4,
-                        root->pixels + static_cast<size_t>(d.y + r) * root->stride + d.x * 4,
-                        static_cast<size_t>(cols) * 4);
+            uint8_t *to = w.buffer.data() + static_cast<size_t>(y0 + r) * w.buffer_stride + x0 * 4;
+            const uint8_t *from =
+                root->pixels + static_cast<size_t>(d.y + r) * root->stride + d.x * 4;
+            size_t length = static_cast<size_t>(cols) * 4;
+            if (std::memcmp(to, from, length) == 0) continue;
+            std::memcpy(to, from, length);
+            changed = true;
         }
-        overlay_add(w);
+        if (changed) {
+            overlay_add(w);
+            w.overlay_shown = true;
+            w.published = true;
+            w.last_publish_ms = clock_ms();
+        }
     } else if (ok) {
         command({"overlay-remove", OVERLAY_ID});
+        w.overlay_shown = false;
     }
     toolkit_dirty_clear();
 }
 
+namespace {
+
+// When drawn changes may be published (`now` when they may go at once): one frame interval after
+// the last publish; and while more images are downloading, changes drawn only by arriving images
+// wait one frame interval from the first of them, so a page of thumbnails is published in a few
+// frames rather than once per image.
+uint32_t publish_due(const AppState &state, uint32_t now) {
+    const HostWindow &w = state.window;
+    uint32_t due = now;
+    if (w.published && later(w.last_publish_ms + FRAME_INTERVAL_MS, due))
+        due = w.last_publish_ms + FRAME_INTERVAL_MS;
+    if (toolkit_publish_background() && images_downloading(state) &&
+        later(w.waiting_since_ms + FRAME_INTERVAL_MS, due))
+        due = w.waiting_since_ms + FRAME_INTERVAL_MS;
+    return due;
+}
+
+} // namespace
+
 void window_frame_step(AppState &state) {
     HostWindow &w = state.window;
-    if (w.frame_flags & FRAME_REDRAW) toolkit_dirty_all();
+    bool redraw = w.frame_flags & FRAME_REDRAW;
+    if (redraw) toolkit_dirty_all();
     if (w.frame_flags & FRAME_POINTER) toolkit_pointer_motion(w.pending_x, w.pending_y);
     w.frame_flags = 0;
     w.pending_x = w.pending_y = 0;
-    if (toolkit_publish_pending()) overlay_publish(state);
     toolkit_frame_guards_clear();
+    if (!toolkit_publish_pending()) {
+        w.change_waiting = false;
+        return;
+    }
+    uint32_t now = clock_ms();
+    if (!w.change_waiting) {
+        w.change_waiting = true;
+        w.waiting_since_ms = now;
+    }
+    // Showing the interface goes out at once; everything else waits for its frame.
+    uint32_t due = redraw ? now : publish_due(state, now);
+    if (later(due, now)) {
+        wake_at(due);
+        return;
+    }
+    overlay_publish(state);
     toolkit_set_publish_pending(false);
+    w.change_waiting = false;
 }

@@ -37,7 +37,15 @@ void window_resize(AppState &state, const mpv_node *dimensions);
 // The "mouse-pos" property: stores the pointer; while visible, the frame step dispatches it.
 void window_pointer(AppState &state, const mpv_node *position);
 // Copies the dirty part of the root surface into the overlay buffer and announces it to the
-// host (or removes the overlay while hidden); clears the dirty rectangle.
+// host (or removes the overlay while hidden); clears the dirty rectangle. Rows the buffer
+// already holds are not copied, and when no row differed from what the host shows nothing is
+// sent.
 void overlay_publish(AppState &state);
-// The per-pass frame step: full republish, pointer motion, publish, per-pass guards.
+
+// The host copies and renders the whole overlay on every "overlay-add": changes drawn within one
+// frame interval are published together.
+constexpr uint32_t FRAME_INTERVAL_MS = 16;
+// The per-pass frame step: full republish, pointer motion, per-pass guards, and the publish of
+// what was drawn once it is due (a full republish after showing at once). Changes held back stay
+// pending, and the loop is asked to wake when they are due.
 void window_frame_step(AppState &state);

@@ -18,6 +18,8 @@ struct ToolkitGlobals {
     SurfacePtr root;
     Rect dirty{};
     bool publish_pending = false;
+    bool background_drawing = false;
+    bool publish_background = false; // every pending change was drawn in the background
     bool window = false;
     PointerState pointer;
     List<KeyBindingRecord> shortcuts;
@@ -75,24 +77,36 @@ Surface *toolkit_root_surface() { return G().root.get(); }
 void toolkit_set_root_surface(SurfacePtr surface) { G().root = std::move(surface); }
 Rect toolkit_dirty_rect() { return G().dirty; }
 
+namespace {
+void mark_publish_pending(ToolkitGlobals &g) {
+    g.publish_background = g.background_drawing && (!g.publish_pending || g.publish_background);
+    g.publish_pending = true;
+}
+} // namespace
+
 void toolkit_dirty_add(const Rect &rect) {
     ToolkitGlobals &g = G();
     Rect r = rect;
     if (g.root) r = rect_intersect(r, {0, 0, g.root->width, g.root->height});
     if (rect_empty(r)) return;
     g.dirty = rect_union(g.dirty, r);
-    g.publish_pending = true;
+    mark_publish_pending(g);
 }
 
 void toolkit_dirty_all() {
     ToolkitGlobals &g = G();
     if (g.root) g.dirty = {0, 0, g.root->width, g.root->height};
-    g.publish_pending = true;
+    mark_publish_pending(g);
 }
 
 void toolkit_dirty_clear() { G().dirty = {}; }
 bool toolkit_publish_pending() { return G().publish_pending; }
-void toolkit_set_publish_pending(bool pending) { G().publish_pending = pending; }
+void toolkit_set_publish_pending(bool pending) {
+    G().publish_pending = pending;
+    G().publish_background = false;
+}
+void toolkit_set_background_drawing(bool on) { G().background_drawing = on; }
+bool toolkit_publish_background() { return G().publish_pending && G().publish_background; }
 
 void toolkit_set_relayout_hook(RelayoutHook hook, void *argument) {
     G().relayout = hook;

@@ -87,6 +87,13 @@ void toolkit_dirty_all();
 void toolkit_dirty_clear();
 bool toolkit_publish_pending();
 void toolkit_set_publish_pending(bool pending);
+// Background drawing: changes drawn while it is on (images arriving one by one while more are on
+// the way) need not reach the screen on their own; the host bridge may hold them back for a
+// frame interval to publish them together. Any change drawn while it is off makes the pending
+// publish an ordinary one again.
+void toolkit_set_background_drawing(bool on);
+// True while a publish is pending and every change in it was drawn in the background.
+bool toolkit_publish_background();
 
 // ---- Hooks ----------------------------------------------------------------------------------
 

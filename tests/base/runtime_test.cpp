@@ -233,6 +233,34 @@ TEST_F(TimerTest, wraps_with_unsigned_arithmetic) {
     EXPECT_EQ(fired, 1);
 }
 
+// The loop's idle wait ends when the earliest queued timer fires or a requested wake-up is
+// due; any other queued call keeps the old 10 ms pace.
+TEST_F(TimerTest, idle_wait_ends_at_the_earliest_deadline) {
+    EXPECT_EQ(idle_wait_ms(250), 250); // nothing queued
+    Timer autoplay = counting(1000);
+    timer_start(&autoplay); // fires after 1001 ms
+    EXPECT_EQ(idle_wait_ms(250), 250);
+    fake_now = 995;
+    EXPECT_EQ(idle_wait_ms(250), 6);
+    fake_now = 990;
+    Timer glide = counting(10);
+    timer_start(&glide); // fires at 1001 too
+    fake_now = 995;
+    wake_at(998);
+    EXPECT_EQ(idle_wait_ms(250), 3);
+    wake_at(1500); // a later request does not move the earlier one
+    fake_now = 998;
+    EXPECT_EQ(idle_wait_ms(250), 0); // due, and forgotten
+    EXPECT_EQ(idle_wait_ms(250), 3);
+    fake_now = 1200; // both timers overdue
+    EXPECT_EQ(idle_wait_ms(250), 0);
+    autoplay.active = glide.active = 0; // stopped timers set no deadline
+    EXPECT_EQ(idle_wait_ms(250), 250);
+    defer_call([](void *) {}, nullptr);
+    EXPECT_EQ(idle_wait_ms(250), QUEUED_CALL_WAIT_MS);
+    EXPECT_EQ(idle_wait_ms(4), 4);
+}
+
 TEST(defer, queue_order_and_absent_queue) {
     defer_queue_destroy();
     std::vector<int> order;

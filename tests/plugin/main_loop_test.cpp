@@ -4,12 +4,15 @@
 
 #include "base/defer.h"
 #include "base/host.h"
+#include "base/runtime.h"
+#include "browser/browser.h"
 #include "toolkit/input.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -39,6 +42,7 @@ protected:
         defer_queue_destroy();
     }
     void TearDown() override {
+        clock_override(nullptr);
         toolkit_globals_destroy();
         defer_queue_destroy();
         host_set(nullptr);
@@ -66,6 +70,52 @@ protected:
     }
     fs::path dir;
 };
+
+// A clock the tests move by hand.
+uint32_t fake_now = 0;
+uint32_t fake_clock() { return fake_now; }
+
+size_t overlay_adds() {
+    const auto &c = fakehost::commands();
+    return static_cast<size_t>(std::count_if(c.begin(), c.end(), [](const Command &x) {
+        return !x.empty() && x[0] == "name=overlay-add";
+    }));
+}
+
+// Whether the overlay buffer holds exactly what is drawn on the root surface.
+bool overlay_matches_root(const AppState &s) {
+    const Surface *root = toolkit_root_surface();
+    const HostWindow &w = s.window;
+    for (int32_t y = 0; y < root->height; ++y)
+        if (std::memcmp(w.buffer.data() + size_t(y) * w.buffer_stride,
+                        root->pixels + size_t(y) * root->stride, size_t(root->width) * 4) != 0)
+            return false;
+    return true;
+}
+
+// An uncompressed 32-bit BMP of one colour, as the image host could send it.
+std::string bmp(int32_t width, int32_t height, uint32_t bgra) {
+    std::string out = "BM";
+    auto put = [&out](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.push_back(char((value >> (8 * i)) & 0xFF));
+    };
+    uint32_t pixels = uint32_t(width * height * 4);
+    const std::pair<uint32_t, int> header[] = {
+        {54 + pixels, 4}, {0, 4}, {54, 4}, {40, 4}, {uint32_t(width), 4}, {uint32_t(height), 4},
+        {1, 2}, {32, 2}, {0, 4}, {pixels, 4}, {2835, 4}, {2835, 4}, {0, 4}, {0, 4}};
+    for (auto [value, bytes] : header) put(value, bytes);
+    for (int32_t i = 0; i < width * height; ++i) put(bgra | 0xFF000000u, 4);
+    return out;
+}
+
+ResponseBuffer response(const std::string &body) {
+    ResponseBuffer r;
+    r.data.reset(static_cast<char *>(std::malloc(body.size() + 1)));
+    std::memcpy(r.data.get(), body.data(), body.size());
+    r.position = r.size = body.size();
+    r.capacity = body.size() + 1;
+    return r;
+}
 
 const Command SHOW = {"enable-section", "solfb-section", "exclusive+allow-hide-cursor"};
 const Command HIDE = {"disable-section", "solfb-section"};
@@ -185,6 +235,19 @@ TEST_F(MainLoop, one_deferred_call_per_pass_in_queue_order) {
     EXPECT_EQ(defer_pending(), resident);
 }
 
+// The allocator's free memory is handed back once when the downloads drain, not on every pass.
+TEST_F(MainLoop, memory_trimmed_once_when_downloads_drain) {
+    AppState s;
+    start(s); // queues the visitor-data request; its host is routed to a closed port
+    ASSERT_FALSE(s.pools.request_queue.empty());
+    s.pools.quiet_wait_ms = 0; // idle passes at the 10 ms pace keep the test short
+    for (int pass = 0; pass < 50 && s.memory_trims == 0; ++pass) main_loop_pass(s);
+    EXPECT_FALSE(s.downloads_busy);
+    EXPECT_EQ(s.memory_trims, 1u);
+    for (int pass = 0; pass < 10; ++pass) main_loop_pass(s);
+    EXPECT_EQ(s.memory_trims, 1u);
+}
+
 TEST_F(MainLoop, state_file_written_at_shutdown_only_with_save_state) {
     {
         AppState s;
@@ -216,4 +279,81 @@ TEST_F(MainLoop, saved_state_is_restored_at_start) {
     EXPECT_TRUE(s.restore_pending);
     EXPECT_EQ(s.current_query, std::optional<std::string>("cats"));
     EXPECT_EQ(s.restored_video_id, std::optional<std::string>("xyz"));
+}
+
+// What reaches the host: changes drawn within one frame interval go out in one "overlay-add";
+// thumbnails arriving while others download wait for each other; a redraw that changes no pixel
+// sends nothing; a change after a quiet spell goes out at once.
+TEST_F(MainLoop, publishes_once_per_frame_and_only_what_changed) {
+    fake_now = 5000;
+    clock_override(fake_clock);
+    AppState s;
+    start(s);
+    fakehost::push_event(message({"solfb-show"}));
+    main_loop_pass(s);
+    ASSERT_EQ(overlay_adds(), 1u); // showing goes out at once
+
+    // The rows of a search page, drawn 5 ms after the last publish, wait for the frame's end.
+    fake_now += 5;
+    std::ifstream file(std::string(SOLVANE_FIXTURES) + "/search/search_web_2026-01_all_test_first.json");
+    std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(page.empty());
+    ResponseBuffer listing = response(page);
+    list_completion(s, 0, &listing, LIST_SEARCH, false);
+    window_frame_step(s);
+    EXPECT_EQ(overlay_adds(), 1u);
+    fake_now += FRAME_INTERVAL_MS - 5;
+    window_frame_step(s);
+    EXPECT_EQ(overlay_adds(), 2u);
+    EXPECT_TRUE(overlay_matches_root(s));
+
+    // The page's twenty thumbnails arrive within one frame, long after the last publish: while
+    // others are still to come nothing goes out; the last one publishes them all.
+    std::vector<std::string> urls;
+    for (DownloadRequest *r : s.pools.image_queue) urls.push_back(*r->url);
+    ASSERT_EQ(urls.size(), 20u);
+    auto arrive = [&](const std::string &url, uint32_t colour) {
+        delete s.pools.image_queue.take(s.pools.image_queue.first()); // the pool took it
+        DownloadSlot slot;
+        slot.request.url = url;
+        slot.request.tag = IMAGE_THUMB;
+        ResponseBuffer r = response(bmp(32, 18, colour));
+        image_completion(0, &r, &s, &slot);
+    };
+    fake_now += 500;
+    for (size_t i = 0; i < urls.size(); ++i) {
+        SCOPED_TRACE(i);
+        arrive(urls[i], 0x102030u * uint32_t(i + 1));
+        window_frame_step(s);
+        EXPECT_EQ(overlay_adds(), i + 1 < urls.size() ? 2u : 3u);
+        if (i + 1 < FRAME_INTERVAL_MS) fake_now += 1;
+    }
+    EXPECT_TRUE(overlay_matches_root(s));
+
+    // One image arriving while more are queued waits one frame interval for company.
+    fake_now += 500;
+    frames_queue(s, "abcdefghijk");
+    ASSERT_EQ(s.pools.image_queue.size(), 3u);
+    arrive(urls[0], 0xFFFFFFu);
+    window_frame_step(s);
+    fake_now += FRAME_INTERVAL_MS - 1;
+    window_frame_step(s);
+    EXPECT_EQ(overlay_adds(), 3u);
+    fake_now += 1;
+    window_frame_step(s);
+    EXPECT_EQ(overlay_adds(), 4u);
+    EXPECT_TRUE(overlay_matches_root(s));
+
+    // The list drawn again, the same pixels: nothing is sent.
+    fake_now += 100;
+    widget_redraw_publish(s.browser.widgets.list_table);
+    ASSERT_TRUE(toolkit_publish_pending());
+    window_frame_step(s);
+    EXPECT_EQ(overlay_adds(), 4u);
+    EXPECT_FALSE(toolkit_publish_pending());
+
+    // A visible change after a quiet spell is not held back.
+    status_set(s, "changed");
+    window_frame_step(s);
+    EXPECT_EQ(overlay_adds(), 5u);
 }
