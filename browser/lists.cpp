@@ -70,9 +70,13 @@ const char *object_end(const char *p, const char **stopped) {
     return nullptr;
 }
 
+// Whether the entries of a list may be in the unescaped form of earlier versions, whose values
+// can hold bare quotes and so are not always well formed.
+enum EntryForms { ENTRIES_STRICT, ENTRIES_MAY_BE_UNESCAPED };
+
 // Walks the elements of a list file, handing each object to `read`; see favorites_parse.
 template <class Read>
-void walk_entries(const char *text, ListRead *result, Read read) {
+void walk_entries(const char *text, ListRead *result, EntryForms forms, Read read) {
     ListRead ignored;
     ListRead &out = result ? *result : ignored;
     out = {};
@@ -91,6 +95,14 @@ void walk_entries(const char *text, ListRead *result, Read read) {
     while (*p == '{') {
         const char *stopped = p;
         const char *end = object_end(p, &stopped);
+        if (!end && forms == ENTRIES_MAY_BE_UNESCAPED) {
+            // An entry of an earlier version is read as it always was, as far as its braces go;
+            // one that says it is escaped must be well formed.
+            const char *loose = json_skip(p);
+            if (loose && std::string_view(p, size_t(loose - p)).find("\"escaped\": true") ==
+                             std::string_view::npos)
+                end = loose;
+        }
         if (!end) return stop(stopped, false); // a cut or malformed entry is not half-read
         read(p);
         p = skip_blanks(end);
@@ -226,7 +238,7 @@ std::string list_file_damaged_text(const ListFile &file) {
 
 size_t favorites_parse(ItemList &favorites, const char *text, ListRead *read) {
     size_t added = 0;
-    walk_entries(text, read, [&](const char *entry) {
+    walk_entries(text, read, ENTRIES_MAY_BE_UNESCAPED, [&](const char *entry) {
         if (member_text(entry, ".type", VALUE_RAW) != "playlist") return;
         ValueForm form = json_true(json_get(entry, ".escaped")) ? VALUE_DECODED : VALUE_RAW;
         auto *item = new list_item{};
@@ -245,7 +257,7 @@ size_t favorites_parse(ItemList &favorites, const char *text, ListRead *read) {
 
 size_t history_parse(ItemList &history, const char *text, ListRead *read) {
     size_t added = 0;
-    walk_entries(text, read, [&](const char *entry) {
+    walk_entries(text, read, ENTRIES_STRICT, [&](const char *entry) {
         if (member_text(entry, ".type", VALUE_RAW) != "video") return;
         auto *item = new list_item{};
         item->kind = ITEM_VIDEO;

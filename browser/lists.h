@@ -58,7 +58,9 @@ struct ListRead {
 // element that is not an object (the closing null), at a malformed element, or when no ','
 // follows an element. Objects of another "type" are skipped. Returns the number added; `read`,
 // when given, says where reading stopped and whether that was the proper end. A text of blanks
-// only is complete and empty.
+// only is complete and empty. Each entry must be a well-formed object, except a favourites entry
+// without "escaped": true (earlier versions wrote its values unescaped, bare quotes included),
+// which only needs its braces to match.
 size_t favorites_parse(ItemList &favorites, const char *text, ListRead *read = nullptr);
 size_t history_parse(ItemList &history, const char *text, ListRead *read = nullptr);
 

@@ -15,6 +15,9 @@ constexpr char UNDEFINED_TABLE[] = "JPEG scan uses an undefined Huffman table";
 struct Walker {
     ByteSource source;
     int get() { return source.next(source.context); }
+    // The decoder reads zeros past the end of the data and goes on with them where a segment
+    // is cut: table headers must be checked as it will see them.
+    int get_or_zero() { return std::max(get(), 0); }
     // Skips `count` bytes; false at the end of the data.
     bool skip(long count) {
         for (long i = 0; i < count; ++i)
@@ -105,16 +108,11 @@ const char *jpeg_guard(ByteSource source, JpegCost *cost) {
         if (marker == 0xC4) { // DHT: one or more tables
             long remaining = in.length() - 2;
             while (remaining > 0) {
-                int q = in.get();
-                if (q < 0) return finish(nullptr);
+                int q = in.get_or_zero();
                 int table_class = q >> 4, table_id = q & 15;
                 if (table_class > 1 || table_id > 3) return finish(nullptr); // the decoder refuses it
                 long codes = 0;
-                for (int i = 0; i < 16; ++i) {
-                    int count = in.get();
-                    if (count < 0) return finish(nullptr);
-                    codes += count;
-                }
+                for (int i = 0; i < 16; ++i) codes += in.get_or_zero();
                 if (codes > 256) return finish(TOO_MANY_CODES);
                 defined[table_class][table_id] = true;
                 if (!in.skip(codes)) return finish(nullptr);
@@ -145,21 +143,21 @@ const char *jpeg_guard(ByteSource source, JpegCost *cost) {
             }
             if (!in.skip(rest)) return finish(nullptr);
         } else if (marker == 0xDA && frame_seen) { // SOS
-            long length = in.length();
-            int count = in.get();
-            if (length < 0 || count < 1 || count > 4 || length != 6 + 2 * count)
-                return finish(nullptr);
+            long length = in.get_or_zero() << 8;
+            length |= in.get_or_zero();
+            int count = in.get_or_zero();
+            if (count < 1 || count > 4 || length != 6 + 2 * count) return finish(nullptr);
             int dc[4], ac[4];
             for (int i = 0; i < count; ++i) {
-                int id = in.get(), q = in.get();
-                if (id < 0 || q < 0) return finish(nullptr);
+                int id = in.get_or_zero(), q = in.get_or_zero();
                 dc[i] = q >> 4;
                 ac[i] = q & 15;
                 if (dc[i] > 3 || ac[i] > 3) return finish(nullptr); // the decoder refuses it
                 counter.scan(id);
             }
-            int spectral_start = in.get(), spectral_end = in.get(), approximation = in.get();
-            if (spectral_start < 0 || spectral_end < 0 || approximation < 0) return finish(nullptr);
+            int spectral_start = in.get_or_zero();
+            in.get_or_zero(); // spectral end
+            int approximation = in.get_or_zero();
             // Which tables the decoder reads in this scan: both in a sequential image; in a
             // progressive one the DC table for a first DC scan and the AC table for AC scans.
             bool needs_dc = !progressive || (spectral_start == 0 && (approximation >> 4) == 0);

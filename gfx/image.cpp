@@ -127,7 +127,12 @@ const stbi_io_callbacks FILE_CALLBACKS = {file_read, file_skip, file_eof};
 Surface *decode_memory(const uint8_t *bytes, size_t length, ImageSize stored) {
     static const char what[] = "loading image from memory failed";
     if (!bytes || length == 0) return decode_failed(what, "no image data");
-    if (length > size_t(INT_MAX)) return decode_failed(what, "image data too large");
+    if (length > IMAGE_MAX_DOWNLOAD_BYTES) {
+        std::string refusal = str_printf("image data of %zu bytes above %zu", length,
+                                         IMAGE_MAX_DOWNLOAD_BYTES)
+                                  .value_or("image data too long");
+        return decode_failed(what, refusal.c_str());
+    }
     if (!accepted_format(bytes, length)) return decode_failed(what, UNSUPPORTED_FORMAT);
     int size = int(length);
     return decode_bounded(

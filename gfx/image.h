@@ -34,13 +34,18 @@ constexpr uint64_t IMAGE_PIXELS_PER_BYTE = 1024;
 // (the largest it sends is 1280 x 720) and the built-in icons: one declaring more pixels than
 // this is refused from its header, before any decoding.
 constexpr uint64_t IMAGE_MAX_DOWNLOAD_PIXELS = 2000000;
+// Nor is image data longer than this read at all: the guard's pass over the file costs time in
+// proportion to its length (about 1.7 ns a byte for a JPEG), and no picture of two megapixels
+// the service sends comes near it.
+constexpr size_t IMAGE_MAX_DOWNLOAD_BYTES = size_t(16) << 20;
 // A decode from memory runs as one step of the plug-in's loop, which must stay short: a JPEG whose
 // estimated decode time (gfx/decoder_guard.h) is above this is refused before decoding. Ordinary
 // pictures stay far below it (a 1280 x 720 photograph, progressive, about 10 ms); what passes the
 // pixel bound and not this is a noisy or many-scan file of one to two megapixels.
 constexpr uint64_t IMAGE_DECODE_BUDGET_NS = 40000000;
 
-// Decodes an image held in memory, within IMAGE_MAX_DOWNLOAD_PIXELS and IMAGE_DECODE_BUDGET_NS.
+// Decodes an image held in memory, within IMAGE_MAX_DOWNLOAD_BYTES, IMAGE_MAX_DOWNLOAD_PIXELS and
+// IMAGE_DECODE_BUDGET_NS.
 // On failure logs "WARNING: loading image from memory failed: <reason>" and returns a 1 x 1
 // transparent surface.
 Surface *image_decode(const uint8_t *bytes, size_t length);

@@ -96,6 +96,33 @@ TEST(runtime_files, read_and_write) {
     EXPECT_EQ(empty.c_str()[0], '\0');
 }
 
+// A replaced file behind symbolic links is replaced where the links lead (relative targets
+// from each link's own folder, a chain, a target not made yet); the links stay.
+TEST(runtime_files, replace_writes_through_links) {
+    fs::path dir = temp_dir();
+    fs::create_directories(dir / "a");
+    fs::create_directories(dir / "b");
+    fs::create_directories(dir / "c");
+    std::ofstream(dir / "a" / "real.json") << "old";
+    fs::create_symlink("../a/real.json", dir / "b" / "link");
+    fs::create_symlink("../b/link", dir / "c" / "chain");
+    fs::create_symlink(dir / "a" / "later.json", dir / "dangling");
+    const std::pair<fs::path, fs::path> cases[] = {
+        {dir / "c" / "chain", dir / "a" / "real.json"},
+        {dir / "b" / "link", dir / "a" / "real.json"},
+        {dir / "dangling", dir / "a" / "later.json"},
+    };
+    for (const auto &[written, target] : cases) {
+        SCOPED_TRACE(written.string());
+        std::string text = "new " + written.filename().string();
+        ASSERT_TRUE(file_replace(written.string(), text));
+        EXPECT_EQ(read_file(target.string()), text);
+        EXPECT_TRUE(fs::is_symlink(written));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "a"), fs::directory_iterator{}), 2);
+    fs::remove_all(dir);
+}
+
 TEST(runtime_files, failures_are_fatal_with_their_records) {
     fs::path dir = temp_dir();
     struct Case {

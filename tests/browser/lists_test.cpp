@@ -380,7 +380,11 @@ TEST_F(ListFiles, damaged_and_unwritable_files_lose_nothing) {
     const std::string missing_comma =
         "[\n  {\"type\": \"playlist\", \"id\": \"PLa\", \"title\": \"A\"}\n"
         "  {\"type\": \"playlist\", \"id\": \"PLb\", \"title\": \"B\"},\n  null\n]\n";
-    const std::string inner_comma = "[{\"type\": \"playlist\", \"id\": \"PLa\" \"title\": \"A\"}]";
+    const std::string inner_comma = "[{\"type\": \"playlist\", \"id\": \"PLa\" \"title\": \"A\", "
+                                    "\"escaped\": true}]";
+    // Earlier versions wrote favourites' values as they were.
+    const std::string unescaped = "[\n  {\"type\": \"playlist\", \"id\": \"PLq\", \"title\": \"a \"b\"\", "
+                                  "\"thumb_id\": \"v\", \"count\": \"1 Videos\"},\n  null\n]\n";
     const std::string history_cut = "[{\"type\": \"video\", \"id\": \"v1\", \"duration\": 3}, {\"ty";
     const fs::path target = dir / "elsewhere" / "real.json";
     const std::string damaged_text = "favourites file damaged: " + favorites_path +
@@ -403,6 +407,7 @@ TEST_F(ListFiles, damaged_and_unwritable_files_lose_nothing) {
          missing_comma.find("{\"type\": \"playlist\", \"id\": \"PLb\""), damaged_text},
         {"missing comma inside an entry", TEXT, inner_comma, {}, inner_comma.find("\"title"),
          damaged_text},
+        {"quotes in a title of an earlier version", TEXT, unescaped, {"PLq"}, WHOLE, ""},
         {"cut after a member name", TEXT, good.substr(0, 80), {"PLa"}, 80, damaged_text},
         {"no closing bracket", TEXT, good.substr(0, good.size() - 2), {"PLa", "PLb"},
          good.size() - 2, damaged_text},

@@ -139,6 +139,12 @@ TEST(jpeg_guard, table_of_more_than_256_codes_is_refused) {
     segment(early, 0xC4, full);
     EXPECT_STREQ(guard(cat({SOI, early, frame(0xC0), scan(0x00, 0, 63, 0), ENTROPY, EOI})),
                  "JPEG Huffman table with more than 256 codes");
+    // Found by fuzzing: a table whose counts the end of the file cuts (the last two are the
+    // end-of-image marker's bytes, 255 + 217 codes); the decoder reads zeros for the rest.
+    Bytes cut = {0xFF, 0xD8, 0xFF, 0xC4, 0x01, 0xA2, 0x00};
+    cut.insert(cut.end(), 10, 0);
+    cut.insert(cut.end(), {0xFF, 0xD9});
+    EXPECT_STREQ(guard(cut), "JPEG Huffman table with more than 256 codes");
 }
 
 TEST(jpeg_guard, truncated_files_are_left_to_the_decoder) {

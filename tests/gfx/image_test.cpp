@@ -347,6 +347,12 @@ TEST(image_decode_malformed, hostile_images) {
         {"1280 x 720 progressive, 120 scans", jpeg_many_scans(1280, 720, 120), MEMORY,
          "JPEG 1280 x 720 would take about"},
         {"1280 x 720, the largest the service sends", hd, MEMORY, "", 1280},
+        {"16 MB and a byte", [] {
+             Bytes b(IMAGE_MAX_DOWNLOAD_BYTES + 1, 0);
+             b[0] = 0xFF, b[1] = 0xD8, b[2] = 0xFF;
+             return b;
+         }(),
+         MEMORY, "image data of 16777217 bytes above 16777216"},
     };
     for (const Case &c : cases) {
         for (From from : {MEMORY, FILE_}) {

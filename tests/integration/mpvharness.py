@@ -221,6 +221,22 @@ class StandIn:
         self.env = {"SOLVANE_RESOLVE": resolve_to(self.port), "SSL_CERT_FILE": self.ca,
                     "http_proxy": "http://127.0.0.1:%d" % self.proxy, "no_proxy": ""}
 
+    def set_image(self, suffix, body):
+        """From now on the stand-in answers image paths ending in `suffix` with `body`."""
+        import ssl
+        import http.client
+        import urllib.parse
+        context = ssl.create_default_context(cafile=self.ca)
+        context.check_hostname = False
+        connection = http.client.HTTPSConnection("127.0.0.1", self.port, context=context,
+                                                 timeout=5)
+        connection.request("PUT", "/test/image?suffix=" + urllib.parse.quote(suffix), body=body,
+                           headers={"Host": "www.youtube.com"})
+        try:
+            connection.getresponse().read()
+        finally:
+            connection.close()
+
     def log(self):
         """Every service request the stand-in saw, oldest first."""
         import ssl

@@ -6,10 +6,14 @@ with infinite scrolling, and change the search options. Screenshots go into the 
 (integration-browse-*.png)."""
 import json
 import os
+import sys
 import time
 import unittest
 
 from mpvharness import Mpv, StandIn, Xvfb, grab_screen, save_screen, wait_or_fail
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "server"))
+import standin_service  # noqa: E402  (its PNG writer)
 
 BUILD = os.environ.get("SOLVANE_BUILD", os.path.join(os.path.dirname(__file__), "../../build"))
 GEOMETRY = ["--vo=x11", "--force-window=yes", "--geometry=960x600+0+0"]
@@ -23,6 +27,12 @@ DETAILS_FRAMES = (380, 50)              # inside the first storyboard frame
 DETAILS_TEXT_BOX = (366, 160, 560, 140)  # the details text under the frames
 HEADER_BOX = (64, 528, 250, 24)         # the playlist header's title
 STATUS_POINT = (600, 590)
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def region(rgb, box):
@@ -144,6 +154,30 @@ class BrowseIntegration(unittest.TestCase):
             self.wheel(m, 600, 300, 1)
             self.wait(lambda: region(self.screen(), DETAILS_TEXT_BOX) != before)
             self.shot("details-scrolled")
+
+            # A hostile service sends the next video's frames: a JPEG whose Huffman table
+            # overruns the decoder's arrays, an 8192 x 8192 PNG bomb of 260 kB (once 8 s of
+            # decoding each) and a 2.1-megapixel picture. Each is refused from its header.
+            def data(path):
+                with open(os.path.join(os.path.dirname(__file__), "../..", path), "rb") as f:
+                    return f.read()
+            self.service.set_image("/mq1.jpg",
+                                   data("fuzz/seeds/gfx_image/jpeg_dht_4080_codes_before_frame.jpg"))
+            self.service.set_image("/mq2.jpg", data("tests/gfx/data/png_bomb_8192.png"))
+            self.service.set_image("/mq3.jpg", standin_service.png(1500, 1400,
+                                                                   [b"\x80" * 4500] * 1400))
+            refusals = ["JPEG Huffman table with more than 256 codes",
+                        "image size 8192 x 8192 above 2000000 pixels",
+                        "image size 1500 x 1400 above 2000000 pixels"]
+            cpu_before = cpu_seconds(m.proc.pid)
+            m.command(["keypress", "F7"])
+            m.command(["keypress", "DOWN"])
+            m.command(["keypress", "ENTER"])
+            self.wait_requests("/youtubei/v1/player", 2)
+            self.wait(lambda: all("loading image from memory failed: " + r in m.output()
+                                  for r in refusals))
+            self.assertLess(cpu_seconds(m.proc.pid) - cpu_before, 2.0)
+            self.shot("hostile-frames")
             self.assertEqual(m.quit(), 0)
 
     def test_playlist_query_fills_the_header_and_load_more_appends(self):

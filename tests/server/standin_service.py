@@ -23,6 +23,7 @@ fixtures directory:
                              reads them whatever the name says; Python's standard library has
                              no JPEG encoder)
   GET  /test/service-log     every service request so far, as JSON (method, host, path, body)
+  PUT  /test/image?suffix=S  from now on, answer image paths ending in S with the request's body
 
 With --media, the player responses become playable here: every stream URL (formats,
 adaptiveFormats, caption tracks, and the master playlist of hlsManifestUrl on the host
@@ -90,6 +91,9 @@ LOG = []
 LOG_LOCK = threading.Lock()
 IMAGES = {}
 IMAGES_LOCK = threading.Lock()
+# Bodies a test put in place of the made-up images, by the end of the image path
+# (PUT /test/image?suffix=/mq1.jpg): hostile files the plug-in must refuse.
+IMAGE_OVERRIDES = {}
 
 
 def log(req, chosen=None):
@@ -319,10 +323,17 @@ def image_for(path):
     return avatar(path)
 
 
+def route_image_override(conn, req):
+    with IMAGES_LOCK:
+        IMAGE_OVERRIDES[req.param("suffix", "")] = req.body
+    return conn.respond(200, b"ok\n")
+
+
 def route_image(conn, req):
     log(req)
     with IMAGES_LOCK:
-        body = IMAGES.get(req.path)
+        body = next((b for end, b in IMAGE_OVERRIDES.items() if req.path.endswith(end)),
+                    IMAGES.get(req.path))
     if body is None:
         body = image_for(req.path)
         with IMAGES_LOCK:
@@ -463,6 +474,7 @@ def is_image_host(req):
 
 
 testserver.add_route("GET", "/test/service-log", route_log, first=True)
+testserver.add_route("PUT", "/test/image", route_image_override, first=True)
 testserver.add_route("POST", "/youtubei/v1/", route_innertube, prefix=True, first=True)
 testserver.add_route("GET", "/embed/", route_embed, prefix=True, first=True)
 testserver.add_route("GET", "/feeds/videos.xml", route_feed, first=True)
