@@ -88,6 +88,18 @@ void queue_avatar(AppState &state) {
     request_queue_append(state.pools.image_queue, request);
 }
 
+// A new list replaces the thumbnails still waiting for the old one, but keeps the details view's
+// frames: a restored video's frames are queued at start-up beside the restored list, whose page
+// may arrive before the image pool (one request a pass) has taken them.
+void image_queue_drop_thumbnails(AppState &state) {
+    RequestQueue &queue = state.pools.image_queue;
+    for (RequestQueue::Node *node = queue.first(); node;) {
+        RequestQueue::Node *next = queue.after(node);
+        if (node->data->tag != IMAGE_FRAME) queue.remove(node);
+        node = next;
+    }
+}
+
 // ---- Completions ------------------------------------------------------------------------------
 
 template <uint32_t Mode, bool Append>
@@ -542,7 +554,7 @@ void list_completion(AppState &state, int32_t status_class, ResponseBuffer *resp
 
     set_label(b.widgets.playlist_label, b.info.owner_name ? b.info.owner_name->c_str() : "");
 
-    state.pools.image_queue.clear();
+    image_queue_drop_thumbnails(state);
     queue_avatar(state);
     avatar_draw(state);
     redraw(b.widgets.playlist_avatar);
@@ -566,7 +578,7 @@ void browser_show_local(AppState &state, int32_t which, ItemList &entries, const
     list_copy_entries(entries, b.results);
     list_set_row_count(state);
     list_set_position(state, 0);
-    state.pools.image_queue.clear();
+    image_queue_drop_thumbnails(state);
     avatar_draw(state);
     redraw(b.widgets.playlist_avatar);
     for (list_item *item : b.results)
@@ -709,7 +721,8 @@ std::string frame_url(const std::string &video_id, int index) {
 }
 
 void frames_queue(AppState &state, const std::string &video_id) {
-    for (int i = 1; i <= 3; ++i) {
+    // Pushed to the head last to first, so the first frame is fetched first.
+    for (int i = 3; i >= 1; --i) {
         std::string url = frame_url(video_id, i);
         if (thumbnail_cache_find(state.browser.thumbnails, url)) continue;
         DownloadRequest request;
