@@ -97,17 +97,27 @@ TEST(query, search_request_carries_the_cleaned_query_and_options) {
     EXPECT_TRUE(last_body_has(w, "\"query\":\"a  b \"")) << w.last_body();
     EXPECT_EQ(w.state.current_query, "a  b ");
     // Type "Channel" (two presses) on the options panel, then ENTER in the search field.
+    auto *field = widget_data<InputData>(ui.search_input);
+    EXPECT_EQ(field->hint, ""); // no option in force, nothing beside the query
     w.click(ui.search_type_button);
     w.click(ui.search_type_button);
     EXPECT_EQ(text_of(ui.search_type_label), "Channel");
+    EXPECT_EQ(field->hint, "channels");
     toolkit_key(KEY_ENTER, 0);
     EXPECT_TRUE(last_body_has(w, "CAASAhAC")) << w.last_body();
     w.click(ui.search_live_button);
     w.click(ui.search_sort_button);
     EXPECT_EQ(text_of(ui.search_live_label), "Yes");
     EXPECT_EQ(text_of(ui.search_sort_label), "Views");
+    EXPECT_EQ(field->hint, "channels, live, by views"); // the built-in font has no middle dot
     toolkit_key(KEY_KP_ENTER, 0);
     EXPECT_TRUE(last_body_has(w, "CAISAkAB")) << w.last_body();
+    // Back at All, No and Relevance, the note goes.
+    w.click(ui.search_type_button);
+    w.click(ui.search_type_button);
+    w.click(ui.search_live_button);
+    w.click(ui.search_sort_button);
+    EXPECT_EQ(field->hint, "");
 }
 
 // ---- List completion --------------------------------------------------------------------------
