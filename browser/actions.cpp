@@ -184,10 +184,7 @@ void clear_thumbnail_cache(AppState &s) { browser_clear_thumbnails(s); }
 void focus_search_input(AppState &s) {
     Widget *input = s.browser.widgets.search_input;
     if (!input) return;
-    ToolkitBackend &b = toolkit_backend();
-    if (b.focus && b.focus != input) b.focus->focused = 0;
-    b.focus = input;
-    input->focused = 1;
+    widget_focus(input);
     if (InputData *data = widget_data<InputData>(input)) {
         data->anchor = 0;
         data->cursor = static_cast<int32_t>(data->text.size());
@@ -198,12 +195,9 @@ void focus_search_input(AppState &s) {
 void focus_playlist(AppState &s) {
     Widget *table = s.browser.widgets.list_table;
     if (!table) return;
-    ToolkitBackend &b = toolkit_backend();
-    if (b.focus && b.focus != table) b.focus->focused = 0;
-    b.focus = table;
-    table->focused = 1;
-    // The search field loses its caret.
-    if (s.browser.widgets.search_input) widget_redraw_publish(s.browser.widgets.search_input);
+    // The search field loses its caret (its focus-out redraws it); the list shows its outline.
+    widget_focus(table);
+    widget_redraw_publish(table);
 }
 
 void toggle_autoplay_next(AppState &s) {

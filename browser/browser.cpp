@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/runtime.h"
+#include "gfx/text.h"
 #include "browser/actions.h"
 #include "browser/lists.h"
 #include "plugin/app_state.h"
@@ -86,6 +87,18 @@ void queue_avatar(AppState &state) {
     request.context = &state;
     request.on_done_request = image_completion;
     request_queue_append(state.pools.image_queue, request);
+}
+
+// A new list replaces the thumbnails still waiting for the old one, but keeps the details view's
+// frames: a restored video's frames are queued at start-up beside the restored list, whose page
+// may arrive before the image pool (one request a pass) has taken them.
+void image_queue_drop_thumbnails(AppState &state) {
+    RequestQueue &queue = state.pools.image_queue;
+    for (RequestQueue::Node *node = queue.first(); node;) {
+        RequestQueue::Node *next = queue.after(node);
+        if (node->data->tag != IMAGE_FRAME) queue.remove(node);
+        node = next;
+    }
 }
 
 // ---- Completions ------------------------------------------------------------------------------
@@ -182,6 +195,39 @@ constexpr char CLEAR_CACHE[] = "clear_thumbnail_cache";
 
 void on_go(Widget *, void *argument) { search_run(app(argument)); }
 void on_search_key(void *argument, const KeyBindingRecord &) { search_run(app(argument)); }
+// DOWN or TAB in the search field, once results are shown, goes into the list at its first row.
+void on_search_into_list(void *argument, const KeyBindingRecord &) {
+    AppState &state = app(argument);
+    Browser &b = state.browser;
+    auto *table = widget_data<TableData>(b.widgets.list_table);
+    if (!table || b.results.empty()) return;
+    action_run(state, "focus_playlist");
+    table->selected = b.results.first();
+    table_scroll_to_selection(b.widgets.list_table);
+    list_set_position(state, widget_get_value(b.widgets.list_table));
+}
+
+// The search options in force, shown at the right end of the search field until they are back
+// at "All", "No" and "Relevance".
+void search_filter_show(AppState &state) {
+    Browser &b = state.browser;
+    auto *input = widget_data<InputData>(b.widgets.search_input);
+    if (!input) return;
+    static const char *const TYPE_NAMES[4] = {"", "videos", "channels", "playlists"};
+    // The middle dot needs a font that has it; the built-in one has not.
+    Font *font = input->element.font;
+    const char *separator = font && font_glyph_index(font, 0xB7) > 0 ? " \u00b7 " : ", ";
+    std::string hint;
+    auto add = [&](const char *part) {
+        if (!hint.empty()) hint += separator;
+        hint += part;
+    };
+    if (b.search_type > 0 && b.search_type < 4) add(TYPE_NAMES[b.search_type]);
+    if (b.search_live) add("live");
+    if (b.search_sort) add("by views");
+    input->hint = hint;
+    redraw(b.widgets.search_input);
+}
 void on_video_format(Widget *widget, void *argument) {
     AppState &state = app(argument);
     const char *text = widget_get_text(widget);
@@ -199,16 +245,19 @@ void on_search_type(Widget *, void *argument) {
     Browser &b = app(argument).browser;
     b.search_type = (b.search_type + 1) % 4;
     set_label(b.widgets.search_type_label, TYPE_LABELS[b.search_type]);
+    search_filter_show(app(argument));
 }
 void on_search_live(Widget *, void *argument) {
     Browser &b = app(argument).browser;
     b.search_live = !b.search_live;
     set_label(b.widgets.search_live_label, LIVE_LABELS[b.search_live]);
+    search_filter_show(app(argument));
 }
 void on_search_sort(Widget *, void *argument) {
     Browser &b = app(argument).browser;
     b.search_sort = !b.search_sort;
     set_label(b.widgets.search_sort_label, SORT_LABELS[b.search_sort]);
+    search_filter_show(app(argument));
 }
 void on_search_settings(Widget *, void *argument) { search_settings_toggle(app(argument)); }
 
@@ -393,6 +442,8 @@ void browser_start(AppState &state) {
     if (w.search_input) {
         widget_bind_key(w.search_input, KEY_ENTER, 0, on_search_key, &state);
         widget_bind_key(w.search_input, KEY_KP_ENTER, 0, on_search_key, &state);
+        widget_bind_key(w.search_input, KEY_DOWN, 0, on_search_into_list, &state);
+        widget_bind_key(w.search_input, KEY_TAB, 0, on_search_into_list, &state);
     }
     bind(w.play_button, EVENT_CLICK, on_action<PLAY_VIDEO>, state);
     bind(w.download_button, EVENT_CLICK, on_action<VIEW_RECOMMENDED>, state);
@@ -556,7 +607,7 @@ void list_completion(AppState &state, int32_t status_class, ResponseBuffer *resp
 
     set_label(b.widgets.playlist_label, b.info.owner_name ? b.info.owner_name->c_str() : "");
 
-    state.pools.image_queue.clear();
+    image_queue_drop_thumbnails(state);
     queue_avatar(state);
     avatar_draw(state);
     redraw(b.widgets.playlist_avatar);
@@ -594,7 +645,7 @@ void browser_show_local(AppState &state, int32_t which, ItemList &entries, const
     list_copy_entries(entries, b.results);
     list_set_row_count(state);
     list_set_position(state, 0);
-    state.pools.image_queue.clear();
+    image_queue_drop_thumbnails(state);
     avatar_draw(state);
     redraw(b.widgets.playlist_avatar);
     for (list_item *item : b.results)
@@ -739,7 +790,8 @@ std::string frame_url(const std::string &video_id, int index) {
 }
 
 void frames_queue(AppState &state, const std::string &video_id) {
-    for (int i = 1; i <= 3; ++i) {
+    // Pushed to the head last to first, so the first frame is fetched first.
+    for (int i = 3; i >= 1; --i) {
         std::string url = frame_url(video_id, i);
         if (thumbnail_cache_find(state.browser.thumbnails, url)) continue;
         DownloadRequest request;

@@ -13,10 +13,17 @@ AppState &app_of(void *context) { return *static_cast<AppState *>(context); }
 
 void launch(void *context, bool hls_quality_names, const char *segments) {
     AppState &s = app_of(context);
+    // Shown now, the interface hides for the video and comes back when playing ends (an autoplay
+    // chain started while hidden keeps what its first video decided).
+    bool shown = s.window.visible;
     std::optional<std::string> refused =
         play_current(playback_settings(s), PlaybackFlags{s.autoplay_queued, s.browser_playback},
                      s.client.current_video, s.client.streams, segments, hls_quality_names);
-    if (refused) status_set(s, refused->c_str());
+    if (refused) {
+        status_set(s, refused->c_str());
+        return;
+    }
+    if (shown) s.show_when_playback_ends = true;
 }
 
 // Autoplay asks for the next video as if it had been chosen, and plays it once its details

@@ -32,6 +32,16 @@ void set_visible(AppState &state, bool visible) {
     else window_hide(state);
 }
 
+// The player has nothing more to play (idle, or held at the end of the last file by keep-open,
+// or the file failed): a browser that was shown when its video started comes back.
+void playback_ended(AppState &state) {
+    if (!state.show_when_playback_ends) return;
+    state.show_when_playback_ends = false;
+    if (state.switches.show_after_playback && !state.window.visible) set_visible(state, true);
+}
+
+bool flag_set(const mpv_node *node) { return node && node->format == MPV_FORMAT_FLAG && node->u.flag; }
+
 void client_message(AppState &state, const mpv_event_client_message &m) {
     if (m.num_args < 1) return;
     const char *name = m.args[0];
@@ -93,6 +103,8 @@ void app_start(AppState &state, mpv_handle *handle) {
     app_init(state);
     set_exit_callback(exit_callback, &state);
     launch_start(state);
+    mpv_observe_property(host(), 0, "idle-active", MPV_FORMAT_NODE);
+    mpv_observe_property(host(), 0, "eof-reached", MPV_FORMAT_NODE);
 }
 
 void dispatch_event(AppState &state, const mpv_event &event) {
@@ -109,8 +121,16 @@ void dispatch_event(AppState &state, const mpv_event &event) {
             p.format == MPV_FORMAT_NODE ? static_cast<const mpv_node *>(p.data) : nullptr;
         if (std::strcmp(p.name, "osd-dimensions") == 0) window_resize(state, node);
         else if (std::strcmp(p.name, "mouse-pos") == 0) window_pointer(state, node);
+        else if ((std::strcmp(p.name, "idle-active") == 0 || std::strcmp(p.name, "eof-reached") == 0) &&
+                 flag_set(node))
+            playback_ended(state);
         break;
     }
+    case MPV_EVENT_END_FILE:
+        if (event.data &&
+            static_cast<const mpv_event_end_file *>(event.data)->reason == MPV_END_FILE_REASON_ERROR)
+            playback_ended(state);
+        break;
     case MPV_EVENT_HOOK:
         mpv_hook_continue(host(), static_cast<const mpv_event_hook *>(event.data)->id);
         break;

@@ -181,12 +181,21 @@ void draw_input(Widget *widget) {
     d->cursor = std::clamp(d->cursor, 0, length);
     d->anchor = std::clamp(d->anchor, 0, length);
 
+    double hint = 0; // the hint's width; 0 when it is not drawn
+    if (e.font && !d->hint.empty()) {
+        Paint m = normal;
+        m.dpi = widget->base_paint.dpi;
+        hint = std::max(0, text_measure(m, e.font, d->hint.c_str(), int32_t(d->hint.size()) + 1,
+                                        e.size));
+        if (hint + p > (W - 2 * p) * 2 / 3) hint = 0;
+    }
+    double reserved = hint > 0 ? hint + p : 0;
     if (e.font) {
         Paint m = normal;
         m.dpi = widget->base_paint.dpi;
         double c = std::max(0, text_measure(m, e.font, text.c_str(), d->cursor, e.size));
         double t = std::max(0, text_measure(m, e.font, text.c_str(), length + 1, e.size));
-        double a = W - 2 * p, o = d->offset;
+        double a = W - 2 * p - reserved, o = d->offset;
         if (c + o < 0) o = -c;
         if (c + o > a) o = a - c;
         if (t + o < a) {
@@ -228,6 +237,11 @@ void draw_input(Widget *widget) {
     if (p > 1) {
         fill_box(widget, normal, 0, 0, p, H + 1); // [0, p - 1] and [W - p + 2, W + 2]
         fill_box(widget, normal, W - p + 2, 0, p + 1, H + 1);
+    }
+    if (hint > 0) {
+        fill_box(widget, normal, W - p - reserved, 0, reserved + p + 2, H + 1);
+        draw_text(widget, e, e.paints[PAINT_TEXT_DISABLED], W - p - hint, y, d->hint.c_str(),
+                  TEXT_RETURN_WIDTH, hint + 1);
     }
     if (widget->has_border) {
         Paint line = normal;
@@ -510,6 +524,18 @@ void widget_draw(Widget *widget) {
     if (widget->outer_rect.w <= 0 || widget->outer_rect.h <= 0) return;
     own_surface(widget);
     ops->draw(widget);
+    // The widget with the keyboard focus is outlined, one pixel in the theme's selected colour.
+    if (widget->focused) {
+        if (const TextElement *e = widget_text_element(widget)) {
+            Paint line = e->paints[PAINT_ELEM_SELECTED];
+            line.color = line.fill_color;
+            Surface *s = widget->surface.get();
+            surface_draw_line(s, line, 0, 0, s->width - 1, 0);
+            surface_draw_line(s, line, s->width - 1, 0, s->width - 1, s->height - 1);
+            surface_draw_line(s, line, s->width - 1, s->height - 1, 0, s->height - 1);
+            surface_draw_line(s, line, 0, s->height - 1, 0, 0);
+        }
+    }
 }
 
 void widget_render(Widget *widget) {

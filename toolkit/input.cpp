@@ -459,6 +459,8 @@ void widget_focus(Widget *widget) {
     if (old) {
         old->focused = 0;
         widget_event(old, EVENT_FOCUS_OUT);
+        // Its focus outline goes (an input redraws itself on focus-out already).
+        if (old->kind != WIDGET_INPUT) widget_redraw_publish(old);
     }
 }
 

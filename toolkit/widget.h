@@ -147,6 +147,9 @@ struct InputData {
     int32_t cursor = 0;
     TextElement element;
     double offset = 0; // horizontal text offset in points, 0 or negative
+    // A dimmed note drawn at the right end of the field (the search options in force); the text
+    // keeps the rest of the field. Not drawn when it would take more than two thirds of it.
+    std::string hint;
 };
 
 // The rows a table shows: the application's list, reached through type-erased accessors so the

@@ -167,6 +167,19 @@ TEST(actions, focus_actions_and_quit) {
     EXPECT_EQ(toolkit_backend().focus, input);
     EXPECT_EQ(widget_data<InputData>(input)->anchor, 0); // the whole text selected
     EXPECT_EQ(widget_data<InputData>(input)->cursor, 4);
+    // DOWN or TAB in the search field leads into the list at its first row, once there is one.
+    press(KEY_DOWN, 0);
+    EXPECT_EQ(toolkit_backend().focus, input);
+    w.first_search_page();
+    for (uint32_t key : {KEY_DOWN, KEY_TAB}) {
+        SCOPED_TRACE(key);
+        press(KEY_F6, 0);
+        w.rows()->selected = nullptr;
+        press(key, 0);
+        EXPECT_EQ(toolkit_backend().focus, w.table());
+        EXPECT_EQ(w.rows()->selected, w.state.browser.results.first());
+        EXPECT_FALSE(input->focused);
+    }
 }
 
 TEST(feed, merges_responses_newest_first_with_limits_and_marks) {

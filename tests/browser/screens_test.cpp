@@ -97,17 +97,27 @@ TEST(query, search_request_carries_the_cleaned_query_and_options) {
     EXPECT_TRUE(last_body_has(w, "\"query\":\"a  b \"")) << w.last_body();
     EXPECT_EQ(w.state.current_query, "a  b ");
     // Type "Channel" (two presses) on the options panel, then ENTER in the search field.
+    auto *field = widget_data<InputData>(ui.search_input);
+    EXPECT_EQ(field->hint, ""); // no option in force, nothing beside the query
     w.click(ui.search_type_button);
     w.click(ui.search_type_button);
     EXPECT_EQ(text_of(ui.search_type_label), "Channel");
+    EXPECT_EQ(field->hint, "channels");
     toolkit_key(KEY_ENTER, 0);
     EXPECT_TRUE(last_body_has(w, "CAASAhAC")) << w.last_body();
     w.click(ui.search_live_button);
     w.click(ui.search_sort_button);
     EXPECT_EQ(text_of(ui.search_live_label), "Yes");
     EXPECT_EQ(text_of(ui.search_sort_label), "Views");
+    EXPECT_EQ(field->hint, "channels, live, by views"); // the built-in font has no middle dot
     toolkit_key(KEY_KP_ENTER, 0);
     EXPECT_TRUE(last_body_has(w, "CAISAkAB")) << w.last_body();
+    // Back at All, No and Relevance, the note goes.
+    w.click(ui.search_type_button);
+    w.click(ui.search_type_button);
+    w.click(ui.search_live_button);
+    w.click(ui.search_sort_button);
+    EXPECT_EQ(field->hint, "");
 }
 
 // ---- List completion --------------------------------------------------------------------------
@@ -407,6 +417,16 @@ TEST(restore, query_and_video_are_requested) {
     EXPECT_NE(all[0]->body->find("VLPL9"), std::string::npos);
     EXPECT_NE(all[1]->body->find("\"videoId\":\"M4gD1WSo5mA\""), std::string::npos);
     EXPECT_EQ(text_of(w.browser().widgets.search_input), "playlist:PL9");
+    // The restored list's page can arrive before the image pool took the video's frames off the
+    // queue (it takes one a pass): its new thumbnails must not push the frames out.
+    w.complete(bt::fixture("browse/browse_playlist_web_2024-11_VLPLoumn_first.json"), LIST_PLAYLIST, false);
+    std::vector<std::string> frames;
+    for (DownloadRequest *r : w.images())
+        if (r->tag == IMAGE_FRAME) frames.push_back(*r->url);
+    EXPECT_EQ(frames, (std::vector<std::string>{frame_url("M4gD1WSo5mA", 1),
+                                                frame_url("M4gD1WSo5mA", 2),
+                                                frame_url("M4gD1WSo5mA", 3)}));
+    EXPECT_GT(w.images().size(), 3u); // and the thumbnails of the list behind them
 }
 
 TEST(local_lists, read_at_start_mark_rows_and_are_written_only_once_read) {

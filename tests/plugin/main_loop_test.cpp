@@ -188,6 +188,58 @@ TEST_F(MainLoop, toggle_show_hide) {
     EXPECT_EQ(count(SHOW), 3u);
 }
 
+// A video started from the shown browser hides it; when the player has nothing more to play the
+// browser shows again (show_after_playback), but not after a file that another follows.
+TEST_F(MainLoop, the_interface_shows_again_when_playing_ends) {
+    auto flag = [](const char *name, int value) {
+        Event e{};
+        e.id = MPV_EVENT_PROPERTY_CHANGE;
+        e.property = name;
+        e.flag = value;
+        return e;
+    };
+    auto end_file = [](mpv_end_file_reason reason) {
+        Event e{};
+        e.id = MPV_EVENT_END_FILE;
+        e.end_reason = reason;
+        return e;
+    };
+    struct Case {
+        const char *what;
+        const char *config;
+        bool shown_at_launch;
+        std::vector<Event> ending;
+        bool shown_after;
+    } cases[] = {
+        {"idle", "{}", true, {flag("idle-active", 0), flag("idle-active", 1)}, true},
+        {"held at the end (keep-open)", "{}", true, {flag("eof-reached", 1)}, true},
+        {"failed to play", "{}", true, {end_file(MPV_END_FILE_REASON_ERROR)}, true},
+        {"one file ended, the next plays", "{}", true, {end_file(MPV_END_FILE_REASON_EOF),
+                                                        flag("eof-reached", 0)}, false},
+        {"switched off", "{\"show_after_playback\": false}", true,
+         {flag("idle-active", 1)}, false},
+        {"hidden when it started", "{}", false, {flag("idle-active", 1)}, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        fakehost::reset();
+        fakehost::set_expand_path(dir.string());
+        defer_queue_destroy();
+        auto s = std::make_unique<AppState>();
+        start(*s, c.config);
+        if (c.shown_at_launch) fakehost::push_event(message({"solfb-show"}));
+        main_loop_pass(*s);
+        s->client.hooks.launch(s->client.hooks.context, false, nullptr);
+        fakehost::push_event(message({"solfb-hide"})); // what the launch sends
+        main_loop_pass(*s);
+        ASSERT_FALSE(s->window.visible);
+        for (const Event &e : c.ending) fakehost::push_event(e);
+        main_loop_pass(*s);
+        EXPECT_EQ(s->window.visible, c.shown_after);
+        toolkit_globals_destroy();
+    }
+}
+
 TEST_F(MainLoop, short_key_binding_message_is_matched_by_name) {
     AppState s;
     start(s);

@@ -27,6 +27,7 @@ struct State {
     std::vector<char *> property_keys;
     std::string property_name;
     mpv_event_hook hook{};
+    mpv_event_end_file end_file{};
 };
 
 State &state() {
@@ -202,10 +203,18 @@ mpv_event *mpv_wait_event(mpv_handle *, double) {
         s.property_list.keys = s.property_keys.data();
         s.property_node.format = MPV_FORMAT_NODE_MAP;
         s.property_node.u.list = &s.property_list;
+        if (e.flag >= 0) {
+            s.property_node.format = MPV_FORMAT_FLAG;
+            s.property_node.u.flag = e.flag;
+        }
         s.property.name = s.property_name.c_str();
         s.property.format = MPV_FORMAT_NODE;
         s.property.data = &s.property_node;
         s.current.data = &s.property;
+    } else if (e.id == MPV_EVENT_END_FILE) {
+        s.end_file = mpv_event_end_file{};
+        s.end_file.reason = e.end_reason;
+        s.current.data = &s.end_file;
     } else if (e.id == MPV_EVENT_HOOK) {
         s.hook.name = "on_load";
         s.hook.id = e.hook_id;

@@ -23,6 +23,11 @@ struct Event {
     std::string property;
     std::map<std::string, int64_t> values;
     uint64_t hook_id;
+    // property change of a flag property ("idle-active"): 0 or 1 delivers a MPV_FORMAT_FLAG node
+    // instead of the map
+    int flag = -1;
+    // end-file: the reason
+    mpv_end_file_reason end_reason = MPV_END_FILE_REASON_EOF;
 };
 
 void reset();

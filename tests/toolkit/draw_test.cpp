@@ -360,10 +360,14 @@ TEST_F(draw, input_selection_is_highlighted_only_with_focus) {
     EXPECT_EQ(root_pixel(0, 10), line(THEME_ELEM_HOVER)); // border in the hover line colour
     widget_focus(w.get());
     widget_refresh(w.get());
-    Extent sel = extent_of(fill(THEME_TEXT_SELECTED), 0, 0, 60, 20);
+    Extent sel = extent_of(fill(THEME_TEXT_SELECTED), 1, 1, 58, 18); // inside the outline
     EXPECT_TRUE(rect_is({sel.x0, sel.y0, sel.x1 - sel.x0, sel.y1 - sel.y0}, 11, 4, 12, 13));
-    widget_focus(nullptr); // losing the focus redraws without the highlight
+    // The focused field is outlined in the selected colour.
+    for (auto [x, y] : {std::pair{0, 10}, {59, 10}, {30, 0}, {30, 19}})
+        EXPECT_EQ(root_pixel(x, y), fill(THEME_ELEM_SELECTED)) << x << "," << y;
+    widget_focus(nullptr); // losing the focus redraws without the highlight and the outline
     EXPECT_EQ(extent_of(fill(THEME_TEXT_SELECTED), 0, 0, 60, 20).count, 0);
+    EXPECT_EQ(root_pixel(0, 10), line(THEME_ELEM_HOVER));
 }
 
 TEST_F(draw, blend_none_copies_alpha_and_alpha_blends) {
