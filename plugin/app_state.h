@@ -51,6 +51,7 @@ struct Switches {
     bool playlist_use_rss = false;
     bool feed_use_rss = true;
     bool all_codecs = false;
+    bool instant_play = true;
 };
 
 // Frame flags: what the next frame step of the main loop must do.
@@ -137,6 +138,7 @@ struct AppState {
     bool appending_guard = true; // infinite scrolling waits for a first parsed list
     bool autoplay_queued = false;
     bool browser_playback = false;
+    int64_t launched_entry = -1; // the host's playlist entry of the last load (-1: none)
     std::optional<std::string> current_query;
     std::optional<std::string> current_video_id;
 

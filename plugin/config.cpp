@@ -264,6 +264,8 @@ void config_apply(AppState &state, const char *c) {
     if ((v = member(c, "max_feed_videos_per_channel")))
         state.feed_videos_per_channel = static_cast<int32_t>(number_value(v));
     read_switch(c, "all_codecs", s.all_codecs);
+    if ((v = member(c, "instant_play"))) s.instant_play = json_true(v);
+    else s.instant_play = true;
 }
 
 void config_load(AppState &state) {

@@ -85,6 +85,9 @@ void dispatch_event(AppState &state, const mpv_event &event) {
         else if (std::strcmp(p.name, "mouse-pos") == 0) window_pointer(state, node);
         break;
     }
+    case MPV_EVENT_END_FILE:
+        launch_end_file(state, *static_cast<const mpv_event_end_file *>(event.data));
+        break;
     case MPV_EVENT_HOOK:
         mpv_hook_continue(host(), static_cast<const mpv_event_hook *>(event.data)->id);
         break;
