@@ -390,6 +390,7 @@ void browser_start(AppState &state) {
     s.sub_language = state.sub_language;
     s.sponsorblock_server = state.sponsorblock_server;
     s.sponsorblock_params = state.sponsorblock_params;
+    s.instant_play = state.switches.instant_play;
     c.hooks.context = &state;
     c.hooks.status = hook_status;
     c.hooks.thumbnail = hook_thumbnail;

@@ -1,7 +1,13 @@
 // parse_player over arbitrary bytes, for the WEB client (which fills the video record) and a
-// stream client, with the settings taken from the first byte.
+// stream client, with the settings taken from the first byte; and the check of the addresses
+// handed to the player over the same bytes as a URL: an allowed one is an https address of a
+// service host.
 #include "fuzz/service_fuzz.h"
 #include "service/player.h"
+
+#include <cctype>
+#include <string>
+#include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FuzzText text(data, size);
@@ -15,5 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (video.kind != ITEM_VIDEO || !video.id) __builtin_trap();
     parse_player(video, choice, text.c_str(), (knobs & 32) ? 15 : 18, format, "srt",
                  (knobs & 64) ? "fr" : nullptr, hdr, all);
+    std::string_view url(text.c_str(), text.size);
+    MediaUrlCheck check = media_url_check(url);
+    if (check.allowed) {
+        std::string head(url.substr(0, 8));
+        for (char &c : head) c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (head != "https://" || check.host.find('@') != std::string::npos ||
+            url.find('\n') != std::string_view::npos)
+            __builtin_trap();
+    }
     return 0;
 }

@@ -52,6 +52,7 @@ struct Switches {
     bool feed_use_rss = true;
     bool all_codecs = false;
     bool show_after_playback = true; // show the interface again when the video it started ends
+    bool instant_play = true;
 };
 
 // Frame flags: what the next frame step of the main loop must do.
@@ -150,6 +151,7 @@ struct AppState {
     // Playback from the browser hid the interface, which was shown: it shows again when the
     // player has nothing more to play (show_after_playback).
     bool show_when_playback_ends = false;
+    int64_t launched_entry = -1; // the host's playlist entry of the last load (-1: none)
     std::optional<std::string> current_query;
     std::optional<std::string> current_video_id;
 

@@ -581,6 +581,8 @@ void config_apply(AppState &state, const char *c) {
     if ((v = number_member(c, "max_feed_videos_per_channel", "15")))
         state.feed_videos_per_channel = static_cast<int32_t>(json_long(v, 15));
     read_switch(c, "all_codecs", s.all_codecs);
+    if ((v = member(c, "instant_play"))) s.instant_play = json_true(v);
+    else s.instant_play = true;
 }
 
 void config_load(AppState &state) {

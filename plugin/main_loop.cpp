@@ -127,9 +127,12 @@ void dispatch_event(AppState &state, const mpv_event &event) {
         break;
     }
     case MPV_EVENT_END_FILE:
-        if (event.data &&
-            static_cast<const mpv_event_end_file *>(event.data)->reason == MPV_END_FILE_REASON_ERROR)
+    {
+        const auto &end = *static_cast<const mpv_event_end_file *>(event.data);
+        // A load that failed may be tried afresh; only a final failure ends the playback.
+        if (!launch_end_file(state, end) && end.reason == MPV_END_FILE_REASON_ERROR)
             playback_ended(state);
+    }
         break;
     case MPV_EVENT_HOOK:
         mpv_hook_continue(host(), static_cast<const mpv_event_hook *>(event.data)->id);

@@ -305,7 +305,15 @@ void load_url(const PlaybackSettings &settings, const PlaybackFlags &flags, cons
     loadfile.format = MPV_FORMAT_NODE_MAP;
     loadfile.u.list = &list;
     mpv_node result{};
-    if (mpv_command_node(host(), &loadfile, &result) >= 0) mpv_free_node_contents(&result);
+    if (flags.loaded_entry) *flags.loaded_entry = -1;
+    if (mpv_command_node(host(), &loadfile, &result) >= 0) {
+        if (flags.loaded_entry && result.format == MPV_FORMAT_NODE_MAP)
+            for (int i = 0; i < result.u.list->num; ++i)
+                if (std::strcmp(result.u.list->keys[i], "playlist_entry_id") == 0 &&
+                    result.u.list->values[i].format == MPV_FORMAT_INT64)
+                    *flags.loaded_entry = result.u.list->values[i].u.int64;
+        mpv_free_node_contents(&result);
+    }
 
     command({"script-message", "solfb-hide"});
     if (flags.autoplay_queued && title && settings.show_autoplay_notification) {

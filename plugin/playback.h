@@ -37,6 +37,8 @@ struct PlaybackSettings {
 struct PlaybackFlags {
     bool &autoplay_queued;  // the next load appends to the host playlist and may show "Up Next"
     bool &browser_playback; // a video has been launched from the browser
+    // When set, receives the host's playlist entry id of the load (-1 when it gave none).
+    int64_t *loaded_entry = nullptr;
 };
 
 // The settings the launch reads, taken from the application state.

@@ -17,21 +17,6 @@ bool queue(ServiceClient &client, const DownloadRequest &request) {
     return request_queue_append(client.pools->request_queue, request);
 }
 
-// A GET handed straight to the API pool (manifests and SponsorBlock segments). When the pool is
-// full the request goes to the front of the request queue instead, so the user's play request
-// still runs as soon as a slot frees.
-bool fetch_direct(ServiceClient &client, std::string url, DownloadDone completion) {
-    if (!client.pools) return false;
-    DownloadRequest request;
-    request.method = DL_GET_1_0;
-    request.verbose = 0;
-    request.url = std::move(url);
-    request.context = &client;
-    request.on_done = completion;
-    if (dlpool_add(client.pools->api_pool, request)) return true;
-    return request_queue_push(client.pools->request_queue, request);
-}
-
 } // namespace
 
 std::string failure_text(const char *what, const HttpStatus *status) {
@@ -159,6 +144,229 @@ uint32_t downloads_running(const dlpool &pool, DownloadDone completion,
     return running;
 }
 
+namespace {
+
+int64_t wall_now(const ServiceClient &client) {
+    return client.now ? client.now() : int64_t(std::time(nullptr));
+}
+
+// Shows a step's text only for a chain someone waits on; a background chain stays quiet.
+void chain_status(ResolvedVideo &chain, const char *text) {
+    if (chain.play_when_done) show_status(*chain.client, text);
+}
+
+// A new chain at the front of the list. Beyond RESOLVED_KEPT kept results, the oldest ones no
+// play waits on are let go: removed at once when idle, else when their download completes.
+ResolvedVideo &chain_new(ServiceClient &client, const std::string &id, ResolveStep step) {
+    for (ResolvedVideo &old : client.resolved)
+        if (old.kept && old.id == id) old.kept = false;
+    client.resolved.push_front(ResolvedVideo{});
+    ResolvedVideo &chain = client.resolved.front();
+    chain.client = &client;
+    chain.id = id;
+    chain.step = step;
+    size_t kept = 0;
+    for (auto it = client.resolved.begin(); it != client.resolved.end();) {
+        if (it->kept && !it->play_when_done && ++kept > RESOLVED_KEPT) it->kept = false;
+        if (!it->kept && !it->waiting && !it->play_when_done && &*it != &chain)
+            it = client.resolved.erase(it);
+        else
+            ++it;
+    }
+    return chain;
+}
+
+// Called first by every completion of a chain: the download is over. False when the chain was
+// let go meanwhile (it is removed and its completion does nothing more).
+bool chain_arrived(ResolvedVideo &chain) {
+    chain.waiting = false;
+    if (chain.kept || chain.play_when_done) return true;
+    ServiceClient &client = *chain.client;
+    for (auto it = client.resolved.begin(); it != client.resolved.end(); ++it)
+        if (&*it == &chain) {
+            client.resolved.erase(it);
+            break;
+        }
+    return false;
+}
+
+void chain_failed(ResolvedVideo &chain, const std::string &text) {
+    chain.step = RESOLVE_FAILED;
+    chain.kept = false;
+    if (chain.play_when_done) show_status(*chain.client, text.c_str());
+    chain.play_when_done = false;
+}
+
+bool chain_request(ResolvedVideo &chain, int32_t code, DownloadDone completion) {
+    ServiceClient &client = *chain.client;
+    std::optional<std::string> body = innertube_body(code, chain.id);
+    std::optional<std::string> url = service_url(chain.id, code);
+    if (!body || !url) return false;
+    DownloadRequest request;
+    request.method = DL_POST_1_0;
+    request.body = std::move(body);
+    request.url = std::move(url);
+    request.extra_headers = innertube_headers(code, client.settings.client_code, client.visitor_data);
+    request.user_agent = user_agent_for(code);
+    request.verbose = client.settings.debug_url ? 1 : 0;
+    request.context = &chain;
+    request.on_done = completion;
+    chain.waiting = queue(client, request);
+    return chain.waiting;
+}
+
+// A GET handed straight to the API pool (manifests and SponsorBlock segments). When the pool is
+// full the request goes to the front of the request queue instead, so it still runs as soon as
+// a slot frees.
+bool chain_fetch(ResolvedVideo &chain, std::string url, DownloadDone completion) {
+    ServiceClient &client = *chain.client;
+    if (!client.pools) return false;
+    DownloadRequest request;
+    request.method = DL_GET_1_0;
+    request.verbose = 0;
+    request.url = std::move(url);
+    request.context = &chain;
+    request.on_done = completion;
+    chain.waiting = dlpool_add(client.pools->api_pool, request) ||
+                    request_queue_push(client.pools->request_queue, request);
+    return chain.waiting;
+}
+
+// Loads the chain's result: its details become the current video (shown again when they are
+// another video's), then the launch and the history entry.
+void chain_launch(ResolvedVideo &chain, bool instantly) {
+    ServiceClient &client = *chain.client;
+    // The chain stays in place while the hooks run (they may start other chains).
+    chain.play_when_done = true;
+    if (client.current_video.id != chain.video.id) {
+        client.current_video = list_item_copy(chain.video);
+        client.current_video.views_text = chain.video.views_text;
+        if (client.hooks.video_info_loaded) client.hooks.video_info_loaded(client.hooks.context);
+    }
+    client.streams = chain.streams;
+    client.launched_id = chain.id;
+    client.launched_instantly = instantly;
+    const char *segments = chain.segments ? chain.segments->c_str() : nullptr;
+    if (client.hooks.launch)
+        client.hooks.launch(client.hooks.context, client.settings.hls_quality_names, segments);
+    if (client.current_video.id && client.hooks.add_history)
+        client.hooks.add_history(client.hooks.context, client.current_video);
+    chain.play_when_done = false;
+}
+
+void chain_resolved(ResolvedVideo &chain) {
+    ServiceClient &client = *chain.client;
+    chain.step = RESOLVE_DONE;
+    int64_t now = wall_now(client);
+    chain.valid_until = now + RESOLVED_MAX_AGE_S;
+    if (int64_t expire = streams_expire(chain.streams))
+        chain.valid_until = std::min(chain.valid_until, expire - RESOLVED_EXPIRE_MARGIN_S);
+    if (chain.play_when_done) {
+        chain_launch(chain, false);
+    } else if (client.current_video.id == chain.id) {
+        show_status(client, "ready to play");
+        log_info("ready to play", chain.id.c_str());
+    }
+    if (!client.settings.instant_play) chain.kept = false;
+    if (!chain.kept) chain_arrived(chain);
+}
+
+// The last step: the SponsorBlock segments when enabled and the video has a duration.
+void chain_segments(ResolvedVideo &chain) {
+    ServiceClient &client = *chain.client;
+    const ServiceSettings &s = client.settings;
+    if (s.sponsorblock && chain.video.duration != 0) {
+        chain.step = RESOLVE_SEGMENTS;
+        chain_status(chain, "loading sponsorblock segments...");
+        if (chain_fetch(chain, sponsorblock_url(s, chain.id), sponsorblock_done)) return;
+        // A request that can be neither started nor queued: play without segments rather than
+        // not at all.
+    }
+    chain_resolved(chain);
+}
+
+void chain_streams(ResolvedVideo &chain) {
+    ServiceClient &client = *chain.client;
+    chain.step = RESOLVE_STREAMS;
+    if (chain.play_when_done)
+        std::fprintf(stderr, "refresh video info id %s\n", chain.id.c_str());
+    chain_status(chain, "loading video url...");
+    if (!chain_request(chain, client.settings.client_code, video_streams_done))
+        chain_failed(chain, "loading video url failed (not sent)");
+}
+
+void chain_info_done(int32_t status_class, ResponseBuffer *response, void *context,
+                     const HttpStatus *status) {
+    auto &chain = *static_cast<ResolvedVideo *>(context);
+    if (!chain_arrived(chain)) return;
+    if (status_class != HTTP_CLASS_SUCCESS || !response) {
+        chain_failed(chain, failure_text("loading video info", status));
+        return;
+    }
+    const ServiceSettings &s = chain.client->settings;
+    parse_player(chain.video, chain.streams, response_text(*response), REQUEST_PLAYER_WEB,
+                 s.video_format.c_str(), s.sub_format.c_str(), s.sub_language.c_str(),
+                 s.allow_hdr, s.all_codecs);
+    chain_streams(chain);
+}
+
+// A chain from the stream request on, for the current video (its details are here).
+ResolvedVideo &chain_for_current(ServiceClient &client, bool play) {
+    const std::string id = client.current_video.id.value_or("");
+    ResolvedVideo &chain = chain_new(client, id, RESOLVE_STREAMS);
+    chain.video = list_item_copy(client.current_video);
+    chain.video.views_text = client.current_video.views_text;
+    chain.streams = client.streams;
+    chain.play_when_done = play;
+    if (!client.settings.instant_play) chain.kept = false;
+    return chain;
+}
+
+const char *step_status(ResolveStep step) {
+    switch (step) {
+    case RESOLVE_INFO: return "loading videoinfo...";
+    case RESOLVE_STREAMS: return "loading video url...";
+    case RESOLVE_MANIFEST: return "loading hls manifest...";
+    case RESOLVE_SEGMENTS: return "loading sponsorblock segments...";
+    case RESOLVE_DONE:
+    case RESOLVE_FAILED: return "done";
+    }
+    return "done";
+}
+
+} // namespace
+
+int64_t streams_expire(const stream_choice &streams) {
+    int64_t earliest = 0;
+    for (const Text *url : {&streams.video_url, &streams.audio_url, &streams.hls_url}) {
+        if (!*url) continue;
+        for (const char *key : {"expire=", "/expire/"}) {
+            size_t at = (*url)->find(key);
+            if (at == std::string::npos) continue;
+            if (key[0] == 'e' && at > 0 && (**url)[at - 1] != '?' && (**url)[at - 1] != '&')
+                continue;
+            int64_t value = 0;
+            const std::string &u = **url;
+            for (size_t i = at + std::strlen(key); i < u.size() && u[i] >= '0' && u[i] <= '9' &&
+                                                   value < (int64_t(1) << 40);
+                 ++i)
+                value = value * 10 + (u[i] - '0');
+            if (value > 0 && (earliest == 0 || value < earliest)) earliest = value;
+        }
+    }
+    return earliest;
+}
+
+bool resolved_fresh(const ServiceClient &client, const ResolvedVideo &result) {
+    return result.step == RESOLVE_DONE && wall_now(client) < result.valid_until;
+}
+
+ResolvedVideo *resolved_find(ServiceClient &client, const std::string &id) {
+    for (ResolvedVideo &r : client.resolved)
+        if (r.kept && r.id == id && r.step != RESOLVE_FAILED) return &r;
+    return nullptr;
+}
+
 bool video_info_request(ServiceClient &client, const std::string &video_id, bool play) {
     client.play_after_info = play;
     std::string status = "loading videoinfo id '" + video_id + "'...";
@@ -192,6 +400,8 @@ void video_info_done(int32_t status_class, ResponseBuffer *response, void *conte
     if (client.play_after_info) {
         client.play_after_info = false;
         video_play(client);
+    } else if (client.current_video.id) {
+        video_resolve(client, *client.current_video.id);
     }
 }
 
@@ -201,54 +411,106 @@ void video_play(ServiceClient &client) {
         return;
     }
     const std::string id = client.current_video.id.value_or("");
-    std::fprintf(stderr, "refresh video info id %s\n", id.c_str());
-    show_status(client, "loading video url...");
-    innertube_request(client, client.settings.client_code, id, video_streams_done);
+    if (client.settings.instant_play) {
+        if (video_play_resolved(client, id)) return;
+        if (ResolvedVideo *running = resolved_find(client, id);
+            running && running->step != RESOLVE_DONE) {
+            // Join the chain in flight rather than start a second one.
+            running->play_when_done = true;
+            show_status(client, step_status(running->step));
+            return;
+        }
+    }
+    chain_streams(chain_for_current(client, true));
+}
+
+bool video_play_resolved(ServiceClient &client, const std::string &id) {
+    if (!client.settings.instant_play) return false;
+    ResolvedVideo *result = resolved_find(client, id);
+    if (!result || !resolved_fresh(client, *result)) return false;
+    show_status(client, "done");
+    chain_launch(*result, true);
+    return true;
+}
+
+bool video_resolve(ServiceClient &client, const std::string &id) {
+    const ServiceSettings &s = client.settings;
+    if (!s.instant_play || s.ytdl_fallback || id.empty()) return false;
+    if (ResolvedVideo *r = resolved_find(client, id); r && (r->step != RESOLVE_DONE ||
+                                                            resolved_fresh(client, *r)))
+        return false;
+    if (client.current_video.id == id) {
+        chain_streams(chain_for_current(client, false));
+        return true;
+    }
+    ResolvedVideo &chain = chain_new(client, id, RESOLVE_INFO);
+    if (!chain_request(chain, REQUEST_PLAYER_WEB, chain_info_done)) chain_failed(chain, "");
+    return true;
+}
+
+bool video_open_failed(ServiceClient &client, const std::string &id) {
+    if (!client.launched_instantly || client.launched_id != id) return false;
+    client.launched_instantly = false;
+    ResolvedVideo *old = resolved_find(client, id);
+    if (!old) return false;
+    ResolvedVideo &chain = chain_new(client, id, RESOLVE_STREAMS);
+    chain.video = list_item_copy(old->video);
+    chain.video.views_text = old->video.views_text;
+    chain.streams = old->streams;
+    chain.play_when_done = true;
+    chain.retried = true;
+    chain_streams(chain);
+    return true;
 }
 
 void video_streams_done(int32_t status_class, ResponseBuffer *response, void *context,
                         const HttpStatus *status) {
-    auto &client = *static_cast<ServiceClient *>(context);
+    auto &chain = *static_cast<ResolvedVideo *>(context);
+    if (!chain_arrived(chain)) return;
+    ServiceClient &client = *chain.client;
     if (status_class != HTTP_CLASS_SUCCESS || !response) {
-        show_status(client, failure_text("loading video url", status).c_str());
+        chain_failed(chain, failure_text("loading video url", status));
         return;
     }
-    show_status(client, "done");
+    chain_status(chain, "done");
     const ServiceSettings &s = client.settings;
-    parse_player(client.current_video, client.streams, response_text(*response), s.client_code,
+    parse_player(chain.video, chain.streams, response_text(*response), s.client_code,
                  s.video_format.c_str(), s.sub_format.c_str(), s.sub_language.c_str(),
                  s.allow_hdr, s.all_codecs);
-    if (!s.use_hls && client.current_video.duration != 0) {
-        sponsorblock_and_launch(client);
+    if (!s.use_hls && chain.video.duration != 0) {
+        chain_segments(chain);
         return;
     }
-    if (client.streams.hls_url) {
+    if (chain.streams.hls_url) {
         // The manifest is fetched only from the service's own hosts.
         if (std::optional<std::string> refused =
-                media_url_refuse("manifest", *client.streams.hls_url)) {
-            show_status(client, refused->c_str());
+                media_url_refuse("manifest", *chain.streams.hls_url)) {
+            chain_failed(chain, *refused);
             return;
         }
-        show_status(client, "loading hls manifest...");
-        fetch_direct(client, *client.streams.hls_url, hls_manifest_done);
+        chain.step = RESOLVE_MANIFEST;
+        chain_status(chain, "loading hls manifest...");
+        if (!chain_fetch(chain, *chain.streams.hls_url, hls_manifest_done))
+            chain_failed(chain, "loading hls manifest failed (not sent)");
         return;
     }
-    sponsorblock_and_launch(client);
+    chain_segments(chain);
 }
 
 void hls_manifest_done(int32_t status_class, ResponseBuffer *response, void *context,
                        const HttpStatus *status) {
-    auto &client = *static_cast<ServiceClient *>(context);
+    auto &chain = *static_cast<ResolvedVideo *>(context);
+    if (!chain_arrived(chain)) return;
     if (status_class != HTTP_CLASS_SUCCESS || !response) {
-        show_status(client, failure_text("loading hls manifest", status).c_str());
+        chain_failed(chain, failure_text("loading hls manifest", status));
         return;
     }
-    show_status(client, "done");
-    const ServiceSettings &s = client.settings;
+    chain_status(chain, "done");
+    const ServiceSettings &s = chain.client->settings;
     const char *quality = s.hls_quality_names ? hls_quality_name(s.video_format.c_str())
                                               : s.video_format.c_str();
-    pick_hls(client.streams, quality, response_text(*response), s.allow_hdr, s.all_codecs);
-    sponsorblock_and_launch(client);
+    pick_hls(chain.streams, quality, response_text(*response), s.allow_hdr, s.all_codecs);
+    chain_segments(chain);
 }
 
 std::string sponsorblock_url(const ServiceSettings &settings, const std::string &video_id) {
@@ -257,36 +519,19 @@ std::string sponsorblock_url(const ServiceSettings &settings, const std::string 
 }
 
 void sponsorblock_and_launch(ServiceClient &client) {
-    const ServiceSettings &s = client.settings;
-    if (s.sponsorblock && client.current_video.duration != 0) {
-        show_status(client, "loading sponsorblock segments...");
-        // A request that can be neither started nor queued: play without segments rather than
-        // not at all.
-        if (!fetch_direct(client, sponsorblock_url(s, client.current_video.id.value_or("")),
-                          sponsorblock_done) &&
-            client.hooks.launch)
-            client.hooks.launch(client.hooks.context, s.hls_quality_names, nullptr);
-    } else if (client.hooks.launch) {
-        client.hooks.launch(client.hooks.context, s.hls_quality_names, nullptr);
-    }
-    if (client.current_video.id && client.hooks.add_history)
-        client.hooks.add_history(client.hooks.context, client.current_video);
+    ResolvedVideo &chain = chain_for_current(client, true);
+    chain.kept = false;
+    chain_segments(chain);
 }
 
 void sponsorblock_done(int32_t status_class, ResponseBuffer *response, void *context,
                        const HttpStatus *) {
-    auto &client = *static_cast<ServiceClient *>(context);
-    show_status(client, "done");
-    bool hls_names = client.settings.hls_quality_names;
-    if (status_class == HTTP_CLASS_SUCCESS && response) {
-        client.sponsorblock_segments = std::string(response_text(*response));
-        if (client.hooks.launch)
-            client.hooks.launch(client.hooks.context, hls_names,
-                                client.sponsorblock_segments->c_str());
-        client.sponsorblock_segments.reset();
-        return;
-    }
-    if (client.hooks.launch) client.hooks.launch(client.hooks.context, hls_names, nullptr);
+    auto &chain = *static_cast<ResolvedVideo *>(context);
+    if (!chain_arrived(chain)) return;
+    chain_status(chain, "done");
+    if (status_class == HTTP_CLASS_SUCCESS && response)
+        chain.segments = std::string(response_text(*response));
+    chain_resolved(chain);
 }
 
 void history_add(ItemList &history, const list_item &video) {

@@ -11,6 +11,8 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <list>
 #include <string>
 #include <string_view>
 
@@ -34,6 +36,8 @@ struct ServiceSettings {
     std::string sub_language = "en";
     std::string sponsorblock_server = SPONSORBLOCK_DEFAULT_SERVER;
     std::string sponsorblock_params;
+    // Resolve an opened video's streams in the background, so Play loads it at once.
+    bool instant_play = true;
 };
 
 struct ServiceHooks {
@@ -50,6 +54,44 @@ struct ServiceHooks {
     void (*add_history)(void *context, const list_item &video) = nullptr;
 };
 
+struct ServiceClient;
+
+// Where the chain of one video stands.
+enum ResolveStep : uint8_t {
+    RESOLVE_INFO,     // waiting for the details (a chain that starts without them)
+    RESOLVE_STREAMS,  // waiting for the player response of the configured client
+    RESOLVE_MANIFEST, // waiting for the HLS master playlist
+    RESOLVE_SEGMENTS, // waiting for the SponsorBlock segments
+    RESOLVE_DONE,     // everything a load needs is here
+    RESOLVE_FAILED,   // a download failed or an address was refused
+};
+
+// The chain of downloads that makes one video playable, and its result: the details, the stream
+// choice and the SponsorBlock response. A chain runs at play time, or in the background when a
+// video is opened (instant play); then its result is kept for that video id while it is fresh.
+// The record is the context of its downloads' completions: it stays in place (a std::list node)
+// until its last completion has run, even when it is no longer kept.
+struct ResolvedVideo {
+    ServiceClient *client = nullptr;
+    std::string id;
+    list_item video;
+    stream_choice streams;
+    Text segments; // the SponsorBlock response, absent when none was fetched
+    ResolveStep step = RESOLVE_STREAMS;
+    bool play_when_done = false; // a play started or joined the chain
+    bool retried = false;        // run afresh after a failed open; a second failure is reported
+    bool waiting = false;        // a download of the chain has not completed yet
+    bool kept = true;            // among the kept results (false: only runs to its end)
+    int64_t valid_until = 0;     // wall-clock seconds; 0 until resolved
+};
+
+// Results kept for instant play: the most recent ones, at most this many.
+constexpr size_t RESOLVED_KEPT = 3;
+// A result is used at most this long after it was resolved...
+constexpr int64_t RESOLVED_MAX_AGE_S = 30 * 60;
+// ...and only while its stream URLs stay valid for this long.
+constexpr int64_t RESOLVED_EXPIRE_MARGIN_S = 10 * 60;
+
 struct ServiceClient {
     ServiceSettings settings;
     ServiceHooks hooks;
@@ -61,6 +103,14 @@ struct ServiceClient {
     bool play_after_info = false;
     // The SponsorBlock response, present only while the launch runs.
     Text sponsorblock_segments;
+    // Every chain, most recent first: the kept results and the chains still running.
+    std::list<ResolvedVideo> resolved;
+    // The id of the video the last launch loaded, and whether that came from a result resolved
+    // before Play was pressed (a failed open then runs the chain afresh once).
+    std::string launched_id;
+    bool launched_instantly = false;
+    // Wall-clock seconds (time() when null); tests set their own.
+    int64_t (*now)() = nullptr;
 };
 
 // Appends a terminating NUL to the response bytes (growing the buffer by doubling when it is
@@ -100,24 +150,48 @@ uint32_t downloads_running(const dlpool &pool, DownloadDone completion,
                            const ResponseBuffer *finishing);
 
 // Step 1 of the loading chain: requests the player response of `video_id` with the WEB
-// profile. With `play` set the chain goes on to playing once the info has arrived.
+// profile. With `play` set the chain goes on to playing once the info has arrived; without it
+// (a video opened in the details view) and with `instant_play`, the rest of the chain runs in
+// the background once the info has arrived (video_resolve).
 bool video_info_request(ServiceClient &client, const std::string &video_id, bool play);
 void video_info_done(int32_t status_class, ResponseBuffer *response, void *client,
                      const HttpStatus *status);
 // Step 2: plays the current video (its info already loaded): straight to the launch with the
-// ytdl fallback, else a player request with the configured client.
+// ytdl fallback; with `instant_play`, at once from a fresh result, or by joining its chain in
+// flight; else a player request with the configured client, and the chain on from there.
 void video_play(ServiceClient &client);
-void video_streams_done(int32_t status_class, ResponseBuffer *response, void *client,
+// Plays `id` at once when a fresh result is kept for it (the current video becomes its
+// details). False when there is none.
+bool video_play_resolved(ServiceClient &client, const std::string &id);
+// Starts the background chain of `id` unless a fresh result or a running chain exists: from the
+// stream request when `id` is the current video (its details are here), else from its details.
+// Nothing with the ytdl fallback or without `instant_play`. True when a chain was started.
+bool video_resolve(ServiceClient &client, const std::string &id);
+// The launch of `id` failed to open in the player: when it came from a result resolved before
+// Play and was not retried yet, that result is dropped and the chain runs afresh (true); else
+// false (the caller reports the failure).
+bool video_open_failed(ServiceClient &client, const std::string &id);
+// The kept result of `id` (finished or running), or null.
+ResolvedVideo *resolved_find(ServiceClient &client, const std::string &id);
+// Whether a finished result may still be played: resolved less than RESOLVED_MAX_AGE_S ago
+// and RESOLVED_EXPIRE_MARGIN_S before the earliest `expire` of its stream URLs.
+bool resolved_fresh(const ServiceClient &client, const ResolvedVideo &result);
+// The earliest `expire` ("expire=N" or "/expire/N/") of the chosen stream URLs, or 0.
+int64_t streams_expire(const stream_choice &streams);
+
+// Completions of the chain's downloads; the context is the chain's ResolvedVideo.
+void video_streams_done(int32_t status_class, ResponseBuffer *response, void *chain,
                         const HttpStatus *status);
-void hls_manifest_done(int32_t status_class, ResponseBuffer *response, void *client,
+void hls_manifest_done(int32_t status_class, ResponseBuffer *response, void *chain,
                        const HttpStatus *status);
 
 // The URL of the SponsorBlock segments of a video.
 std::string sponsorblock_url(const ServiceSettings &settings, const std::string &video_id);
-// The last step: the SponsorBlock request when enabled and the video has a duration (else the
-// launch at once), and the video's entry in the history.
+// The last step for the current video (the ytdl fallback): the SponsorBlock request when
+// enabled and the video has a duration (else the launch at once), and the video's entry in the
+// history.
 void sponsorblock_and_launch(ServiceClient &client);
-void sponsorblock_done(int32_t status_class, ResponseBuffer *response, void *client,
+void sponsorblock_done(int32_t status_class, ResponseBuffer *response, void *chain,
                        const HttpStatus *status);
 
 // Puts a copy of `video` at the front of `history` (an entry with the same id is removed first):

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <span>
+#include <tuple>
 #include <string_view>
 #include <vector>
 
@@ -143,6 +145,117 @@ bool has_itag(std::string_view text, uint32_t stream) {
     return false;
 }
 
+// Picture height and frame rate of a format number or of an HLS stream number (0 when unknown).
+struct Picture {
+    uint32_t height;
+    uint32_t rate;
+};
+
+constexpr struct {
+    uint32_t number;
+    Picture picture;
+} FORMAT_PICTURES[] = {
+    {315, {2160, 60}}, {313, {2160, 30}}, {401, {2160, 60}},  {308, {1440, 60}},
+    {271, {1440, 30}}, {400, {1440, 60}}, {299, {1080, 60}},  {137, {1080, 30}},
+    {303, {1080, 60}}, {248, {1080, 30}}, {399, {1080, 60}},  {298, {720, 60}},
+    {136, {720, 30}},  {302, {720, 60}},  {247, {720, 30}},   {398, {720, 60}},
+    {135, {480, 30}},  {244, {480, 30}},  {397, {480, 30}},   {134, {360, 30}},
+    {243, {360, 30}},  {396, {360, 30}},  {133, {240, 30}},   {242, {240, 30}},
+    {395, {240, 30}},  {11086, {1080, 60}}, {11080, {1080, 30}}, {11726, {720, 60}},
+    {22, {720, 30}},   {10480, {480, 30}}, {18, {360, 30}},   {10240, {240, 30}},
+};
+
+// The HLS stream numbers of live masters, and every other one through its format number.
+Picture stream_picture(uint32_t stream) {
+    constexpr struct {
+        uint32_t stream;
+        Picture picture;
+    } live[] = {{91, {144, 30}}, {92, {240, 30}}, {93, {360, 30}}, {94, {480, 30}},
+                {95, {720, 30}}, {96, {1080, 30}}, {300, {720, 60}}, {301, {1080, 60}},
+                {616, {1080, 30}}};
+    for (const auto &row : live)
+        if (row.stream == stream) return row.picture;
+    for (const auto &row : HLS_STREAMS)
+        if (row.stream == stream)
+            for (const auto &picture : FORMAT_PICTURES)
+                if (picture.number == row.format) return picture.picture;
+    return {0, 0};
+}
+
+Picture format_picture(uint32_t format) {
+    for (const auto &row : FORMAT_PICTURES)
+        if (row.number == format) return row.picture;
+    return {0, 0};
+}
+
+// The unsigned number after `name` ("RESOLUTION=") in an attribute list, and after it the
+// second number of "WxH" when `second` is set; 0 when absent.
+uint64_t attribute_number(std::string_view attributes, std::string_view name, bool second) {
+    for (size_t at = attributes.find(name); at != std::string_view::npos;
+         at = attributes.find(name, at + 1)) {
+        if (at != 0 && attributes[at - 1] != ',' && attributes[at - 1] != ':') continue;
+        std::string_view rest = attributes.substr(at + name.size());
+        if (second) {
+            size_t x = rest.find_first_not_of("0123456789");
+            if (x == std::string_view::npos || rest[x] != 'x') return 0;
+            rest.remove_prefix(x + 1);
+        }
+        uint64_t value = 0;
+        for (size_t i = 0; i < rest.size() && rest[i] >= '0' && rest[i] <= '9' && i < 12; ++i)
+            value = value * 10 + uint64_t(rest[i] - '0');
+        return value;
+    }
+    return 0;
+}
+
+// The first number after "/itag/" in a URI, or 0.
+uint32_t uri_itag(std::string_view uri) {
+    size_t at = uri.find("/itag/");
+    if (at == std::string_view::npos) return 0;
+    uint32_t value = 0;
+    for (size_t i = at + 6; i < uri.size() && uri[i] >= '0' && uri[i] <= '9' && i < at + 12; ++i)
+        value = value * 10 + uint32_t(uri[i] - '0');
+    return value;
+}
+
+// When the wanted quality is not in a master (live masters offer only their own stream numbers),
+// the variant nearest to it: the best at or below the wanted height (then a frame rate not
+// above the wanted one, then the highest bandwidth), or, only when every variant is above it,
+// the lowest above. Heights come from RESOLUTION, else from the stream number in the URI; a
+// variant of unknown height counts as the lowest. Auto-dubbed variants are passed over.
+void pick_hls_nearest(stream_choice &choice, const std::vector<std::string_view> &lines,
+                      Picture wanted) {
+    static constexpr std::string_view stream_prefix = "#EXT-X-STREAM-INF:";
+    struct Variant {
+        std::string_view uri;
+        uint64_t height, rate, bandwidth;
+    };
+    std::optional<Variant> below, above;
+    for (size_t l = 0; l + 1 < lines.size(); ++l) {
+        if (lines[l].substr(0, stream_prefix.size()) != stream_prefix) continue;
+        std::string_view attributes = lines[l].substr(stream_prefix.size());
+        std::string_view uri = lines[l + 1];
+        if (uri.empty() || uri[0] == '#' || contains(uri, "dubbed-auto:lang")) continue;
+        Picture from_itag = stream_picture(uri_itag(uri));
+        Variant v{uri, attribute_number(attributes, "RESOLUTION=", true),
+                  attribute_number(attributes, "FRAME-RATE=", false),
+                  attribute_number(attributes, "BANDWIDTH=", false)};
+        if (v.height == 0) v.height = from_itag.height;
+        if (v.rate == 0) v.rate = from_itag.rate;
+        if (wanted.height == 0 || v.height <= wanted.height) {
+            auto rank = [&](const Variant &x) {
+                return std::tuple(x.height, wanted.rate == 0 || x.rate <= wanted.rate, x.bandwidth);
+            };
+            if (!below || rank(v) > rank(*below)) below = v;
+        } else {
+            auto rank = [](const Variant &x) { return std::tuple(x.height, ~x.bandwidth); };
+            if (!above || rank(v) < rank(*above)) above = v;
+        }
+    }
+    if (below) choice.video_url = std::string(below->uri);
+    else if (above) choice.video_url = std::string(above->uri);
+}
+
 bool audio_track_qualifies(const char *format) {
     const char *track = json_get(format, ".audioTrack");
     if (json_true(json_get(track, ".isAutoDubbed"))) return false;
@@ -174,6 +287,16 @@ bool search_video(stream_choice &choice, const std::vector<FormatEntry> &adaptiv
     return false;
 }
 
+// Audio-only formats in order of preference after the wanted one: the audio family (Opus and
+// AAC stereo), then higher-rate and surround streams, then the low-rate ones.
+constexpr uint32_t AUDIO_FALLBACK[] = {251, 140, 250, 249, 139, 774, 141, 256,
+                                       258, 327, 380, 328, 338, 600, 599};
+
+bool audio_only(const char *format) {
+    const char *mime = json_get(format, ".mimeType");
+    return json_type(mime) == JSON_STRING && json_text(mime).rfind("audio/", 0) == 0;
+}
+
 void choose_audio(stream_choice &choice, const std::vector<FormatEntry> &adaptive,
                   const std::vector<FormatEntry> &muxed, int32_t client_code) {
     long wanted = 251;
@@ -185,7 +308,34 @@ void choose_audio(stream_choice &choice, const std::vector<FormatEntry> &adaptiv
             if (f.itag != wanted) continue;
             if (need_default_track && !audio_track_qualifies(f.pos)) continue;
             choice.audio_url = stream_url(f.pos);
-            return;
+            if (choice.audio_url) return;
+            pass = 4; // the wanted format without an address: look further
+            break;
+        }
+    }
+    // Without the wanted format (TV clients, live streams, some Android answers), the best
+    // audio-only stream present: by the order of preference, the default track first; then any
+    // other audio-only stream.
+    for (bool need_default_track : {true, false}) {
+        for (uint32_t itag : AUDIO_FALLBACK) {
+            for (const FormatEntry &f : adaptive) {
+                if (f.itag != long(itag)) continue;
+                if (need_default_track && !audio_track_qualifies(f.pos)) continue;
+                if (Text url = stream_url(f.pos)) {
+                    choice.audio_url = std::move(url);
+                    return;
+                }
+            }
+        }
+    }
+    for (bool need_default_track : {true, false}) {
+        for (const FormatEntry &f : adaptive) {
+            if (!audio_only(f.pos)) continue;
+            if (need_default_track && !audio_track_qualifies(f.pos)) continue;
+            if (Text url = stream_url(f.pos)) {
+                choice.audio_url = std::move(url);
+                return;
+            }
         }
     }
 }
@@ -553,4 +703,5 @@ void pick_hls(stream_choice &choice, const char *quality_name, const char *manif
         }
         if (choice.video_url || !allow_hdr) break;
     }
+    if (!choice.video_url) pick_hls_nearest(choice, lines, format_picture(wanted));
 }

@@ -39,7 +39,9 @@ struct stream_choice {
     Text hls_url;               // HLS manifest of the response
 };
 
-// Reads a player response. `video` is filled only for client 5 (the WEB info request), after
+// Reads a player response. The audio stream is the wanted one (251, 140 for IOS) when present;
+// otherwise the best audio-only stream present, in a fixed order of preference (251, 140, 250,
+// 249, 139, then higher-rate, surround and low-rate formats, then any other audio-only one). `video` is filled only for client 5 (the WEB info request), after
 // being cleared; `choice` is always rebuilt. `video_format`, `sub_format` and `sub_language` are
 // the settings (nullptr when absent). The caption URL of the previous parse is kept for clients
 // other than 5 when the new response offers none.
@@ -52,7 +54,11 @@ void parse_player(list_item &video, stream_choice &choice, const char *text, int
 Text stream_url(const char *format);
 
 // Chooses the video and audio playlist URIs of an HLS master playlist by a quality name and
-// stores them as choice.video_url and choice.audio_url (absent when nothing qualifies).
+// stores them as choice.video_url and choice.audio_url (absent when nothing qualifies). When no
+// variant has a stream number of the quality's family (live masters offer only 91-96, 300 and
+// 301), the variant nearest the quality's height is taken: the best at or below it, else the
+// lowest above; so a master with variants always gives a video stream (unless the quality name
+// belongs to no family).
 void pick_hls(stream_choice &choice, const char *quality_name, const char *manifest,
               bool allow_hdr, bool all_codecs);
 

@@ -161,6 +161,40 @@ class PlayIntegration(unittest.TestCase):
             self.assertIn("https://127.0.0.1:%d/" % port, line)
         self.assertEqual(m.quit(), 0)
 
+    def test_instant_play_loads_the_resolved_video_with_no_request(self):
+        # The same video played with instant play off, then on (after "ready to play"): the
+        # same load, chapters and tracks, and with it on no request of the plug-in after the key.
+        loads = {}
+        for instant in (False, True):
+            m = self.start(dict(CONFIG, instant_play=instant), ["--keep-open=yes"])
+            video = self.open_video(m)
+            if instant:
+                self.wait(lambda: "INFO: ready to play: " + video in m.output())
+                # Opening resolved the streams, the manifest-free stream choice and the segments.
+                clients = [json.loads(e["body"])["context"]["client"]["clientName"]
+                           for e in self.requests("/youtubei/v1/player")]
+                self.assertEqual(clients[-2:], ["WEB", "VISIONOS"])
+            pressed = len(self.service.log())
+            self.keys("Ctrl+p")
+            path = self.wait(lambda: (self.prop("path") or "").startswith("edl://") and self.prop("path"))
+            self.wait(lambda: self.prop("duration"), timeout=15)
+            self.wait(lambda: len(self.prop("track-list") or []) >= 3)
+            after = self.service.log()[pressed:]
+            # mpv's own media requests carry its user agent; the plug-in's never do.
+            plugin_requests = [e["path"] for e in after if e["user_agent"] != "libmpv"]
+            if instant:
+                self.assertEqual(plugin_requests, [])
+            else:
+                self.assertTrue(any(p.startswith("/youtubei/v1/player") for p in plugin_requests))
+                self.assertTrue(any(p.startswith("/api/skipSegments") for p in plugin_requests))
+            loads[instant] = (path, [(c["title"], round(c["time"], 3)) for c in self.prop("chapter-list")],
+                              sorted(t["type"] for t in self.prop("track-list")),
+                              self.prop("media-title"))
+            self.assertEqual(m.quit(), 0)
+        self.assertEqual(loads[True], loads[False])
+        self.assertEqual(loads[True][1], CHAPTERS)
+        self.assertEqual(loads[True][2], ["audio", "sub", "video"])
+
     def test_autoplay_appends_the_next_video_near_the_end(self):
         m = self.start(dict(CONFIG, autoplay_next=True, show_autoplay_notification=True))
         video = self.open_video(m)

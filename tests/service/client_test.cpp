@@ -12,6 +12,15 @@
 
 namespace {
 
+// A response buffer holding exactly the bytes, full to capacity, as the pool leaves it.
+ResponseBuffer response_of(const std::string &bytes) {
+    ResponseBuffer r;
+    r.data.reset(static_cast<char *>(std::malloc(bytes.size() ? bytes.size() : 1)));
+    std::memcpy(r.data.get(), bytes.data(), bytes.size());
+    r.position = r.size = r.capacity = bytes.size();
+    return r;
+}
+
 // Records what the chain asks of the screens and of playback.
 struct Recorder {
     std::vector<std::string> statuses;
@@ -54,16 +63,29 @@ struct Harness {
             if (slot.request.url) return &slot.request;
         return nullptr;
     }
+    // Requests not answered yet: the queue's, then the API pool's.
+    std::vector<DownloadRequest *> pending() {
+        std::vector<DownloadRequest *> out;
+        for (DownloadRequest *r : pools.request_queue)
+            if (r->on_done) out.push_back(r);
+        for (DownloadSlot &slot : pools.api_pool.slots)
+            if (slot.request.url && slot.request.on_done) out.push_back(&slot.request);
+        return out;
+    }
+    // Runs the completion of `r` with a response holding `body`, or with a failed download of
+    // HTTP status `code`; the request counts as answered (a pool slot is freed).
+    void answer(DownloadRequest *r, const std::string &body, int code = 200) {
+        ASSERT_NE(r, nullptr);
+        DownloadDone done = r->on_done;
+        void *context = r->context;
+        r->on_done = nullptr;
+        for (DownloadSlot &slot : pools.api_pool.slots)
+            if (&slot.request == r) slot.request.url.reset();
+        ResponseBuffer b = response_of(body);
+        if (code == 200) done(HTTP_CLASS_SUCCESS, &b, context, nullptr);
+        else done(HTTP_CLASS_ERROR, &b, context, &http_status_lookup(code));
+    }
 };
-
-// A response buffer holding exactly the bytes, full to capacity, as the pool leaves it.
-ResponseBuffer response_of(const std::string &bytes) {
-    ResponseBuffer r;
-    r.data.reset(static_cast<char *>(std::malloc(bytes.size() ? bytes.size() : 1)));
-    std::memcpy(r.data.get(), bytes.data(), bytes.size());
-    r.position = r.size = r.capacity = bytes.size();
-    return r;
-}
 
 } // namespace
 
@@ -137,8 +159,7 @@ TEST(service_client, loading_chain_with_separate_streams) {
     EXPECT_STREQ(streams->user_agent, USER_AGENT_IOS);
 
     // Without HLS and with a duration the launch follows at once; the video enters the history.
-    ResponseBuffer ios = response_of(fixture("player/player_ios_2024-11_M4gD1WSo5mA.json"));
-    video_streams_done(HTTP_CLASS_SUCCESS, &ios, &h.client, nullptr);
+    h.answer(streams, fixture("player/player_ios_2024-11_M4gD1WSo5mA.json"));
     ASSERT_EQ(h.rec.launches.size(), 1u);
     EXPECT_EQ(h.rec.launches[0], "<none>");
     EXPECT_NE(h.client.streams.audio_url->find("itag=140"), std::string::npos);
@@ -149,6 +170,7 @@ TEST(service_client, loading_chain_with_separate_streams) {
 
 TEST(service_client, a_failed_step_ends_the_chain_and_says_why) {
     Harness h;
+    h.client.settings.instant_play = false;
     ASSERT_TRUE(video_info_request(h.client, "M4gD1WSo5mA", true));
     ResponseBuffer empty = response_of("");
     video_info_done(HTTP_CLASS_ERROR, &empty, &h.client, &http_status_lookup(403));
@@ -162,9 +184,21 @@ TEST(service_client, a_failed_step_ends_the_chain_and_says_why) {
     EXPECT_EQ(h.rec.statuses.back(), "done");
     EXPECT_EQ(h.queued().size(), 1u);
 
-    video_streams_done(HTTP_CLASS_INTERNAL, nullptr, &h.client, &http_status_lookup(-10));
-    EXPECT_EQ(h.rec.statuses.back(), "loading video url failed (no response)");
-    hls_manifest_done(HTTP_CLASS_ERROR, nullptr, &h.client, &http_status_lookup(404));
+    video_play(h.client);
+    h.answer(h.pending().back(), "", 404);
+    EXPECT_EQ(h.rec.statuses.back(), "loading video url failed (404 Not Found)");
+
+    // A manifest outside the service's hosts is not fetched.
+    h.client.settings.use_hls = true;
+    video_play(h.client);
+    h.answer(h.pending().back(), R"({"streamingData":{"hlsManifestUrl":"file:///etc/passwd"}})");
+    EXPECT_EQ(h.rec.statuses.back(), "play failed: manifest URL refused (scheme file, host none)");
+    EXPECT_EQ(h.direct(), nullptr);
+
+    video_play(h.client);
+    h.answer(h.pending().back(), fixture("player/player_visionos_2026-06_M4gD1WSo5mA.json"));
+    EXPECT_EQ(h.rec.statuses.back(), "loading hls manifest...");
+    h.answer(h.direct(), "", 404);
     EXPECT_EQ(h.rec.statuses.back(), "loading hls manifest failed (404 Not Found)");
     EXPECT_TRUE(h.rec.launches.empty());
     EXPECT_TRUE(h.rec.history.empty());
@@ -192,7 +226,7 @@ TEST(service_client, sponsorblock_segments) {
               "https://sponsor.ajay.app/api/skipSegments?videoID=fy9jO8JHaPo&category=sponsor");
     EXPECT_TRUE(h.rec.launches.empty());
     // A failed look-up still plays, without segments.
-    sponsorblock_done(HTTP_CLASS_ERROR, nullptr, &h.client, nullptr);
+    h.answer(get, "", 503);
     ASSERT_EQ(h.rec.launches.size(), 1u);
     EXPECT_EQ(h.rec.launches[0], "<none>");
 
@@ -266,4 +300,138 @@ TEST(service_client, feed_requests_per_favourite) {
     EXPECT_EQ(json_text(json_get(h.queued().back()->body->c_str(), ".browseId")),
               "VLUUsXVk37bltHxD1rDPwtNM8Q");
     EXPECT_EQ(requests_waiting(h.pools.request_queue, video_info_done), 4u);
+}
+
+// Instant play, as the completions arrive: an opened video is resolved in the background and
+// played with no request; a play joins a chain in flight; a result past its `expire` (less the
+// margin) or its 30 minutes is resolved again; a failed background chain leaves the play to the
+// usual chain; a failed open runs the chain afresh once; three results are kept.
+TEST(service_client, instant_play_resolves_on_open_and_plays_with_no_request) {
+    Harness h;
+    h.client.settings.client_code = REQUEST_PLAYER_IOS;
+    h.client.settings.sponsorblock = true;
+    // The IOS response's stream URLs expire at 1731283070 (and 1731286670).
+    static int64_t now = 1731282000;
+    h.client.now = [] { return now; };
+    const std::string web = fixture("player/player_web_2023-12_K4DyBUG242c_signatureCipher.json");
+    const std::string ios = fixture("player/player_ios_2024-11_M4gD1WSo5mA.json");
+    const std::string segments = fixture("sponsorblock/skipSegments_videoID_music_offtopic.json");
+    // The WEB response as the details of another video (ids have one length).
+    auto info_of = [&](const std::string &id) {
+        std::string text = web;
+        for (size_t at = text.find("K4DyBUG242c"); at != std::string::npos;
+             at = text.find("K4DyBUG242c", at))
+            text.replace(at, 11, id);
+        return text;
+    };
+    auto open = [&](const std::string &id) {
+        ASSERT_TRUE(video_info_request(h.client, id, false));
+        h.answer(h.pending().back(), info_of(id));
+    };
+    auto stream_request_of = [&](const std::string &id) {
+        DownloadRequest *r = h.pending().empty() ? nullptr : h.pending().back();
+        bool ok = r && r->on_done == video_streams_done && r->body == innertube_body(15, id);
+        return ok ? r : nullptr;
+    };
+
+    // Open: after the details, the stream request and SponsorBlock run in the background.
+    open("AAAAAAAAAAA");
+    DownloadRequest *streams = stream_request_of("AAAAAAAAAAA");
+    ASSERT_NE(streams, nullptr);
+    EXPECT_EQ(h.rec.statuses.back(), "done"); // the background chain stays quiet
+    h.answer(streams, ios);
+    DownloadRequest *segment_request = h.direct();
+    ASSERT_NE(segment_request, nullptr);
+    EXPECT_NE(segment_request->url->find("videoID=AAAAAAAAAAA"), std::string::npos);
+    h.answer(segment_request, segments);
+    EXPECT_EQ(h.rec.statuses.back(), "ready to play");
+    EXPECT_TRUE(h.rec.launches.empty());
+    EXPECT_TRUE(h.pending().empty());
+
+    // Play: at once, with no request, with the segments fetched before.
+    video_play(h.client);
+    EXPECT_TRUE(h.pending().empty());
+    ASSERT_EQ(h.rec.launches.size(), 1u);
+    EXPECT_EQ(h.rec.launches[0], segments);
+    EXPECT_NE(h.client.streams.audio_url->find("itag=140"), std::string::npos);
+    EXPECT_EQ(h.rec.history.first()->data->id, "AAAAAAAAAAA");
+
+    // The player could not open it: the chain runs afresh once, and plays when it is done.
+    EXPECT_TRUE(video_open_failed(h.client, "AAAAAAAAAAA"));
+    h.answer(stream_request_of("AAAAAAAAAAA"), ios);
+    h.answer(h.direct(), segments);
+    EXPECT_EQ(h.rec.launches.size(), 2u);
+    EXPECT_FALSE(video_open_failed(h.client, "AAAAAAAAAAA")); // the second failure is reported
+
+    // Play while the chain runs: the play joins it; one launch when it is done.
+    open("BBBBBBBBBBB");
+    streams = stream_request_of("BBBBBBBBBBB");
+    ASSERT_NE(streams, nullptr);
+    video_play(h.client);
+    EXPECT_EQ(h.pending().size(), 1u);
+    EXPECT_EQ(h.rec.statuses.back(), "loading video url...");
+    h.answer(streams, ios);
+    h.answer(h.direct(), segments);
+    ASSERT_EQ(h.rec.launches.size(), 3u);
+    EXPECT_EQ(h.client.launched_id, "BBBBBBBBBBB");
+    EXPECT_FALSE(h.client.launched_instantly);
+
+    // 8 minutes on, the streams expire within the 10-minute margin: resolved again.
+    now += 8 * 60;
+    video_play(h.client);
+    ASSERT_NE(stream_request_of("BBBBBBBBBBB"), nullptr);
+    h.answer(h.pending().back(), ios);
+    h.answer(h.direct(), segments);
+    EXPECT_EQ(h.rec.launches.size(), 4u);
+
+    // Streams without `expire` stay usable for 30 minutes after they were resolved.
+    const std::string lasting = R"({"streamingData":{"adaptiveFormats":[
+        {"itag":137,"url":"https://rr1---sn-a.googlevideo.com/videoplayback?itag=137"},
+        {"itag":140,"url":"https://rr1---sn-a.googlevideo.com/videoplayback?itag=140"}]}})";
+    open("CCCCCCCCCCC");
+    h.answer(stream_request_of("CCCCCCCCCCC"), lasting);
+    h.answer(h.direct(), segments);
+    now += 29 * 60;
+    video_play(h.client);
+    EXPECT_TRUE(h.pending().empty());
+    EXPECT_EQ(h.rec.launches.size(), 5u);
+    now += 2 * 60;
+    video_play(h.client);
+    h.answer(stream_request_of("CCCCCCCCCCC"), lasting);
+    h.answer(h.direct(), segments);
+    EXPECT_EQ(h.rec.launches.size(), 6u);
+
+    // A background chain that fails says nothing; Play then runs the chain as without it.
+    open("DDDDDDDDDDD");
+    h.answer(stream_request_of("DDDDDDDDDDD"), "", 403);
+    EXPECT_EQ(h.rec.statuses.back(), "done");
+    video_play(h.client);
+    h.answer(stream_request_of("DDDDDDDDDDD"), lasting);
+    h.answer(h.direct(), segments);
+    EXPECT_EQ(h.rec.launches.size(), 7u);
+    EXPECT_EQ(h.client.launched_id, "DDDDDDDDDDD");
+
+    // Three results are kept: the most recent ones.
+    for (const char *id : {"EEEEEEEEEEE", "FFFFFFFFFFF"}) {
+        open(id);
+        h.answer(stream_request_of(id), lasting);
+        h.answer(h.direct(), segments);
+    }
+    EXPECT_EQ(resolved_find(h.client, "CCCCCCCCCCC"), nullptr);
+    for (const char *id : {"DDDDDDDDDDD", "EEEEEEEEEEE", "FFFFFFFFFFF"}) {
+        SCOPED_TRACE(id);
+        ResolvedVideo *kept = resolved_find(h.client, id);
+        ASSERT_NE(kept, nullptr);
+        EXPECT_TRUE(resolved_fresh(h.client, *kept));
+    }
+    EXPECT_TRUE(video_play_resolved(h.client, "DDDDDDDDDDD"));
+    EXPECT_EQ(h.client.current_video.id, "DDDDDDDDDDD"); // the details of the played video
+    EXPECT_EQ(h.rec.launches.size(), 8u);
+    EXPECT_TRUE(h.pending().empty());
+
+    // Switched off: opening a video requests nothing more than its details.
+    h.client.settings.instant_play = false;
+    open("GGGGGGGGGGG");
+    EXPECT_TRUE(h.pending().empty());
+    EXPECT_FALSE(video_play_resolved(h.client, "FFFFFFFFFFF"));
 }

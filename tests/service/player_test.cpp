@@ -104,6 +104,12 @@ TEST(player_choice, streams_by_client_format_and_codec_family) {
     auto url = [](int itag, const char *tail = "") {
         return "{\"itag\":" + std::to_string(itag) + ",\"url\":\"https://h/itag=" + std::to_string(itag) + tail + "\"}";
     };
+    // An audio-only entry; `track` adds an audioTrack object's members.
+    auto audio = [](int itag, const char *track = nullptr) {
+        std::string t = track ? std::string(",\"audioTrack\":{") + track + "}" : "";
+        return "{\"itag\":" + std::to_string(itag) + ",\"mimeType\":\"audio/webm; codecs=\\\"opus\\\"\"" +
+               t + ",\"url\":\"https://h/itag=" + std::to_string(itag) + "\"}";
+    };
     auto streams = [](const std::string &adaptive, const std::string &muxed = "") {
         return R"({"streamingData":{"adaptiveFormats":[)" + adaptive + R"(],"formats":[)" + muxed + "]}}";
     };
@@ -131,19 +137,36 @@ TEST(player_choice, streams_by_client_format_and_codec_family) {
         {"unknown name", multi, 5, "no such name", false, false, 137, 0},
         {"ios: AAC audio", ios, 15, "1080p60", false, false, 137, 140},
         {"ios: 360 is the muxed 18, asked as 134", ios, 15, "360", false, false, 134, 0},
-        {"android wants 251, absent here", ios, 9, "1080p60", false, false, 0, -1},
+        // Without the wanted audio format: the best audio-only one present, in the order 251,
+        // 140, 250, 249, 139, higher-rate and surround, low-rate, then any other.
+        {"android wants 251, absent here: 140", ios, 9, "1080p60", false, false, 0, 140},
         {"android", android, 9, "1080p60", false, false, 298, 251},
         {"android muxed 720", android, 9, "720", false, false, 22, 0},
         {"ios: 22 -> 136 -> 135", android, 15, "720", false, false, 135, 140},
         {"visionos", "player_visionos_2026-06_M4gD1WSo5mA.json", 18, "1080p60", false, false, 137, 0},
-        {"live: only 140, not wanted by WEB", "player_web_2023-12_jfKfPfyJRdk_live.json", 5, "1080p60",
-         false, false, 137, -1},
+        {"live: only 140, taken without 251", "player_web_2023-12_jfKfPfyJRdk_live.json", 5, "1080p60",
+         false, false, 137, 140},
+        {"250 before 249", streams(audio(249) + "," + audio(250) + "," + url(137)), 18, "1080p60",
+         false, false, 137, 250},
+        {"139 before the low-rate opus", streams(audio(600) + "," + audio(139)), 18, "1080p60", false,
+         false, -1, 139},
+        {"stereo before surround", streams(audio(256) + "," + audio(141)), 18, "1080p60", false,
+         false, -1, 141},
+        {"600 before 599", streams(audio(599) + "," + audio(600)), 18, "1080p60", false, false, -1, 600},
+        {"any other audio-only format", streams(url(137) + "," + audio(1234)), 18, "1080p60", false,
+         false, 137, 1234},
+        {"the default track first", streams(audio(140, "\"audioIsDefault\":false") + "," + audio(250)),
+         18, "1080p60", false, false, -1, 250},
+        {"a dubbed track when nothing else", streams(audio(140, "\"isAutoDubbed\":true")), 18,
+         "1080p60", false, false, -1, 140},
+        {"a muxed stream is no audio stream", streams("", url(18)), 18, "360", false, false, 18, -1},
         {"members only", "player_tvembedded_2023-12_ayI2iBwGdxw_unplayable_members.json", 5, "1080p60",
          false, false, -1, -1},
         {"upcoming", "player_web_2023-02_N-yVic7BbY0_upcoming_live_trimmed.json", 5, "1080p60", false,
          false, -1, 0},
         // SABR: the adaptive entries carry no URL; the auto-dubbed English and the non-default
-        // Russian tracks fail the first pass, the second hits the first 251, which has no URL.
+        // Russian tracks fail the first pass, the second hits the first 251, which has no URL;
+        // no other audio stream has one either.
         {"sabr", sabr, 5, "1080p60", false, false, -1, -1},
         {"sabr muxed", sabr, 5, "360", false, false, 18, 0},
         // 299 missing: the next H.264 member that exists, 298, wins over 136.
@@ -305,6 +328,12 @@ TEST(pick_hls, quality_codec_and_hdr_choices) {
     std::string vp9 = "#EXT-X-STREAM-INF:A\nhttps://m/itag/616/vp9\n"
                       "#EXT-X-STREAM-INF:A\nhttps://m/itag/636/hdr\n";
     std::string sdr_only = "#EXT-X-STREAM-INF:A\nhttps://m/itag/614/vp9\n";
+    std::string above = "#EXT-X-STREAM-INF:BANDWIDTH=9,RESOLUTION=1920x1080\nhttps://m/itag/96/a\n"
+                        "#EXT-X-STREAM-INF:BANDWIDTH=5,RESOLUTION=1280x720\nhttps://m/itag/95/b\n";
+    std::string bare = "#EXT-X-STREAM-INF:BANDWIDTH=9\nhttps://m/itag/301/a\n"
+                       "#EXT-X-STREAM-INF:BANDWIDTH=5\nhttps://m/itag/300/b\n"
+                       "#EXT-X-STREAM-INF:BANDWIDTH=1\nhttps://m/itag/94/c\n";
+    std::string unknown = "#EXT-X-STREAM-INF:BANDWIDTH=1\nhttps://m/itag/7/a\n";
     struct Case {
         const char *what;
         const char *manifest;
@@ -314,10 +343,31 @@ TEST(pick_hls, quality_codec_and_hdr_choices) {
     } cases[] = {
         {"11086 (301) is missing; 11080 is the 1080p line", master.c_str(), "1080_60", false, false, 96},
         {"720", master.c_str(), "720", false, false, 95},
-        {"H.264 streams are not offered", master.c_str(), "1080p60", false, false, -1},
         {"all codecs reach the muxed ones", master.c_str(), "1080p60", false, true, 96},
         {"720p60 with a caption track", subs.c_str(), "1080_60", false, false, 300},
         {"2019", old.c_str(), "480", false, false, 94},
+        // A live master (91-96 at 144p to 1080p) at each configured quality: none of its stream
+        // numbers is in the adaptive families, so the best variant at or below the quality's
+        // height plays (RESOLUTION gives the height).
+        {"live 2160p60", master.c_str(), "2160p60", false, false, 96},
+        {"live 1440p_vp9", master.c_str(), "1440p_vp9", false, false, 96},
+        {"live 1080p60 (the default)", master.c_str(), "1080p60", false, false, 96},
+        {"live 1080p_av1", master.c_str(), "1080p_av1", false, false, 96},
+        {"live 720p60", master.c_str(), "720p60", false, false, 95},
+        {"live 720p_vp9", master.c_str(), "720p_vp9", false, false, 95},
+        {"live 480p", master.c_str(), "480p", false, false, 94},
+        {"live 360p_av1", master.c_str(), "360p_av1", false, false, 93},
+        {"live 240p", master.c_str(), "240p", false, false, 92},
+        {"live 2019 without VIDEO-RANGE", old.c_str(), "720p", false, false, 95},
+        // 720p60 is the top variant of this one: at 1080p60 it is the best below.
+        {"live 720p60 only", subs.c_str(), "1080p60", false, false, 300},
+        // At 720p (30 fps) the 60 fps variant of the same height is still the best at or below.
+        {"live 720p with 60 fps only", subs.c_str(), "720p", false, false, 300},
+        // Nothing at or below 480p: the lowest above.
+        {"only above", above.c_str(), "480p", false, false, 95},
+        // No RESOLUTION: the heights come from the stream numbers.
+        {"heights from the stream numbers", bare.c_str(), "720p60", false, false, 300},
+        {"unknown heights still play", unknown.c_str(), "1080p60", false, false, 7},
         {"hdr", vp9.c_str(), "1080p_vp9", true, false, 636},
         {"sdr", vp9.c_str(), "1080p_vp9", false, false, 616},
         {"hdr wanted, sdr only", sdr_only.c_str(), "1080p_vp9", true, false, 614},

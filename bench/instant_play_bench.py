@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Ctrl+P to mpv's `path`, with instant play on (after "ready to play") against off, in two real
+mpv processes under Xvfb against the stand-in service with its playable media.
+
+Each round opens a new video in both players through a `video:` query (on first, then off, so
+the rounds interleave), waits until it is ready (on: the plug-in's "ready to play" line; off: its
+storyboard frames have arrived), then sends Ctrl+P and times until mpv's `path` names the video.
+mpv is polled over its IPC socket, so figures carry a resolution of about a millisecond. Both
+players use the default extractor (HLS master) with SponsorBlock, so the chain that instant play
+moves ahead is the stream request, the master playlist and the segments. The plug-in's requests
+between the key and the load are counted (mpv's own media requests carry its user agent).
+
+    SOLVANE_PLUGIN=build/solvane.so python3 bench/instant_play_bench.py [rounds]
+
+Prints one markdown table row: rounds, on (min, median), off (min, median), median ratio, and the
+plug-in's requests after the key with instant play on.
+"""
+import os
+import statistics
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
+from mpvharness import Mpv, StandIn, Xvfb  # noqa: E402
+
+WINDOW = ["--vo=x11", "--force-window=yes", "--geometry=960x600+0+0", "--tls-verify=no",
+          "--pause"]
+CONFIG = {"sponsorblock": True, "generate_chapters": True, "use_edl": True}
+
+
+def keys(m, *names):
+    for k in names:
+        m.command(["keypress", k])
+        time.sleep(0.02)
+
+
+def wait(condition, timeout=20):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise TimeoutError("condition not met")
+        time.sleep(0.02)
+
+
+def start(service, display, instant):
+    m = Mpv(config=dict(CONFIG, instant_play=instant), display=display, env=service.env,
+            extra=WINDOW)
+    m.wait_ready()
+    m.wait_until(lambda: (m.get("osd-dimensions") or {}).get("w", 0) == 960, timeout=10)
+    return m
+
+
+def round_trip(m, service, video, instant):
+    """Opens `video`, waits until it is ready, presses Ctrl+P; returns (seconds from the key to
+    the load, the plug-in's requests in between)."""
+    m.command(["script-message", "solfb-show"])
+    wait(lambda: m.sections().get("solfb-section", {-1}) != {-1})
+    keys(m, "F6", "Ctrl+a", "BS", *("video:" + video), "ENTER")
+    if instant:
+        wait(lambda: "INFO: ready to play: " + video in m.output())
+    else:
+        wait(lambda: any(e["path"].startswith("/vi/%s/mq3" % video) for e in service.log()))
+        time.sleep(0.3)
+    pressed = len(service.log())
+    start = time.monotonic()
+    m.command(["keypress", "Ctrl+p"])
+    while video not in (m.command(["get_property", "path"], check=False) or ""):
+        if time.monotonic() - start > 20:
+            raise TimeoutError("no load")
+    elapsed = time.monotonic() - start
+    requests = [e for e in service.log()[pressed:] if e["user_agent"] != "libmpv"]
+    return elapsed, requests
+
+
+def main():
+    rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 10
+    service = StandIn(media=True)
+    screens = [Xvfb("960x600x24"), Xvfb("960x600x24")]
+    players = {}
+    try:
+        players[True] = start(service, screens[0].display, True)
+        players[False] = start(service, screens[1].display, False)
+        times = {True: [], False: []}
+        after_key = 0
+        for i in range(rounds):
+            for instant in (True, False):
+                video = "bnch%s%06d" % ("n" if instant else "f", i)
+                elapsed, requests = round_trip(players[instant], service, video, instant)
+                times[instant].append(elapsed * 1000)
+                if instant:
+                    after_key += len([e for e in requests if video in e["path"]
+                                      or video in (e["body"] or "")])
+    finally:
+        for m in players.values():
+            m.close()
+        for x in screens:
+            x.close()
+        service.close()
+    on, off = times[True], times[False]
+    print("| Ctrl+P to mpv `path`, %d interleaved rounds | on: min %.1f ms, median %.1f ms | "
+          "off: min %.1f ms, median %.1f ms | %.3fx | %d |"
+          % (rounds, min(on), statistics.median(on), min(off), statistics.median(off),
+             statistics.median(on) / statistics.median(off), after_key))
+
+
+if __name__ == "__main__":
+    main()
