@@ -3,7 +3,9 @@
 The user types "café 日本語" into the search field (the characters arrive as text input, one key
 at a time) and searches; the stand-in answers a query that is not ASCII with titles holding
 accents, typographic quotes, kana, Cyrillic, Greek, Hangul, Han and emoji, and one title too long
-for its row. The fallback fonts draw them. Screenshots go into the build folder
+for its row, which shows its first three lines above the row's age and views and ends them in an
+ellipsis. The fallback fonts draw them. Opening a video shows readable figures in the details
+with the exact date and count after them. Screenshots go into the build folder
 (integration-text-*.png)."""
 import json
 import os
@@ -20,6 +22,9 @@ GEOMETRY = ["--vo=x11", "--force-window=yes", "--geometry=960x600+0+0"]
 LIST_TOP = 34
 ROW = 72
 SEARCH_BOX = (40, 9, 250, 16)  # the search field's text
+TEXT_X = 128 + 5                # the rows' text column
+LONG_ROW = 1                    # the row of the title too long for it
+DETAILS_LINE_BOX = (366, 150, 580, 60)  # the details' title and second line
 STATUS_POINT = (600, 590)
 QUERY = "café 日本語"
 
@@ -54,7 +59,7 @@ class TextIntegration(unittest.TestCase):
         return wait_or_fail(self, condition, timeout, self.service, mpv, 8, 3000)
 
     def test_typed_and_listed_text_in_several_scripts(self):
-        with Mpv(config={}, display=self.x.display, extra=GEOMETRY, env=self.service.env) as m:
+        with Mpv(config={"show_extra_metadata": True}, display=self.x.display, extra=GEOMETRY, env=self.service.env) as m:
             m.wait_ready()
             m.wait_until(lambda: (m.get("osd-dimensions") or {}).get("w", 0) == 960, timeout=10)
             m.command(["script-message", "solfb-show"])
@@ -85,6 +90,25 @@ class TextIntegration(unittest.TestCase):
             self.shot("rows")
             opened = re.findall(r"fallback font: (\S+), opened", m.output())
             self.assertFalse(any("Color" in name for name in opened), opened)
+            # The long title keeps to three lines of 14 pixels from the row's padding: nothing
+            # is drawn between them and the bottom line (14 pixels above the lower padding).
+            rgb = self.screen()
+            top = LIST_TOP + LONG_ROW * ROW
+            band = rgb(TEXT_X + 150, top + 50)
+            gap = region(rgb, (TEXT_X, top + 5 + 3 * 14, 200, ROW - 5 - 14 - (5 + 3 * 14)))
+            self.assertEqual(set(gap), {band})
+            self.assertNotEqual(set(region(rgb, (TEXT_X, top + 5 + 2 * 14, 200, 14))), {band})
+
+            # A video opens; the details show its figures.
+            m.command(["mouse", 200, LIST_TOP + ROW // 2])
+            time.sleep(0.2)
+            m.command(["mouse", 200, LIST_TOP + ROW // 2, 0, "single"])
+            time.sleep(0.2)
+            m.command(["keypress", "ENTER"])
+            self.wait(lambda: "select: title" in m.output(), m)
+            self.wait(lambda: len(set(region(self.screen(), DETAILS_LINE_BOX))) > 2, m)
+            time.sleep(0.5)
+            self.shot("details")
             self.assertEqual(m.quit(), 0)
 
 
