@@ -166,8 +166,8 @@ std::unique_ptr<Font> font_parse_face(std::unique_ptr<Font> font, size_t length,
     for (int cp = 0; cp < 128; ++cp)
         font->ascii_glyphs[cp] = stbtt_FindGlyphIndex(&font->info->stb, cp);
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    if (font->ascii_glyphs['H'] &&
-        stbtt_GetGlyphBox(&font->info->stb, font->ascii_glyphs['H'], &x0, &y0, &x1, &y1))
+    if (font->ascii_glyphs[int('H')] &&
+        stbtt_GetGlyphBox(&font->info->stb, font->ascii_glyphs[int('H')], &x0, &y0, &x1, &y1))
         font->cap_height = std::max(y1, 0);
     return font;
 }
