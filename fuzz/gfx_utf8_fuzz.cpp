@@ -2,7 +2,8 @@
 // bytes choose the flags, the size, the width and the pen; the rest is the text. Besides memory
 // safety (the sanitizers), the layout must agree with itself: the index reached lies inside the
 // text on a code point boundary, the fitting width of one line equals the measured width, and
-// drawing gives the same answers as measuring.
+// drawing gives the same answers as measuring; a text cut by text_fit takes no more lines than
+// it was given and decodes whole.
 #include "gfx/surface.h"
 #include "gfx/text.h"
 #include "gfx/utf8.h"
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -78,5 +80,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     check(a == b);
     check(drawn.x == counted.x && drawn.y == counted.y);
     if (!(flags & (TEXT_RETURN_INDEX | TEXT_RETURN_WIDTH))) check(a >= 1);
+
+    // Cut to one to four lines: the result is whole UTF-8 and wraps into that many lines.
+    const int32_t lines = 1 + (data[3] & 3);
+    std::string fitted = text_fit(paint, font(), t, text_size, width, lines);
+    for (size_t at = 0; at < fitted.size(); at += size_t(utf8_decode(fitted.c_str() + at, &cp)))
+        check(utf8_decode(fitted.c_str() + at, &cp) > 0);
+    if (!fitted.empty()) {
+        Paint wrapped = paint;
+        check(text_draw(nullptr, &wrapped, font(), fitted.c_str(), TEXT_NO_DRAW | TEXT_WRAP,
+                        text_size, width) <= lines);
+    }
     return 0;
 }

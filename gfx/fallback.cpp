@@ -156,7 +156,7 @@ Font *face_font(FallbackFace &face) {
         log_warning("fallback font unusable", name.c_str());
         return nullptr;
     }
-    auto detail = str_printf("%s, read in %.1f ms", name.c_str(), elapsed_ms(started));
+    auto detail = str_printf("%s, opened in %.1f ms", name.c_str(), elapsed_ms(started));
     log_info("fallback font", detail ? detail->c_str() : "");
     return face.font.get();
 }
@@ -195,6 +195,8 @@ void font_fallback_enable(Font *font, const std::vector<std::string> &settings,
 GlyphSource font_fallback_find(Font *font, uint32_t code_point) {
     int32_t glyph = font_glyph_index(font, code_point);
     if (glyph != 0 || !font->fallback || code_point < 0x20) return {font, glyph};
+    // Format characters draw nothing: no font needs to be found for them.
+    if (code_point_invisible(code_point)) return {nullptr, 0};
     FontFallback &fb = *font->fallback;
     auto known = fb.found.find(code_point);
     if (known == fb.found.end()) {
@@ -214,8 +216,7 @@ GlyphSource font_fallback_find(Font *font, uint32_t code_point) {
         }
         known = fb.found.emplace(code_point, answer).first;
     }
-    if (known->second.face < 0)
-        return code_point_invisible(code_point) ? GlyphSource{nullptr, 0} : GlyphSource{font, 0};
+    if (known->second.face < 0) return {font, 0};
     return {fb.faces[size_t(known->second.face)].font.get(), known->second.glyph};
 }
 

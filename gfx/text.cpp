@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <stb_truetype.h>
 
@@ -52,13 +55,15 @@ void font_set_pixel_height(Font *font, int32_t pixel_height) {
 
 int32_t font_baseline(const Font *font) { return int32_t(std::lround(font->ascent * font->scale)); }
 
-// Sets a fallback face up for the primary font's call in progress: its em as large as the
-// primary's em, so mixed lines keep one size. Its glyph cache keys on the primary's pixel
-// height, which fixes that scale.
+// Sets a fallback face up for the primary font's call in progress: its capitals as tall as the
+// primary's (when both fonts have an "H"; else the same pixel height), so letters of the two
+// fonts side by side look one size, and an ideograph, about as tall as an em, stays inside the
+// line. Its glyph cache keys on the primary's pixel height, which fixes that scale.
 void face_prepare(Font *face, const Font *primary) {
     if (face == primary) return;
-    face->pixel_height = primary->pixel_height;
-    face->scale = primary->scale / primary->em_scale * face->em_scale;
+    font_set_pixel_height(face, primary->pixel_height);
+    if (face->cap_height > 0 && primary->cap_height > 0)
+        face->scale = primary->scale * float(primary->cap_height) / float(face->cap_height);
 }
 
 // The glyph drawing the code point at the primary font's call in progress, from the font or a
@@ -141,12 +146,10 @@ void glyph_colour(Font *font, const GlyphEntry &entry, uint32_t color) {
 
 namespace {
 
-// Parses face `index` of the font bytes in `data` (the file's `length` bytes followed by
-// FONT_PADDING zero bytes), which the new Font keeps.
-std::unique_ptr<Font> font_parse_owned(std::vector<uint8_t> data, size_t length, int index) {
-    auto font = std::make_unique<Font>();
-    font->data = std::move(data);
-    const unsigned char *bytes = font->data.data();
+// Parses face `index` of the font's bytes (its data or its mapping: the file's `length` bytes
+// followed by FONT_PADDING zero bytes).
+std::unique_ptr<Font> font_parse_face(std::unique_ptr<Font> font, size_t length, int index) {
+    const unsigned char *bytes = font->mapped ? font->mapped.get() : font->data.data();
 
     int offset = length >= 12 ? stbtt_GetFontOffsetForIndex(bytes, index) : -1;
     if (offset < 0 || !font_directory_sound(bytes, length, size_t(offset))) return nullptr;
@@ -159,38 +162,51 @@ std::unique_ptr<Font> font_parse_owned(std::vector<uint8_t> data, size_t length,
     font->ascent = ascent;
     font->descent = descent;
     font->line_gap = line_gap;
-    font->em_scale = stbtt_ScaleForMappingEmToPixels(&font->info->stb, 1.0f);
-    if (!(font->em_scale > 0)) return nullptr;
     font->scratch.reset(surface_new(0, 0));
     for (int cp = 0; cp < 128; ++cp)
         font->ascii_glyphs[cp] = stbtt_FindGlyphIndex(&font->info->stb, cp);
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    if (font->ascii_glyphs[int('H')] &&
+        stbtt_GetGlyphBox(&font->info->stb, font->ascii_glyphs[int('H')], &x0, &y0, &x1, &y1))
+        font->cap_height = std::max(y1, 0);
     return font;
 }
 
 } // namespace
 
+void FontMapping::operator()(uint8_t *base) const {
+    if (base) munmap(base, length);
+}
+
 std::unique_ptr<Font> font_parse(const uint8_t *bytes, size_t length) {
     if (!bytes || length >= FILE_SIZE_LIMIT) return nullptr;
-    std::vector<uint8_t> data(length + FONT_PADDING);
-    if (length) std::memcpy(data.data(), bytes, length);
-    return font_parse_owned(std::move(data), length, 0);
+    auto font = std::make_unique<Font>();
+    font->data.resize(length + FONT_PADDING);
+    if (length) std::memcpy(font->data.data(), bytes, length);
+    return font_parse_face(std::move(font), length, 0);
 }
 
 std::unique_ptr<Font> font_load_face(const std::string &path, int32_t index) {
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file) return nullptr;
-    std::vector<uint8_t> data;
-    size_t length = 0;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
     struct stat info {};
-    if (fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-        uint64_t(info.st_size) < FILE_SIZE_LIMIT) {
+    size_t length = 0;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+        uint64_t(info.st_size) < FILE_SIZE_LIMIT)
         length = size_t(info.st_size);
-        data.resize(length + FONT_PADDING); // zero-filled
-        if (std::fread(data.data(), 1, length, file) != length) length = 0;
-    }
-    std::fclose(file);
-    if (!length) return nullptr;
-    return font_parse_owned(std::move(data), length, index);
+    // Zero pages reserved for the file and its padding, then the file mapped over their start.
+    void *base = MAP_FAILED;
+    if (length) base = mmap(nullptr, length + FONT_PADDING, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS,
+                            -1, 0);
+    bool mapped = base != MAP_FAILED &&
+                  mmap(base, length, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) != MAP_FAILED;
+    close(fd);
+    if (base != MAP_FAILED && !mapped) munmap(base, length + FONT_PADDING);
+    if (!mapped) return nullptr;
+    auto font = std::make_unique<Font>();
+    font->mapped = std::unique_ptr<uint8_t, FontMapping>(static_cast<uint8_t *>(base),
+                                                         FontMapping{length + FONT_PADDING});
+    return font_parse_face(std::move(font), length, index);
 }
 
 std::unique_ptr<Font> font_load(const uint8_t *bytes, size_t length) {

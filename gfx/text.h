@@ -48,6 +48,11 @@ struct FontInfo;
 struct FontInfoDeleter {
     void operator()(FontInfo *info) const;
 };
+// A font file mapped into memory (fallback fonts): unmapped with its length.
+struct FontMapping {
+    size_t length = 0;
+    void operator()(uint8_t *base) const;
+};
 // Fallback fonts of the interface font (gfx/fallback.h), kept out of this header.
 struct FontFallbackDeleter {
     void operator()(FontFallback *fallback) const;
@@ -74,14 +79,15 @@ struct GlyphBucket {
 struct Font {
     std::unique_ptr<FontInfo, FontInfoDeleter> info;
     std::vector<uint8_t> data;     // the whole font file, referenced by `info`
+    std::unique_ptr<uint8_t, FontMapping> mapped; // or the file mapped (fallback fonts)
     List<GlyphBucket> glyph_cache; // buckets in creation order; entries are never evicted
     SurfacePtr scratch;            // coloured image of the last glyph_get; starts 0 x 0
     float scale = 1.0f;            // font units to pixels for the call in progress
     int32_t ascent = 0;            // horizontal header, font units
     int32_t descent = 0;
     int32_t line_gap = 0;
+    int32_t cap_height = 0;        // top of "H" in font units; 0 without one
     int32_t pixel_height = 1;       // pixel height of the call in progress
-    float em_scale = 1.0f;          // font units to pixels for an em of one pixel
     int32_t ascii_glyphs[128] = {}; // character map lookups of U+0000..U+007F, made once
     // Fonts that draw what this one lacks; absent: a missing code point draws glyph 0.
     std::unique_ptr<FontFallback, FontFallbackDeleter> fallback;
@@ -105,8 +111,10 @@ std::string font_path(std::string_view setting, std::string_view config_dir);
 // or not used ("error opening font", "loading font failed").
 std::unique_ptr<Font> font_load_file(const std::string &path);
 
-// Reads face `index` of a font file (a collection holds several) whole and parses it. Returns
-// nullptr, logging nothing, when the file cannot be read or used.
+// Maps a font file into memory (pages are read when the rasteriser first touches them, so a
+// 20 MB collection costs what its character map and drawn glyphs take) and parses face `index`
+// of it (a collection holds several). Returns nullptr, logging nothing, when the file cannot be
+// read or used.
 std::unique_ptr<Font> font_load_face(const std::string &path, int32_t index);
 
 // Metrics of one glyph at the font's current scale, in whole pixels: `left` and `top` place the

@@ -11,6 +11,7 @@
 //   solvane-inspect url CODE VALUE
 //   solvane-inspect age TEXT
 //   solvane-inspect csv FILE
+//   solvane-inspect glyphs TEXT [--font FILE] [--fallback FILE_OR_FAMILY]...
 //
 // A missing or unreadable file, an unknown kind or a malformed command line gives a one-line
 // error on standard error and exit status 2.
@@ -30,6 +31,8 @@
 #include "service/items.h"
 #include "service/listing.h"
 #include "service/player.h"
+#include "gfx/text.h"
+#include "gfx/utf8.h"
 
 namespace {
 
@@ -280,6 +283,42 @@ int run_csv(int argc, char **argv) {
     return 0;
 }
 
+// For each code point of the text, the font that draws it in the interface: "built-in" (or the
+// --font file), a fallback font's file ("file#N" for a face of a collection), "invisible" for a
+// format character no font has, or "missing" (drawn as a box). A byte that is not UTF-8 ends
+// the text, as it does on screen.
+int run_glyphs(int argc, char **argv) {
+    Options o = parse_options(argc, argv, {"--font", "--fallback"}, {});
+    if (o.positional.size() != 1)
+        fail("usage: glyphs TEXT [--font FILE] [--fallback FILE_OR_FAMILY]...");
+    auto font_file = o.value("--font");
+    std::unique_ptr<Font> font = font_file ? font_load_file(*font_file) : font_load_builtin();
+    std::vector<std::string> fallbacks;
+    for (const auto &[name, value] : o.named)
+        if (name == "--fallback" && value) fallbacks.push_back(*value);
+    font_fallback_enable(font.get(), fallbacks, ".");
+    const std::string &text = o.positional[0];
+    for (size_t at = 0; at < text.size();) {
+        uint32_t code_point = 0;
+        int32_t length = utf8_decode(text.c_str() + at, &code_point);
+        if (!length) {
+            std::printf("{\"byte\": %zu, \"font\": \"not UTF-8: the text ends here\"}\n", at);
+            break;
+        }
+        GlyphSource source = font_fallback_find(font.get(), code_point);
+        std::string name = !source.font                   ? "invisible"
+                           : source.font != font.get()    ? font_fallback_name(font.get(), source.font)
+                           : source.glyph == 0            ? "missing"
+                           : font_file                    ? *font_file
+                                                          : "built-in";
+        std::printf("{\"code_point\": \"U+%04X\", \"character\": %s, \"font\": %s}\n",
+                    unsigned(code_point), quoted(text.substr(at, size_t(length))).c_str(),
+                    quoted(name).c_str());
+        at += size_t(length);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -293,5 +332,6 @@ int main(int argc, char **argv) {
     if (command == "url") return run_url(argc, argv);
     if (command == "age") return run_age(argc, argv);
     if (command == "csv") return run_csv(argc, argv);
+    if (command == "glyphs") return run_glyphs(argc, argv);
     fail("unknown command " + command);
 }

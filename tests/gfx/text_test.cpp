@@ -1,5 +1,7 @@
 // Text layout and rendering with the built-in pixel font: advances, every text_draw flag, line
-// and word wrapping, UTF-8 decoding and its failures, clipping, the glyph cache and font loading.
+// and word wrapping, UTF-8 decoding and its failures, clipping, the glyph cache and font loading;
+// fallback fonts from the installed fonts (fonts-dejavu-core, fonts-noto-cjk, fonts-symbola) for
+// every script, and lines cut with an ellipsis.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -20,6 +22,16 @@ constexpr uint32_t BLUE = 0xFFFF0000u;
 
 Font *builtin() {
     static std::unique_ptr<Font> font = font_load_builtin();
+    return font.get();
+}
+
+// The built-in font with fallback fonts from fontconfig.
+Font *with_fallback() {
+    static std::unique_ptr<Font> font = [] {
+        std::unique_ptr<Font> f = font_load_builtin();
+        font_fallback_enable(f.get(), {}, ".");
+        return f;
+    }();
     return font.get();
 }
 
@@ -464,4 +476,118 @@ TEST(text_malformed, degenerate_sizes_draw_nothing_harmful) {
         EXPECT_LE(text_measure(p, builtin(), "Ag W", 100, size), 0);
     }
     EXPECT_TRUE(empty_area(s.get(), 0, 0, 16, 16));
+}
+
+// ---- Fallback fonts and cuts -----------------------------------------------------------------
+
+TEST(text_fallback, every_script_draws_without_boxes_and_measures_what_it_draws) {
+    struct Case {
+        const char *why, *text;
+        int64_t boxes;
+        int32_t width; // expected width when the input fixes it, else -1
+    } cases[] = {
+        {"Spanish", "Día de los niños, ¿qué tal? ¡Olé!", 0, -1},
+        {"French", "Ça va, élève, cœur, «oui»", 0, -1},
+        {"German", "Größe, Äpfel, Übermaß", 0, -1},
+        {"Greek", "Ελληνικά", 0, -1},
+        {"Russian", "Когда мы", 0, -1},
+        {"Japanese", "うみねこ カタカナ", 0, -1},
+        {"Korean", "한국어", 0, -1},
+        {"Chinese", "中文，繁體", 0, -1},
+        {"typographic punctuation", "O’Brien “q” — – …", 0, -1},
+        {"emoji and symbols, a variation selector drawing nothing", "😀 ★ ❤️", 0, -1},
+        {"combining accent", "cafe\u0301", 0, -1},
+        {"invalid UTF-8 byte ends the text", "abc\xFF" "def", 0, 18},
+        {"unassigned code point: the box, one cell", "a\xCD\xB8", 1, 12},
+    };
+    Font *font = with_fallback();
+    SurfacePtr s(surface_new(600, 16));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        Paint p = paint_at(0, 0);
+        int64_t before = font->boxes_drawn;
+        int32_t drawn = text_draw(s.get(), &p, font, c.text, TEXT_RETURN_WIDTH, 12, 10000);
+        EXPECT_EQ(font->boxes_drawn - before, c.boxes);
+        EXPECT_GT(drawn, 0);
+        if (c.width >= 0) {
+            EXPECT_EQ(drawn, c.width);
+        }
+        // Measuring and the input field's character stepping agree with the drawn line.
+        EXPECT_EQ(text_measure(p, font, c.text, 1 << 20, 12), drawn);
+        int32_t stepped = 0;
+        uint32_t code_point;
+        for (size_t at = 0, n; (n = size_t(utf8_decode(c.text + at, &code_point))); at += n) {
+            Paint q = paint_at(0, 0);
+            stepped += text_draw(nullptr, &q, font, c.text + at,
+                                 TEXT_ONE_CHAR | TEXT_RETURN_WIDTH | TEXT_NO_DRAW, 12, 10000);
+            // No colour-image font is picked.
+            GlyphSource source = font_fallback_find(font, code_point);
+            EXPECT_EQ(font_fallback_name(font, source.font).find("Color"), std::string::npos);
+        }
+        EXPECT_EQ(stepped, drawn);
+    }
+}
+
+TEST(text_fallback, mixed_line_shares_the_baseline_and_capital_height) {
+    // "H" from the pixel font and the Cyrillic capital En (the same shape) from a fallback.
+    SurfacePtr s(surface_new(24, 16));
+    Paint p = paint_at(0, 0);
+    text_draw(s.get(), &p, with_fallback(), "HН", 0, 12, 100);
+    auto rows = [&](int x0, int x1) {
+        int top = -1, bottom = -1;
+        for (int y = 0; y < 16; ++y)
+            for (int x = x0; x < x1; ++x)
+                if (alpha(s.get(), x, y) > 127) {
+                    if (top < 0) top = y;
+                    bottom = y;
+                }
+        return std::pair(top, bottom);
+    };
+    auto [h_top, h_bottom] = rows(0, 6);
+    auto [en_top, en_bottom] = rows(6, 24);
+    ASSERT_GE(h_top, 0);
+    ASSERT_GE(en_top, 0);
+    EXPECT_EQ(en_bottom, h_bottom);
+    EXPECT_LE(std::abs(en_top - h_top), 1);
+}
+
+TEST(text, fit_cuts_lines_with_an_ellipsis) {
+    struct Case {
+        const char *why, *text;
+        double width;
+        int32_t lines;
+        const char *expected;
+    } cases[] = {
+        {"a text that fits is kept", "ab cd", 60, 3, "ab cd"},
+        {"a title of four lines in three: whole words, then the ellipsis",
+         "aaaa bbbb cccc dddd eeee ffff gggg", 60, 3, "aaaa bbbb\ncccc dddd\neeee..."},
+        {"the breaks drop their spaces", "aaaa   bbbb", 30, 2, "aaaa\nbbbb"},
+        {"a single word wider than the cell", "abcdefghijkl", 30, 1, "ab..."},
+        {"a too-wide first word breaks by characters before the last line",
+         "abcdefghijkl mn", 30, 2, "abcde\nfg..."},
+        {"a newline in a one-line text", "ab\ncd", 60, 1, "ab..."},
+        {"newlines kept when the lines suffice", "ab\ncd", 60, 2, "ab\ncd"},
+        {"trailing blank lines need no ellipsis", "ab\n \n", 60, 1, "ab"},
+        {"ideographs break between themselves (boxes without fallback)",
+         "日本語日本", 24, 1, "日..."},
+        {"no room even for the ellipsis", "abcdef", 12, 1, ""},
+        {"no lines", "abc", 60, 0, ""},
+    };
+    Paint p = paint_at(0, 0);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        std::string fitted = text_fit(p, builtin(), c.text, 12, c.width, c.lines);
+        EXPECT_EQ(fitted, c.expected);
+        // Drawn as wrapped text it takes no more lines than allowed, none wider than the width.
+        if (!fitted.empty()) {
+            EXPECT_LE(text_draw(nullptr, &p, builtin(), fitted.c_str(), TEXT_NO_DRAW | TEXT_WRAP,
+                                12, c.width),
+                      c.lines);
+        }
+    }
+    // With fallback fonts the ellipsis is the one character.
+    std::string fitted = text_fit(p, with_fallback(), "abcdefghijkl", 12, 30, 1);
+    EXPECT_TRUE(fitted.starts_with("ab") && fitted.ends_with("…")) << fitted;
+    EXPECT_LE(text_measure(p, with_fallback(), fitted.c_str(), 1 << 20, 12), 30);
+    EXPECT_STREQ(text_ellipsis(builtin()), "...");
 }

@@ -5,7 +5,8 @@ It answers what the plug-in asks the real service for, from the recorded respons
 fixtures directory:
 
   POST /youtubei/v1/search   first page by the filter token (channels, playlists, all) or the
-                             continuation page when the body carries a "continuation"
+                             continuation page when the body carries a "continuation"; a
+                             query that is not ASCII gets video titles in several scripts
   POST /youtubei/v1/browse   a playlist or channel-uploads first page, or a continuation page
   POST /youtubei/v1/next     recommended videos, or a continuation page
   POST /youtubei/v1/player   the player response recorded for the body's client name
@@ -137,6 +138,41 @@ def body_json(req):
         return {}
 
 
+# A search whose query is not ASCII gets the first page with its first video titles in several
+# scripts (text drawing tests: accents, typographic quotes, kana, Cyrillic, emoji, a title too
+# long for its row).
+SCRIPT_TITLES = [
+    "Día de los Muertos en Oaxaca",
+    "A title much too long for its row: it goes on and on over four or five lines of the list, "
+    "so that only its first lines show and the last of them ends in an ellipsis",
+    "O’Brien’s “quoted” story — part 2",
+    "うみねこのなく頃に 第一話",
+    "Когда мы были молодыми",
+    "Party time 🎉😀 ★ live now",
+    "Ελληνικά, 한국어, 中文 and Deutsch: Größe",
+]
+
+
+def script_titles(body):
+    page = json.loads(body)
+    titles = iter(SCRIPT_TITLES)
+
+    def walk(node):
+        if isinstance(node, dict):
+            renderer = node.get("videoRenderer")
+            if isinstance(renderer, dict):
+                title = next(titles, None)
+                if title:
+                    renderer["title"] = {"runs": [{"text": title}]}
+            for value in node.values():
+                walk(value)
+        elif isinstance(node, list):
+            for value in node:
+                walk(value)
+    walk(page)
+    return json.dumps(page, ensure_ascii=False).encode("utf-8")
+
+
 def choose_search(body):
     if "continuation" in body:
         return SEARCH["continuation"]
@@ -175,6 +211,13 @@ def route_innertube(conn, req):
     if not choose:
         log(req)
         return conn.respond(404, b"no such endpoint\n")
+    if req.path == "/youtubei/v1/search" and not str(body.get("query", "")).isascii() \
+            and "continuation" not in body:
+        name = choose(body)
+        log(req, name)
+        with open(os.path.join(conn.server.fixtures, name), "rb") as f:
+            page = script_titles(f.read())
+        return conn.respond(200, page, headers=["Content-Type: application/json"])
     return send_fixture(conn, req, choose(body))
 
 

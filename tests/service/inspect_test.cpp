@@ -75,6 +75,10 @@ TEST(inspect_tool, every_command_prints_its_result) {
         {"search-body 'cats' 2 0 0", "\"params\":\"CAASAhAC\""},
         {"url 999 aqz-KE-bpKQ", "https://www.youtube.com/embed/aqz-KE-bpKQ"},
         {"age '3 days ago'", "259200"},
+        // The font of each character: a fallback font, or "missing" (an unassigned code point).
+        {"glyphs 'é'", "fonts/truetype/dejavu/DejaVuSans.ttf\""},
+        {"glyphs '日本'", "/NotoSansCJK-"},
+        {"glyphs \"$(printf '\\315\\270')\"", "\"font\": \"missing\""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.arguments);

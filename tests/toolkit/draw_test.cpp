@@ -118,6 +118,40 @@ TEST_F(draw, button_face_follows_its_state) {
     }
 }
 
+TEST_F(draw, labels_that_do_not_fit_end_in_an_ellipsis) {
+    // Drawn cut, a label looks as the cut text drawn whole; one that fits is left as it is.
+    struct Case {
+        const char *why, *widget, *text;
+        double width;
+        const char *shown;
+    } cases[] = {
+        // 6 pixels a character, 5 of padding on each side.
+        {"button: whole words", "'type': 'button'", "Switch Mode", 66, "Switch..."},
+        {"button: a word wider than the button", "'type': 'button'", "Subscriptions", 50,
+         "Sub..."},
+        {"button that fits", "'type': 'button'", "Switch Mode", 90, "Switch Mode"},
+        {"centred label", "'type': 'label', 'text_align': 'center'", "Relevance first", 84,
+         "Relevance..."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        auto pixels = [&](const char *text) {
+            tk::reset(200, 100);
+            WidgetPtr w = tk::build(std::string("{") + c.widget + ", 'padding': 5, 'text': '" +
+                                        text + "'}",
+                                    c.width, 20);
+            widget_refresh(w.get());
+            std::vector<uint32_t> out;
+            for (int y = 0; y < 20; ++y)
+                for (int x = 0; x < int(c.width); ++x) out.push_back(root_pixel(x, y));
+            return out;
+        };
+        std::vector<uint32_t> drawn = pixels(c.text);
+        EXPECT_EQ(drawn, pixels(c.shown));
+        EXPECT_NE(drawn, pixels(""));
+    }
+}
+
 TEST_F(draw, button_icon_is_centred_alone_or_with_its_text) {
     SurfacePtr icon(surface_new(4, 4));
     surface_fill_rect(icon.get(), Paint{72, 0, 0xFF0000FFu}, 0, 0, 3, 3);

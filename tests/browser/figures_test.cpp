@@ -1,0 +1,86 @@
+// Readable figures: short counts, ages of ISO dates, view texts, and the details line that keeps
+// the exact date and count after the readable ones.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+
+#include "browser/figures.h"
+
+namespace {
+
+// An ISO date and time `seconds` before now, in local time (as published_age reads it), with the
+// zone offset the feeds append.
+std::string iso_ago(int64_t seconds) {
+    std::time_t when = std::time(nullptr) - std::time_t(seconds);
+    std::tm tm{};
+    localtime_r(&when, &tm);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S-07:00", &tm);
+    return text;
+}
+
+} // namespace
+
+TEST(figures, counts_ages_and_views_read_as_the_search_pages_show_them) {
+    struct Count {
+        uint64_t count;
+        const char *text;
+    } counts[] = {{0, "0"},          {999, "999"},          {1000, "1K"},
+                  {1550, "1.5K"},    {9999, "9.9K"},        {12345, "12K"},
+                  {999999, "999K"},  {1000000, "1M"},       {502516732, "502M"},
+                  {1200000000, "1.2B"}, {18446744073709551615ull, "18446744073B"}};
+    for (const Count &c : counts) {
+        SCOPED_TRACE(c.count);
+        EXPECT_EQ(readable_count(c.count), c.text);
+    }
+
+    const int64_t DAY = 86400;
+    struct Age {
+        std::string published;
+        const char *text;
+    } ages[] = {
+        {iso_ago(9 * 365 * DAY + 40 * DAY), "9 years ago"},
+        {iso_ago(365 * DAY + DAY), "1 year ago"},
+        {iso_ago(45 * DAY), "1 month ago"},
+        {iso_ago(15 * DAY), "2 weeks ago"},
+        {iso_ago(3 * DAY + 60), "3 days ago"},
+        {iso_ago(2 * 3600 + 30), "2 hours ago"},
+        {iso_ago(5 * 60 + 10), "5 minutes ago"},
+        {"3 days ago", "3 days ago"},                     // already readable
+        {"Streamed 2 weeks ago", "Streamed 2 weeks ago"}, // likewise
+        {iso_ago(-2 * DAY), nullptr},                     // in the future: kept as given
+        {"", ""},
+    };
+    for (const Age &a : ages) {
+        SCOPED_TRACE(a.published);
+        EXPECT_EQ(readable_age(a.published), a.text ? a.text : a.published);
+    }
+
+    struct Views {
+        const char *views, *text;
+    } views[] = {{"502516732 views", "502M views"}, {"1,234 views", "1.2K views"},
+                 {"1 view", "1 view"},              {"77", "77 views"},
+                 {"502M views", "502M views"},      {"No views", "No views"},
+                 {"12 watching", "12 watching"},    {"", ""}};
+    for (const Views &v : views) {
+        SCOPED_TRACE(v.views);
+        EXPECT_EQ(readable_views(v.views), v.text);
+    }
+}
+
+TEST(figures, details_line_puts_the_exact_figures_after_the_readable_ones) {
+    list_item video;
+    video.channel_name = "Channel";
+    video.id = "K4DyBUG242c";
+    video.duration = 213;
+    video.view_count = 502516732;
+    std::string published = iso_ago(9 * 365 * 86400 + 40 * 86400);
+    video.published_text = published;
+    EXPECT_EQ(details_line(video), "Channel - 3:33 - 9 years ago - 502M views (" + published +
+                                       ", 502516732 views) - [K4DyBUG242c]\n");
+    // Nothing to add when the figures are exact already.
+    video.view_count = 12;
+    video.published_text = "3 days ago";
+    EXPECT_EQ(details_line(video), "Channel - 3:33 - 3 days ago - 12 views - [K4DyBUG242c]\n");
+}
