@@ -10,20 +10,8 @@ sent in that round (read from the stand-in's log) over a fresh TLS connection, a
 did. Reported as a BENCH-ROW line (bench/benchlib.py) with every round's samples.
 
     SOLVANE_PLUGIN=build/solvane.so python3 bench/browser_enter_bench.py [rounds]
-"""ENTER to the first rows on screen, in a real mpv under Xvfb against the stand-in service,
-beside curl fetching the same response from the same stand-in.
-
-For each run the search field gets a query and ENTER; the time until the first row's title area
-of the X screen changes is measured (the screen is polled with xwd, about every 15 ms, so
-figures carry that resolution). Queries alternate between a search and a playlist so that every
-run changes the rows. curl then POSTs the very request bodies the plug-in sent (read from the
-stand-in's log) over a fresh TLS connection each, as the plug-in's API pool does.
-
-    SOLVANE_PLUGIN=build/solvane.so python3 bench/browser_enter_bench.py [runs]
 """
-import json
 import os
-import statistics
 import subprocess
 import sys
 import time
