@@ -16,6 +16,7 @@ import os
 import re
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -69,10 +70,12 @@ def listed(binary):
 
 def run_one(binary, name, field):
     """One process running one benchmark: its time in milliseconds."""
-    out = subprocess.run([binary, "--benchmark_filter=^%s$" % re.escape(name),
-                          "--benchmark_format=json"], capture_output=True, text=True,
-                         check=True).stdout
-    result = [b for b in json.loads(out)["benchmarks"] if b.get("run_type") != "aggregate"]
+    with tempfile.NamedTemporaryFile(suffix=".json") as out:
+        subprocess.run([binary, "--benchmark_filter=^%s$" % re.escape(name),
+                        "--benchmark_out=" + out.name, "--benchmark_out_format=json"],
+                       capture_output=True, text=True, check=True)
+        report = json.load(open(out.name))
+    result = [b for b in report["benchmarks"] if b.get("run_type") != "aggregate"]
     if len(result) != 1:
         raise RuntimeError("%s %s: %d results" % (binary, name, len(result)))
     return result[0][field] * UNITS[result[0]["time_unit"]]
@@ -83,12 +86,15 @@ def compiled_row(build, rounds, key, measure, binary, plugin, candidates, field,
     if not os.path.exists(path):
         return None, "%s: %s not built" % (measure, binary)
     names = listed(path)
+    # Options a benchmark was registered with follow its name ("/iterations:10/manual_time").
+    plugin = next((n for n in names if n == plugin or n.startswith(plugin + "/")), plugin)
     if plugin not in names:
         return None, "%s: %s has no benchmark %s" % (measure, binary, plugin)
-    reference = next((n for words in candidates for n in names
-                      if n != plugin and all(w in n for w in words)), None)
-    if reference is None:
+    found = [(i, n) for i, words in enumerate(candidates) for n in names
+             if n != plugin and all(w in n for w in words)]
+    if not found:
         return None, "%s: no reference benchmark in %s" % (measure, binary)
+    choice, reference = found[0]
     p, r = [], []
     for i in range(rounds):
         p.append(run_one(path, plugin, field))
@@ -100,6 +106,9 @@ def compiled_row(build, rounds, key, measure, binary, plugin, candidates, field,
            "reference": {"label": "%s %s" % (binary, reference), "samples": r}}
     if goal:
         row["goal"] = goal
+    if choice > 0:
+        row["note"] = "no %s benchmark was found, so the reference is %s" % (
+            " ".join(candidates[0]), reference)
     return row, None
 
 
@@ -127,18 +136,21 @@ def number(value):
 
 
 def table(rows):
-    lines = ["| measure | plug-in: min / median | reference: min / median | result | goal |",
-             "|---|---|---|---|---|"]
+    lines = ["| measure | plug-in | min | median | reference | min | median | unit | result "
+             "| goal |", "|---|---|---|---|---|---|---|---|---|---|"]
+    notes = []
     for row in rows:
         pmin, pmed, rmin, rmed, relation = figures(row)
         unit = row["unit"]
         result = ("%+.1f %s" % (relation, unit) if row.get("kind") == "difference"
                   else "%.2f x" % relation)
-        lines.append("| %s | %s / %s %s (%s) | %s / %s %s (%s) | %s | %s |" % (
-            row["measure"], number(pmin), number(pmed), unit, row["plugin"]["label"],
-            number(rmin), number(rmed), unit, row["reference"]["label"], result,
+        lines.append("| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
+            row["measure"], row["plugin"]["label"], number(pmin), number(pmed),
+            row["reference"]["label"], number(rmin), number(rmed), unit, result,
             row.get("goal", "")))
-    return "\n".join(lines)
+        if row.get("note"):
+            notes.append("%s: %s." % (row["measure"], row["note"]))
+    return "\n".join(lines + [""] + notes)
 
 
 BEGIN, END = "<!-- bench/run.sh: begin -->", "<!-- bench/run.sh: end -->"
