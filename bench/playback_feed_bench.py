@@ -2,7 +2,8 @@
 """Two end-to-end measurements in a real mpv under Xvfb, each beside a reference taken in the
 same run.
 
-1. Feed of 50 favourites. The favourites file holds 50 playlists; Ctrl+G (show_feed) sends one
+1. Feed of 50 favourites ("feed [rounds]" alone, as bench/run.sh runs it, with the plug-in's
+   and curl's rounds alternating). The favourites file holds 50 playlists; Ctrl+G (show_feed) sends one
    RSS request per favourite through the request queue and the API pool to the stand-in
    service, which answers each with a distinct 15-entry feed. Measured: from just before the
    keypress to the first screen read that was begun after the 50th feed request arrived at the
@@ -35,6 +36,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
 from mpvharness import MPV_ARGS, Mpv, StandIn, Xvfb  # noqa: E402
+from benchlib import emit  # noqa: E402
 
 FAVOURITES = 50
 FEED_HOST = "www.youtube.com"
@@ -188,15 +190,17 @@ def bench_feed(rounds):
         m.command(["script-message", "solfb-show"])
         time.sleep(1.5)
         screen = Screen(x.display)
+        curl = []
+        # Rounds alternate: the plug-in's feed, then curl's, against the same stand-in.
         for _ in range(rounds):
             rows.append(feed_round(m, service, screen))
             time.sleep(1.0)  # the last thumbnails of the round
+            curl.append(curl_feeds(service))
         images = sum(1 for e in service.log() if e["host"] and e["host"] != FEED_HOST)
         screen.close()
     finally:
         m.close()
     x.close()
-    curl = [curl_feeds(service) for _ in range(rounds)]
     service.close()
     return rows, curl, images
 
@@ -321,8 +325,19 @@ def print_cpu(idle, idle_wall, playing, play_wall):
 
 
 def main():
-    # "cpu" as the argument measures only the CPU cases.
+    # "cpu" as the argument measures only the CPU cases; "feed [rounds]" only the feed.
     cpu_only = len(sys.argv) > 1 and sys.argv[1] == "cpu"
+    if len(sys.argv) > 1 and sys.argv[1] == "feed":
+        rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 10
+        print("load average before: %s" % loadavg(), flush=True)
+        feed, curl, _ = bench_feed(rounds)
+        emit("Feed of 50 favourites, Ctrl+G to the full list on screen", "ms",
+             "mpv with the plug-in, stand-in", [r[0] * 1000 for r in feed],
+             "curl, 4 kept connections", [c * 1000 for c, _ in curl], goal="<= 1.0x",
+             note="screen read every %.1f ms (median)"
+             % (statistics.median(r[3] for r in feed) * 1000))
+        print("load average after: %s" % loadavg(), flush=True)
+        return
     rounds = int(sys.argv[1]) if len(sys.argv) > 1 and not cpu_only else 5
     load_before = loadavg()
     idle, idle_wall = bench_cpu(play=False)

@@ -58,16 +58,17 @@ void client_message(AppState &state, const mpv_event_client_message &m) {
     }
 }
 
-// Each decoded image and each response leaves short-lived buffers of a few hundred kilobytes
-// between long-lived ones; the allocator keeps the freed space for later instead of returning
-// it, so browsing would leave the player holding tens of megabytes it no longer uses. Once the
-// downloads have drained, give the free pages back (once per drain, not on every pass).
+// Whether a download is in flight or queued in either pool.
 bool downloads_busy(const AppState &state) {
     const DownloadPools &p = state.pools;
     return dlpool_busy(p.api_pool) > 0 || dlpool_busy(p.image_pool) > 0 ||
            !p.request_queue.empty() || !p.image_queue.empty();
 }
 
+// Each decoded image and each response leaves short-lived buffers of a few hundred kilobytes
+// between long-lived ones; the allocator keeps the freed space for later instead of returning
+// it, so browsing would leave the player holding tens of megabytes it no longer uses. Once the
+// downloads have drained, give the free pages back (once per drain, not on every pass).
 void memory_trim_when_drained(AppState &state) {
     bool busy = downloads_busy(state);
     if (state.downloads_busy && !busy) {
