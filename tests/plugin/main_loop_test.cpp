@@ -229,6 +229,7 @@ TEST_F(MainLoop, the_interface_shows_again_when_playing_ends) {
         start(*s, c.config);
         if (c.shown_at_launch) fakehost::push_event(message({"solfb-show"}));
         main_loop_pass(*s);
+        s->client.current_video.id = "jNQXAC9IVRw"; // no streams: the watch page for ytdl
         s->client.hooks.launch(s->client.hooks.context, false, nullptr);
         fakehost::push_event(message({"solfb-hide"})); // what the launch sends
         main_loop_pass(*s);
