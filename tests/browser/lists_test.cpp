@@ -427,6 +427,8 @@ TEST_F(ListFiles, damaged_and_unwritable_files_lose_nothing) {
         // The file size limit fails writes as a full disk does.
         {"a full disk", FULL, good, {"PLa", "PLb"}, WHOLE,
          "could not save favourites: File too large"},
+        {"history on a full disk", FULL, "[{\"type\": \"video\", \"id\": \"v1\"}, null]", {"v1"},
+         WHOLE, "could not save history: File too large", true},
     };
     list_info shown;
     shown.id = "PLnew";
