@@ -499,6 +499,7 @@ TEST(text_fallback, every_script_draws_without_boxes_and_measures_what_it_draws)
         {"combining accent", "cafe\u0301", 0, -1},
         {"invalid UTF-8 byte ends the text", "abc\xFF" "def", 0, 18},
         {"unassigned code point: the box, one cell", "a\xCD\xB8", 1, 12},
+        {"an emoji only a colour-image font has: the box", "a🦜", 1, 12},
     };
     Font *font = with_fallback();
     SurfacePtr s(surface_new(600, 16));
