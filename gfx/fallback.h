@@ -1,7 +1,7 @@
 // Fallback fonts: where the interface font has no glyph for a code point, an installed font that
-// has one draws it. The fonts are the `fallback_fonts` setting's files and family names, in the
-// order given, then every outline font fontconfig knows, in fontconfig's order for the
-// interface's language (the "sans-serif" sort with the language taken from the environment).
+// has one draws it. The fonts are the `fallback_fonts` setting's files, then its family names
+// (each in the order given), then every outline font fontconfig knows, in fontconfig's order for
+// the interface's language (the "sans-serif" sort with the language taken from the environment).
 // Colour-bitmap fonts (emoji images without outlines) are left out: the rasteriser draws
 // outlines only.
 //
@@ -31,7 +31,7 @@ struct GlyphSource {
 
 // Gives `font` fallback fonts: each entry of `settings` is a font file (an entry holding a "/"
 // or ending in ".ttf", ".otf" or ".ttc"; relative paths are taken in `config_dir`) or a family
-// name; they are tried in order before fontconfig's list. `use_system` false leaves fontconfig
+// name; the files are tried first, then the families, before fontconfig's list. `use_system` false leaves fontconfig
 // out (only the named fonts are used). Replaces any earlier fallback of the font and forgets
 // every answer it cached. Reads no file.
 void font_fallback_enable(Font *font, const std::vector<std::string> &settings,

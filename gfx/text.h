@@ -1,5 +1,6 @@
 // TrueType text: loading the one interface font, the glyph cache, coloured glyph images and the
-// line layout (measuring, clipping, character and word wrapping) of every text on screen.
+// line layout (measuring, clipping, character and word wrapping, cutting with an ellipsis) of
+// every text on screen.
 //
 // A Font is created once (font_load, font_load_builtin or font_load_file) and lives as long as
 // the interface; it owns the font file's bytes, the rasteriser's tables, every cached coverage
@@ -7,6 +8,11 @@
 // per (glyph, pixel height) and kept; colouring is redone for each drawn glyph into the scratch
 // surface, so drawing allocates nothing once the scratch is large enough. Measuring never
 // rasterises.
+//
+// A code point the font has no glyph for is drawn from its fallback fonts (gfx/fallback.h),
+// when it has any, on the font's baseline with capitals of the same height; glyph images of a
+// fallback font are cached in that font, per (glyph, pixel height). A code point no font has
+// draws the font's glyph 0, a box, and is counted in Font::boxes_drawn.
 //
 // Sizes and widths are in points and become pixels with the Paint's dpi:
 // H = round(size / 72 * dpi). A line is H pixels high; glyphs sit on whole pixels and carry no
@@ -142,10 +148,12 @@ int32_t font_glyph_index(const Font *font, uint32_t code_point);
 // Whether the glyph has no outline (a space, or an image-only glyph of a colour font).
 bool font_glyph_empty(const Font *font, int32_t glyph);
 
-// Sum of the advances of the text's code points at `size` points, stopping at a newline, at the
-// end of the text and before the first code point starting at or after the byte index `limit`.
+// Sum of the advances of the text's code points at `size` points (each from the font or its
+// fallback fonts), stopping at a newline, at the end of the text and before the first code
+// point starting at or after the byte index `limit`.
 // With limit TEXT_MEASURE_ASCII_WORD it measures one word instead: it stops before the first
-// non-space code point that follows a space and before any code point above 127.
+// non-space code point that follows a space, and around an ideograph (code_point_breaks_alone:
+// one is a word of its own). Letters beyond ASCII belong to their word like any other.
 // -1 when text or font is absent. Leaves the font's pixel height at the measured size.
 int32_t text_measure(const Paint &paint, Font *font, const char *text, int32_t limit, double size);
 

@@ -499,6 +499,7 @@ TEST(text_fallback, every_script_draws_without_boxes_and_measures_what_it_draws)
         {"combining accent", "cafe\u0301", 0, -1},
         {"invalid UTF-8 byte ends the text", "abc\xFF" "def", 0, 18},
         {"unassigned code point: the box, one cell", "a\xCD\xB8", 1, 12},
+        {"an emoji only a colour-image font has: the box", "a🦜", 1, 12},
     };
     Font *font = with_fallback();
     SurfacePtr s(surface_new(600, 16));
@@ -590,4 +591,39 @@ TEST(text, fit_cuts_lines_with_an_ellipsis) {
     EXPECT_TRUE(fitted.starts_with("ab") && fitted.ends_with("…")) << fitted;
     EXPECT_LE(text_measure(p, with_fallback(), fitted.c_str(), 1 << 20, 12), 30);
     EXPECT_STREQ(text_ellipsis(builtin()), "...");
+}
+
+TEST(text_fallback, configured_fonts_come_before_fontconfigs_order) {
+    struct Case {
+        const char *why;
+        std::vector<std::string> settings;
+        bool use_system;
+        uint32_t code_point;
+        const char *font; // a part of the font's file name; "" for none
+    } cases[] = {
+        {"a file", {"/usr/share/fonts/truetype/ancient-scripts/Symbola_hint.ttf"}, true, 0xE9,
+         "/Symbola_hint.ttf"},
+        {"a family", {"DejaVu Serif"}, true, 0xE9, "/DejaVuSerif.ttf"},
+        {"files (relative to the folder) before families", {"DejaVu Serif", "Symbola_hint.ttf"},
+         true, 0xE9, "/Symbola_hint.ttf"},
+        {"an unknown family is passed over", {"No Such Family"}, true, 0xE9, "/DejaVuSans.ttf"},
+        {"a file without the character", {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"}, false,
+         0x65E5, ""},
+        {"fontconfig's order after the named fonts",
+         {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"}, true, 0x65E5, "/NotoSansCJK-"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        std::unique_ptr<Font> font = font_load_builtin();
+        font_fallback_enable(font.get(), c.settings, "/usr/share/fonts/truetype/ancient-scripts",
+                             c.use_system);
+        GlyphSource source = font_fallback_find(font.get(), c.code_point);
+        std::string name = font_fallback_name(font.get(), source.font);
+        if (!*c.font) {
+            EXPECT_EQ(source.font, font.get());
+            EXPECT_EQ(source.glyph, 0);
+        } else {
+            EXPECT_NE(name.find(c.font), std::string::npos) << name;
+        }
+    }
 }
