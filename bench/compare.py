@@ -59,6 +59,12 @@ SCRIPTS = [
     ("instant-play", "instant_play_bench.py", [], "instant play, Ctrl+P to path, on vs off"),
 ]
 
+# Compiled benchmarks that alternate on their own and print BENCH-ROW lines, given the rounds as
+# their argument: (key, binary, what it measures).
+ROW_BINARIES = [
+    ("fallback", "gfx_fallback_bench", "text with fallback fonts vs the pixel font; cold vs warm CJK"),
+]
+
 UNITS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1000.0}
 
 
@@ -114,11 +120,16 @@ def compiled_row(build, rounds, key, measure, binary, plugin, candidates, field,
 
 def script_rows(build, rounds, script, arguments, log):
     path = os.path.join(HERE, script)
+    if script.endswith(".py"):
+        command = [sys.executable, path]
+    else:
+        path = os.path.join(build, "bench", script)
+        command = [path]
     if not os.path.exists(path):
         return [], "bench/%s not present" % script
     env = dict(os.environ, SOLVANE_PLUGIN=os.path.join(build, "solvane.so"),
                SOLVANE_BUILD=build)
-    proc = subprocess.run([sys.executable, path] + arguments + [str(rounds)], env=env,
+    proc = subprocess.run(command + arguments + [str(rounds)], env=env,
                           capture_output=True, text=True)
     log.write("== %s %s\n%s\n%s\n" % (script, " ".join(arguments), proc.stdout, proc.stderr))
     rows = [json.loads(line[len(ROW_PREFIX):]) for line in proc.stdout.splitlines()
@@ -180,6 +191,14 @@ def main():
             row, note = compiled_row(build, args.rounds, key, *spec, log)
             if row:
                 rows.append(row)
+            if note:
+                notes.append(note)
+        for key, binary, what in ROW_BINARIES:
+            if only and key not in only:
+                continue
+            print("running %s (%s) ..." % (binary, what), flush=True)
+            found, note = script_rows(build, args.rounds, binary, [], log)
+            rows += found
             if note:
                 notes.append(note)
         for key, script, arguments, what in SCRIPTS:

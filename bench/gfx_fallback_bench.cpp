@@ -10,12 +10,15 @@
 // The four are measured in interleaved rounds (one call each per round, a new block of Han
 // characters for every cold round), so a slower or faster stretch of the machine touches them
 // alike. Prints min and median per case and the ratios of the medians. Before the rounds, the
-// very first look-up (fontconfig's set-up and the first font file mapped) is timed once.
+// very first look-up (fontconfig's set-up and the first font file mapped) is timed once. With a
+// number of rounds as its argument (bench/run.sh passes one), it also prints both comparisons as
+// BENCH-ROW lines (bench/benchlib.py) with every round's sample.
 #include "gfx/surface.h"
 #include "gfx/text.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -24,7 +27,6 @@ namespace {
 
 constexpr double SIZE = 14;
 constexpr double WIDTH = 2000;
-constexpr int ROUNDS = 60;
 constexpr int CJK_LINE = 50;
 
 const char *const MIXED = "Día de los Muertos — O’Brien “quoted” うみねこのなく頃に Когда мы были "
@@ -59,6 +61,13 @@ double draw_us(Surface *surface, Font *font, const std::string &text) {
         .count();
 }
 
+void print_samples(const std::vector<double> &samples) {
+    for (size_t i = 0; i < samples.size(); ++i) std::printf("%s%.3f", i ? ", " : "", samples[i]);
+}
+
+struct Series;
+void print_row(const char *measure, const Series &plugin, const Series &reference);
+
 struct Series {
     const char *name;
     std::vector<double> samples;
@@ -70,9 +79,20 @@ struct Series {
     }
 };
 
+void print_row(const char *measure, const Series &plugin, const Series &reference) {
+    std::printf("BENCH-ROW {\"measure\": \"%s\", \"unit\": \"us\", \"kind\": \"ratio\", "
+                "\"plugin\": {\"label\": \"%s\", \"samples\": [",
+                measure, plugin.name);
+    print_samples(plugin.samples);
+    std::printf("]}, \"reference\": {\"label\": \"%s\", \"samples\": [", reference.name);
+    print_samples(reference.samples);
+    std::printf("]}}\n");
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char **argv) {
+    const int ROUNDS = argc > 1 ? std::max(std::atoi(argv[1]), 1) : 60;
     SurfacePtr surface(surface_new(2100, 40));
     std::unique_ptr<Font> plain = font_load_builtin();
     std::unique_ptr<Font> fallback = font_load_builtin();
@@ -101,5 +121,9 @@ int main() {
                 mixed.median() / pixel.median(), mixed.min() / pixel.min());
     std::printf("ratio cold / warm CJK line:     %.1f (median), %.1f (min)\n",
                 cold.median() / warm.median(), cold.min() / warm.min());
+    if (argc > 1) {
+        print_row("text_draw, mixed line with fallback fonts", mixed, pixel);
+        print_row("first draw of 50 new CJK characters", cold, warm);
+    }
     return 0;
 }
