@@ -449,10 +449,13 @@ bool video_open_failed(ServiceClient &client, const std::string &id) {
     client.launched_instantly = false;
     ResolvedVideo *old = resolved_find(client, id);
     if (!old) return false;
+    // Taken before the new chain lets the old result go.
+    list_item video = list_item_copy(old->video);
+    video.views_text = old->video.views_text;
+    stream_choice streams = old->streams;
     ResolvedVideo &chain = chain_new(client, id, RESOLVE_STREAMS);
-    chain.video = list_item_copy(old->video);
-    chain.video.views_text = old->video.views_text;
-    chain.streams = old->streams;
+    chain.video = std::move(video);
+    chain.streams = std::move(streams);
     chain.play_when_done = true;
     chain.retried = true;
     chain_streams(chain);
