@@ -79,6 +79,7 @@ struct ResolvedVideo {
     Text segments; // the SponsorBlock response, absent when none was fetched
     ResolveStep step = RESOLVE_STREAMS;
     bool play_when_done = false; // a play started or joined the chain
+    bool joined = false;         // a play joined it while it ran in the background
     bool retried = false;        // run afresh after a failed open; a second failure is reported
     bool waiting = false;        // a download of the chain has not completed yet
     bool kept = true;            // among the kept results (false: only runs to its end)
@@ -169,6 +170,9 @@ bool video_resolve(ServiceClient &client, const std::string &id);
 // Play and was not retried yet, that result is dropped and the chain runs afresh (true); else
 // false (the caller reports the failure).
 bool video_open_failed(ServiceClient &client, const std::string &id);
+// Lets every kept result go (a setting they were resolved with changed); running chains end
+// without being kept.
+void resolved_forget(ServiceClient &client);
 // The kept result of `id` (finished or running), or null.
 ResolvedVideo *resolved_find(ServiceClient &client, const std::string &id);
 // Whether a finished result may still be played: resolved less than RESOLVED_MAX_AGE_S ago
