@@ -186,12 +186,12 @@ bool chain_arrived(ResolvedVideo &chain) {
     return false;
 }
 
-// A chain that a play joined in the background falls back to the play-time chain once (the
-// video is still the current one); any other failure a play waits on goes to the status line.
-// The chain may be gone when this returns.
 void chain_streams(ResolvedVideo &chain);
 ResolvedVideo &chain_for_current(ServiceClient &client, bool play);
 
+// A chain that a play joined in the background falls back to the play-time chain once (the
+// video is still the current one); any other failure a play waits on goes to the status line.
+// The chain may be gone when this returns.
 void chain_failed(ResolvedVideo &chain, const std::string &text) {
     ServiceClient &client = *chain.client;
     const bool waited_on = chain.play_when_done;

@@ -3,9 +3,14 @@
 // that loads a video for playing (video info, stream request, HLS manifest, SponsorBlock
 // segments), each step started by the completion of the one before.
 //
-// A ServiceClient lives as long as the application and is the context of every completion sent
-// from here. It borrows the download pools; it owns the visitor data, the current video record,
-// its stream choice and the SponsorBlock response slot. What the chain needs from the screens
+// With instant play, the chain also runs in the background for a video opened in the details
+// view, and its result is kept for that video id (the most recent few, while fresh), so Play
+// loads it with no request.
+//
+// A ServiceClient lives as long as the application and is the context of the completions of
+// its own requests; a chain's completions have the chain's record as context. It borrows the
+// download pools; it owns the visitor data, the current video record, its stream choice, the
+// SponsorBlock response slot and the chains. What the chain needs from the screens
 // and from playback (the status line, the details view, thumbnails, the launch, the history) is
 // reached through ServiceHooks; a hook left null is skipped.
 #pragma once
