@@ -9,8 +9,8 @@
 //
 // A ServiceClient lives as long as the application and is the context of the completions of
 // its own requests; a chain's completions have the chain's record as context. It borrows the
-// download pools; it owns the visitor data, the current video record, its stream choice, the
-// SponsorBlock response slot and the chains. What the chain needs from the screens
+// download pools; it owns the visitor data, the current video record, its stream choice and the chains
+// (each with its SponsorBlock response). What the chain needs from the screens
 // and from playback (the status line, the details view, thumbnails, the launch, the history) is
 // reached through ServiceHooks; a hook left null is skipped.
 #pragma once
@@ -107,8 +107,6 @@ struct ServiceClient {
     stream_choice streams;
     // Set while a video-info request was sent in order to play the video.
     bool play_after_info = false;
-    // The SponsorBlock response, present only while the launch runs.
-    Text sponsorblock_segments;
     // Every chain, most recent first: the kept results and the chains still running.
     std::list<ResolvedVideo> resolved;
     // The id of the video the last launch loaded, and whether that came from a result resolved
