@@ -5,12 +5,15 @@ mpv processes under Xvfb against the stand-in service with its playable media.
 Each round opens a new video in both players through a `video:` query (on first, then off, so
 the rounds interleave), waits until it is ready (on: the plug-in's "ready to play" line; off: its
 storyboard frames have arrived), then sends Ctrl+P and times until mpv's `path` names the video.
-mpv is polled over its IPC socket, so figures carry a resolution of about a millisecond. Both
+mpv is polled over its IPC socket, so figures carry a resolution of about a millisecond. After
+each round the player is stopped, so every Ctrl+P starts from an idle player and the figures leave
+out mpv's own time to close the previous file (the same with instant play on and off; with
+--replace the rounds keep it in, as when one video follows another). Both
 players use the default extractor (HLS master) with SponsorBlock, so the chain that instant play
 moves ahead is the stream request, the master playlist and the segments. The plug-in's requests
 between the key and the load are counted (mpv's own media requests carry its user agent).
 
-    SOLVANE_PLUGIN=build/solvane.so python3 bench/instant_play_bench.py [rounds]
+    SOLVANE_PLUGIN=build/solvane.so python3 bench/instant_play_bench.py [rounds] [--replace]
 
 Prints one markdown table row: rounds, on (min, median), off (min, median), median ratio, and the
 plug-in's requests after the key with instant play on.
@@ -54,7 +57,7 @@ def start(service, display, instant):
     return m
 
 
-def round_trip(m, service, video, instant):
+def round_trip(m, service, video, instant, stop):
     """Opens `video`, waits until it is ready, presses Ctrl+P; returns (seconds from the key to
     the load, the plug-in's requests in between)."""
     m.command(["script-message", "solfb-show"])
@@ -73,11 +76,16 @@ def round_trip(m, service, video, instant):
             raise TimeoutError("no load")
     elapsed = time.monotonic() - start
     requests = [e for e in service.log()[pressed:] if e["user_agent"] != "libmpv"]
+    if stop:
+        m.command(["stop"])
+        wait(lambda: m.command(["get_property", "path"], check=False) is None)
     return elapsed, requests
 
 
 def main():
-    rounds = int(sys.argv[1]) if len(sys.argv) > 1 else 10
+    numbers = [a for a in sys.argv[1:] if not a.startswith("--")]
+    rounds = int(numbers[0]) if numbers else 10
+    stop = "--replace" not in sys.argv[1:]
     service = StandIn(media=True)
     screens = [Xvfb("960x600x24"), Xvfb("960x600x24")]
     players = {}
@@ -89,7 +97,7 @@ def main():
         for i in range(rounds):
             for instant in (True, False):
                 video = "bnch%s%06d" % ("n" if instant else "f", i)
-                elapsed, requests = round_trip(players[instant], service, video, instant)
+                elapsed, requests = round_trip(players[instant], service, video, instant, stop)
                 times[instant].append(elapsed * 1000)
                 if instant:
                     after_key += len([e for e in requests if video in e["path"]
@@ -101,9 +109,10 @@ def main():
             x.close()
         service.close()
     on, off = times[True], times[False]
-    print("| Ctrl+P to mpv `path`, %d interleaved rounds | on: min %.1f ms, median %.1f ms | "
+    print("| Ctrl+P to mpv `path`, %d interleaved rounds%s | on: min %.1f ms, median %.1f ms | "
           "off: min %.1f ms, median %.1f ms | %.3fx | %d |"
-          % (rounds, min(on), statistics.median(on), min(off), statistics.median(off),
+          % (rounds, "" if stop else ", replacing the playing file", min(on),
+             statistics.median(on), min(off), statistics.median(off),
              statistics.median(on) / statistics.median(off), after_key))
 
 

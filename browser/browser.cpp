@@ -233,6 +233,7 @@ void on_video_format(Widget *widget, void *argument) {
     const char *text = widget_get_text(widget);
     state.video_format = text ? text : "";
     state.client.settings.video_format = state.video_format;
+    resolved_forget(state.client); // resolved with the old format
     std::fprintf(stderr, "video format set to: %s\n", state.video_format.c_str());
 }
 

@@ -1,6 +1,7 @@
 // The chapters file over an arbitrary description and SponsorBlock response: the output is the
-// FFMETADATA header followed by well-formed chapter blocks, ordered by start, whose titles hold
-// none of the characters that would break the format.
+// FFMETADATA header followed by well-formed chapter blocks, ordered by start, inside the video
+// and never ending before they start, whose titles hold none of the characters that would break
+// the format.
 //
 // Input: four bytes of duration, then the description; a NUL byte, when present, ends the
 // description and starts the segments text.
@@ -56,6 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             lines[4].find('=', 6) != std::string_view::npos)
             __builtin_trap();
         if (start < previous_start) __builtin_trap();
+        // What the player accepts: no chapter ends before it starts, none starts before 0, and
+        // with a duration none lies past the end.
+        if (end < start || start < 0) __builtin_trap();
+        if (duration && end > double(duration) * 1000) __builtin_trap();
         previous_start = start;
     }
     return 0;

@@ -190,11 +190,26 @@ bool chain_arrived(ResolvedVideo &chain) {
     return false;
 }
 
+void chain_streams(ResolvedVideo &chain);
+ResolvedVideo &chain_for_current(ServiceClient &client, bool play);
+
+// A chain that a play joined in the background falls back to the play-time chain once (the
+// video is still the current one); any other failure a play waits on goes to the status line.
+// The chain may be gone when this returns.
 void chain_failed(ResolvedVideo &chain, const std::string &text) {
+    ServiceClient &client = *chain.client;
+    const bool waited_on = chain.play_when_done;
+    const bool rerun = waited_on && chain.joined && client.current_video.id == chain.id;
     chain.step = RESOLVE_FAILED;
     chain.kept = false;
-    if (chain.play_when_done) show_status(*chain.client, text.c_str());
     chain.play_when_done = false;
+    if (rerun) {
+        ResolvedVideo &fresh = chain_for_current(client, true);
+        fresh.retried = true;
+        chain_streams(fresh);
+    } else if (waited_on) {
+        show_status(client, text.c_str());
+    }
 }
 
 bool chain_request(ResolvedVideo &chain, int32_t code, DownloadDone completion) {
@@ -361,6 +376,14 @@ bool resolved_fresh(const ServiceClient &client, const ResolvedVideo &result) {
     return result.step == RESOLVE_DONE && wall_now(client) < result.valid_until;
 }
 
+void resolved_forget(ServiceClient &client) {
+    for (auto it = client.resolved.begin(); it != client.resolved.end();) {
+        it->kept = false;
+        if (!it->waiting && !it->play_when_done) it = client.resolved.erase(it);
+        else ++it;
+    }
+}
+
 ResolvedVideo *resolved_find(ServiceClient &client, const std::string &id) {
     for (ResolvedVideo &r : client.resolved)
         if (r.kept && r.id == id && r.step != RESOLVE_FAILED) return &r;
@@ -417,6 +440,7 @@ void video_play(ServiceClient &client) {
             running && running->step != RESOLVE_DONE) {
             // Join the chain in flight rather than start a second one.
             running->play_when_done = true;
+            running->joined = true;
             show_status(client, step_status(running->step));
             return;
         }
@@ -453,10 +477,13 @@ bool video_open_failed(ServiceClient &client, const std::string &id) {
     client.launched_instantly = false;
     ResolvedVideo *old = resolved_find(client, id);
     if (!old) return false;
+    // Taken before the new chain lets the old result go.
+    list_item video = list_item_copy(old->video);
+    video.views_text = old->video.views_text;
+    stream_choice streams = old->streams;
     ResolvedVideo &chain = chain_new(client, id, RESOLVE_STREAMS);
-    chain.video = list_item_copy(old->video);
-    chain.video.views_text = old->video.views_text;
-    chain.streams = old->streams;
+    chain.video = std::move(video);
+    chain.streams = std::move(streams);
     chain.play_when_done = true;
     chain.retried = true;
     chain_streams(chain);

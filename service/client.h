@@ -3,9 +3,14 @@
 // that loads a video for playing (video info, stream request, HLS manifest, SponsorBlock
 // segments), each step started by the completion of the one before.
 //
-// A ServiceClient lives as long as the application and is the context of every completion sent
-// from here. It borrows the download pools; it owns the visitor data, the current video record,
-// its stream choice and the SponsorBlock response slot. What the chain needs from the screens
+// With instant play, the chain also runs in the background for a video opened in the details
+// view, and its result is kept for that video id (the most recent few, while fresh), so Play
+// loads it with no request.
+//
+// A ServiceClient lives as long as the application and is the context of the completions of
+// its own requests; a chain's completions have the chain's record as context. It borrows the
+// download pools; it owns the visitor data, the current video record, its stream choice and the chains
+// (each with its SponsorBlock response). What the chain needs from the screens
 // and from playback (the status line, the details view, thumbnails, the launch, the history) is
 // reached through ServiceHooks; a hook left null is skipped.
 #pragma once
@@ -79,6 +84,7 @@ struct ResolvedVideo {
     Text segments; // the SponsorBlock response, absent when none was fetched
     ResolveStep step = RESOLVE_STREAMS;
     bool play_when_done = false; // a play started or joined the chain
+    bool joined = false;         // a play joined it while it ran in the background
     bool retried = false;        // run afresh after a failed open; a second failure is reported
     bool waiting = false;        // a download of the chain has not completed yet
     bool kept = true;            // among the kept results (false: only runs to its end)
@@ -101,8 +107,6 @@ struct ServiceClient {
     stream_choice streams;
     // Set while a video-info request was sent in order to play the video.
     bool play_after_info = false;
-    // The SponsorBlock response, present only while the launch runs.
-    Text sponsorblock_segments;
     // Every chain, most recent first: the kept results and the chains still running.
     std::list<ResolvedVideo> resolved;
     // The id of the video the last launch loaded, and whether that came from a result resolved
@@ -171,6 +175,9 @@ bool video_resolve(ServiceClient &client, const std::string &id);
 // Play and was not retried yet, that result is dropped and the chain runs afresh (true); else
 // false (the caller reports the failure).
 bool video_open_failed(ServiceClient &client, const std::string &id);
+// Lets every kept result go (a setting they were resolved with changed); running chains end
+// without being kept.
+void resolved_forget(ServiceClient &client);
 // The kept result of `id` (finished or running), or null.
 ResolvedVideo *resolved_find(ServiceClient &client, const std::string &id);
 // Whether a finished result may still be played: resolved less than RESOLVED_MAX_AGE_S ago

@@ -694,6 +694,8 @@ void pick_hls(stream_choice &choice, const char *quality_name, const char *manif
             for (size_t l = 0; l + 1 < lines.size(); ++l) {
                 if (lines[l].substr(0, stream_prefix.size()) != stream_prefix) continue;
                 std::string_view uri = lines[l + 1];
+                // A tag line is never the variant's URI.
+                if (uri.empty() || uri[0] == '#') continue;
                 if (!(has_itag(uri, stream) || has_itag(uri, alternative)) ||
                     contains(uri, "dubbed-auto:lang"))
                     continue;

@@ -170,6 +170,8 @@ class PlayIntegration(unittest.TestCase):
             video = self.open_video(m)
             if instant:
                 self.wait(lambda: "INFO: ready to play: " + video in m.output())
+                time.sleep(0.3)
+                self.shot("ready")
                 # Opening resolved the streams, the manifest-free stream choice and the segments.
                 clients = [json.loads(e["body"])["context"]["client"]["clientName"]
                            for e in self.requests("/youtubei/v1/player")]

@@ -429,6 +429,18 @@ TEST(service_client, instant_play_resolves_on_open_and_plays_with_no_request) {
     EXPECT_EQ(h.rec.launches.size(), 8u);
     EXPECT_TRUE(h.pending().empty());
 
+    // A play that joined a background chain which then fails runs the chain afresh once.
+    open("HHHHHHHHHHH");
+    streams = stream_request_of("HHHHHHHHHHH");
+    video_play(h.client);
+    h.answer(streams, "", 403);
+    ASSERT_NE(stream_request_of("HHHHHHHHHHH"), nullptr);
+    EXPECT_EQ(h.rec.statuses.back(), "loading video url...");
+    h.answer(h.pending().back(), lasting);
+    h.answer(h.direct(), segments);
+    EXPECT_EQ(h.rec.launches.size(), 9u);
+    EXPECT_EQ(h.client.launched_id, "HHHHHHHHHHH");
+
     // Switched off: opening a video requests nothing more than its details.
     h.client.settings.instant_play = false;
     open("GGGGGGGGGGG");

@@ -372,6 +372,8 @@ TEST(pick_hls, quality_codec_and_hdr_choices) {
         {"sdr", vp9.c_str(), "1080p_vp9", false, false, 616},
         {"hdr wanted, sdr only", sdr_only.c_str(), "1080p_vp9", true, false, 614},
         {"a stream line at the very end has no URI line", "#EXT-X-STREAM-INF:A", "1080p_vp9", true, false, -1},
+        {"a tag line is no URI", "#EXT-X-STREAM-INF:A\n#EXT-X-MEDIA:URI=\"https://m/itag/614/x\"\n",
+         "1080p_vp9", false, false, -1},
         {"no manifest", nullptr, "1080p_vp9", true, false, -1},
     };
     stream_choice choice; // reused: a choice without a stream clears the last one
