@@ -505,6 +505,7 @@ void config_apply(AppState &state, const char *c) {
         state.scale = scale;
     }
     state.scale = std::clamp(state.scale, SCALE_MIN, SCALE_MAX);
+    state.scale_setting = state.scale;
     read_ranged(c, "font_size", FONT_SIZE_MIN, FONT_SIZE_MAX, state.font_size);
     if (member(c, "thumb_size")) {
         read_ranged(c, "thumb_size", THUMB_SIZE_MIN, THUMB_SIZE_MAX, state.thumb_height);

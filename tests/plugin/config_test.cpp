@@ -1,4 +1,5 @@
 #include "plugin/config.h"
+#include "plugin/interface.h"
 #include "plugin/main_loop.h"
 #include "support/fake_mpv.h"
 
@@ -414,4 +415,18 @@ TEST(config_malformed, broken_files_are_explained_and_the_interface_shows) {
     }
     host_set(nullptr);
     fs::remove_all(dir);
+}
+
+// At a large scale in a small window the interface shrinks to what the window holds.
+TEST(interface, scale_fits_the_window) {
+    struct Case {
+        int32_t width, height;
+        double setting, scale;
+    } cases[] = {{1280, 720, 4, 2},    {3840, 2160, 4, 4}, {1280, 720, 1, 1}, {640, 360, 2, 1},
+                 {500, 300, 2, 1},     {1600, 900, 4, 2.5}, {1920, 1080, 1.5, 1.5},
+                 {1919, 1080, 4, 2.75}, {0, 0, 3, 3}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " at " << c.setting);
+        EXPECT_DOUBLE_EQ(interface_fit_scale(c.width, c.height, c.setting), c.scale);
+    }
 }
