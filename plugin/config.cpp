@@ -581,8 +581,18 @@ void config_load(AppState &state) {
         return;
     }
     probe.reset();
-    std::string text = read_file(state.config_file);
-    config_apply(state, text.c_str());
+    // One that is there but cannot be read (a folder, no permission) is the user's to fix: the
+    // player goes on with the defaults.
+    std::string reason;
+    std::optional<std::string> text = file_read_optional(state.config_file, reason);
+    if (!text) {
+        std::string detail = "cannot read " + state.config_file + " (" + reason +
+                             "); using the built-in defaults for every setting";
+        log_error("configuration", detail.c_str());
+        config_apply(state, "{}");
+        return;
+    }
+    config_apply(state, text->c_str());
 }
 
 void state_apply(AppState &state, const char *text) {
