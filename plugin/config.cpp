@@ -80,7 +80,8 @@ struct SyntaxCursor {
 constexpr int SYNTAX_DEPTH_LIMIT = 64;
 
 void skip_space(SyntaxCursor &c) {
-    while (*c.at == ' ' || *c.at == '\t' || *c.at == '\n' || *c.at == '\r') ++c.at;
+    while (*c.at == ' ' || *c.at == '\t' || *c.at == '\n' || *c.at == '\r')
+        ++c.at;
 }
 
 bool fail(SyntaxCursor &c, const char *what) {
@@ -281,7 +282,7 @@ void read_path(const AppState &state, const char *config, const char *name,
 void apply_extractor(AppState &state, const char *value) {
     if (value && !is_text(value))
         warn_setting("extractor", shown_value(value) + " is not a text in double quotes; using "
-                                                        "the default extractor");
+                                                       "the default extractor");
     auto text = is_text(value) ? json_strdup(value) : std::nullopt;
     if (!text) {
         state.client_code = 18;
@@ -330,7 +331,8 @@ std::optional<std::string> unknown_modifier(const std::string &mod) {
 
 void apply_key_bindings(AppState &state, const char *value) {
     if (json_type(value) != JSON_ARRAY) {
-        warn_setting("key_bindings", shown_value(value) + " is not a list [...]; no key is re-bound");
+        warn_setting("key_bindings",
+                     shown_value(value) + " is not a list [...]; no key is re-bound");
         return;
     }
     int number = 0;
@@ -497,8 +499,8 @@ void config_apply(AppState &state, const char *c) {
         double scale = json_double(v, 1.0);
         if (!(scale >= SCALE_MIN && scale <= SCALE_MAX)) {
             double used = std::isnan(scale) ? SCALE_MIN : std::clamp(scale, SCALE_MIN, SCALE_MAX);
-            auto detail = str_printf("%s is out of range (1 to 4); using %g", shown_value(v).c_str(),
-                                     used);
+            auto detail =
+                str_printf("%s is out of range (1 to 4); using %g", shown_value(v).c_str(), used);
             warn_setting("scale", detail ? *detail : "out of range");
             scale = used;
         }

@@ -20,8 +20,8 @@ bool build_tree(AppState &state) {
     std::string bundle = layout_bundle_text(state.layout_bundle_path);
     WidgetPtr root = interface_build(bundle, state.scale, state.theme, state.icons);
     if (!root && state.layout_bundle_path) {
-        std::string detail = *state.layout_bundle_path +
-                             " has no buildable root widget; using the built-in layout";
+        std::string detail =
+            *state.layout_bundle_path + " has no buildable root widget; using the built-in layout";
         log_error("layout_bundle_path", detail.c_str());
         root = interface_build(layout_bundle_builtin(), state.scale, state.theme, state.icons);
     }
@@ -32,7 +32,8 @@ bool build_tree(AppState &state) {
     // The list panel is at least two thumbnails wide.
     std::vector<Widget *> top = widget_children(root.get());
     if (root->kind == WIDGET_SPLIT && !top.empty() && top[0] && top[0]->kind == WIDGET_SPLIT) {
-        double size = std::max(state.list_width * state.scale, 2.0 * state.thumb_width * state.scale);
+        double size =
+            std::max(state.list_width * state.scale, 2.0 * state.thumb_width * state.scale);
         split_set_size(top[0], size);
     }
     state.root = std::move(root);
@@ -77,7 +78,8 @@ void screen_restore(AppState &state, const ScreenState &saved) {
     static const char *const TYPES[4] = {"All", "Video", "Channel", "Playlist"};
     if (w.search_type_label) widget_set_text(w.search_type_label, TYPES[b.search_type & 3]);
     if (w.search_live_label) widget_set_text(w.search_live_label, b.search_live ? "Yes" : "No");
-    if (w.search_sort_label) widget_set_text(w.search_sort_label, b.search_sort ? "Views" : "Relevance");
+    if (w.search_sort_label)
+        widget_set_text(w.search_sort_label, b.search_sort ? "Views" : "Relevance");
     if (b.search_settings_open && w.search_settings_split)
         split_set_size(w.search_settings_split, 92 * state.scale);
     if (auto *table = widget_data<TableData>(w.list_table)) table->selected = saved.selected;
@@ -104,7 +106,8 @@ void interface_rescale(AppState &state, double scale) {
     old.reset();
     screen_restore(state, saved);
     browser_clear_thumbnails(state);
-    for (list_item *item : state.browser.results) thumbnail_queue(state, *item);
+    for (list_item *item : state.browser.results)
+        thumbnail_queue(state, *item);
     if (state.current_video_id) frames_queue(state, *state.current_video_id);
     std::fprintf(stderr, "interface scale %g for a %s window\n", scale,
                  scale < state.scale_setting ? "smaller" : "larger");

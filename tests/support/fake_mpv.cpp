@@ -163,7 +163,8 @@ int mpv_get_property(mpv_handle *, const char *name, mpv_format format, void *da
             std::string entry = all.substr(start, comma - start);
             size_t eq = entry.find('=');
             if (eq != std::string::npos)
-                entries.emplace_back(entry.substr(0, eq), std::strtoll(entry.c_str() + eq + 1, nullptr, 10));
+                entries.emplace_back(entry.substr(0, eq),
+                                     std::strtoll(entry.c_str() + eq + 1, nullptr, 10));
             start = comma + 1;
         }
         list->num = static_cast<int>(entries.size());
