@@ -624,8 +624,14 @@ void state_load(AppState &state) {
     std::unique_ptr<FILE, int (*)(FILE *)> probe(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!probe) return;
     probe.reset();
-    std::string text = read_file(path);
-    state_apply(state, text.c_str());
+    std::string reason;
+    std::optional<std::string> text = file_read_optional(path, reason);
+    if (!text) {
+        std::string detail = "cannot read " + path + " (" + reason + "); nothing is restored";
+        log_error("state file", detail.c_str());
+        return;
+    }
+    state_apply(state, text->c_str());
 }
 
 std::string state_text(const AppState &state) {
