@@ -222,11 +222,15 @@ class JourneyIntegration(unittest.TestCase):
         self.shot("favourites")
 
         files = {n: self.file(n) for n in ("favlist.json", "history.json")}
+        frames = {i: len(self.requests("/vi/%s/mq%d.jpg" % (video, i))) for i in (1, 2, 3)}
         self.assertEqual(m.quit(), 0)
         m.close()
 
-        # Start again: the lists are there, the files unchanged.
+        # Start again: the lists are there, the files unchanged, and the restored video's three
+        # storyboard frames are fetched again beside the restored list.
         m = self.start()
+        self.wait(lambda: all(len(self.requests("/vi/%s/mq%d.jpg" % (video, i))) == frames[i] + 1
+                              for i in (1, 2, 3)))
         self.keys("Ctrl+s")
         self.wait_rows([f["thumb_id"] for f in favourites], "favourites after the restart")
         self.keys("Ctrl+h")
