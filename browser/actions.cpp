@@ -34,7 +34,8 @@ std::string status_excerpt(const std::string &text, size_t limit = 60) {
     std::string out = text.substr(0, limit);
     if (out.size() < text.size()) {
         size_t end = out.size();
-        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+        while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+            --end;
         out.resize(end);
         out += "...";
     }
@@ -137,7 +138,8 @@ void show_feed_action(AppState &s) { show_feed(s); }
 // channel's name, any other playlist by its title.
 bool shown_is_channel(const list_info &info) { return info.id && info.id->starts_with("UU"); }
 std::string shown_name(const list_info &info) {
-    const Text &name = shown_is_channel(info) && has(info.owner_name) ? info.owner_name : info.title;
+    const Text &name =
+        shown_is_channel(info) && has(info.owner_name) ? info.owner_name : info.title;
     return has(name) ? *name : info.id.value_or("");
 }
 
@@ -151,10 +153,9 @@ void add_favorites(AppState &s) {
     std::string failure = browser_add_favorite(s);
     if (!failure.empty()) return; // the status line already says why nothing was added
     std::string name = shown_name(info);
-    std::string line = shown_is_channel(info)
-                           ? (had ? "already following " : "following ") + name
-                           : had ? name + " is already a favourite"
-                                 : "added " + name + " to the favourites";
+    std::string line = shown_is_channel(info) ? (had ? "already following " : "following ") + name
+                       : had                  ? name + " is already a favourite"
+                                              : "added " + name + " to the favourites";
     status_set(s, line.c_str());
 }
 
@@ -172,10 +173,9 @@ void remove_favorites(AppState &s) {
         return;
     }
     std::string name = shown_name(info);
-    std::string line = shown_is_channel(info)
-                           ? (removed ? "unfollowing " : "not following ") + name
-                           : removed ? "removed " + name + " from the favourites"
-                                     : name + " is not a favourite";
+    std::string line = shown_is_channel(info) ? (removed ? "unfollowing " : "not following ") + name
+                       : removed              ? "removed " + name + " from the favourites"
+                                              : name + " is not a favourite";
     status_set(s, line.c_str());
 }
 

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "base/runtime.h"
-#include "gfx/text.h"
 #include "browser/actions.h"
 #include "browser/lists.h"
+#include "gfx/text.h"
 #include "plugin/app_state.h"
 #include "service/client.h"
 #include "service/feed.h"

@@ -128,6 +128,9 @@ struct AppState {
     std::vector<KeyBinding> key_bindings;
 
     double scale = 1.0;
+    // The `scale` setting; `scale` above is what the interface is built at, smaller when the
+    // window is too small for the setting.
+    double scale_setting = 1.0;
     int32_t font_size = 14;
     int32_t thumb_width = 128;
     int32_t thumb_height = 72;

@@ -80,7 +80,8 @@ struct SyntaxCursor {
 constexpr int SYNTAX_DEPTH_LIMIT = 64;
 
 void skip_space(SyntaxCursor &c) {
-    while (*c.at == ' ' || *c.at == '\t' || *c.at == '\n' || *c.at == '\r') ++c.at;
+    while (*c.at == ' ' || *c.at == '\t' || *c.at == '\n' || *c.at == '\r')
+        ++c.at;
 }
 
 bool fail(SyntaxCursor &c, const char *what) {
@@ -281,7 +282,7 @@ void read_path(const AppState &state, const char *config, const char *name,
 void apply_extractor(AppState &state, const char *value) {
     if (value && !is_text(value))
         warn_setting("extractor", shown_value(value) + " is not a text in double quotes; using "
-                                                        "the default extractor");
+                                                       "the default extractor");
     auto text = is_text(value) ? json_strdup(value) : std::nullopt;
     if (!text) {
         state.client_code = 18;
@@ -330,7 +331,8 @@ std::optional<std::string> unknown_modifier(const std::string &mod) {
 
 void apply_key_bindings(AppState &state, const char *value) {
     if (json_type(value) != JSON_ARRAY) {
-        warn_setting("key_bindings", shown_value(value) + " is not a list [...]; no key is re-bound");
+        warn_setting("key_bindings",
+                     shown_value(value) + " is not a list [...]; no key is re-bound");
         return;
     }
     int number = 0;
@@ -510,14 +512,15 @@ void config_apply(AppState &state, const char *c) {
         double scale = json_double(v, 1.0);
         if (!(scale >= SCALE_MIN && scale <= SCALE_MAX)) {
             double used = std::isnan(scale) ? SCALE_MIN : std::clamp(scale, SCALE_MIN, SCALE_MAX);
-            auto detail = str_printf("%s is out of range (1 to 4); using %g", shown_value(v).c_str(),
-                                     used);
+            auto detail =
+                str_printf("%s is out of range (1 to 4); using %g", shown_value(v).c_str(), used);
             warn_setting("scale", detail ? *detail : "out of range");
             scale = used;
         }
         state.scale = scale;
     }
     state.scale = std::clamp(state.scale, SCALE_MIN, SCALE_MAX);
+    state.scale_setting = state.scale;
     read_ranged(c, "font_size", FONT_SIZE_MIN, FONT_SIZE_MAX, state.font_size);
     if (member(c, "thumb_size")) {
         read_ranged(c, "thumb_size", THUMB_SIZE_MIN, THUMB_SIZE_MAX, state.thumb_height);
@@ -596,8 +599,18 @@ void config_load(AppState &state) {
         return;
     }
     probe.reset();
-    std::string text = read_file(state.config_file);
-    config_apply(state, text.c_str());
+    // One that is there but cannot be read (a folder, no permission) is the user's to fix: the
+    // player goes on with the defaults.
+    std::string reason;
+    std::optional<std::string> text = file_read_optional(state.config_file, reason);
+    if (!text) {
+        std::string detail = "cannot read " + state.config_file + " (" + reason +
+                             "); using the built-in defaults for every setting";
+        log_error("configuration", detail.c_str());
+        config_apply(state, "{}");
+        return;
+    }
+    config_apply(state, text->c_str());
 }
 
 void state_apply(AppState &state, const char *text) {
@@ -628,8 +641,14 @@ void state_load(AppState &state) {
     std::unique_ptr<FILE, int (*)(FILE *)> probe(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!probe) return;
     probe.reset();
-    std::string text = read_file(path);
-    state_apply(state, text.c_str());
+    std::string reason;
+    std::optional<std::string> text = file_read_optional(path, reason);
+    if (!text) {
+        std::string detail = "cannot read " + path + " (" + reason + "); nothing is restored";
+        log_error("state file", detail.c_str());
+        return;
+    }
+    state_apply(state, text->c_str());
 }
 
 std::string state_text(const AppState &state) {

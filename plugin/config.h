@@ -47,11 +47,12 @@ constexpr double SCALE_MIN = 1.0, SCALE_MAX = 4.0;
 // used instead.
 void config_apply(AppState &state, const char *text);
 // Reads the configuration file into the state; a missing file leaves the defaults in place
-// and says so in an INFO line.
+// and says so in an INFO line, one that cannot be read does the same with an ERROR line.
 void config_load(AppState &state);
 // Applies a state-file text to the state for the enabled switches.
 void state_apply(AppState &state, const char *text);
-// Reads the state file when save_window_position or save_state is on and it can be opened.
+// Reads the state file when save_window_position or save_state is on and it can be opened;
+// one that cannot be read (a folder) restores nothing, with an ERROR line.
 void state_load(AppState &state);
 // The state-file text for the current query and video.
 std::string state_text(const AppState &state);

@@ -13,3 +13,12 @@ void interface_load_resources(AppState &state);
 // Builds the widget tree at the configured scale with the active theme, lays it out to the
 // interface size and installs the relayout hook and the global key routing.
 void interface_start(AppState &state);
+
+// The window size one unit of scale needs: at `scale` s the interface is laid out for at least
+// s * FIT_WIDTH by s * FIT_HEIGHT pixels.
+constexpr int32_t FIT_WIDTH = 640;
+constexpr int32_t FIT_HEIGHT = 360;
+// The scale the interface is built at in a window of this size: the `scale` setting, or less
+// (in quarter steps, not below 1) when the window is too small for it, so the main buttons and
+// the details view stay on the window instead of being cut off.
+double interface_fit_scale(int32_t width, int32_t height, double setting);

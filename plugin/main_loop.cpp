@@ -40,7 +40,9 @@ void playback_ended(AppState &state) {
     if (state.switches.show_after_playback && !state.window.visible) set_visible(state, true);
 }
 
-bool flag_set(const mpv_node *node) { return node && node->format == MPV_FORMAT_FLAG && node->u.flag; }
+bool flag_set(const mpv_node *node) {
+    return node && node->format == MPV_FORMAT_FLAG && node->u.flag;
+}
 
 void client_message(AppState &state, const mpv_event_client_message &m) {
     if (m.num_args < 1) return;
@@ -122,7 +124,8 @@ void dispatch_event(AppState &state, const mpv_event &event) {
             p.format == MPV_FORMAT_NODE ? static_cast<const mpv_node *>(p.data) : nullptr;
         if (std::strcmp(p.name, "osd-dimensions") == 0) window_resize(state, node);
         else if (std::strcmp(p.name, "mouse-pos") == 0) window_pointer(state, node);
-        else if ((std::strcmp(p.name, "idle-active") == 0 || std::strcmp(p.name, "eof-reached") == 0) &&
+        else if ((std::strcmp(p.name, "idle-active") == 0 ||
+                  std::strcmp(p.name, "eof-reached") == 0) &&
                  flag_set(node))
             playback_ended(state);
         break;

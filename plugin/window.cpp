@@ -137,14 +137,19 @@ void on_resize(AppState &state, int32_t width, int32_t height) {
 // move still pending for this frame. The frame step then has nothing older to apply.
 void pointer_catch_up(AppState &state) {
     HostWindow &w = state.window;
-    int64_t x = 0, y = 0;
-    if (mpv_get_property(host(), "mouse-pos/x", MPV_FORMAT_INT64, &x) >= 0 &&
-        mpv_get_property(host(), "mouse-pos/y", MPV_FORMAT_INT64, &y) >= 0) {
-        w.pointer_x = static_cast<int32_t>(x);
-        w.pointer_y = static_cast<int32_t>(y);
-        w.pending_x = w.pointer_x - w.gui_x;
-        w.pending_y = w.pointer_y - w.gui_y;
-        w.frame_flags |= FRAME_POINTER;
+    mpv_node position{};
+    if (mpv_get_property(host(), "mouse-pos", MPV_FORMAT_NODE, &position) >= 0) {
+        bool have_x = false, have_y = false;
+        int64_t x = map_int(&position, "x", 0, &have_x);
+        int64_t y = map_int(&position, "y", 0, &have_y);
+        mpv_free_node_contents(&position);
+        if (have_x && have_y) {
+            w.pointer_x = static_cast<int32_t>(x);
+            w.pointer_y = static_cast<int32_t>(y);
+            w.pending_x = w.pointer_x - w.gui_x;
+            w.pending_y = w.pointer_y - w.gui_y;
+            w.frame_flags |= FRAME_POINTER;
+        }
     }
     if (!(w.frame_flags & FRAME_POINTER)) return;
     toolkit_pointer_motion(w.pending_x, w.pending_y);

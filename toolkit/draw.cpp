@@ -185,8 +185,8 @@ void draw_input(Widget *widget) {
     if (e.font && !d->hint.empty()) {
         Paint m = normal;
         m.dpi = widget->base_paint.dpi;
-        hint = std::max(0, text_measure(m, e.font, d->hint.c_str(), int32_t(d->hint.size()) + 1,
-                                        e.size));
+        hint = std::max(
+            0, text_measure(m, e.font, d->hint.c_str(), int32_t(d->hint.size()) + 1, e.size));
         if (hint + p > (W - 2 * p) * 2 / 3) hint = 0;
     }
     double reserved = hint > 0 ? hint + p : 0;

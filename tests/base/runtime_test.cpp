@@ -367,7 +367,8 @@ TEST(clipboard, without_the_host_property_a_program_on_path_takes_the_text) {
         const char *wayland;
         const char *shell; // nullptr: nothing copies
     } cases[] = {
-        {dir + "/nowhere:" + dir + "/both", nullptr, "printf %s \"$1\" | xclip -selection clipboard"},
+        {dir + "/nowhere:" + dir + "/both", nullptr,
+         "printf %s \"$1\" | xclip -selection clipboard"},
         {dir + "/xsel", nullptr, "printf %s \"$1\" | xsel -ib"},
         {dir + "/wayland", "wayland-0", "printf %s \"$1\" | wl-copy"},
         {dir + "/wayland", nullptr, "printf %s \"$1\" | xclip -selection clipboard"},
@@ -382,8 +383,10 @@ TEST(clipboard, without_the_host_property_a_program_on_path_takes_the_text) {
         fakehost::fail_property("clipboard/text");
         host_set(fakehost::handle());
         setenv("PATH", c.path.c_str(), 1);
-        if (c.wayland) setenv("WAYLAND_DISPLAY", c.wayland, 1);
-        else unsetenv("WAYLAND_DISPLAY");
+        if (c.wayland)
+            setenv("WAYLAND_DISPLAY", c.wayland, 1);
+        else
+            unsetenv("WAYLAND_DISPLAY");
         ClipboardResult result = clipboard_set(text, true);
         if (!c.shell) {
             EXPECT_EQ(result.way, CLIPBOARD_NONE);

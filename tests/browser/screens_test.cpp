@@ -419,13 +419,14 @@ TEST(restore, query_and_video_are_requested) {
     EXPECT_EQ(text_of(w.browser().widgets.search_input), "playlist:PL9");
     // The restored list's page can arrive before the image pool took the video's frames off the
     // queue (it takes one a pass): its new thumbnails must not push the frames out.
-    w.complete(bt::fixture("browse/browse_playlist_web_2024-11_VLPLoumn_first.json"), LIST_PLAYLIST, false);
+    w.complete(bt::fixture("browse/browse_playlist_web_2024-11_VLPLoumn_first.json"), LIST_PLAYLIST,
+               false);
     std::vector<std::string> frames;
     for (DownloadRequest *r : w.images())
         if (r->tag == IMAGE_FRAME) frames.push_back(*r->url);
-    EXPECT_EQ(frames, (std::vector<std::string>{frame_url("M4gD1WSo5mA", 1),
-                                                frame_url("M4gD1WSo5mA", 2),
-                                                frame_url("M4gD1WSo5mA", 3)}));
+    EXPECT_EQ(frames,
+              (std::vector<std::string>{frame_url("M4gD1WSo5mA", 1), frame_url("M4gD1WSo5mA", 2),
+                                        frame_url("M4gD1WSo5mA", 3)}));
     EXPECT_GT(w.images().size(), 3u); // and the thumbnails of the list behind them
 }
 

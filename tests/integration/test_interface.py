@@ -15,6 +15,10 @@ GEOMETRY = ["--vo=x11", "--force-window=yes", "--geometry=960x600+0+0"]
 SEARCH_FIELD = (40, 8, 250, 20)  # x, y, w, h inside the search input
 LIST_POINT = (150, 300)          # inside the empty result list
 STATUS_POINT = (600, 590)        # on the status bar at the bottom
+STATUS_TEXT = (2, 582, 200, 16)  # x, y, w, h around the status bar's text
+GO_BUTTON = (342, 17)            # the search button at the right of the top bar
+OPTIONS_BUTTON = (312, 17)       # its neighbour on the left: opens the search options
+OPTIONS_PANEL = (10, 40, 80, 40) # where the options panel opens, above the result list
 
 
 def luminance(c):
@@ -124,6 +128,83 @@ class InterfaceIntegration(unittest.TestCase):
             m.wait_until(lambda: self.screen()(600, 490) == status, timeout=5)
             self.assertEqual(self.screen()(900, 300), (0, 0, 0))  # nothing drawn outside
             save_screen(self.x.display, os.path.join(BUILD, "integration-interface-resized.png"))
+            self.assertEqual(m.quit(), 0)
+
+    def test_broken_configuration_is_explained_and_the_interface_shows(self):
+        # A new user's typos: named files that are not there, a number written as a text, a
+        # size far out of range, a key name in lower case. mpv keeps running and the interface
+        # comes up on the built-in font, theme and layout.
+        config = ('{"font": "/nonexistent/font.ttf", "theme_path": "missing-theme.json",\n'
+                  ' "layout_bundle_path": "missing-layout.json", "mascot": "missing.png",\n'
+                  ' "font_size": "16", "thumb_size": 100000,\n'
+                  ' "key_bindings": [{"key": "f5", "action": "show_feed"}]}')
+        with self.start(config) as m:
+            d = m.solvane_dir
+            out = m.output()
+            for line in [
+                    "WARNING: configuration: font_size: \"16\" is not a number; using 14",
+                    "WARNING: configuration: thumb_size: 100000 is out of range (18 to 360); "
+                    "using 360",
+                    "WARNING: configuration: key_bindings entry 1 {\"key\": \"f5\", "
+                    "\"action\": \"show_feed\"}: unknown key \"f5\"",
+                    "ERROR: font: cannot use /nonexistent/font.ttf (file does not exist); "
+                    "using the built-in font",
+                    "ERROR: theme_path: cannot read %s/missing-theme.json (file does not "
+                    "exist); using the default theme" % d,
+                    "ERROR: mascot: cannot read %s/missing.png (file does not exist); showing "
+                    "no mascot" % d,
+                    "ERROR: layout_bundle_path: cannot read %s/missing-layout.json (file does "
+                    "not exist); using the built-in layout" % d]:
+                self.assertIn(line, out)
+            self.shown(m)
+            save_screen(self.x.display, os.path.join(BUILD, "integration-interface-broken-config.png"))
+            list_colour = self.screen()(*LIST_POINT)
+            self.assertGreater(list_colour[1], list_colour[0])  # the built-in theme
+            self.assertIsNone(m.proc.poll())
+            self.assertEqual(m.quit(), 0)
+
+    def test_scale_four_fits_a_small_window(self):
+        # At scale 4 a 1280 x 720 window cannot hold the interface: it is built at the scale
+        # that fits (2), so the video buttons and the details view stay on the window.
+        m = Mpv(config={"scale": 4}, display=self.x.display,
+                extra=["--vo=x11", "--force-window=yes", "--geometry=1280x720+0+0"])
+        with m:
+            m.wait_ready()
+            m.wait_until(lambda: (m.get("osd-dimensions") or {}).get("w", 0) == 1280, timeout=10)
+            m.command(["script-message", "solfb-show"])
+            m.wait_until(lambda: self.screen()(600, 710) != (0, 0, 0), timeout=5)
+            time.sleep(0.5)
+            save_screen(self.x.display, os.path.join(BUILD, "integration-interface-scale4.png"))
+            self.assertIn("interface scale 2 for a smaller window", m.output())
+            rgb = self.screen()
+            details, listing = rgb(1000, 400), rgb(300, 300)
+            self.assertNotEqual(details, listing)  # the details view is beside the list
+            self.assertNotEqual(rgb(1260, 34), details)  # a button at the top right
+            self.assertEqual(m.quit(), 0)
+
+    def test_move_and_click_at_once_presses_the_button_under_the_pointer(self):
+        # The pointer rests on the search button, then moves onto its neighbour and clicks in
+        # the same instant (mpv reports the click before the move): the neighbour is pressed,
+        # every time, and no search starts.
+        with self.start() as m:
+            self.shown(m)
+            status = region(self.screen(), STATUS_TEXT)
+            closed = region(self.screen(), OPTIONS_PANEL)
+            for k in range(4):
+                m.command(["mouse", GO_BUTTON[0], GO_BUTTON[1]])
+                time.sleep(0.3)
+                m.command(["mouse", OPTIONS_BUTTON[0], OPTIONS_BUTTON[1], 0, "single"])
+                opened = k % 2 == 0
+                try:
+                    m.wait_until(lambda: (region(self.screen(), OPTIONS_PANEL) != closed) == opened,
+                                 timeout=3)
+                except TimeoutError:
+                    save_screen(self.x.display, os.path.join(BUILD, "integration-interface-click-failed.png"))
+                    self.fail("click %d did not %s the options" % (k, "open" if opened else "close"))
+                if opened and k == 0:
+                    save_screen(self.x.display, os.path.join(BUILD, "integration-interface-options.png"))
+                self.assertEqual(region(self.screen(), STATUS_TEXT), status,
+                                 "click %d pressed the search button" % k)
             self.assertEqual(m.quit(), 0)
 
 

@@ -45,12 +45,21 @@ class JourneyIntegration(unittest.TestCase):
         self.home = tempfile.mkdtemp(prefix="solvane-journey-")
         self.addCleanup(shutil.rmtree, self.home, True)
         self.mpv = None
+        # mpv 0.35 has no clipboard property: copying goes to the first clipboard program on
+        # PATH. This stand-in "xclip" keeps what it is given in a file.
+        self.tools = tempfile.mkdtemp(prefix="solvane-tools-")
+        self.addCleanup(shutil.rmtree, self.tools, True)
+        self.clipboard = os.path.join(self.tools, "clipboard.txt")
+        xclip = os.path.join(self.tools, "xclip")
+        with open(xclip, "w") as f:
+            f.write("#!/bin/sh\ncat > '%s'\n" % self.clipboard)
+        os.chmod(xclip, 0o755)
 
     # -- driving -------------------------------------------------------------------------------
 
     def start(self):
-        m = Mpv(config=CONFIG, display=self.x.display, extra=GEOMETRY, env=self.service.env,
-                home=self.home)
+        env = dict(self.service.env, PATH=self.tools + ":" + os.environ["PATH"])
+        m = Mpv(config=CONFIG, display=self.x.display, extra=GEOMETRY, env=env, home=self.home)
         self.mpv = m
         self.addCleanup(m.close)
         m.wait_ready()
@@ -134,13 +143,20 @@ class JourneyIntegration(unittest.TestCase):
     def test_search_play_follow_feed_history_restart(self):
         m = self.start()
 
-        # Search and open the second result.
+        # Search and open the first result: DOWN leads from the search field into the list.
         self.query("test")
         self.wait(lambda: self.requests("/vi/"))
-        self.keys("F7", "DOWN", "ENTER")
+        self.keys("DOWN", "ENTER")
         player = self.wait(lambda: self.requests("/youtubei/v1/player"))
         video = json.loads(player[0]["body"])["videoId"]
         self.wait(lambda: self.requests("/vi/%s/mq" % video))
+
+        # Copy its address: the stand-in xclip receives it.
+        self.keys("Ctrl+d")
+        self.wait(lambda: os.path.exists(self.clipboard) and os.path.getsize(self.clipboard))
+        with open(self.clipboard) as f:
+            self.assertEqual(f.read(), "https://www.youtube.com/watch?v=" + video)
+        self.shot("copied")
 
         # Play it: mpv plays the HLS video rendition with the audio one beside it (no EDL by
         # default), the interface hides, the history gains it.
@@ -154,8 +170,13 @@ class JourneyIntegration(unittest.TestCase):
         self.wait(lambda: self.entries("history.json"))
         self.assertEqual([e["id"] for e in self.entries("history.json")], [video])
 
+        # When the video ends (held at its end by keep-open), the browser comes back.
+        self.wait(lambda: m.command(["seek", "-1", "absolute"], check=False) is None
+                  and (self.prop("time-pos") or 0) > 15)
+        self.wait(lambda: m.sections()["solfb-section"] != {-1})
+        time.sleep(0.3)
+
         # Follow the video's channel: its uploads, then Ctrl+F.
-        self.show()
         self.keys("Ctrl+u")
         uploads = self.wait(lambda: self.requests("/youtubei/v1/browse"))
         self.assertTrue(json.loads(uploads[0]["body"])["browseId"].startswith("VLUU"))
@@ -163,7 +184,12 @@ class JourneyIntegration(unittest.TestCase):
                   and self.file("listinfo.json"))
         time.sleep(0.5)
         self.keys("Ctrl+f")
-        self.wait(lambda: len(self.entries("favlist.json")) == 1)
+        followed = self.wait(lambda: len(self.entries("favlist.json")) == 1
+                             and self.entries("favlist.json"))
+        # Named after the channel (the owner of the stand-in's uploads page), not "Videos".
+        self.assertEqual(followed[0]["title"], "Laphroaig Whisky")
+        time.sleep(0.3)
+        self.shot("followed")  # the status line says "following Laphroaig Whisky"
 
         # And a playlist.
         self.query("playlist:PLoumn")
@@ -196,6 +222,7 @@ class JourneyIntegration(unittest.TestCase):
         self.shot("favourites")
 
         files = {n: self.file(n) for n in ("favlist.json", "history.json")}
+        frames = {i: len(self.requests("/vi/%s/mq%d.jpg" % (video, i))) for i in (1, 2, 3)}
         self.assertEqual(m.quit(), 0)
         m.close()
 
@@ -214,8 +241,11 @@ class JourneyIntegration(unittest.TestCase):
         with open(leftover, "wb") as f:
             f.write(b"[")
 
-        # Start again: the lists are there, the files unchanged.
+        # Start again: the lists are there, the files unchanged, and the restored video's three
+        # storyboard frames are fetched again beside the restored list.
         m = self.start()
+        self.wait(lambda: all(len(self.requests("/vi/%s/mq%d.jpg" % (video, i))) == frames[i] + 1
+                              for i in (1, 2, 3)))
         self.wait(lambda: "favourites file damaged: %s: reading stopped at byte %d"
                   % (link, len(files["favlist.json"]) - 1) in m.output())
         self.assertFalse(os.path.exists(leftover))

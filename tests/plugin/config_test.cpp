@@ -1,4 +1,5 @@
 #include "plugin/config.h"
+#include "plugin/interface.h"
 #include "plugin/main_loop.h"
 #include "support/fake_mpv.h"
 
@@ -37,7 +38,8 @@ std::string untimed(const std::string &text) {
         size_t end = text.find('\n', start);
         end = end == std::string::npos ? text.size() : end + 1;
         std::string line = text.substr(start, end - start);
-        if (line[0] == '[' && line.find("] ") != std::string::npos) line = line.substr(line.find("] ") + 2);
+        if (line[0] == '[' && line.find("] ") != std::string::npos)
+            line = line.substr(line.find("] ") + 2);
         out += line;
         start = end;
     }
@@ -92,7 +94,7 @@ TEST(config, switches_and_texts) {
         "feed_use_rss":false,"player_path":"/usr/bin/mpv","video_format":"720p",
         "sub_language":"de","sponsorblock_params":"&category=sponsor","theme":"dark",
         "max_feed_age":"1 week"})",
-                            &printed);
+                        &printed);
     EXPECT_TRUE(s->switches.save_state);
     EXPECT_FALSE(s->switches.feed_use_rss);
     EXPECT_EQ(s->player_path, "/usr/bin/mpv");
@@ -294,12 +296,12 @@ TEST(config_malformed, syntax_errors_name_line_and_column) {
     } cases[] = {
         {"{\"a\": 0x10, \"b\": [1, 2,],}", true, 0, 0}, // hex numbers and trailing commas
         {"{\"a\": 1\n \"b\": 2}", false, 2, 2},         // a missing comma
-        {"{\"a\": \"open", false, 1, 12},             // the text ends inside a string
-        {"{\"a\": yes}", false, 1, 7},                // a text without quotes
-        {"{\"a\": 1} x", false, 1, 10},               // text after the object
-        {"[1]", false, 1, 1},                         // not an object
+        {"{\"a\": \"open", false, 1, 12},               // the text ends inside a string
+        {"{\"a\": yes}", false, 1, 7},                  // a text without quotes
+        {"{\"a\": 1} x", false, 1, 10},                 // text after the object
+        {"[1]", false, 1, 1},                           // not an object
         {"", false, 1, 1},
-        {"{\"a\": \"line\nbreak\"}", false, 1, 12},   // a raw line break inside a string
+        {"{\"a\": \"line\nbreak\"}", false, 1, 12}, // a raw line break inside a string
         {"{\"a\": 1.2.3}", false, 1, 10},
     };
     for (const Case &c : cases) {
@@ -335,7 +337,8 @@ TEST(config_malformed, broken_files_are_explained_and_the_interface_shows) {
         size_t bindings = 0;
     } cases[] = {
         {"{\"font_size\": 20,\n \"scale\": 2 \"x\": 1}",
-         {"ERROR: configuration: " + d + "/solvane.json: line 2, column 13: ',' or '}' was "
+         {"ERROR: configuration: " + d +
+          "/solvane.json: line 2, column 13: ',' or '}' was "
           "expected; using the built-in defaults for every setting"}},
         {R"({"font_size": "16", "thumb_size": 100000, "playlist_width": 5, "scale": 9,
             "save_state": "yes", "font": 12})",
@@ -346,25 +349,32 @@ TEST(config_malformed, broken_files_are_explained_and_the_interface_shows) {
           "WARNING: configuration: font: 12 is not a text in double quotes; using the "
           "built-in font",
           "WARNING: configuration: save_state: \"yes\" is not true or false; using false"},
-         14, 4, 360, 120},
+         14,
+         4,
+         360,
+         120},
         {R"({"font": "/nonexistent/font.ttf", "font_size": 400})",
          {"WARNING: configuration: font_size: 400 is out of range (6 to 72); using 72",
           "ERROR: font: cannot use /nonexistent/font.ttf (file does not exist); using the "
           "built-in font"},
          72},
         {R"({"font": "notafont.ttf"})",
-         {"ERROR: font: cannot use " + d + "/notafont.ttf (not a TrueType font); using the "
+         {"ERROR: font: cannot use " + d +
+          "/notafont.ttf (not a TrueType font); using the "
           "built-in font"}},
         {R"({"theme_path": "missing-theme.json", "mascot": "missing.png",
             "layout_bundle_path": "/nonexistent/layout.json"})",
-         {"ERROR: theme_path: cannot read " + d + "/missing-theme.json (file does not exist); "
-          "using the default theme",
-          "ERROR: mascot: cannot read " + d + "/missing.png (file does not exist); showing no "
-          "mascot",
+         {"ERROR: theme_path: cannot read " + d +
+              "/missing-theme.json (file does not exist); "
+              "using the default theme",
+          "ERROR: mascot: cannot read " + d +
+              "/missing.png (file does not exist); showing no "
+              "mascot",
           "ERROR: layout_bundle_path: cannot read /nonexistent/layout.json (file does not "
           "exist); using the built-in layout"}},
         {"{\"layout_bundle_path\": \"" + d + "\"}",
-         {"ERROR: layout_bundle_path: cannot read " + d + " (not a regular file); using the "
+         {"ERROR: layout_bundle_path: cannot read " + d +
+          " (not a regular file); using the "
           "built-in layout"}},
         {R"({"key_bindings": [{"key": "f5", "action": "show_feed"},
             {"key": "F5", "mod": "Ctrl", "action": "show_feed"},
@@ -379,7 +389,11 @@ TEST(config_malformed, broken_files_are_explained_and_the_interface_shows) {
           "unknown action \"show_feeds\"; the entry is ignored",
           "key_bindings entry 5 7: not an object {\"key\": ..., \"mod\": ..., \"action\": "
           "...}; the entry is ignored"},
-         14, 1, 72, 360, 1},
+         14,
+         1,
+         72,
+         360,
+         1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.config);
@@ -414,4 +428,18 @@ TEST(config_malformed, broken_files_are_explained_and_the_interface_shows) {
     }
     host_set(nullptr);
     fs::remove_all(dir);
+}
+
+// At a large scale in a small window the interface shrinks to what the window holds.
+TEST(interface, scale_fits_the_window) {
+    struct Case {
+        int32_t width, height;
+        double setting, scale;
+    } cases[] = {{1280, 720, 4, 2},      {3840, 2160, 4, 4},    {1280, 720, 1, 1},
+                 {640, 360, 2, 1},       {500, 300, 2, 1},      {1600, 900, 4, 2.5},
+                 {1920, 1080, 1.5, 1.5}, {1919, 1080, 4, 2.75}, {0, 0, 3, 3}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " at " << c.setting);
+        EXPECT_DOUBLE_EQ(interface_fit_scale(c.width, c.height, c.setting), c.scale);
+    }
 }

@@ -214,10 +214,12 @@ TEST_F(MainLoop, the_interface_shows_again_when_playing_ends) {
         {"idle", "{}", true, {flag("idle-active", 0), flag("idle-active", 1)}, true},
         {"held at the end (keep-open)", "{}", true, {flag("eof-reached", 1)}, true},
         {"failed to play", "{}", true, {end_file(MPV_END_FILE_REASON_ERROR)}, true},
-        {"one file ended, the next plays", "{}", true, {end_file(MPV_END_FILE_REASON_EOF),
-                                                        flag("eof-reached", 0)}, false},
-        {"switched off", "{\"show_after_playback\": false}", true,
-         {flag("idle-active", 1)}, false},
+        {"one file ended, the next plays",
+         "{}",
+         true,
+         {end_file(MPV_END_FILE_REASON_EOF), flag("eof-reached", 0)},
+         false},
+        {"switched off", "{\"show_after_playback\": false}", true, {flag("idle-active", 1)}, false},
         {"hidden when it started", "{}", false, {flag("idle-active", 1)}, false},
     };
     for (const Case &c : cases) {
@@ -234,7 +236,8 @@ TEST_F(MainLoop, the_interface_shows_again_when_playing_ends) {
         fakehost::push_event(message({"solfb-hide"})); // what the launch sends
         main_loop_pass(*s);
         ASSERT_FALSE(s->window.visible);
-        for (const Event &e : c.ending) fakehost::push_event(e);
+        for (const Event &e : c.ending)
+            fakehost::push_event(e);
         main_loop_pass(*s);
         EXPECT_EQ(s->window.visible, c.shown_after);
         toolkit_globals_destroy();

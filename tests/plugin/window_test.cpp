@@ -167,7 +167,7 @@ TEST_F(Window, a_press_lands_where_the_pointer_is_at_the_press) {
     struct Case {
         const char *order;
         bool move_reported; // the "mouse-pos" change came before the click
-        bool host_knows;    // mouse-pos/x and /y can be read
+        bool host_knows;    // mouse-pos can be read
     } cases[] = {{"move reported, then click", true, false},
                  {"click before the move is reported", false, true},
                  {"both", true, true}};
@@ -179,8 +179,7 @@ TEST_F(Window, a_press_lands_where_the_pointer_is_at_the_press) {
         window_frame_step(state); // the pointer rests on the left button
         fakehost::reset();
         if (c.host_knows) {
-            fakehost::set_property("mouse-pos/x", "30");
-            fakehost::set_property("mouse-pos/y", "5");
+            fakehost::set_property("mouse-pos", "x=30,y=5");
         }
         if (c.move_reported) {
             mpv_node moved = int_map({{"x", 30}, {"y", 5}}, values, keys, list);

@@ -1,5 +1,6 @@
 #include "support/fake_mpv.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -114,6 +115,15 @@ int mpv_command_node(mpv_handle *, mpv_node *args, mpv_node *result) {
 
 void mpv_free_node_contents(mpv_node *node) {
     if (node->format == MPV_FORMAT_STRING) std::free(node->u.string);
+    if (node->format == MPV_FORMAT_NODE_MAP && node->u.list) {
+        for (int i = 0; i < node->u.list->num; ++i) {
+            std::free(node->u.list->keys[i]);
+            mpv_free_node_contents(&node->u.list->values[i]);
+        }
+        std::free(node->u.list->keys);
+        std::free(node->u.list->values);
+        std::free(node->u.list);
+    }
     *node = mpv_node{};
 }
 
@@ -141,6 +151,33 @@ int mpv_get_property(mpv_handle *, const char *name, mpv_format format, void *da
         double v = std::strtod(text, &end);
         if (end == text || *end) return MPV_ERROR_PROPERTY_FORMAT;
         *static_cast<double *>(data) = v;
+        return 0;
+    }
+    case MPV_FORMAT_NODE: {
+        // A map of integers, scripted as "key=value,key=value".
+        auto *list = static_cast<mpv_node_list *>(std::calloc(1, sizeof(mpv_node_list)));
+        std::vector<std::pair<std::string, long long>> entries;
+        std::string all = text;
+        for (size_t start = 0; start < all.size();) {
+            size_t comma = std::min(all.find(',', start), all.size());
+            std::string entry = all.substr(start, comma - start);
+            size_t eq = entry.find('=');
+            if (eq != std::string::npos)
+                entries.emplace_back(entry.substr(0, eq),
+                                     std::strtoll(entry.c_str() + eq + 1, nullptr, 10));
+            start = comma + 1;
+        }
+        list->num = static_cast<int>(entries.size());
+        list->keys = static_cast<char **>(std::calloc(entries.size() + 1, sizeof(char *)));
+        list->values = static_cast<mpv_node *>(std::calloc(entries.size() + 1, sizeof(mpv_node)));
+        for (size_t i = 0; i < entries.size(); ++i) {
+            list->keys[i] = strdup(entries[i].first.c_str());
+            list->values[i].format = MPV_FORMAT_INT64;
+            list->values[i].u.int64 = entries[i].second;
+        }
+        auto *node = static_cast<mpv_node *>(data);
+        node->format = MPV_FORMAT_NODE_MAP;
+        node->u.list = list;
         return 0;
     }
     default:
