@@ -26,6 +26,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "integration"))
 from mpvharness import Mpv, StandIn, Xvfb  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from benchlib import emit  # noqa: E402
 
 WINDOW = ["--vo=x11", "--force-window=yes", "--geometry=960x600+0+0", "--tls-verify=no",
           "--pause"]
@@ -114,6 +116,10 @@ def main():
           % (rounds, "" if stop else ", replacing the playing file", min(on),
              statistics.median(on), min(off), statistics.median(off),
              statistics.median(on) / statistics.median(off), after_key))
+    emit("instant play: Ctrl+P to mpv path%s" % ("" if stop else ", replacing the playing file"),
+         "ms", "instant_play on, after \"ready to play\"", on, "instant_play off", off,
+         goal="<= 0.1x", note="%d plug-in requests for the video after the key with it on"
+         % after_key)
 
 
 if __name__ == "__main__":

@@ -130,14 +130,14 @@ void dispatch_event(AppState &state, const mpv_event &event) {
             playback_ended(state);
         break;
     }
-    case MPV_EVENT_END_FILE:
-    {
+    case MPV_EVENT_END_FILE: {
+        if (!event.data) break;
         const auto &end = *static_cast<const mpv_event_end_file *>(event.data);
         // A load that failed may be tried afresh; only a final failure ends the playback.
         if (!launch_end_file(state, end) && end.reason == MPV_END_FILE_REASON_ERROR)
             playback_ended(state);
-    }
         break;
+    }
     case MPV_EVENT_HOOK:
         mpv_hook_continue(host(), static_cast<const mpv_event_hook *>(event.data)->id);
         break;
