@@ -44,11 +44,13 @@ const char *response_text(ResponseBuffer &response) {
     return response.data.get();
 }
 
-bool innertube_request(ServiceClient &client, int32_t code, std::string_view value,
-                       DownloadDone completion, DownloadPriority priority) {
+// The POST of request `code` for `value`, with the client's headers; absent when the code or the
+// value makes no request.
+std::optional<DownloadRequest> innertube_download(const ServiceClient &client, int32_t code,
+                                                  std::string_view value) {
     std::optional<std::string> body = innertube_body(code, value);
     std::optional<std::string> url = service_url(value, code);
-    if (!body || !url) return false;
+    if (!body || !url) return std::nullopt;
     DownloadRequest request;
     request.method = DL_POST_1_0;
     request.body = std::move(body);
@@ -56,10 +58,17 @@ bool innertube_request(ServiceClient &client, int32_t code, std::string_view val
     request.extra_headers = innertube_headers(code, client.settings.client_code, client.visitor_data);
     request.user_agent = user_agent_for(code);
     request.verbose = client.settings.debug_url ? 1 : 0;
-    request.context = &client;
-    request.on_done = completion;
-    request.priority = priority;
-    return queue(client, request);
+    return request;
+}
+
+bool innertube_request(ServiceClient &client, int32_t code, std::string_view value,
+                       DownloadDone completion, DownloadPriority priority) {
+    std::optional<DownloadRequest> request = innertube_download(client, code, value);
+    if (!request) return false;
+    request->context = &client;
+    request->on_done = completion;
+    request->priority = priority;
+    return queue(client, *request);
 }
 
 bool innertube_search(ServiceClient &client, std::string_view query, int type, int live, int sort,
@@ -213,20 +222,11 @@ void chain_failed(ResolvedVideo &chain, const std::string &text) {
 }
 
 bool chain_request(ResolvedVideo &chain, int32_t code, DownloadDone completion) {
-    ServiceClient &client = *chain.client;
-    std::optional<std::string> body = innertube_body(code, chain.id);
-    std::optional<std::string> url = service_url(chain.id, code);
-    if (!body || !url) return false;
-    DownloadRequest request;
-    request.method = DL_POST_1_0;
-    request.body = std::move(body);
-    request.url = std::move(url);
-    request.extra_headers = innertube_headers(code, client.settings.client_code, client.visitor_data);
-    request.user_agent = user_agent_for(code);
-    request.verbose = client.settings.debug_url ? 1 : 0;
-    request.context = &chain;
-    request.on_done = completion;
-    chain.waiting = queue(client, request);
+    std::optional<DownloadRequest> request = innertube_download(*chain.client, code, chain.id);
+    if (!request) return false;
+    request->context = &chain;
+    request->on_done = completion;
+    chain.waiting = queue(*chain.client, *request);
     return chain.waiting;
 }
 
