@@ -118,7 +118,7 @@ const char *skip_string_body(const char *p) {
 }
 
 // Skips a bracketed value counting only `open` and `close`; strings are stepped over whole.
-const char *skip_nested(const char *p, char open, char close) {
+[[maybe_unused]] const char *skip_nested_bytes(const char *p, char open, char close) {
     long depth = 0;
     for (;;) {
         p = scan_to(p, '"', open, close);
@@ -134,6 +134,87 @@ const char *skip_nested(const char *p, char open, char close) {
         if (depth == 0) return p;
     }
 }
+
+#if defined(__SSE2__) && !defined(__SANITIZE_ADDRESS__) && !SOLVANE_HAS_ASAN
+// Bit i set where byte i of the aligned 64-byte block equals `c`.
+inline uint64_t block_mask(const __m128i v[4], char c) {
+    const __m128i needle = _mm_set1_epi8(c);
+    uint64_t m = 0;
+    for (int i = 0; i < 4; ++i)
+        m |= static_cast<uint64_t>(static_cast<uint32_t>(
+                 _mm_movemask_epi8(_mm_cmpeq_epi8(v[i], needle))))
+             << (16 * i);
+    return m;
+}
+
+// Bit i set where an odd number of the bits 0..i of `x` are set: the inside of quoted runs.
+inline uint64_t prefix_xor(uint64_t x) {
+    x ^= x << 1;
+    x ^= x << 2;
+    x ^= x << 4;
+    x ^= x << 8;
+    x ^= x << 16;
+    x ^= x << 32;
+    return x;
+}
+
+// The same, 64 bytes a step: the quotes and brackets of a block become bit masks, the inside of
+// strings is found by a running parity of the quotes, and only the brackets outside strings are
+// counted, one set bit at a time. A block holding a backslash is read byte by byte, so escapes
+// mean exactly what they mean in the byte scanner. Blocks are aligned, so no load crosses into a
+// page after the terminating NUL.
+const char *skip_nested(const char *p, char open, char close) {
+    uintptr_t offset = reinterpret_cast<uintptr_t>(p) & 63;
+    const char *block = p - offset;
+    uint64_t valid = ~uint64_t(0) << offset; // bytes of the first block before `p` are not ours
+    bool in_string = false;                  // the block starts inside a string
+    bool escaped_next = false;               // its first byte is escaped by a backslash
+    long depth = 0;
+    for (;; block += 64, valid = ~uint64_t(0)) {
+        __m128i v[4];
+        for (int i = 0; i < 4; ++i)
+            v[i] = _mm_load_si128(reinterpret_cast<const __m128i *>(block + 16 * i));
+        uint64_t nul = block_mask(v, '\0') & valid;
+        if (nul) valid &= (nul & -nul) - 1; // nothing from the terminating NUL on
+        if (!valid) return nullptr;
+        uint64_t backslash = block_mask(v, '\\') & valid;
+        if (backslash || escaped_next) {
+            // Backslashes count only inside strings: such a block is read byte by byte.
+            for (int i = __builtin_ctzll(valid); i < 64 && ((valid >> i) & 1); ++i) {
+                char c = block[i];
+                if (escaped_next) {
+                    escaped_next = false;
+                } else if (in_string) {
+                    if (c == '\\') escaped_next = true;
+                    else if (c == '"') in_string = false;
+                } else if (c == '"') {
+                    in_string = true;
+                } else if (c == open || c == close) {
+                    depth += c == open ? 1 : -1;
+                    if (depth == 0) return block + i + 1;
+                }
+            }
+            if (nul) return nullptr;
+            continue;
+        }
+        uint64_t quotes = block_mask(v, '"') & valid;
+        uint64_t inside = prefix_xor(quotes) ^ (in_string ? ~uint64_t(0) : 0);
+        in_string = inside >> 63;
+        uint64_t opens = block_mask(v, open) & valid & ~inside;
+        uint64_t closes = block_mask(v, close) & valid & ~inside;
+        for (uint64_t brackets = opens | closes; brackets; brackets &= brackets - 1) {
+            uint64_t bit = brackets & -brackets;
+            depth += (opens & bit) ? 1 : -1;
+            if (depth == 0) return block + __builtin_ctzll(bit) + 1;
+        }
+        if (nul) return nullptr;
+    }
+}
+#else
+const char *skip_nested(const char *p, char open, char close) {
+    return skip_nested_bytes(p, open, close);
+}
+#endif
 
 void put_utf8(std::string &out, unsigned cp) {
     if (cp < 0x80) {

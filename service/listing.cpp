@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <ctime>
 #include <utility>
 #include <vector>
@@ -90,29 +91,60 @@ Text first_collaborator(const char *show_dialog) {
                             "commandContext.onTap.innertubeCommand.browseEndpoint.browseId");
 }
 
-void read_byline(const char *r, ParsedEntry &e) {
-    const char *run = json_get(r, ".shortBylineText.runs.0");
+// The channel of a row from its "shortBylineText" member.
+void read_byline(const char *byline, ParsedEntry &e) {
+    const char *run = json_get(byline, ".runs.0");
     e.channel_name = decoded(run, ".text");
     const char *endpoint = json_get(run, ".navigationEndpoint");
     e.channel_id = raw(endpoint, ".browseEndpoint.browseId");
     if (!e.channel_id) e.channel_id = first_collaborator(json_get(endpoint, ".showDialogCommand"));
 }
 
+// The values of the named members of an object, found in one pass over it: the first member of
+// each name, JSON_NOT_FOUND for a name the object lacks. Reading a renderer's fields this way
+// passes over each of its members once, where a lookup per field would pass over the members
+// before that field again each time.
+template <size_t N>
+void members_of(const char *object, const std::string_view (&names)[N], const char *(&values)[N]) {
+    for (const char *&v : values) v = JSON_NOT_FOUND;
+    JsonMember m;
+    for (bool more = json_member_first(object, m); more; more = json_member_next(m)) {
+        for (size_t i = 0; i < N; ++i) {
+            if (values[i] == JSON_NOT_FOUND && m.name == names[i]) {
+                values[i] = m.value;
+                break;
+            }
+        }
+    }
+}
+
+// The title every renderer shares, from its "title" member.
+std::string title_of(const char *title) {
+    Text t = raw(title, ".simpleText");
+    if (!t) t = raw(title, ".runs.0.text");
+    return unescape_whole(t);
+}
+
 // videoRenderer, compactVideoRenderer and gridVideoRenderer.
 void read_video(const char *r, EntryTable &table) {
+    static const std::string_view names[] = {"videoId",          "title",
+                                             "shortViewCountText", "publishedTimeText",
+                                             "lengthText",       "thumbnailOverlays",
+                                             "shortBylineText"};
+    const char *v[std::size(names)];
+    members_of(r, names, v);
     ParsedEntry e;
     e.kind = ITEM_VIDEO;
-    e.id = raw(r, ".videoId");
-    e.title = renderer_title(r);
+    e.id = json_strdup(v[0], LISTING_TEXT_LIMIT);
+    e.title = title_of(v[1]);
     // Live streams give "2K watching" as runs.
-    e.views = simple_or_runs(json_get(r, ".shortViewCountText"));
-    e.published = raw(r, ".publishedTimeText.simpleText");
-    e.length = raw(r, ".lengthText.simpleText");
+    e.views = simple_or_runs(v[2]);
+    e.published = raw(v[3], ".simpleText");
+    e.length = raw(v[4], ".simpleText");
     // Grid videos carry their length only on the thumbnail.
-    if (!e.length)
-        e.length = raw(r, ".thumbnailOverlays.0.thumbnailOverlayTimeStatusRenderer.text.simpleText");
-    e.extra = decoded(r, ".title.accessibility.accessibilityData.label");
-    read_byline(r, e);
+    if (!e.length) e.length = raw(v[5], ".0.thumbnailOverlayTimeStatusRenderer.text.simpleText");
+    e.extra = decoded(v[1], ".accessibility.accessibilityData.label");
+    read_byline(v[6], e);
     table.add(std::move(e));
 }
 
@@ -125,7 +157,7 @@ void read_playlist(const char *r, EntryTable &table) {
     e.published = raw(r, ".publishedTimeText.simpleText");
     e.length = raw(r, ".videoCountText.runs.0.text");
     e.extra = raw(r, ".navigationEndpoint.watchEndpoint.videoId");
-    read_byline(r, e);
+    read_byline(json_get(r, ".shortBylineText"), e);
     table.add(std::move(e));
 }
 
@@ -147,22 +179,26 @@ void read_channel(const char *r, EntryTable &table) {
     if (!says(videos, "@")) e.published = std::move(videos);
     e.length = raw(r, ".subscriberCountText.simpleText");
     e.extra = raw(r, ".thumbnail.thumbnails.0.url");
-    read_byline(r, e);
+    read_byline(json_get(r, ".shortBylineText"), e);
     table.add(std::move(e));
 }
 
 void read_playlist_video(const char *r, EntryTable &table) {
+    static const std::string_view names[] = {"videoId", "title", "videoInfo", "lengthText",
+                                             "shortBylineText"};
+    const char *v[std::size(names)];
+    members_of(r, names, v);
     ParsedEntry e;
     e.kind = ITEM_VIDEO;
-    e.id = raw(r, ".videoId");
-    e.title = renderer_title(r);
-    const char *info = json_get(r, ".videoInfo.runs");
+    e.id = json_strdup(v[0], LISTING_TEXT_LIMIT);
+    e.title = title_of(v[1]);
+    const char *info = json_get(v[2], ".runs");
     e.views = raw(info, ".0.text");
     add_views_word(e.views);
     e.published = raw(info, ".2.text");
-    e.length = raw(r, ".lengthText.simpleText");
-    e.extra = decoded(r, ".title.accessibility.accessibilityData.label");
-    read_byline(r, e);
+    e.length = raw(v[3], ".simpleText");
+    e.extra = decoded(v[1], ".accessibility.accessibilityData.label");
+    read_byline(v[4], e);
     table.add(std::move(e));
 }
 
