@@ -50,20 +50,34 @@ inline bool is_literal_byte(char c) {
 inline const char *scan_to(const char *p, char a, char b, char c) {
     const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b), vc = _mm_set1_epi8(c);
     const __m128i zero = _mm_setzero_si128();
-    auto stops = [&](const char *block) {
-        __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(block));
-        __m128i m = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)),
-                                 _mm_or_si128(_mm_cmpeq_epi8(v, vc), _mm_cmpeq_epi8(v, zero)));
-        return static_cast<unsigned>(_mm_movemask_epi8(m));
+    auto hits = [&](const char *at) {
+        __m128i v = _mm_load_si128(reinterpret_cast<const __m128i *>(at));
+        return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)),
+                            _mm_or_si128(_mm_cmpeq_epi8(v, vc), _mm_cmpeq_epi8(v, zero)));
     };
     uintptr_t offset = reinterpret_cast<uintptr_t>(p) & 15;
     const char *block = p - offset;
-    unsigned mask = stops(block) >> offset << offset;
-    while (!mask) {
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits(block))) >> offset << offset;
+    if (mask) return block + __builtin_ctz(mask);
+    block += 16;
+    // Long runs without a stop byte (a huge text) go 64 bytes a step: the four results are
+    // joined and tested once. Loads stay inside the 64-byte aligned block of the first one.
+    while (reinterpret_cast<uintptr_t>(block) & 63) {
+        mask = static_cast<unsigned>(_mm_movemask_epi8(hits(block)));
+        if (mask) return block + __builtin_ctz(mask);
         block += 16;
-        mask = stops(block);
     }
-    return block + __builtin_ctz(mask);
+    for (;; block += 64) {
+        __m128i h0 = hits(block), h1 = hits(block + 16), h2 = hits(block + 32),
+                h3 = hits(block + 48);
+        if (!_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(h0, h1), _mm_or_si128(h2, h3))))
+            continue;
+        const __m128i parts[4] = {h0, h1, h2, h3};
+        for (int i = 0; i < 4; ++i) {
+            mask = static_cast<unsigned>(_mm_movemask_epi8(parts[i]));
+            if (mask) return block + 16 * i + __builtin_ctz(mask);
+        }
+    }
 }
 
 // Advances to the next quote, bracket or brace. '[' and ']' differ from '{' and '}' only in
@@ -170,7 +184,8 @@ const char *skip_nested(const char *p, char open, char close) {
     bool in_string = false;                  // the block starts inside a string
     bool escaped_next = false;               // its first byte is escaped by a backslash
     long depth = 0;
-    for (;; block += 64, valid = ~uint64_t(0)) {
+    uint64_t next_valid = ~uint64_t(0);
+    for (;; block += 64, valid = next_valid, next_valid = ~uint64_t(0)) {
         __m128i v[4];
         for (int i = 0; i < 4; ++i)
             v[i] = _mm_load_si128(reinterpret_cast<const __m128i *>(block + 16 * i));
@@ -208,6 +223,14 @@ const char *skip_nested(const char *p, char open, char close) {
             if (depth == 0) return block + __builtin_ctzll(bit) + 1;
         }
         if (nul) return nullptr;
+        if (in_string) {
+            // A long string (a huge text) is crossed by the string scanner, which only looks
+            // for its end; the block holding that end is then read as usual.
+            const char *stop = scan_to(block + 64, '"', '\\', '"');
+            uintptr_t at = reinterpret_cast<uintptr_t>(stop) & 63;
+            block = stop - at - 64; // the loop's step brings it to the block holding `stop`
+            next_valid = ~uint64_t(0) << at;
+        }
     }
 }
 #else
@@ -410,14 +433,15 @@ std::string json_unescape(const char *bytes, long length, size_t max_bytes) {
     while (p < end && out.size() <= max_bytes) {
         char c = *p;
         if (c != '\\' || p + 1 >= end) {
-            // Plain bytes up to the next escape are copied as one run.
-            const void *next = std::memchr(p, '\\', static_cast<size_t>(end - p));
-            const char *stop = next ? static_cast<const char *>(next) : end;
-            if (stop == p) stop = p + 1; // a backslash that ends the content
-            // The loop condition keeps out.size() <= max_bytes, so the room is at least 1.
+            // Plain bytes up to the next escape are copied as one run, looked for only as far
+            // as the result can still grow. The loop condition keeps out.size() <= max_bytes.
             size_t room = max_bytes - out.size();
+            size_t span = static_cast<size_t>(end - p);
+            if (room < span) span = room + 1;
+            const void *next = std::memchr(p, '\\', span);
+            const char *stop = next ? static_cast<const char *>(next) : p + span;
+            if (stop == p) stop = p + 1; // a backslash that ends the content
             size_t run = static_cast<size_t>(stop - p);
-            if (room < run) run = room + 1;
             out.append(p, run);
             p += run;
             continue;
