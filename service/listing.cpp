@@ -44,8 +44,10 @@ Text raw(const char *pos, const char *path, size_t limit = LISTING_TEXT_LIMIT) {
 // Decoded string content at a path, absent when it is no string.
 Text decoded(const char *pos, const char *path, size_t limit = LISTING_TEXT_LIMIT) {
     const char *p = json_get(pos, path);
-    if (json_type(p) != JSON_STRING || !json_skip(p)) return std::nullopt;
-    return json_text(p, limit);
+    if (json_type(p) != JSON_STRING) return std::nullopt;
+    const char *end = json_skip(p);
+    if (!end) return std::nullopt;
+    return json_unescape(p + 1, static_cast<long>(end - p - 2), limit);
 }
 
 std::string unescape_whole(const Text &raw_text) {
@@ -118,10 +120,15 @@ void members_of(const char *object, const std::string_view (&names)[N], const ch
     }
 }
 
-// The title every renderer shares, from its "title" member.
-std::string title_of(const char *title) {
-    Text t = raw(title, ".simpleText");
-    if (!t) t = raw(title, ".runs.0.text");
+// The title every renderer shares, from its "title" member (one pass over it), and the
+// accessibility label that goes with it.
+std::string title_of(const char *title, Text *label = nullptr) {
+    static const std::string_view names[] = {"simpleText", "runs", "accessibility"};
+    const char *v[std::size(names)];
+    members_of(title, names, v);
+    Text t = json_strdup(v[0], LISTING_TEXT_LIMIT);
+    if (!t) t = raw(v[1], ".0.text");
+    if (label) *label = decoded(v[2], ".accessibilityData.label");
     return unescape_whole(t);
 }
 
@@ -136,14 +143,13 @@ void read_video(const char *r, EntryTable &table) {
     ParsedEntry e;
     e.kind = ITEM_VIDEO;
     e.id = json_strdup(v[0], LISTING_TEXT_LIMIT);
-    e.title = title_of(v[1]);
+    e.title = title_of(v[1], &e.extra);
     // Live streams give "2K watching" as runs.
     e.views = simple_or_runs(v[2]);
     e.published = raw(v[3], ".simpleText");
     e.length = raw(v[4], ".simpleText");
     // Grid videos carry their length only on the thumbnail.
     if (!e.length) e.length = raw(v[5], ".0.thumbnailOverlayTimeStatusRenderer.text.simpleText");
-    e.extra = decoded(v[1], ".accessibility.accessibilityData.label");
     read_byline(v[6], e);
     table.add(std::move(e));
 }
@@ -191,13 +197,12 @@ void read_playlist_video(const char *r, EntryTable &table) {
     ParsedEntry e;
     e.kind = ITEM_VIDEO;
     e.id = json_strdup(v[0], LISTING_TEXT_LIMIT);
-    e.title = title_of(v[1]);
+    e.title = title_of(v[1], &e.extra);
     const char *info = json_get(v[2], ".runs");
     e.views = raw(info, ".0.text");
     add_views_word(e.views);
     e.published = raw(info, ".2.text");
     e.length = raw(v[3], ".simpleText");
-    e.extra = decoded(v[1], ".accessibility.accessibilityData.label");
     read_byline(v[4], e);
     table.add(std::move(e));
 }
