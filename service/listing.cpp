@@ -416,6 +416,40 @@ void for_each_batch(const char *actions, const char *skip_target, Walk walk) {
     }
 }
 
+// The top-level members a playlist page is read from, found in one pass over the response (its
+// header and sidebar come after the rows, which one lookup per member would cross each time). `tests` come
+// from the text as received (whether a member is there decides the shape of the response);
+// `paths` from the text's first opening brace (where the rows are looked up). They are the same
+// unless the text starts with something other than whitespace and a brace.
+enum TopMember {
+    TOP_CONTENTS,
+    TOP_ACTIONS, // onResponseReceivedActions (continuations and reloads)
+    TOP_MICROFORMAT,
+    TOP_SIDEBAR,
+    TOP_HEADER,
+    TOP_COUNT
+};
+
+struct TopLevel {
+    const char *tests[TOP_COUNT];
+    const char *paths[TOP_COUNT];
+    bool has(TopMember m) const { return tests[m] != JSON_NOT_FOUND; }
+};
+
+void read_top_level(const char *text, const char *root, TopLevel &top) {
+    static const std::string_view names[TOP_COUNT] = {"contents", "onResponseReceivedActions",
+                                                      "microformat", "sidebar", "header"};
+    members_of(text, names, top.tests);
+    const char *start = text;
+    while (*start == ' ' || *start == '\t' || *start == '\n' || *start == '\r') ++start;
+    if (root == start)
+        std::copy(std::begin(top.tests), std::end(top.tests), std::begin(top.paths));
+    else if (root)
+        members_of(root, names, top.paths);
+    else
+        std::fill(std::begin(top.paths), std::end(top.paths), JSON_NOT_FOUND);
+}
+
 void read_search(const char *text, const char *root, EntryTable &table, list_info &info) {
     auto walk_outer = [&](const char *outer) {
         for (const char *e = json_first(outer); e; e = json_next(e)) {
@@ -429,6 +463,8 @@ void read_search(const char *text, const char *root, EntryTable &table, list_inf
             }
         }
     };
+    // The members are looked up one by one: "contents" comes early in a first page, and a pass
+    // over every member would cross the whole page once more.
     if (json_find(text, "contents"))
         walk_outer(json_get(root, ".contents.twoColumnSearchResultsRenderer.primaryContents."
                                   "sectionListRenderer.contents"));
@@ -441,19 +477,19 @@ void read_search(const char *text, const char *root, EntryTable &table, list_inf
 
 // The playlist's title, owner and owner id: from the microformat and the header, and where they
 // say nothing, from the sidebar's primary and secondary boxes, wherever they stand in its list.
-void read_playlist_info(const char *root, list_info &info) {
-    const char *micro = json_get(root, ".microformat.microformatDataRenderer");
+void read_playlist_info(const TopLevel &top, list_info &info) {
+    const char *micro = json_get(top.paths[TOP_MICROFORMAT], ".microformatDataRenderer");
     info.title = json_text(json_get(micro, ".title"), LISTING_TEXT_LIMIT);
     info.description = raw(micro, ".description", LISTING_DESCRIPTION_LIMIT);
     if (info.title->empty()) {
-        const char *header = json_get(root, ".header");
+        const char *header = top.paths[TOP_HEADER];
         Text title = decoded(header, ".pageHeaderRenderer.pageTitle");
         if (!title) title = decoded(header, ".playlistHeaderRenderer.title.simpleText");
         if (title) info.title = std::move(title);
     }
     const char *primary = JSON_NOT_FOUND;
     const char *owner = JSON_NOT_FOUND;
-    for (const char *item = json_first(json_get(root, ".sidebar.playlistSidebarRenderer.items"));
+    for (const char *item = json_first(json_get(top.paths[TOP_SIDEBAR], ".playlistSidebarRenderer.items"));
          item; item = json_next(item)) {
         JsonMember m;
         if (!json_member_first(item, m)) continue;
@@ -476,13 +512,12 @@ void read_playlist_info(const char *root, list_info &info) {
     info.owner_thumb_url = raw(owner, ".thumbnail.thumbnails.1.url");
 }
 
-void read_playlist_browse(const char *text, const char *root, EntryTable &table,
-                          list_info &info) {
-    if (json_find(text, "onResponseReceivedActions")) {
-        for_each_batch(json_get(text, ".onResponseReceivedActions"), nullptr,
+void read_playlist_browse(const TopLevel &top, EntryTable &table, list_info &info) {
+    if (top.has(TOP_ACTIONS)) {
+        for_each_batch(top.tests[TOP_ACTIONS], nullptr,
                        [&](const char *rows) { read_row_array(rows, table, info, true); });
     } else {
-        const char *tabs = json_get(root, ".contents.twoColumnBrowseResultsRenderer.tabs");
+        const char *tabs = json_get(top.paths[TOP_CONTENTS], ".twoColumnBrowseResultsRenderer.tabs");
         const char *section = json_get(tabs, ".0.tabRenderer.content.sectionListRenderer."
                                              "contents.0.itemSectionRenderer");
         const char *container = json_get(section, ".contents.0.playlistVideoListRenderer");
@@ -497,7 +532,7 @@ void read_playlist_browse(const char *text, const char *root, EntryTable &table,
         }
         read_row_array(rows, table, info, true);
     }
-    read_playlist_info(root, info);
+    read_playlist_info(top, info);
     info.kind = LIST_PLAYLIST;
 }
 
@@ -612,12 +647,15 @@ list_item entry_to_item(ParsedEntry &e) {
 int parse_listing(ItemList *list, list_info &info, const char *text, uint32_t kind, int max) {
     list_info_clear(info);
     if (!text) text = "";
-    const char *root = std::strchr(text, '{');
     EntryTable table;
+    const char *root = std::strchr(text, '{');
     switch (kind) {
-    case LIST_PLAYLIST:
-        read_playlist_browse(text, root, table, info);
+    case LIST_PLAYLIST: {
+        TopLevel top;
+        read_top_level(text, root, top);
+        read_playlist_browse(top, table, info);
         break;
+    }
     case LIST_RECOMMENDED:
         read_recommended(text, root, table, info);
         break;
