@@ -41,13 +41,38 @@ const char *json_next(const char *pos);
 // start is treated as not found.
 const char *json_get(const char *pos, const char *path);
 
+// One member of an object: its name as written (escapes not decoded) and its value.
+struct JsonMember {
+    std::string_view name;
+    const char *value = nullptr;
+};
+// First member of the object at `pos` (leading whitespace allowed); false for an empty object,
+// a non-object or malformed text.
+bool json_member_first(const char *pos, JsonMember &member);
+// The member after `member` (whose value is stepped over); false at the end of the object or on
+// malformed text.
+bool json_member_next(JsonMember &member);
+
+// No cut: the whole string is copied or decoded.
+constexpr size_t JSON_NO_LIMIT = static_cast<size_t>(-1);
+
 // Raw bytes between the quotes of the string at `pos`, escapes left as written; absent for a
-// non-string or an unterminated string.
-std::optional<std::string> json_strdup(const char *pos);
-// Decodes `length` bytes of string content; a length below 1 gives "".
-std::string json_unescape(const char *bytes, long length);
-// Decoded content of the string at `pos`; "" for anything else.
-std::string json_text(const char *pos);
+// non-string or an unterminated string. At most `max_bytes` bytes are kept, cut at the start of
+// a UTF-8 character.
+std::optional<std::string> json_strdup(const char *pos, size_t max_bytes = JSON_NO_LIMIT);
+// Decodes `length` bytes of string content; a length below 1 gives "". The result holds at most
+// `max_bytes` bytes, cut at the start of a UTF-8 character; the input is read only as far as
+// that needs, so a cut costs time in proportion to the result, not to the string.
+std::string json_unescape(const char *bytes, long length, size_t max_bytes = JSON_NO_LIMIT);
+// Decoded content of the string at `pos`, cut as json_unescape cuts; "" for anything else.
+std::string json_text(const char *pos, size_t max_bytes = JSON_NO_LIMIT);
+
+// Deepest nesting json_document_complete accepts; far deeper than any real response.
+constexpr int JSON_DEPTH_LIMIT = 512;
+// True when `text` holds one complete object or array with only whitespace around it: every
+// string terminated, every bracket closed by its own kind, nesting at most JSON_DEPTH_LIMIT.
+// Members and literals are not validated further. One pass, no allocation.
+bool json_document_complete(const char *text);
 
 // True when `pos` holds a value other than the not-found result and the literal null.
 bool json_present(const char *pos);

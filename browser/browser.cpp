@@ -575,9 +575,14 @@ void list_completion(AppState &state, int32_t status_class, ResponseBuffer *resp
         return;
     }
     if (append && b.local_list != LOCAL_NONE) return;
-    status_set(state, "done");
     const char *text = response_text(*response);
     listing_dump(std::string_view(text, response->position), b.listinfo_path.c_str());
+    // An answer that is not a whole JSON document leaves the rows as they were.
+    if (!listing_readable(text, mode)) {
+        status_set(state, "the service's answer could not be read");
+        return;
+    }
+    status_set(state, "done");
 
     auto *table = widget_data<TableData>(b.widgets.list_table);
     double offset = append ? list_offset(state) : 0;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -33,5 +34,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         (void)json_text(t + i);
     }
     (void)json_unescape(t, static_cast<long>(text.size() - 1));
+    // Cuts never split a character and never pass the limit.
+    size_t limit = size ? data[size - 1] % 16 : 0;
+    std::string cut = json_unescape(t, static_cast<long>(text.size() - 1), limit);
+    if (cut.size() > limit) __builtin_trap();
+    if (auto raw = json_strdup(v, limit); raw && raw->size() > limit) __builtin_trap();
+    (void)json_document_complete(t);
+    JsonMember m;
+    n = 0;
+    for (bool more = json_member_first(t, m); more && n < 100000; more = json_member_next(m), ++n)
+        (void)json_text(m.value, limit);
     return 0;
 }

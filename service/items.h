@@ -31,6 +31,8 @@ enum ListKind : uint32_t {
 
 // Bit 0 of list_item::flags: the video is already in the history.
 constexpr uint32_t ITEM_FLAG_WATCHED = 1;
+// Bit 1 of list_item::flags: the row is a short (a vertical video from a Shorts shelf or grid).
+constexpr uint32_t ITEM_FLAG_SHORT = 2;
 
 // List tag of rows created by the service client (owned by their list).
 constexpr uint32_t ITEM_TAG = 1;
@@ -51,7 +53,7 @@ struct list_item {
     // service have passed four billion views.
     uint64_t view_count = 0;
     uint32_t duration = 0; // length in seconds of the current video (0 in lists)
-    uint32_t flags = 0;    // ITEM_FLAG_WATCHED
+    uint32_t flags = 0;    // ITEM_FLAG_WATCHED, ITEM_FLAG_SHORT
 };
 
 using ItemList = List<list_item>;

@@ -1,10 +1,12 @@
 #include "service/listing.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <ctime>
 #include <utility>
+#include <vector>
 
 #include "base/json.h"
 #include "service/innertube.h"
@@ -15,32 +17,42 @@ namespace {
 // response lacks them.
 struct ParsedEntry {
     uint32_t kind = ITEM_VIDEO;
+    uint32_t flags = 0;
     Text id, title, views, published, length, extra, channel_name, channel_id;
 };
 
-// The fixed table of one response's rows.
+// The rows of one response, in page order. A row whose kind and id were already read (a video
+// in a shelf that the main results also list, a short in two Shorts shelves) is not added again.
 struct EntryTable {
-    std::array<ParsedEntry, LISTING_ENTRY_LIMIT> entries;
-    int count = 0;
-    bool full() const { return count >= LISTING_ENTRY_LIMIT; }
+    std::vector<ParsedEntry> entries;
+    bool full() const { return entries.size() >= static_cast<size_t>(LISTING_ENTRY_LIMIT); }
     void add(ParsedEntry &&entry) {
-        if (!full()) entries[count++] = std::move(entry);
+        if (full()) return;
+        if (entry.id) {
+            for (const ParsedEntry &e : entries)
+                if (e.kind == entry.kind && e.id == entry.id) return;
+        }
+        entries.push_back(std::move(entry));
     }
 };
 
 // Raw string content (escapes kept) at a path, absent when it is no string.
-Text raw(const char *pos, const char *path) { return json_strdup(json_get(pos, path)); }
+Text raw(const char *pos, const char *path, size_t limit = LISTING_TEXT_LIMIT) {
+    return json_strdup(json_get(pos, path), limit);
+}
 
 // Decoded string content at a path, absent when it is no string.
-Text decoded(const char *pos, const char *path) {
+Text decoded(const char *pos, const char *path, size_t limit = LISTING_TEXT_LIMIT) {
     const char *p = json_get(pos, path);
-    if (json_type(p) != JSON_STRING || !json_skip(p)) return std::nullopt;
-    return json_text(p);
+    if (json_type(p) != JSON_STRING) return std::nullopt;
+    const char *end = json_skip(p);
+    if (!end) return std::nullopt;
+    return json_unescape(p + 1, static_cast<long>(end - p - 2), limit);
 }
 
 std::string unescape_whole(const Text &raw_text) {
     if (!raw_text) return std::string();
-    return json_unescape(raw_text->data(), static_cast<long>(raw_text->size()));
+    return json_unescape(raw_text->data(), static_cast<long>(raw_text->size()), LISTING_TEXT_LIMIT);
 }
 
 // The title every renderer shares: ".title.simpleText", else ".title.runs.0.text", decoded.
@@ -50,28 +62,95 @@ std::string renderer_title(const char *r) {
     return unescape_whole(t);
 }
 
-// A view count that does not say "view" gets the word appended.
+// A text given as "simpleText" or as "runs" whose texts are joined.
+Text simple_or_runs(const char *value) {
+    if (Text t = raw(value, ".simpleText")) return t;
+    const char *first = json_first(json_get(value, ".runs"));
+    if (!first) return std::nullopt;
+    std::string joined;
+    for (const char *run = first; run && joined.size() < LISTING_TEXT_LIMIT; run = json_next(run))
+        if (Text t = raw(run, ".text")) joined += *t;
+    if (joined.size() > LISTING_TEXT_LIMIT) joined.resize(LISTING_TEXT_LIMIT);
+    return joined;
+}
+
+// " views" is added to a bare count ("12", "1.2K"); a text that has its own word ("2K watching",
+// "No views", "12 views") is kept as it is.
 void add_views_word(Text &views) {
-    if (views && views->find("view") == std::string::npos) *views += " views";
+    if (!views || views->find("view") != std::string::npos) return;
+    for (size_t i = 0; i + 1 < views->size(); ++i) {
+        unsigned char next = static_cast<unsigned char>((*views)[i + 1]);
+        bool letter = (next | 0x20) >= 'a' && (next | 0x20) <= 'z';
+        if ((*views)[i] == ' ' && (letter || next >= 0x80)) return;
+    }
+    *views += " views";
 }
 
-void read_byline(const char *r, ParsedEntry &e) {
-    const char *run = json_get(r, ".shortBylineText.runs.0");
+// The first collaborator of a dialog listing a video's channels (a video made by several).
+Text first_collaborator(const char *show_dialog) {
+    return raw(show_dialog, ".panelLoadingStrategy.inlineContent.dialogViewModel.customContent."
+                            "listViewModel.listItems.0.listItemViewModel.rendererContext."
+                            "commandContext.onTap.innertubeCommand.browseEndpoint.browseId");
+}
+
+// The channel of a row from its "shortBylineText" member.
+void read_byline(const char *byline, ParsedEntry &e) {
+    const char *run = json_get(byline, ".runs.0");
     e.channel_name = decoded(run, ".text");
-    e.channel_id = raw(run, ".navigationEndpoint.browseEndpoint.browseId");
+    const char *endpoint = json_get(run, ".navigationEndpoint");
+    e.channel_id = raw(endpoint, ".browseEndpoint.browseId");
+    if (!e.channel_id) e.channel_id = first_collaborator(json_get(endpoint, ".showDialogCommand"));
 }
 
-// videoRenderer and compactVideoRenderer.
+// The values of the named members of an object, found in one pass over it: the first member of
+// each name, JSON_NOT_FOUND for a name the object lacks. Reading a renderer's fields this way
+// passes over each of its members once, where a lookup per field would pass over the members
+// before that field again each time.
+template <size_t N>
+void members_of(const char *object, const std::string_view (&names)[N], const char *(&values)[N]) {
+    for (const char *&v : values) v = JSON_NOT_FOUND;
+    JsonMember m;
+    for (bool more = json_member_first(object, m); more; more = json_member_next(m)) {
+        for (size_t i = 0; i < N; ++i) {
+            if (values[i] == JSON_NOT_FOUND && m.name == names[i]) {
+                values[i] = m.value;
+                break;
+            }
+        }
+    }
+}
+
+// The title every renderer shares, from its "title" member (one pass over it), and the
+// accessibility label that goes with it.
+std::string title_of(const char *title, Text *label = nullptr) {
+    static const std::string_view names[] = {"simpleText", "runs", "accessibility"};
+    const char *v[std::size(names)];
+    members_of(title, names, v);
+    Text t = json_strdup(v[0], LISTING_TEXT_LIMIT);
+    if (!t) t = raw(v[1], ".0.text");
+    if (label) *label = decoded(v[2], ".accessibilityData.label");
+    return unescape_whole(t);
+}
+
+// videoRenderer, compactVideoRenderer and gridVideoRenderer.
 void read_video(const char *r, EntryTable &table) {
+    static const std::string_view names[] = {"videoId",          "title",
+                                             "shortViewCountText", "publishedTimeText",
+                                             "lengthText",       "thumbnailOverlays",
+                                             "shortBylineText"};
+    const char *v[std::size(names)];
+    members_of(r, names, v);
     ParsedEntry e;
     e.kind = ITEM_VIDEO;
-    e.id = raw(r, ".videoId");
-    e.title = renderer_title(r);
-    e.views = raw(r, ".shortViewCountText.simpleText");
-    e.published = raw(r, ".publishedTimeText.simpleText");
-    e.length = raw(r, ".lengthText.simpleText");
-    e.extra = decoded(r, ".title.accessibility.accessibilityData.label");
-    read_byline(r, e);
+    e.id = json_strdup(v[0], LISTING_TEXT_LIMIT);
+    e.title = title_of(v[1], &e.extra);
+    // Live streams give "2K watching" as runs.
+    e.views = simple_or_runs(v[2]);
+    e.published = raw(v[3], ".simpleText");
+    e.length = raw(v[4], ".simpleText");
+    // Grid videos carry their length only on the thumbnail.
+    if (!e.length) e.length = raw(v[5], ".0.thumbnailOverlayTimeStatusRenderer.text.simpleText");
+    read_byline(v[6], e);
     table.add(std::move(e));
 }
 
@@ -84,44 +163,70 @@ void read_playlist(const char *r, EntryTable &table) {
     e.published = raw(r, ".publishedTimeText.simpleText");
     e.length = raw(r, ".videoCountText.runs.0.text");
     e.extra = raw(r, ".navigationEndpoint.watchEndpoint.videoId");
-    read_byline(r, e);
+    read_byline(json_get(r, ".shortBylineText"), e);
     table.add(std::move(e));
 }
 
+// A channel row shows its subscriber count where videos show their views. Older pages give it
+// in subscriberCountText and the number of videos in videoCountText; newer ones give the count
+// in videoCountText and the handle in subscriberCountText.
 void read_channel(const char *r, EntryTable &table) {
     ParsedEntry e;
     e.kind = ITEM_CHANNEL;
     e.id = raw(r, ".channelId");
     e.title = renderer_title(r);
-    e.published = raw(r, ".videoCountText.simpleText");
+    Text videos = raw(r, ".videoCountText.simpleText");
+    Text subscribers = raw(r, ".subscriberCountText.simpleText");
+    auto says = [](const Text &t, const char *word) {
+        return t && t->find(word) != std::string::npos;
+    };
+    if (says(videos, "subscriber")) std::swap(videos, subscribers);
+    if (says(subscribers, "subscriber")) e.views = std::move(subscribers);
+    if (!says(videos, "@")) e.published = std::move(videos);
     e.length = raw(r, ".subscriberCountText.simpleText");
     e.extra = raw(r, ".thumbnail.thumbnails.0.url");
-    read_byline(r, e);
+    read_byline(json_get(r, ".shortBylineText"), e);
     table.add(std::move(e));
 }
 
 void read_playlist_video(const char *r, EntryTable &table) {
+    static const std::string_view names[] = {"videoId", "title", "videoInfo", "lengthText",
+                                             "shortBylineText"};
+    const char *v[std::size(names)];
+    members_of(r, names, v);
     ParsedEntry e;
     e.kind = ITEM_VIDEO;
-    e.id = raw(r, ".videoId");
-    e.title = renderer_title(r);
-    const char *info = json_get(r, ".videoInfo.runs");
+    e.id = json_strdup(v[0], LISTING_TEXT_LIMIT);
+    e.title = title_of(v[1], &e.extra);
+    const char *info = json_get(v[2], ".runs");
     e.views = raw(info, ".0.text");
     add_views_word(e.views);
     e.published = raw(info, ".2.text");
-    e.length = raw(r, ".lengthText.simpleText");
-    e.extra = decoded(r, ".title.accessibility.accessibilityData.label");
-    read_byline(r, e);
+    e.length = raw(v[3], ".simpleText");
+    read_byline(v[4], e);
     table.add(std::move(e));
 }
 
-// lockupViewModel: videos, and playlists whose id begins with "PL" (generated mixes and other
-// content types are skipped).
+// The first metadata part of a lockup whose text begins with `prefix` ("Updated yesterday").
+Text lockup_part_starting(const char *rows, const char *prefix) {
+    size_t n = std::strlen(prefix);
+    for (const char *row = json_first(rows); row; row = json_next(row)) {
+        for (const char *part = json_first(json_get(row, ".metadataParts")); part;
+             part = json_next(part)) {
+            Text t = raw(part, ".text.content");
+            if (t && t->compare(0, n, prefix) == 0) return t;
+        }
+    }
+    return std::nullopt;
+}
+
+// lockupViewModel: videos, and playlists and podcasts whose id begins with "PL" (generated
+// mixes and other content types are skipped).
 void read_lockup(const char *r, EntryTable &table) {
     Text type = raw(r, ".contentType");
     if (!type) return;
     bool video = *type == "LOCKUP_CONTENT_TYPE_VIDEO";
-    bool playlist = *type == "LOCKUP_CONTENT_TYPE_PLAYLIST";
+    bool playlist = *type == "LOCKUP_CONTENT_TYPE_PLAYLIST" || *type == "LOCKUP_CONTENT_TYPE_PODCAST";
     if (!video && !playlist) return;
     ParsedEntry e;
     e.id = raw(r, ".contentId");
@@ -130,9 +235,17 @@ void read_lockup(const char *r, EntryTable &table) {
     const char *meta = json_get(r, ".metadata.lockupMetadataViewModel");
     const char *rows = json_get(meta, ".metadata.contentMetadataViewModel.metadataRows");
     e.title = unescape_whole(raw(meta, ".title.content"));
-    e.channel_name = decoded(rows, ".0.metadataParts.0.text.content");
-    e.channel_id = raw(meta, ".image.decoratedAvatarViewModel.rendererContext.commandContext.onTap."
-                             "innertubeCommand.browseEndpoint.browseId");
+    const char *owner = json_get(rows, ".0.metadataParts.0.text");
+    e.channel_name = decoded(owner, ".content");
+    const char *image = json_get(meta, ".image");
+    e.channel_id = raw(image, ".decoratedAvatarViewModel.rendererContext.commandContext.onTap."
+                              "innertubeCommand.browseEndpoint.browseId");
+    if (!e.channel_id)
+        e.channel_id = raw(owner, ".commandRuns.0.onTap.innertubeCommand.browseEndpoint.browseId");
+    if (!e.channel_id)
+        e.channel_id = first_collaborator(json_get(image, ".avatarStackViewModel.rendererContext."
+                                                          "commandContext.onTap.innertubeCommand."
+                                                          "showDialogCommand"));
     e.published = raw(rows, ".1.metadataParts.1.text.content");
     if (video) {
         e.kind = ITEM_VIDEO;
@@ -143,6 +256,7 @@ void read_lockup(const char *r, EntryTable &table) {
         e.extra = decoded(r, ".rendererContext.accessibilityContext.label");
     } else {
         e.kind = ITEM_PLAYLIST;
+        if (!e.published) e.published = lockup_part_starting(rows, "Updated");
         e.length = raw(r, ".contentImage.collectionThumbnailViewModel.primaryThumbnail."
                           "thumbnailViewModel.overlays.0.thumbnailOverlayBadgeViewModel."
                           "thumbnailBadges.0.thumbnailBadgeViewModel.text");
@@ -156,144 +270,280 @@ void read_lockup(const char *r, EntryTable &table) {
     table.add(std::move(e));
 }
 
+// shortsLockupViewModel: a short in a Shorts shelf or grid. The service gives no channel here.
+void read_short(const char *r, EntryTable &table) {
+    ParsedEntry e;
+    e.kind = ITEM_VIDEO;
+    e.flags = ITEM_FLAG_SHORT;
+    e.id = raw(r, ".onTap.innertubeCommand.reelWatchEndpoint.videoId");
+    if (!e.id) e.id = raw(r, ".onTap.innertubeCommand.watchEndpoint.videoId");
+    const char *overlay = json_get(r, ".overlayMetadata");
+    e.title = decoded(overlay, ".primaryText.content").value_or("");
+    e.views = raw(overlay, ".secondaryText.content");
+    e.extra = decoded(r, ".accessibilityText");
+    e.length = std::string("SHORT");
+    table.add(std::move(e));
+}
+
+// What one element of a row array turned out to be.
+enum RowKind { ROW_OTHER, ROW_READ, ROW_CONTINUATION };
+
+// Shelves, grids and wrappers hold rows one or two levels down; anything nested deeper is not a
+// shape the service sends and is not followed.
+constexpr int ROW_NESTING_LIMIT = 4;
+
+RowKind read_row(const char *element, EntryTable &table, list_info &info, int nesting);
+
+// Reads every element of a shelf's array as a row at the shelf's place.
+void read_rows_of(const char *array, EntryTable &table, list_info &info, int nesting) {
+    if (nesting >= ROW_NESTING_LIMIT) return;
+    for (const char *x = json_first(array); x && !table.full(); x = json_next(x))
+        read_row(x, table, info, nesting + 1);
+}
+
 // Continuation rule A: the token of a continuationItemRenderer value, directly or through the
 // first command of a command executor that carries one.
 Text continuation_rule_a(const char *value) {
     const char *endpoint = json_get(value, ".continuationEndpoint");
-    if (json_find(endpoint, "continuationCommand")) return raw(endpoint, ".continuationCommand.token");
+    if (json_find(endpoint, "continuationCommand"))
+        return raw(endpoint, ".continuationCommand.token", LISTING_DESCRIPTION_LIMIT);
     for (const char *c = json_first(json_get(endpoint, ".commandExecutorCommand.commands")); c;
          c = json_next(c)) {
-        if (json_find(c, "continuationCommand")) return raw(c, ".continuationCommand.token");
+        if (json_find(c, "continuationCommand"))
+            return raw(c, ".continuationCommand.token", LISTING_DESCRIPTION_LIMIT);
     }
     return std::nullopt;
 }
 
 // Continuation rule B: the token of a continuationItemViewModel value.
 Text continuation_rule_b(const char *value) {
-    return raw(value, ".continuationCommand.innertubeCommand.continuationCommand.token");
+    return raw(value, ".continuationCommand.innertubeCommand.continuationCommand.token",
+               LISTING_DESCRIPTION_LIMIT);
 }
 
 void take_token(list_info &info, Text token) {
     if (token) info.continuation = std::move(token);
 }
 
-// Checks an element for a continuation element of either rule. Returns true when it is one
-// (the walk over the rows then ends).
-bool read_continuation(const char *element, list_info &info) {
-    if (const char *c = json_find(element, "continuationItemRenderer")) {
-        take_token(info, continuation_rule_a(c));
-        return true;
+// Reads one element of a row array by the name of its first member that is a known renderer.
+// Elements hold one renderer each, so each element's value is passed over once. A continuation
+// element gives its token to `info` and reports ROW_CONTINUATION.
+RowKind read_row(const char *element, EntryTable &table, list_info &info, int nesting) {
+    using Reader = void (*)(const char *, EntryTable &);
+    static const struct {
+        std::string_view name;
+        Reader reader;
+    } readers[] = {
+        {"videoRenderer", read_video},
+        {"playlistVideoRenderer", read_playlist_video},
+        {"lockupViewModel", read_lockup},
+        {"compactVideoRenderer", read_video},
+        {"shortsLockupViewModel", read_short},
+        {"playlistRenderer", read_playlist},
+        {"channelRenderer", read_channel},
+        {"compactPlaylistRenderer", read_playlist},
+        {"gridVideoRenderer", read_video},
+    };
+    JsonMember m;
+    for (bool more = json_member_first(element, m); more; more = json_member_next(m)) {
+        for (const auto &r : readers) {
+            if (m.name == r.name) {
+                if (!table.full()) r.reader(m.value, table);
+                return ROW_READ;
+            }
+        }
+        if (m.name == "continuationItemRenderer") {
+            take_token(info, continuation_rule_a(m.value));
+            return ROW_CONTINUATION;
+        }
+        if (m.name == "continuationItemViewModel") {
+            take_token(info, continuation_rule_b(m.value));
+            return ROW_CONTINUATION;
+        }
+        if (m.name == "richItemRenderer") {
+            if (nesting < ROW_NESTING_LIMIT)
+                read_row(json_get(m.value, ".content"), table, info, nesting + 1);
+            return ROW_READ;
+        }
+        if (m.name == "shelfRenderer") {
+            const char *content = json_get(m.value, ".content");
+            const char *items = json_get(content, ".verticalListRenderer.items");
+            if (items == JSON_NOT_FOUND) items = json_get(content, ".horizontalListRenderer.items");
+            read_rows_of(items, table, info, nesting);
+            return ROW_READ;
+        }
+        if (m.name == "gridShelfViewModel") {
+            read_rows_of(json_get(m.value, ".contents"), table, info, nesting);
+            return ROW_READ;
+        }
+        if (m.name == "reelShelfRenderer") {
+            read_rows_of(json_get(m.value, ".items"), table, info, nesting);
+            return ROW_READ;
+        }
     }
-    if (const char *c = json_find(element, "continuationItemViewModel")) {
-        take_token(info, continuation_rule_b(c));
-        return true;
+    return ROW_OTHER;
+}
+
+// Walks a row array. A continuation element ends the walk when `continuation_ends` is set. Once
+// the table is full only continuation elements are still looked for, so that a full page keeps
+// its next page.
+void read_row_array(const char *array, EntryTable &table, list_info &info,
+                    bool continuation_ends) {
+    for (const char *e = json_first(array); e; e = json_next(e)) {
+        RowKind kind = read_row(e, table, info, 0);
+        if (kind == ROW_CONTINUATION && continuation_ends) break;
     }
-    return false;
+}
+
+// The row arrays of a continuation response: every appended and every reloaded batch in the
+// action array `actions` (a reload delivers a whole page, first pages included). Actions whose
+// target mentions `skip_target` (the comments of a watch page) are not rows of the list.
+template <class Walk>
+void for_each_batch(const char *actions, const char *skip_target, Walk walk) {
+    for (const char *a = json_first(actions); a; a = json_next(a)) {
+        JsonMember m;
+        for (bool more = json_member_first(a, m); more; more = json_member_next(m)) {
+            if (m.name != "appendContinuationItemsAction" &&
+                m.name != "reloadContinuationItemsCommand")
+                continue;
+            if (skip_target) {
+                Text target = raw(m.value, ".targetId");
+                if (target && target->find(skip_target) != std::string::npos) break;
+            }
+            walk(json_get(m.value, ".continuationItems"));
+            break;
+        }
+    }
+}
+
+// The top-level members a playlist page is read from, found in one pass over the response (its
+// header and sidebar come after the rows, which one lookup per member would cross each time). `tests` come
+// from the text as received (whether a member is there decides the shape of the response);
+// `paths` from the text's first opening brace (where the rows are looked up). They are the same
+// unless the text starts with something other than whitespace and a brace.
+enum TopMember {
+    TOP_CONTENTS,
+    TOP_ACTIONS, // onResponseReceivedActions (continuations and reloads)
+    TOP_MICROFORMAT,
+    TOP_SIDEBAR,
+    TOP_HEADER,
+    TOP_COUNT
+};
+
+struct TopLevel {
+    const char *tests[TOP_COUNT];
+    const char *paths[TOP_COUNT];
+    bool has(TopMember m) const { return tests[m] != JSON_NOT_FOUND; }
+};
+
+void read_top_level(const char *text, const char *root, TopLevel &top) {
+    static const std::string_view names[TOP_COUNT] = {"contents", "onResponseReceivedActions",
+                                                      "microformat", "sidebar", "header"};
+    members_of(text, names, top.tests);
+    const char *start = text;
+    while (*start == ' ' || *start == '\t' || *start == '\n' || *start == '\r') ++start;
+    if (root == start)
+        std::copy(std::begin(top.tests), std::end(top.tests), std::begin(top.paths));
+    else if (root)
+        members_of(root, names, top.paths);
+    else
+        std::fill(std::begin(top.paths), std::end(top.paths), JSON_NOT_FOUND);
 }
 
 void read_search(const char *text, const char *root, EntryTable &table, list_info &info) {
-    const char *outer;
-    if (json_find(text, "contents"))
-        outer = json_get(root, ".contents.twoColumnSearchResultsRenderer.primaryContents."
-                               "sectionListRenderer.contents");
-    else
-        outer = json_get(text, ".onResponseReceivedCommands.0.appendContinuationItemsAction."
-                               "continuationItems");
-    for (const char *e = json_first(outer); e; e = json_next(e)) {
-        if (const char *c = json_find(e, "continuationItemRenderer"))
-            take_token(info, continuation_rule_a(c));
-        // A full table still lets the walk go on: the continuation element comes last.
-        if (table.full()) continue;
-        const char *section = json_find(e, "itemSectionRenderer");
-        if (!section) continue;
-        for (const char *x = json_first(json_get(section, ".contents")); x && !table.full();
-             x = json_next(x)) {
-            if (const char *r = json_find(x, "videoRenderer")) read_video(r, table);
-            else if (const char *r = json_find(x, "playlistRenderer")) read_playlist(r, table);
-            else if (const char *r = json_find(x, "channelRenderer")) read_channel(r, table);
-            else if (const char *r = json_find(x, "lockupViewModel")) read_lockup(r, table);
+    auto walk_outer = [&](const char *outer) {
+        for (const char *e = json_first(outer); e; e = json_next(e)) {
+            // Both checks on every element: a continuation and a section of rows.
+            JsonMember m;
+            for (bool more = json_member_first(e, m); more; more = json_member_next(m)) {
+                if (m.name == "continuationItemRenderer")
+                    take_token(info, continuation_rule_a(m.value));
+                else if (m.name == "itemSectionRenderer")
+                    read_row_array(json_get(m.value, ".contents"), table, info, false);
+            }
         }
-    }
+    };
+    // The members are looked up one by one: "contents" comes early in a first page, and a pass
+    // over every member would cross the whole page once more.
+    if (json_find(text, "contents"))
+        walk_outer(json_get(root, ".contents.twoColumnSearchResultsRenderer.primaryContents."
+                                  "sectionListRenderer.contents"));
+    else
+        for_each_batch(json_get(text, ".onResponseReceivedCommands"), nullptr, walk_outer);
     info.kind = LIST_SEARCH;
     info.title = "Search Results";
     info.owner_name = "Search Results";
 }
 
-void read_playlist_browse(const char *text, const char *root, EntryTable &table,
-                          list_info &info) {
-    const char *rows;
-    if (json_find(text, "onResponseReceivedActions")) {
-        rows = json_get(text, ".onResponseReceivedActions.0.appendContinuationItemsAction."
-                              "continuationItems");
-    } else {
-        const char *container =
-            json_get(root, ".contents.twoColumnBrowseResultsRenderer.tabs.0.tabRenderer.content."
-                           "sectionListRenderer.contents.0.itemSectionRenderer.contents.0."
-                           "playlistVideoListRenderer");
-        if (json_type(container) != JSON_OBJECT)
-            container = json_get(root, ".contents.twoColumnBrowseResultsRenderer.tabs.0."
-                                       "tabRenderer.content.sectionListRenderer.contents.0."
-                                       "itemSectionRenderer");
-        rows = json_get(container, ".contents");
+// The playlist's title, owner and owner id: from the microformat and the header, and where they
+// say nothing, from the sidebar's primary and secondary boxes, wherever they stand in its list.
+void read_playlist_info(const TopLevel &top, list_info &info) {
+    const char *micro = json_get(top.paths[TOP_MICROFORMAT], ".microformatDataRenderer");
+    info.title = json_text(json_get(micro, ".title"), LISTING_TEXT_LIMIT);
+    info.description = raw(micro, ".description", LISTING_DESCRIPTION_LIMIT);
+    if (info.title->empty()) {
+        const char *header = top.paths[TOP_HEADER];
+        Text title = decoded(header, ".pageHeaderRenderer.pageTitle");
+        if (!title) title = decoded(header, ".playlistHeaderRenderer.title.simpleText");
+        if (title) info.title = std::move(title);
     }
-    for (const char *e = json_first(rows); e; e = json_next(e)) {
-        // Once the table is full only the continuation element is still looked for, so that a
-        // page of exactly 100 rows keeps its next page.
-        if (!table.full()) {
-            if (const char *r = json_find(e, "playlistVideoRenderer")) {
-                read_playlist_video(r, table);
-                continue;
-            }
-            if (const char *r = json_find(e, "lockupViewModel")) {
-                read_lockup(r, table);
-                continue;
-            }
-        }
-        if (read_continuation(e, info)) break;
+    const char *primary = JSON_NOT_FOUND;
+    const char *owner = JSON_NOT_FOUND;
+    for (const char *item = json_first(json_get(top.paths[TOP_SIDEBAR], ".playlistSidebarRenderer.items"));
+         item; item = json_next(item)) {
+        JsonMember m;
+        if (!json_member_first(item, m)) continue;
+        if (m.name == "playlistSidebarPrimaryInfoRenderer" && primary == JSON_NOT_FOUND)
+            primary = m.value;
+        else if (m.name == "playlistSidebarSecondaryInfoRenderer" && owner == JSON_NOT_FOUND)
+            owner = json_get(m.value, ".videoOwner.videoOwnerRenderer");
     }
-
-    const char *micro = json_get(root, ".microformat.microformatDataRenderer");
-    info.title = json_text(json_get(micro, ".title"));
-    info.description = raw(micro, ".description");
-    const char *items = json_get(root, ".sidebar.playlistSidebarRenderer.items");
-    const char *primary = json_get(items, ".0.playlistSidebarPrimaryInfoRenderer");
     info.count_text = raw(primary, ".stats.0.runs.0.text");
     const char *watch = json_get(primary, ".navigationEndpoint.watchEndpoint");
     info.id = raw(watch, ".playlistId");
     info.first_video_id = raw(watch, ".videoId");
-    const char *owner =
-        json_get(items, ".1.playlistSidebarSecondaryInfoRenderer.videoOwner.videoOwnerRenderer");
-    info.owner_name = json_text(json_get(owner, ".title.runs.0.text"));
+    if (info.title->empty()) {
+        if (Text title = decoded(primary, ".title.runs.0.text")) info.title = std::move(title);
+    }
+    const char *owner_run = json_get(owner, ".title.runs.0");
+    info.owner_name = json_text(json_get(owner_run, ".text"), LISTING_TEXT_LIMIT);
     info.owner_id = raw(owner, ".navigationEndpoint.browseEndpoint.browseId");
+    if (!info.owner_id) info.owner_id = raw(owner_run, ".navigationEndpoint.browseEndpoint.browseId");
     info.owner_thumb_url = raw(owner, ".thumbnail.thumbnails.1.url");
+}
+
+void read_playlist_browse(const TopLevel &top, EntryTable &table, list_info &info) {
+    if (top.has(TOP_ACTIONS)) {
+        for_each_batch(top.tests[TOP_ACTIONS], nullptr,
+                       [&](const char *rows) { read_row_array(rows, table, info, true); });
+    } else {
+        const char *tabs = json_get(top.paths[TOP_CONTENTS], ".twoColumnBrowseResultsRenderer.tabs");
+        const char *section = json_get(tabs, ".0.tabRenderer.content.sectionListRenderer."
+                                             "contents.0.itemSectionRenderer");
+        const char *container = json_get(section, ".contents.0.playlistVideoListRenderer");
+        if (json_type(container) != JSON_OBJECT) container = section;
+        const char *rows = json_get(container, ".contents");
+        if (rows == JSON_NOT_FOUND) {
+            // A channel's Videos or Shorts tab: a grid in whichever tab holds one.
+            for (const char *tab = json_first(tabs); tab; tab = json_next(tab)) {
+                rows = json_get(tab, ".tabRenderer.content.richGridRenderer.contents");
+                if (rows != JSON_NOT_FOUND) break;
+            }
+        }
+        read_row_array(rows, table, info, true);
+    }
+    read_playlist_info(top, info);
     info.kind = LIST_PLAYLIST;
 }
 
 void read_recommended(const char *text, const char *root, EntryTable &table, list_info &info) {
-    const char *rows = nullptr;
     if (json_find(text, "currentVideoEndpoint"))
-        rows = json_get(root, ".contents.twoColumnWatchNextResults.secondaryResults."
-                              "secondaryResults.results");
-    else if (json_find(text, "onResponseReceivedEndpoints"))
-        rows = json_get(text, ".onResponseReceivedEndpoints.0.appendContinuationItemsAction."
-                              "continuationItems");
-    for (const char *e = rows ? json_first(rows) : nullptr; e; e = json_next(e)) {
-        if (!table.full()) {
-            if (const char *r = json_find(e, "compactVideoRenderer")) {
-                read_video(r, table);
-                continue;
-            }
-            if (const char *r = json_find(e, "compactPlaylistRenderer")) {
-                read_playlist(r, table);
-                continue;
-            }
-            if (const char *r = json_find(e, "lockupViewModel")) {
-                read_lockup(r, table);
-                continue;
-            }
-        }
-        if (read_continuation(e, info)) break;
-    }
+        read_row_array(json_get(root, ".contents.twoColumnWatchNextResults.secondaryResults."
+                                      "secondaryResults.results"),
+                       table, info, true);
+    else if (const char *actions = json_find(text, "onResponseReceivedEndpoints"))
+        for_each_batch(actions, "comment",
+                       [&](const char *rows) { read_row_array(rows, table, info, true); });
     info.kind = LIST_RECOMMENDED;
     info.title = "Recommended Videos";
     info.owner_name = "Recommended Videos";
@@ -302,8 +552,9 @@ void read_recommended(const char *text, const char *root, EntryTable &table, lis
 // --- RSS feeds ------------------------------------------------------------------------------
 
 // The value of the first `tag` at or after `from`: the text after the tag's closing angle
-// bracket up to the next opening one, decoded. "null" when the tag is missing or empty.
-std::string rss_value(const char *from, const char *tag) {
+// bracket up to the next opening one, decoded and cut to `limit` bytes. "null" when the tag is
+// missing or empty.
+std::string rss_value(const char *from, const char *tag, size_t limit = LISTING_TEXT_LIMIT) {
     const char *p = std::strstr(from, tag);
     if (!p) return "null";
     const char *gt = std::strchr(p, '>');
@@ -312,7 +563,15 @@ std::string rss_value(const char *from, const char *tag) {
     const char *end = std::strchr(start, '<');
     if (!end) end = start + std::strlen(start);
     if (end == start) return "null";
-    return xml_unescape(start, static_cast<long>(end - start));
+    // Decoding never lengthens a text, so the bytes past the limit need not be read.
+    size_t length = std::min(static_cast<size_t>(end - start), limit + 1);
+    std::string value = xml_unescape(start, static_cast<long>(length));
+    if (value.size() > limit) {
+        size_t cut = limit;
+        while (cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
+        value.resize(cut);
+    }
+    return value;
 }
 
 void read_rss(const char *text, EntryTable &table, list_info &info) {
@@ -335,7 +594,7 @@ void read_rss(const char *text, EntryTable &table, list_info &info) {
         if (plus != std::string::npos) published.resize(plus);
         e.published = std::move(published);
         e.length = std::string();
-        e.extra = rss_value(entry, "<media:description>");
+        e.extra = rss_value(entry, "<media:description>", LISTING_DESCRIPTION_LIMIT);
         e.channel_name = rss_value(entry, "<name>");
         e.channel_id = rss_value(entry, "<yt:channelId>");
         Text views;
@@ -343,8 +602,8 @@ void read_rss(const char *text, EntryTable &table, list_info &info) {
         e.views = views.value_or("0") + " views";
         table.add(std::move(e));
     }
-    info.count_text = std::to_string(table.count);
-    if (table.count > 0) info.first_video_id = table.entries[0].id;
+    info.count_text = std::to_string(table.entries.size());
+    if (!table.entries.empty()) info.first_video_id = table.entries[0].id;
 }
 
 std::string thumbnail_url(const std::string &video_id) {
@@ -362,6 +621,7 @@ list_item entry_to_item(ParsedEntry &e) {
     item.views_text = e.views.value_or("");
     item.published_text = e.published.value_or("");
     item.label = e.extra.value_or("unknown");
+    item.flags = e.flags;
     switch (e.kind) {
     case ITEM_PLAYLIST:
         // A playlist without a count or first video keeps those texts absent.
@@ -387,12 +647,15 @@ list_item entry_to_item(ParsedEntry &e) {
 int parse_listing(ItemList *list, list_info &info, const char *text, uint32_t kind, int max) {
     list_info_clear(info);
     if (!text) text = "";
-    const char *root = std::strchr(text, '{');
     EntryTable table;
+    const char *root = std::strchr(text, '{');
     switch (kind) {
-    case LIST_PLAYLIST:
-        read_playlist_browse(text, root, table, info);
+    case LIST_PLAYLIST: {
+        TopLevel top;
+        read_top_level(text, root, top);
+        read_playlist_browse(top, table, info);
         break;
+    }
     case LIST_RECOMMENDED:
         read_recommended(text, root, table, info);
         break;
@@ -405,13 +668,19 @@ int parse_listing(ItemList *list, list_info &info, const char *text, uint32_t ki
     default:
         return 0;
     }
-    int created = table.count < max ? table.count : (max > 0 ? max : 0);
+    int count = static_cast<int>(table.entries.size());
+    int created = count < max ? count : (max > 0 ? max : 0);
     if (list) {
         for (int i = 0; i < created; ++i)
             list->append(new list_item(entry_to_item(table.entries[i])), ITEM_TAG);
         if (info.continuation) list->append(new list_item{.kind = ITEM_MORE}, ITEM_TAG);
     }
     return created;
+}
+
+bool listing_readable(const char *text, uint32_t kind) {
+    if (kind == LIST_FEED) return text != nullptr;
+    return json_document_complete(text);
 }
 
 int64_t published_age(const char *text) {

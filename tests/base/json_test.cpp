@@ -193,3 +193,67 @@ TEST(json_malformed, string_cut_after_backslash) {
     EXPECT_EQ(json_find(t.c_str(), "b"), nullptr);        // skipping it fails
     EXPECT_EQ(json_text(t.c_str() + 5), "");
 }
+
+TEST(json_malformed, whole_documents_and_their_depth) {
+    std::string deep_ok(JSON_DEPTH_LIMIT, '[');
+    deep_ok += std::string(JSON_DEPTH_LIMIT, ']');
+    std::string too_deep(100000, '[');
+    too_deep += std::string(100000, ']');
+    struct Case {
+        std::string text;
+        bool complete;
+    } cases[] = {
+        {R"( {"a":[1,{"b":"}]"}],"c":null} )", true},
+        {"[]", true},
+        {deep_ok, true},
+        {too_deep, false},
+        {"<html>Service unavailable</html>", false},
+        {"", false},
+        {"\"just a string\"", false},
+        {R"({"a":[1,2})", false},   // bracket closed by the wrong kind
+        {R"({"a":"cut)", false},    // string never ends
+        {R"({"a":1}})", false},     // a closing brace too many
+        {R"({"a":1} {"b":2})", false}, // two documents
+        {R"({"a":"\"}"})", true},   // an escaped quote inside a string
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 40));
+        Exact text(c.text);
+        EXPECT_EQ(json_document_complete(text.c_str()), c.complete);
+    }
+    EXPECT_FALSE(json_document_complete(nullptr));
+}
+
+// Texts are cut on a character boundary; a cut reads no further than the kept bytes need, so a
+// string of 64 MB costs no more than its first kilobytes.
+TEST(json, cuts_keep_whole_characters) {
+    // "é" is two bytes: a cut through its middle drops it whole.
+    std::string e_acute = "\xC3\xA9";
+    struct Case {
+        std::string content; // between the quotes
+        size_t limit;
+        std::string text;    // json_text
+        std::string raw;     // json_strdup
+    } cases[] = {
+        {"ab" + e_acute + "cd", 3, "ab", "ab"},
+        {"ab" + e_acute + "cd", 4, "ab" + e_acute, "ab" + e_acute},
+        {"ab\\u00e9cd", 3, "ab", "ab\\"},
+        {"ab\\u00e9cd", 4, "ab" + e_acute, "ab\\u"},
+        {"abc", 3, "abc", "abc"},
+        {"abc", 0, "", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.content + " cut at " + std::to_string(c.limit));
+        Exact text("\"" + c.content + "\"");
+        EXPECT_EQ(json_text(text.c_str(), c.limit), c.text);
+        EXPECT_EQ(json_strdup(text.c_str(), c.limit).value_or("<absent>"), c.raw);
+    }
+    std::string huge = "{\"title\":\"";
+    for (int i = 0; i < (64 << 20) / 2; ++i) huge += e_acute;
+    huge += "\",\"after\":7}";
+    const char *title = json_get(huge.c_str(), ".title");
+    std::string cut = json_text(title, 4095);
+    EXPECT_EQ(cut.size(), 4094u);
+    EXPECT_EQ(cut.substr(cut.size() - 2), e_acute);
+    EXPECT_EQ(json_long(json_get(huge.c_str(), ".after"), 0), 7);
+}

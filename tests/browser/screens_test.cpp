@@ -172,6 +172,17 @@ TEST(list_completion, failures_change_no_row_and_say_so) {
     EXPECT_EQ(text_of(w.browser().widgets.status_label), unreachable.detail);
     EXPECT_NE(log.find("] INFO: status: cannot reach www.youtube.com (no network?)\n"),
               std::string::npos) << log;
+    // Answers that are no whole JSON document: the rows stay, the status line says why.
+    std::string search = bt::fixture("search/search_web_2026-01_all_test_first.json");
+    const std::string broken[] = {"<html>Service unavailable</html>", search.substr(0, search.size() / 2),
+                                  std::string(100000, '[') + std::string(100000, ']')};
+    for (const std::string &text : broken) {
+        SCOPED_TRACE(text.substr(0, 20));
+        status_set(w.state, "searching...");
+        w.complete(text, LIST_SEARCH, false);
+        EXPECT_EQ(w.browser().results.size(), rows);
+        EXPECT_EQ(text_of(w.browser().widgets.status_label), "the service's answer could not be read");
+    }
 }
 
 TEST(list_completion, append_keeps_the_pixel_offset_and_one_load_more_row) {

@@ -16,6 +16,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import standin_service  # noqa: E402  (its PNG writer)
 
 BUILD = os.environ.get("SOLVANE_BUILD", os.path.join(os.path.dirname(__file__), "../../build"))
+FIXTURES = os.environ.get("SOLVANE_FIXTURES",
+                          os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                       "../../../shared/fixtures"))
 GEOMETRY = ["--vo=x11", "--force-window=yes", "--geometry=960x600+0+0"]
 
 # Places in the default layout at 960 x 600 (scale 1, thumbnails 128 x 72).
@@ -42,6 +45,29 @@ def region(rgb, box):
 
 def distinct(pixels):
     return len(set(pixels))
+
+
+def page_video_ids(path):
+    """The videos a person sees on a recorded search page: the results, the videos of its
+    shelves and the shorts of its Shorts grids."""
+    ids = set()
+
+    def walk(value):
+        if isinstance(value, dict):
+            for key, inner in value.items():
+                if key == "videoRenderer":
+                    ids.add(inner["videoId"])
+                elif key == "shortsLockupViewModel":
+                    ids.add(inner["onTap"]["innertubeCommand"]["reelWatchEndpoint"]["videoId"])
+                else:
+                    walk(inner)
+        elif isinstance(value, list):
+            for inner in value:
+                walk(inner)
+
+    with open(path, encoding="utf-8") as f:
+        walk(json.load(f)["contents"])
+    return ids
 
 
 class BrowseIntegration(unittest.TestCase):
@@ -128,6 +154,14 @@ class BrowseIntegration(unittest.TestCase):
             self.assertEqual(json.loads(search["body"])["query"], "test")
             self.assertEqual(json.loads(search["body"])["params"], "CAA%3D")
             self.assertIn("listinfo.json", os.listdir(m.solvane_dir))
+            # The shelves and Shorts grids are rows: every video of the page gets its thumbnail,
+            # and a short that two grids show is one row with one thumbnail.
+            ids = page_video_ids(os.path.join(FIXTURES, search["fixture"]))
+            self.assertGreater(len(ids), 40)
+            thumbs = lambda: [e["path"].split("/")[2] for e in self.requests("/vi/")
+                              if e["path"].endswith("/mqdefault.jpg")]
+            self.wait(lambda: ids <= set(thumbs()))
+            self.assertEqual(len(thumbs()), len(set(thumbs())))
             images = self.requests("/vi/")
             self.assertTrue(any(e["host"] == "i.ytimg.com" for e in images))
 
@@ -228,7 +262,8 @@ class BrowseIntegration(unittest.TestCase):
     def test_infinite_scroll_appends_once_per_page(self):
         with self.start({"infinite_scroll": True}) as m:
             self.search(m)
-            self.wheel(m, 200, 300, 30)
+            # 45 rows and "Load More": about 1.3 wheel steps a row reach the end.
+            self.wheel(m, 200, 300, 70)
             more = self.wait_requests("/youtubei/v1/search", 2)
             self.assertIn("continuation", json.loads(more[1]["body"]))
             time.sleep(1)

@@ -103,7 +103,7 @@ TEST(rss, entry_limit_missing_tags_and_views) {
     ItemList list;
     list_info info;
     EXPECT_EQ(parse_listing(&list, info, text.c_str(), LIST_FEED, 15), 15);
-    EXPECT_EQ(info.count_text.value(), "100");
+    EXPECT_EQ(info.count_text.value(), "120"); // every entry is counted, not only those kept
     EXPECT_EQ(info.title.value(), "T & U");
     EXPECT_EQ(info.owner_name.value(), "null");
     auto rows = rows_of(list);

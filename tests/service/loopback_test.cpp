@@ -174,12 +174,14 @@ TEST(service_loopback, search_and_feed_responses_become_rows) {
     auto search_done = [](int32_t status_class, ResponseBuffer *response, void *,
                           const HttpStatus *) {
         if (status_class == HTTP_CLASS_SUCCESS && response)
-            parse_listing(&result.rows, result.info, response_text(*response), LIST_SEARCH, 100);
+            parse_listing(&result.rows, result.info, response_text(*response), LIST_SEARCH,
+                          LISTING_ENTRY_LIMIT);
         ++result.responses;
     };
     ASSERT_TRUE(innertube_search(client, "test", 0, 0, 0, search_done));
     ASSERT_TRUE(pump(pools, [] { return result.responses == 1; }));
-    EXPECT_EQ(result.rows.size(), 21u);
+    // 30 videos, 15 shorts (the two Shorts shelves share five) and the "Load More" row.
+    EXPECT_EQ(result.rows.size(), 46u);
     EXPECT_EQ(result.rows.first()->data->id.value(), "6GDBMbMU0ew");
     result.rows.clear();
 
