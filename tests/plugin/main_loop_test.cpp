@@ -363,11 +363,12 @@ TEST_F(MainLoop, publishes_once_per_frame_and_only_what_changed) {
     EXPECT_EQ(overlay_adds(), 2u);
     EXPECT_TRUE(overlay_matches_root(s));
 
-    // The page's twenty thumbnails arrive within one frame, long after the last publish: while
-    // others are still to come nothing goes out; the last one publishes them all.
+    // The page's thumbnails (one per row, shelves included) arrive within one frame, long after
+    // the last publish: while others are still to come nothing goes out; the last one publishes
+    // them all.
     std::vector<std::string> urls;
     for (DownloadRequest *r : s.pools.image_queue) urls.push_back(*r->url);
-    ASSERT_EQ(urls.size(), 20u);
+    ASSERT_GE(urls.size(), 20u);
     auto arrive = [&](const std::string &url, uint32_t colour) {
         delete s.pools.image_queue.take(s.pools.image_queue.first()); // the pool took it
         DownloadSlot slot;
