@@ -158,6 +158,13 @@ class HostileIntegration(unittest.TestCase):
             self.query(query)
             self.answering_until(lambda: self.status_after(
                 mark, "answer from www.youtube.com too large (over 32 MB)"))
+        # Neither was kept: the player's peak memory stays far below the answers' size, and the
+        # dump of the last answer read is that of the search.
+        with open("/proc/%d/status" % m.proc.pid) as f:
+            peak_kb = int(next(line for line in f if line.startswith("VmHWM:")).split()[1])
+        print("peak memory of the player: %d MB" % (peak_kb // 1024))
+        self.assertLess(peak_kb, 512 * 1024)
+        self.assertLess(os.path.getsize(os.path.join(m.solvane_dir, "listinfo.json")), 4 << 20)
         # The trickle ends at the deadline, however steadily its bytes came.
         self.phase = "trickle"
         self.answering_until(lambda: self.status_after(
