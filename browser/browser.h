@@ -75,6 +75,10 @@ struct Browser {
     ItemList results;
     list_info info;
     int32_t local_list = LOCAL_NONE;
+    // Feeds of the feed screen that failed since it was opened, and the words of the last
+    // failure: the status line then does not end in a bare "done" over the feeds that were lost.
+    uint32_t feed_failures = 0;
+    std::string feed_failure;
     // Local lists shown in place of a service response; the list files are read and written
     // elsewhere, the screens only show them and mark watched rows from the history.
     ItemList favorites;

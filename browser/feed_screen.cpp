@@ -10,26 +10,38 @@
 void show_feed(AppState &state) {
     ItemList none;
     browser_show_local(state, LOCAL_FEED, none, "Feed");
+    state.browser.feed_failures = 0;
+    state.browser.feed_failure.clear();
     if (feed_request_all(state.client, state.browser.favorites, state.switches.feed_use_rss,
                          feed_done) == 0)
         status_set(state, "no favourites to make the feed from");
 }
 
-void feed_done(int32_t status_class, ResponseBuffer *response, void *client, const HttpStatus *) {
+void feed_done(int32_t status_class, ResponseBuffer *response, void *client,
+               const HttpStatus *status) {
     AppState &state = *static_cast<AppState *>(static_cast<ServiceClient *>(client)->hooks.context);
+    Browser &b = state.browser;
+    bool failed = status_class != 0 || !response;
+    if (failed && b.local_list == LOCAL_FEED) {
+        ++b.feed_failures;
+        b.feed_failure = failure_text("loading the feed", status);
+    }
     // Feeds still to come: those waiting in the queue and those downloading beside this one,
-    // so "done" only shows once the last feed is in.
+    // so "done" only shows once the last feed is in. Failed feeds are counted, and the last
+    // failure is named at the end.
     uint32_t left = requests_waiting(state.pools.request_queue, feed_done) +
                     downloads_running(state.pools.api_pool, feed_done, response);
-    if (left > 0) {
-        auto text = str_printf("loading feed... (%u items left)", left);
-        status_set(state, text ? text->c_str() : "");
-    } else {
-        status_set(state, "done");
-    }
-    if (status_class != 0 || !response || state.browser.local_list != LOCAL_FEED) return;
+    std::optional<std::string> text;
+    if (left > 0 && b.feed_failures > 0)
+        text = str_printf("loading feed... (%u items left, %u failed)", left, b.feed_failures);
+    else if (left > 0)
+        text = str_printf("loading feed... (%u items left)", left);
+    else if (b.feed_failures > 0)
+        text = str_printf("done; feeds failed: %u (last: %s)", b.feed_failures,
+                          b.feed_failure.c_str());
+    status_set(state, left > 0 || b.feed_failures > 0 ? (text ? text->c_str() : "") : "done");
+    if (failed || b.local_list != LOCAL_FEED) return;
 
-    Browser &b = state.browser;
     feed_read_response(b.results, b.info, response_text(*response), state.switches.feed_use_rss,
                        state.feed_videos_per_channel, state.max_feed_age, b.history);
     // Show the merged list again: header "Feed", no list info, thumbnails queued afresh.

@@ -256,14 +256,15 @@ TEST(feed, status_counts_feeds_downloading_as_well_as_waiting) {
     finish(pool.slots[0].connection.response);
     EXPECT_EQ(status(w), "loading feed... (2 items left)");
     pool.slots[0].request.url.reset();
-    pool.slots[1].connection.response = bt::response(body);
-    finish(pool.slots[1].connection.response);
-    EXPECT_EQ(status(w), "loading feed... (1 items left)");
+    // The second fails: counted while the rest loads, named at the end instead of a bare "done".
+    HttpStatus not_found{404, HTTP_CLASS_ERROR, "Not Found"};
+    feed_done(HTTP_CLASS_ERROR, &pool.slots[1].connection.response, &w.state.client, &not_found);
+    EXPECT_EQ(status(w), "loading feed... (1 items left, 1 failed)");
     pool.slots[1].request.url.reset();
     ASSERT_TRUE(request_queue_feed(&pool, &w.state.pools.request_queue));
     pool.slots[0].connection.response = bt::response(body);
     finish(pool.slots[0].connection.response);
-    EXPECT_EQ(status(w), "done");
+    EXPECT_EQ(status(w), "done; feeds failed: 1 (last: loading the feed failed (404 Not Found))");
 }
 
 TEST(start_up, subscriptions_join_the_favourites_between_favourites_and_history) {

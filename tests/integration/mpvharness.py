@@ -223,15 +223,18 @@ class StandIn:
 
     def set_image(self, suffix, body):
         """From now on the stand-in answers image paths ending in `suffix` with `body`."""
+        import urllib.parse
+        self.put("/test/image?suffix=" + urllib.parse.quote(suffix), body)
+
+    def put(self, target, body=b""):
+        """A PUT to one of the stand-in's /test/ controls (see standin_service.py)."""
         import ssl
         import http.client
-        import urllib.parse
         context = ssl.create_default_context(cafile=self.ca)
         context.check_hostname = False
         connection = http.client.HTTPSConnection("127.0.0.1", self.port, context=context,
                                                  timeout=5)
-        connection.request("PUT", "/test/image?suffix=" + urllib.parse.quote(suffix), body=body,
-                           headers={"Host": "www.youtube.com"})
+        connection.request("PUT", target, body=body, headers={"Host": "www.youtube.com"})
         try:
             connection.getresponse().read()
         finally:

@@ -25,6 +25,16 @@ fixtures directory:
                              no JPEG encoder)
   GET  /test/service-log     every service request so far, as JSON (method, host, path, body)
   PUT  /test/image?suffix=S  from now on, answer image paths ending in S with the request's body
+  PUT  /test/player          from now on, put the addresses of the request's JSON body
+                             ({"video": URL, "audio": URL, "caption": URL}, each optional) in the
+                             player responses: every video stream, audio stream or caption track
+                             (an empty body puts the server's own back)
+  PUT  /test/mode?feed=trickle  from now on, feeds answer one byte a second
+
+Hostile answers, chosen by the search query:
+  "hostile trickle"   a 1 kB answer sent one byte a second
+  "hostile length"    a Content-Length of 1 GB, and the bytes after it for as long as they are read
+  "hostile title N"   the first page with its first title N MB long, without a Content-Length
 
 With --media, the player responses become playable here: every stream URL (formats,
 adaptiveFormats, caption tracks, and the master playlist of hlsManifestUrl on the host
@@ -49,6 +59,7 @@ import json
 import os
 import re
 import shutil
+import socket
 import struct
 import subprocess
 import sys
@@ -127,6 +138,8 @@ def send_player(conn, req, name, video_id):
         body = body.replace(recorded.encode(), video_id.encode())
     if MEDIA["dir"]:
         body = playable_player(body, video_id, media_base(conn))
+    if PLAYER_URLS:
+        body = player_with_urls(body, PLAYER_URLS)
     return conn.respond(200, body, headers=["Content-Type: application/json"])
 
 
@@ -211,6 +224,9 @@ def route_innertube(conn, req):
     if not choose:
         log(req)
         return conn.respond(404, b"no such endpoint\n")
+    if req.path == "/youtubei/v1/search" and str(body.get("query", "")).startswith("hostile "):
+        log(req, "hostile")
+        return hostile_search(conn, str(body["query"]))
     if req.path == "/youtubei/v1/search" and not str(body.get("query", "")).isascii() \
             and "continuation" not in body:
         name = choose(body)
@@ -279,6 +295,8 @@ def route_feed(conn, req):
         log(req)
         return conn.respond(404, b"no playlist_id\n")
     log(req, FEED)
+    if MODES.get("feed") == "trickle":
+        return trickle(conn, feed_xml(conn.server.fixtures, playlist))
     return conn.respond(200, feed_xml(conn.server.fixtures, playlist),
                         headers=["Content-Type: text/xml; charset=UTF-8"])
 
@@ -382,6 +400,107 @@ def route_image(conn, req):
         with IMAGES_LOCK:
             IMAGES[req.path] = body
     return conn.respond(200, body, headers=["Content-Type: image/png"])
+
+
+# ---------------------------------------------------------------------------------------------
+# Hostile answers
+
+PLAYER_URLS = {}
+MODES = {}
+
+
+def route_player_urls(conn, req):
+    urls = json.loads(req.body) if req.body.strip() else {}
+    with IMAGES_LOCK:
+        PLAYER_URLS.clear()
+        PLAYER_URLS.update(urls)
+    return conn.respond(200, b"ok\n")
+
+
+def route_mode(conn, req):
+    with IMAGES_LOCK:
+        MODES.update({name: values[-1] for name, values in req.query.items()})
+    return conn.respond(200, b"ok\n")
+
+
+def player_with_urls(body, urls):
+    """The player response with `urls` ("video", "audio", "caption") in place of the addresses
+    of every stream and caption track of that kind."""
+    root = json.loads(body)
+    streaming = root.get("streamingData") or {}
+    for entry in (streaming.get("formats") or []) + (streaming.get("adaptiveFormats") or []):
+        kind = "audio" if str(entry.get("mimeType", "")).startswith("audio/") else "video"
+        if kind in urls:
+            entry.pop("signatureCipher", None)
+            entry["url"] = urls[kind]
+    captions = root.get("captions", {}).get("playerCaptionsTracklistRenderer", {})
+    for track in captions.get("captionTracks") or []:
+        if "caption" in urls:
+            track["baseUrl"] = urls["caption"]
+    return json.dumps(root).encode()
+
+
+def send_quietly(conn, data):
+    """Sends `data`; False once the client has gone (it refused the answer)."""
+    try:
+        conn.send(data)
+        return True
+    except OSError:
+        return False
+
+
+def trickle(conn, body):
+    """`body` with its Content-Length, one byte a second, until it is sent, the client goes or
+    the server stops."""
+    conn.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    if not send_quietly(conn, b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body)):
+        return False
+    for i in range(len(body)):
+        if conn.server.stopping.wait(1.0) or not send_quietly(conn, body[i:i + 1]):
+            return False
+    return True
+
+
+def long_title_page(fixtures, megabytes):
+    """The first search page with its first video title `megabytes` MB long."""
+    with open(os.path.join(fixtures, SEARCH["first"]), "rb") as f:
+        page = json.loads(f.read())
+    pending = [page]
+    while pending:
+        node = pending.pop()
+        if isinstance(node, dict):
+            if isinstance(node.get("videoRenderer"), dict):
+                piece = "A very long title ✓ "
+                node["videoRenderer"]["title"] = {
+                    "runs": [{"text": piece * (megabytes * 2 ** 20 // len(piece.encode()))}]}
+                break
+            pending.extend(reversed(list(node.values())))
+        elif isinstance(node, list):
+            pending.extend(reversed(node))
+    return json.dumps(page, ensure_ascii=False).encode("utf-8")
+
+
+def hostile_search(conn, query):
+    conn.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    words = query.split()
+    if words[1] == "trickle":
+        return trickle(conn, b"{" + b" " * 1022 + b"}")
+    if words[1] == "length":
+        size = 1 << 30
+        if not send_quietly(conn, b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                                  b"Content-Length: %d\r\n\r\n" % size):
+            return False
+        block = b" " * (1 << 20)
+        for _ in range(size // len(block)):
+            if conn.server.stopping.is_set() or not send_quietly(conn, block):
+                return False
+        return True
+    if words[1] == "title":
+        body = long_title_page(conn.server.fixtures, int(words[2]))
+        send_quietly(conn, b"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                           b"Connection: close\r\n\r\n" + body)
+        return False
+    return conn.respond(404, b"no such hostile answer\n")
 
 
 # ---------------------------------------------------------------------------------------------
@@ -518,6 +637,8 @@ def is_image_host(req):
 
 testserver.add_route("GET", "/test/service-log", route_log, first=True)
 testserver.add_route("PUT", "/test/image", route_image_override, first=True)
+testserver.add_route("PUT", "/test/player", route_player_urls, first=True)
+testserver.add_route("PUT", "/test/mode", route_mode, first=True)
 testserver.add_route("POST", "/youtubei/v1/", route_innertube, prefix=True, first=True)
 testserver.add_route("GET", "/embed/", route_embed, prefix=True, first=True)
 testserver.add_route("GET", "/feeds/videos.xml", route_feed, first=True)
