@@ -165,6 +165,12 @@ class HostileIntegration(unittest.TestCase):
         print("peak memory of the player: %d MB" % (peak_kb // 1024))
         self.assertLess(peak_kb, 512 * 1024)
         self.assertLess(os.path.getsize(os.path.join(m.solvane_dir, "listinfo.json")), 4 << 20)
+        # A 24 MB title, within the size limit, is read and cut: the list shows and the
+        # interface keeps answering meanwhile.
+        mark = len(m.output())
+        self.phase = "hostile title 24"
+        self.query("hostile title 24")
+        self.answering_until(lambda: self.status_after(mark, "done"))
         # The trickle ends at the deadline, however steadily its bytes came.
         self.phase = "trickle"
         self.answering_until(lambda: self.status_after(
