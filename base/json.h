@@ -3,7 +3,9 @@
 // A value is a position in a NUL-terminated text: a pointer to its first byte. Every position
 // returned points into the caller's text and stays valid while that text lives, except the
 // not-found result of json_get, which points at a constant "null" outside every document and
-// classifies as a primitive. The scanners stop at the terminating NUL and never read past it.
+// classifies as a primitive. The scanners stop at the terminating NUL and never use a byte
+// past it; where SSE2 is available they load aligned 16-byte blocks, which may reach past the
+// NUL inside its own block (never into another page), and are left out of sanitizer builds.
 // Nothing is allocated except the copies made by json_strdup, json_unescape and json_text.
 #pragma once
 
