@@ -330,6 +330,15 @@ const char *json_next(const char *pos) {
     return is_value_start(*p) ? p : nullptr;
 }
 
+const char *json_next_after(const char *end, const char **array_end) {
+    if (!end) return nullptr;
+    const char *p = skip_space(end);
+    if (*p == ']' && array_end) *array_end = p + 1;
+    if (*p != ',') return nullptr;
+    p = skip_space(p + 1);
+    return is_value_start(*p) ? p : nullptr;
+}
+
 const char *json_get(const char *pos, const char *path) {
     if (!pos || pos == JSON_NOT_FOUND) return JSON_NOT_FOUND;
     char buf[512];
@@ -368,6 +377,7 @@ const char *json_get(const char *pos, const char *path) {
 }
 
 bool json_member_first(const char *pos, JsonMember &member) {
+    member.value_end = member.end = nullptr;
     if (!pos) return false;
     const char *p = skip_space(pos);
     if (*p != '{') return false;
@@ -383,9 +393,11 @@ bool json_member_first(const char *pos, JsonMember &member) {
 }
 
 bool json_member_next(JsonMember &member) {
-    const char *p = json_skip(member.value);
+    const char *p = member.value_end ? member.value_end : json_skip(member.value);
+    member.value_end = nullptr;
     if (!p) return false;
     p = skip_space(p);
+    if (*p == '}') member.end = p + 1;
     if (*p != ',') return false;
     p = skip_space(p + 1);
     if (*p != '"') return false;

@@ -3,7 +3,9 @@
 // A value is a position in a NUL-terminated text: a pointer to its first byte. Every position
 // returned points into the caller's text and stays valid while that text lives, except the
 // not-found result of json_get, which points at a constant "null" outside every document and
-// classifies as a primitive. The scanners stop at the terminating NUL and never read past it.
+// classifies as a primitive. The scanners stop at the terminating NUL and never use a byte
+// past it; where SSE2 is available they load aligned 16-byte blocks, which may reach past the
+// NUL inside its own block (never into another page), and are left out of sanitizer builds.
 // Nothing is allocated except the copies made by json_strdup, json_unescape and json_text.
 #pragma once
 
@@ -36,6 +38,10 @@ const char *json_first(const char *pos);
 // Element after the element at `pos`, or nullptr at the end of the array (also after a trailing
 // comma).
 const char *json_next(const char *pos);
+// The element after the element that ends just before `end` (where json_skip would stop), or
+// nullptr at the end of the array; there `*array_end` (when given) becomes the position after the
+// closing bracket.
+const char *json_next_after(const char *end, const char **array_end = nullptr);
 // Resolves a dotted path (".a.b.0.c"; everything before the first '.' is ignored, digits start
 // an index with strtol base detection). Never nullptr: gives JSON_NOT_FOUND instead. A nullptr
 // start is treated as not found.
@@ -45,6 +51,11 @@ const char *json_get(const char *pos, const char *path);
 struct JsonMember {
     std::string_view name;
     const char *value = nullptr;
+    // Set by a caller that has read the value to its end (the position json_skip would give),
+    // so that json_member_next need not pass over the value again.
+    const char *value_end = nullptr;
+    // Set by json_member_next when it stops at the object's closing brace: the position after it.
+    const char *end = nullptr;
 };
 // First member of the object at `pos` (leading whitespace allowed); false for an empty object,
 // a non-object or malformed text.

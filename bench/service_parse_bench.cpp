@@ -507,14 +507,6 @@ bool readers_agree() {
     list_info info;
     Text token;
     size_t n = size_t(parse_listing(&list, info, text_of(SEARCH).c_str(), LIST_SEARCH, LISTING_ENTRY_LIMIT));
-    if (std::getenv("SOLVANE_BENCH_DEBUG")) {
-        Text a, b;
-        std::fprintf(stderr, "search: %zu rapid %zu ondemand %zu\n", n, rapid_search(text_of(SEARCH), a),
-                     sj_search(padded_of(SEARCH), b));
-        Text c, d;
-        std::fprintf(stderr, "browse: rapid %zu ondemand %zu\n", rapid_browse(text_of(BROWSE), c),
-                     sj_browse(padded_of(BROWSE), d));
-    }
     if (n != rapid_search(text_of(SEARCH), token) || info.continuation != token) return false;
     Text sj_token;
     if (n != sj_search(padded_of(SEARCH), sj_token) || info.continuation != sj_token) return false;

@@ -106,8 +106,10 @@ void read_byline(const char *byline, ParsedEntry &e) {
 // each name, JSON_NOT_FOUND for a name the object lacks. Reading a renderer's fields this way
 // passes over each of its members once, where a lookup per field would pass over the members
 // before that field again each time.
+// Gives the position after the object (nullptr when it is not known).
 template <size_t N>
-void members_of(const char *object, const std::string_view (&names)[N], const char *(&values)[N]) {
+const char *members_of(const char *object, const std::string_view (&names)[N],
+                       const char *(&values)[N]) {
     for (const char *&v : values) v = JSON_NOT_FOUND;
     JsonMember m;
     for (bool more = json_member_first(object, m); more; more = json_member_next(m)) {
@@ -118,6 +120,7 @@ void members_of(const char *object, const std::string_view (&names)[N], const ch
             }
         }
     }
+    return m.end;
 }
 
 // The title every renderer shares, from its "title" member (one pass over it), and the
@@ -132,14 +135,17 @@ std::string title_of(const char *title, Text *label = nullptr) {
     return unescape_whole(t);
 }
 
+// The readers of row renderers give the position after the renderer when they passed over all
+// of it, else nullptr.
+
 // videoRenderer, compactVideoRenderer and gridVideoRenderer.
-void read_video(const char *r, EntryTable &table) {
+const char *read_video(const char *r, EntryTable &table) {
     static const std::string_view names[] = {"videoId",          "title",
                                              "shortViewCountText", "publishedTimeText",
                                              "lengthText",       "thumbnailOverlays",
                                              "shortBylineText"};
     const char *v[std::size(names)];
-    members_of(r, names, v);
+    const char *end = members_of(r, names, v);
     ParsedEntry e;
     e.kind = ITEM_VIDEO;
     e.id = json_strdup(v[0], LISTING_TEXT_LIMIT);
@@ -152,10 +158,11 @@ void read_video(const char *r, EntryTable &table) {
     if (!e.length) e.length = raw(v[5], ".0.thumbnailOverlayTimeStatusRenderer.text.simpleText");
     read_byline(v[6], e);
     table.add(std::move(e));
+    return end;
 }
 
 // playlistRenderer and compactPlaylistRenderer.
-void read_playlist(const char *r, EntryTable &table) {
+const char *read_playlist(const char *r, EntryTable &table) {
     ParsedEntry e;
     e.kind = ITEM_PLAYLIST;
     e.id = raw(r, ".playlistId");
@@ -165,12 +172,13 @@ void read_playlist(const char *r, EntryTable &table) {
     e.extra = raw(r, ".navigationEndpoint.watchEndpoint.videoId");
     read_byline(json_get(r, ".shortBylineText"), e);
     table.add(std::move(e));
+    return nullptr;
 }
 
 // A channel row shows its subscriber count where videos show their views. Older pages give it
 // in subscriberCountText and the number of videos in videoCountText; newer ones give the count
 // in videoCountText and the handle in subscriberCountText.
-void read_channel(const char *r, EntryTable &table) {
+const char *read_channel(const char *r, EntryTable &table) {
     ParsedEntry e;
     e.kind = ITEM_CHANNEL;
     e.id = raw(r, ".channelId");
@@ -187,13 +195,14 @@ void read_channel(const char *r, EntryTable &table) {
     e.extra = raw(r, ".thumbnail.thumbnails.0.url");
     read_byline(json_get(r, ".shortBylineText"), e);
     table.add(std::move(e));
+    return nullptr;
 }
 
-void read_playlist_video(const char *r, EntryTable &table) {
+const char *read_playlist_video(const char *r, EntryTable &table) {
     static const std::string_view names[] = {"videoId", "title", "videoInfo", "lengthText",
                                              "shortBylineText"};
     const char *v[std::size(names)];
-    members_of(r, names, v);
+    const char *end = members_of(r, names, v);
     ParsedEntry e;
     e.kind = ITEM_VIDEO;
     e.id = json_strdup(v[0], LISTING_TEXT_LIMIT);
@@ -205,6 +214,7 @@ void read_playlist_video(const char *r, EntryTable &table) {
     e.length = raw(v[3], ".simpleText");
     read_byline(v[4], e);
     table.add(std::move(e));
+    return end;
 }
 
 // The first metadata part of a lockup whose text begins with `prefix` ("Updated yesterday").
@@ -222,15 +232,15 @@ Text lockup_part_starting(const char *rows, const char *prefix) {
 
 // lockupViewModel: videos, and playlists and podcasts whose id begins with "PL" (generated
 // mixes and other content types are skipped).
-void read_lockup(const char *r, EntryTable &table) {
+const char *read_lockup(const char *r, EntryTable &table) {
     Text type = raw(r, ".contentType");
-    if (!type) return;
+    if (!type) return nullptr;
     bool video = *type == "LOCKUP_CONTENT_TYPE_VIDEO";
     bool playlist = *type == "LOCKUP_CONTENT_TYPE_PLAYLIST" || *type == "LOCKUP_CONTENT_TYPE_PODCAST";
-    if (!video && !playlist) return;
+    if (!video && !playlist) return nullptr;
     ParsedEntry e;
     e.id = raw(r, ".contentId");
-    if (playlist && (!e.id || e.id->compare(0, 2, "PL") != 0)) return;
+    if (playlist && (!e.id || e.id->compare(0, 2, "PL") != 0)) return nullptr;
 
     const char *meta = json_get(r, ".metadata.lockupMetadataViewModel");
     const char *rows = json_get(meta, ".metadata.contentMetadataViewModel.metadataRows");
@@ -268,10 +278,11 @@ void read_lockup(const char *r, EntryTable &table) {
                          "videoId");
     }
     table.add(std::move(e));
+    return nullptr;
 }
 
 // shortsLockupViewModel: a short in a Shorts shelf or grid. The service gives no channel here.
-void read_short(const char *r, EntryTable &table) {
+const char *read_short(const char *r, EntryTable &table) {
     ParsedEntry e;
     e.kind = ITEM_VIDEO;
     e.flags = ITEM_FLAG_SHORT;
@@ -283,6 +294,7 @@ void read_short(const char *r, EntryTable &table) {
     e.extra = decoded(r, ".accessibilityText");
     e.length = std::string("SHORT");
     table.add(std::move(e));
+    return nullptr;
 }
 
 // What one element of a row array turned out to be.
@@ -292,7 +304,8 @@ enum RowKind { ROW_OTHER, ROW_READ, ROW_CONTINUATION };
 // shape the service sends and is not followed.
 constexpr int ROW_NESTING_LIMIT = 4;
 
-RowKind read_row(const char *element, EntryTable &table, list_info &info, int nesting);
+RowKind read_row(const char *element, EntryTable &table, list_info &info, int nesting,
+                 const char **end = nullptr);
 
 // Reads every element of a shelf's array as a row at the shelf's place.
 void read_rows_of(const char *array, EntryTable &table, list_info &info, int nesting) {
@@ -328,8 +341,9 @@ void take_token(list_info &info, Text token) {
 // Reads one element of a row array by the name of its first member that is a known renderer.
 // Elements hold one renderer each, so each element's value is passed over once. A continuation
 // element gives its token to `info` and reports ROW_CONTINUATION.
-RowKind read_row(const char *element, EntryTable &table, list_info &info, int nesting) {
-    using Reader = void (*)(const char *, EntryTable &);
+RowKind read_row(const char *element, EntryTable &table, list_info &info, int nesting,
+                 const char **end) {
+    using Reader = const char *(*)(const char *, EntryTable &);
     static const struct {
         std::string_view name;
         Reader reader;
@@ -344,54 +358,58 @@ RowKind read_row(const char *element, EntryTable &table, list_info &info, int ne
         {"compactPlaylistRenderer", read_playlist},
         {"gridVideoRenderer", read_video},
     };
+    RowKind kind = ROW_OTHER;
     JsonMember m;
+    // After the first known member the walk goes on only to find where the element ends.
     for (bool more = json_member_first(element, m); more; more = json_member_next(m)) {
+        if (kind != ROW_OTHER) continue;
         for (const auto &r : readers) {
             if (m.name == r.name) {
-                if (!table.full()) r.reader(m.value, table);
-                return ROW_READ;
+                if (!table.full()) m.value_end = r.reader(m.value, table);
+                kind = ROW_READ;
+                break;
             }
         }
+        if (kind != ROW_OTHER) continue;
         if (m.name == "continuationItemRenderer") {
             take_token(info, continuation_rule_a(m.value));
-            return ROW_CONTINUATION;
-        }
-        if (m.name == "continuationItemViewModel") {
+            kind = ROW_CONTINUATION;
+        } else if (m.name == "continuationItemViewModel") {
             take_token(info, continuation_rule_b(m.value));
-            return ROW_CONTINUATION;
-        }
-        if (m.name == "richItemRenderer") {
+            kind = ROW_CONTINUATION;
+        } else if (m.name == "richItemRenderer") {
             if (nesting < ROW_NESTING_LIMIT)
                 read_row(json_get(m.value, ".content"), table, info, nesting + 1);
-            return ROW_READ;
-        }
-        if (m.name == "shelfRenderer") {
+            kind = ROW_READ;
+        } else if (m.name == "shelfRenderer") {
             const char *content = json_get(m.value, ".content");
             const char *items = json_get(content, ".verticalListRenderer.items");
             if (items == JSON_NOT_FOUND) items = json_get(content, ".horizontalListRenderer.items");
             read_rows_of(items, table, info, nesting);
-            return ROW_READ;
-        }
-        if (m.name == "gridShelfViewModel") {
+            kind = ROW_READ;
+        } else if (m.name == "gridShelfViewModel") {
             read_rows_of(json_get(m.value, ".contents"), table, info, nesting);
-            return ROW_READ;
-        }
-        if (m.name == "reelShelfRenderer") {
+            kind = ROW_READ;
+        } else if (m.name == "reelShelfRenderer") {
             read_rows_of(json_get(m.value, ".items"), table, info, nesting);
-            return ROW_READ;
+            kind = ROW_READ;
         }
     }
-    return ROW_OTHER;
+    if (end) *end = m.end;
+    return kind;
 }
 
 // Walks a row array. A continuation element ends the walk when `continuation_ends` is set. Once
 // the table is full only continuation elements are still looked for, so that a full page keeps
-// its next page.
-void read_row_array(const char *array, EntryTable &table, list_info &info,
-                    bool continuation_ends) {
-    for (const char *e = json_first(array); e; e = json_next(e)) {
-        RowKind kind = read_row(e, table, info, 0);
+// its next page. When the walk reaches the closing bracket, `*array_end` (when given) becomes the
+// position after it.
+void read_row_array(const char *array, EntryTable &table, list_info &info, bool continuation_ends,
+                    const char **array_end = nullptr) {
+    for (const char *e = json_first(array); e;) {
+        const char *end = nullptr;
+        RowKind kind = read_row(e, table, info, 0, &end);
         if (kind == ROW_CONTINUATION && continuation_ends) break;
+        e = end ? json_next_after(end, array_end) : json_next(e);
     }
 }
 
@@ -452,15 +470,32 @@ void read_top_level(const char *text, const char *root, TopLevel &top) {
 
 void read_search(const char *text, const char *root, EntryTable &table, list_info &info) {
     auto walk_outer = [&](const char *outer) {
-        for (const char *e = json_first(outer); e; e = json_next(e)) {
+        for (const char *e = json_first(outer); e;) {
             // Both checks on every element: a continuation and a section of rows.
             JsonMember m;
+            bool section_read = false, token_read = false;
             for (bool more = json_member_first(e, m); more; more = json_member_next(m)) {
-                if (m.name == "continuationItemRenderer")
+                if (m.name == "continuationItemRenderer" && !token_read) {
+                    token_read = true;
                     take_token(info, continuation_rule_a(m.value));
-                else if (m.name == "itemSectionRenderer")
-                    read_row_array(json_get(m.value, ".contents"), table, info, false);
+                } else if (m.name == "itemSectionRenderer" && !section_read) {
+                    section_read = true;
+                    // The section's rows are its first "contents"; once they are read the walk
+                    // goes on from their end to the end of the section.
+                    JsonMember sm;
+                    bool rows_read = false;
+                    for (bool inner = json_member_first(m.value, sm); inner;
+                         inner = json_member_next(sm)) {
+                        if (sm.name != "contents" || rows_read) continue;
+                        rows_read = true;
+                        const char *rows_end = nullptr;
+                        read_row_array(sm.value, table, info, false, &rows_end);
+                        sm.value_end = rows_end;
+                    }
+                    m.value_end = sm.end;
+                }
             }
+            e = m.end ? json_next_after(m.end) : json_next(e);
         }
     };
     // The members are looked up one by one: "contents" comes early in a first page, and a pass
