@@ -793,8 +793,9 @@ constexpr size_t HTTP_BLOCK_SIZE = 2048;
 constexpr size_t HTTP_BODY_CHUNK = 16384;
 // Largest buffer made at once for an announced length; longer bodies grow by doubling.
 constexpr uint64_t HTTP_RESERVE_LIMIT = 64 << 20;
-// Bytes read per step before the reader yields to the rest of the main loop.
-constexpr int64_t HTTP_STEP_BUDGET = 4 << 20;
+// Bytes read per step before the reader yields to the rest of the main loop: about 5 ms of TLS
+// decryption, so a large answer never holds the interface for long.
+constexpr int64_t HTTP_STEP_BUDGET = 1 << 20;
 
 HttpStep finish(HttpConnection &connection, int32_t result) {
     connection.result = result;
