@@ -376,12 +376,10 @@ const char *json_get(const char *pos, const char *path) {
     return cur;
 }
 
-bool json_member_first(const char *pos, JsonMember &member) {
-    member.value_end = member.end = nullptr;
-    if (!pos) return false;
-    const char *p = skip_space(pos);
-    if (*p != '{') return false;
-    p = skip_space(p + 1);
+namespace {
+
+// Reads the member whose name starts at `p` (its opening quote) into `member`.
+bool member_read(const char *p, JsonMember &member) {
     if (*p != '"') return false;
     const char *name_end = skip_string_body(p + 1);
     if (!name_end) return false;
@@ -392,6 +390,16 @@ bool json_member_first(const char *pos, JsonMember &member) {
     return json_type(member.value) != JSON_INVALID;
 }
 
+} // namespace
+
+bool json_member_first(const char *pos, JsonMember &member) {
+    member.value_end = member.end = nullptr;
+    if (!pos) return false;
+    const char *p = skip_space(pos);
+    if (*p != '{') return false;
+    return member_read(skip_space(p + 1), member);
+}
+
 bool json_member_next(JsonMember &member) {
     const char *p = member.value_end ? member.value_end : json_skip(member.value);
     member.value_end = nullptr;
@@ -399,15 +407,7 @@ bool json_member_next(JsonMember &member) {
     p = skip_space(p);
     if (*p == '}') member.end = p + 1;
     if (*p != ',') return false;
-    p = skip_space(p + 1);
-    if (*p != '"') return false;
-    const char *name_end = skip_string_body(p + 1);
-    if (!name_end) return false;
-    member.name = std::string_view(p + 1, static_cast<size_t>(name_end - p - 2));
-    p = skip_space(name_end);
-    if (*p != ':') return false;
-    member.value = skip_space(p + 1);
-    return json_type(member.value) != JSON_INVALID;
+    return member_read(skip_space(p + 1), member);
 }
 
 namespace {
