@@ -6,6 +6,9 @@
 #   tools/mutate.sh                  every fault; writes tools/mutations.last
 #   tools/mutate.sh --only A,B       the named faults only (printed, mutations.last kept)
 #   tools/mutate.sh --unit-only      unit tests only (a quick run; integration is skipped)
+#   tools/mutate.sh --integration-only   integration tests only, whatever the unit tests say (shows
+#                                    which faults the integration tests catch on their own;
+#                                    writes tools/mutations-integration.last)
 #   tools/mutate.sh --check          only checks that every snippet is found once; no build
 #   tools/mutate.sh --keep DIR ...   works in DIR and keeps it, so the next run with the same DIR
 #                                    builds incrementally instead of from scratch
@@ -40,6 +43,7 @@ fixtures=${SOLVANE_FIXTURES:-$root/../shared/fixtures}
 only=""
 keep=""
 unit_only=0
+it_only=0
 check_only=0
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -49,7 +53,8 @@ while [ $# -gt 0 ]; do
         --check) check_only=1; shift ;;
         --keep) keep="${2:-}"; shift 2 ;;
         --keep=*) keep="${1#--keep=}"; shift ;;
-        -h|--help) sed -n '2,30p' "$0"; exit 0 ;;
+        --integration-only) it_only=1; shift ;;
+        -h|--help) sed -n '2,/^set -uo/{/^set -uo/d;p}' "$0"; exit 0 ;;
         *) echo "mutate.sh: unknown option '$1' (see --help)" >&2; exit 2 ;;
     esac
 done
@@ -148,6 +153,12 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+if [ "$unit_only" -eq 1 ] && [ "$it_only" -eq 1 ]; then
+    echo "mutate.sh: --unit-only and --integration-only exclude each other" >&2
+    exit 2
+fi
+[ "$it_only" -eq 1 ] && last="$root/tools/mutations-integration.last"
+
 faults=$(python3 "$helper" list "$list") || exit 2
 # Round-robin over the folders (the first fault of each folder, then the second of each, ...), so
 # a run stopped early still says something about every folder.
@@ -216,6 +227,7 @@ revision=$(cd "$root" && git rev-parse --short HEAD 2>/dev/null || echo unknown)
 [ -n "$(cd "$root" && git status --porcelain --untracked-files=no 2>/dev/null)" ] && revision+="+edits"
 mode="unit and integration tests"
 [ "$unit_only" -eq 1 ] && mode="unit tests only"
+[ "$it_only" -eq 1 ] && mode="integration tests only"
 record "# tools/mutate.sh, $(date -u '+%Y-%m-%d %H:%M UTC'), tree $revision, $mode"
 
 log="$scratch/log"
@@ -237,8 +249,9 @@ unit_failures() {   # unit_failures FOLDER [fast]
         excluded=$(printf '%s\n' "${unit_base[$1]}" | grep -v '^<' | grep . | paste -sd:)
         [ -n "$excluded" ] && args+=("--gtest_filter=-$excluded")
     fi
+    # The shell's own "Segmentation fault" line is not wanted: the result says it.
     (cd "$build/tests" && timeout -k 10 "$unit_timeout" nice -n 19 "$binary" "${args[@]}" \
-        >"$log/unit.txt" 2>&1)
+        >"$log/unit.txt" 2>&1) 2>/dev/null
     status=$?
     [ "$status" -eq 0 ] && return
     grep -o '^\[  FAILED  \] [A-Za-z0-9_/.]*' "$log/unit.txt" | awk '{print $4}' | sort -u |
@@ -255,7 +268,7 @@ integration_failures() {   # integration_failures [fast]
         [ -n "$excluded" ] && args+=(-E "^($excluded)\$")
     fi
     (cd "$build" && timeout -k 10 "$((it_timeout * 10))" nice -n 19 ctest "${args[@]}" \
-        >"$log/integration.txt" 2>&1)
+        >"$log/integration.txt" 2>&1) 2>/dev/null
     status=$?
     [ "$status" -eq 0 ] && return
     sed -n 's/^[[:space:]]*[0-9]* - \(integration_[A-Za-z0-9_]*\) .*/\1/p' "$log/integration.txt" |
@@ -287,7 +300,7 @@ fi
 
 caught_unit=() caught_it=() missed=() stale=() broken=()
 while IFS=$'\t' read -r id folder file what; do
-    if [ -z "${unit_base[$folder]+set}" ]; then
+    if [ "$it_only" -eq 0 ] && [ -z "${unit_base[$folder]+set}" ]; then
         build_targets "${folder}_tests"
         unit_base[$folder]=$(unit_failures "$folder")
         [ -n "${unit_base[$folder]}" ] &&
@@ -303,6 +316,17 @@ while IFS=$'\t' read -r id folder file what; do
     result=""
     if ! build_targets "solvane_$folder"; then
         result="does not compile"; broken+=("$id")
+    elif [ "$it_only" -eq 1 ]; then
+        if ! build_targets solvane overlay_probe playback_probe; then
+            result="does not compile (plug-in)"; broken+=("$id")
+        else
+            fresh=$(new_failures "$it_base" "$(integration_failures fast)")
+            if [ -n "$fresh" ]; then
+                result="caught (integration: $(echo $fresh))"; caught_it+=("$id")
+            else
+                result="NOT CAUGHT (integration)"; missed+=("$id")
+            fi
+        fi
     elif ! build_targets "${folder}_tests"; then
         result="caught (unit: tests no longer compile)"; caught_unit+=("$id")
     else
