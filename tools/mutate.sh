@@ -215,6 +215,12 @@ if [ -f "$scratch/mutated-files" ]; then
     rm -f "$scratch/mutated-files"
 fi
 
+# The tree tested: the commit, and "+edits" when tracked files differ from it (the results file
+# itself aside).
+revision=$(cd "$root" && git rev-parse --short HEAD 2>/dev/null || echo unknown)
+[ -n "$(cd "$root" && git status --porcelain --untracked-files=no -- . ':!tools/mutations*.last' \
+    2>/dev/null)" ] && revision+="+edits"
+
 # mutations.last grows line by line, so a run stopped early still leaves what it finished.
 if [ -z "$only" ]; then
     record() { printf '%s\n' "$1"; printf '%s\n' "$1" >>"$last"; }
@@ -223,8 +229,6 @@ else
     record() { printf '%s\n' "$1"; }
 fi
 
-revision=$(cd "$root" && git rev-parse --short HEAD 2>/dev/null || echo unknown)
-[ -n "$(cd "$root" && git status --porcelain --untracked-files=no 2>/dev/null)" ] && revision+="+edits"
 mode="unit and integration tests"
 [ "$unit_only" -eq 1 ] && mode="unit tests only"
 [ "$it_only" -eq 1 ] && mode="integration tests only"
