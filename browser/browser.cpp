@@ -490,7 +490,7 @@ void browser_relayout(AppState &state, int32_t width, int32_t height) {
 
 void query_clean(std::string &query) {
     for (char &c : query)
-        if (c == '"' || c == '\\') c = ' ';
+        if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
 }
 
 Text query_video_id(std::string_view query) {

@@ -115,7 +115,8 @@ void browser_relayout(AppState &state, int32_t width, int32_t height);
 
 // ---- Queries ---------------------------------------------------------------------------------
 
-// Replaces every double quote and backslash by a space.
+// Replaces every double quote, backslash and control character by a space, so the query can stand
+// inside a JSON string as it is (a tab or a newline there makes the request body invalid).
 void query_clean(std::string &query);
 // The video id of a watch address or short link ("?v=", "&v=", "youtu.be/"): the text after the
 // first match up to the first character outside [A-Za-z0-9_-]. Absent when none matches.

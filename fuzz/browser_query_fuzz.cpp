@@ -24,8 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string cleaned = query;
     query_clean(cleaned);
     if (cleaned.size() != query.size()) __builtin_trap();
-    if (cleaned.find('"') != std::string::npos || cleaned.find('\\') != std::string::npos)
-        __builtin_trap();
+    for (char c : cleaned)
+        if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            __builtin_trap();
 
     Text id = query_video_id(cleaned);
     if (id && !id_characters_only(*id)) __builtin_trap();

@@ -82,9 +82,9 @@ TEST(query, plans) {
         EXPECT_EQ(plan.action, c.action);
         EXPECT_EQ(plan.argument, c.argument);
     }
-    std::string q = "say \"hi\" \\o/"; // quotes and backslashes become spaces
+    std::string q = "say \"hi\" \\o/\tnow\n"; // quotes, backslashes and controls become spaces
     query_clean(q);
-    EXPECT_EQ(q, "say  hi   o/");
+    EXPECT_EQ(q, "say  hi   o/ now ");
 }
 
 TEST(query, search_request_carries_the_cleaned_query_and_options) {
