@@ -120,6 +120,14 @@ TEST(runtime_files, replace_writes_through_links) {
         EXPECT_TRUE(fs::is_symlink(written));
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "a"), fs::directory_iterator{}), 2);
+    // A rename that fails (a folder with files in the file's place) is a failed save, and its
+    // temporary file does not stay behind.
+    fs::create_directories(dir / "taken" / "inside");
+    std::string reason;
+    EXPECT_FALSE(file_replace((dir / "taken").string(), "x", &reason));
+    EXPECT_FALSE(reason.empty());
+    for (const auto &entry : fs::directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos);
     fs::remove_all(dir);
 }
 

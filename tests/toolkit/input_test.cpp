@@ -250,6 +250,8 @@ TEST_F(input, key_routing_global_list_then_focus_chain) {
     shortcut_add(KEY_F6, 0, note, &global_f6);
     toolkit_key(KEY_F6, 0);
     EXPECT_EQ(calls.back(), "global-f6:295/0");
+    toolkit_key(KEY_F6, MOD_CTRL); // the shortcut is for F6 alone, not Ctrl+F6
+    EXPECT_EQ(calls.size(), 2u);
     widget_disable(field); // a disabled widget in the chain stops the routing
     toolkit_key('Q', MOD_CTRL);
     EXPECT_EQ(calls.size(), 2u);
