@@ -284,6 +284,21 @@ new_failures() {
     comm -13 <(printf '%s\n' "$1" | grep . | sort -u) <(printf '%s\n' "$2" | grep . | sort -u)
 }
 
+# Builds the plug-in and its probes and runs the integration tests for the applied fault $id;
+# sets result and files the fault, with $1 as the word for a fault they miss.
+integration_verdict() {
+    if ! build_targets solvane overlay_probe playback_probe; then
+        result="does not compile (plug-in)"; broken+=("$id")
+        return
+    fi
+    fresh=$(new_failures "$it_base" "$(integration_failures fast)")
+    if [ -n "$fresh" ]; then
+        result="caught (integration: $(echo $fresh))"; caught_it+=("$id")
+    else
+        result="$1"; missed+=("$id")
+    fi
+}
+
 echo "mutate.sh: building the unchanged tree in $scratch ..." >&2
 if ! nice -n 19 cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=Release -DSOLVANE_WERROR=ON \
         -DSOLVANE_FIXTURES="$fixtures" >"$log/configure.txt" 2>&1 ||
@@ -321,16 +336,7 @@ while IFS=$'\t' read -r id folder file what; do
     if ! build_targets "solvane_$folder"; then
         result="does not compile"; broken+=("$id")
     elif [ "$it_only" -eq 1 ]; then
-        if ! build_targets solvane overlay_probe playback_probe; then
-            result="does not compile (plug-in)"; broken+=("$id")
-        else
-            fresh=$(new_failures "$it_base" "$(integration_failures fast)")
-            if [ -n "$fresh" ]; then
-                result="caught (integration: $(echo $fresh))"; caught_it+=("$id")
-            else
-                result="NOT CAUGHT (integration)"; missed+=("$id")
-            fi
-        fi
+        integration_verdict "NOT CAUGHT (integration)"
     elif ! build_targets "${folder}_tests"; then
         result="caught (unit: tests no longer compile)"; caught_unit+=("$id")
     else
@@ -339,15 +345,8 @@ while IFS=$'\t' read -r id folder file what; do
             result="caught (unit: $(echo $fresh | cut -c1-100))"; caught_unit+=("$id")
         elif [ "$unit_only" -eq 1 ]; then
             result="NOT CAUGHT (unit)"; missed+=("$id")
-        elif ! build_targets solvane overlay_probe playback_probe; then
-            result="does not compile (plug-in)"; broken+=("$id")
         else
-            fresh=$(new_failures "$it_base" "$(integration_failures fast)")
-            if [ -n "$fresh" ]; then
-                result="caught (integration: $(echo $fresh))"; caught_it+=("$id")
-            else
-                result="NOT CAUGHT"; missed+=("$id")
-            fi
+            integration_verdict "NOT CAUGHT"
         fi
     fi
     python3 "$helper" revert "$list" "$tree" "$id" </dev/null
