@@ -4,8 +4,13 @@ mpv processes under Xvfb against the stand-in service with its playable media.
 
 Each round opens a new video in both players through a `video:` query (on first, then off, so
 the rounds interleave), waits until it is ready (on: the plug-in's "ready to play" line; off: its
-storyboard frames have arrived), then sends Ctrl+P and times until mpv's `path` names the video.
-mpv is polled over its IPC socket, so figures carry a resolution of about a millisecond. After
+storyboard frames have arrived), then sends Ctrl+P and times until mpv sets `path` to the video.
+Both ends are read from mpv's own terminal log with its clock (--msg-time, microseconds): the
+key press is its "Run command: keypress" line, and `path` is set by the time of the first
+"Setting option" line after it: mpv applying the per-file options the plug-in's loadfile carries
+(both ways of playing pass some), which it does right after setting `path` and looking up the
+file's resume position. Polling mpv over its IPC socket instead would add a millisecond of socket
+round trips to both sides; the poll still checks that `path` names the video. After
 each round the player is stopped, so every Ctrl+P starts from an idle player and the figures leave
 out mpv's own time to close the previous file (the same with instant play on and off; with
 --replace the rounds keep it in, as when one video follows another). Both
@@ -19,6 +24,7 @@ Prints one markdown table row: rounds, on (min, median), off (min, median), medi
 plug-in's requests after the key with instant play on.
 """
 import os
+import re
 import statistics
 import sys
 import time
@@ -30,7 +36,32 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from benchlib import emit  # noqa: E402
 
 WINDOW = ["--vo=x11", "--force-window=yes", "--geometry=960x600+0+0", "--tls-verify=no",
-          "--pause"]
+          "--pause", "--terminal=yes", "--msg-time", "--msg-module",
+          "--msg-level=all=no,cplayer=debug"]
+KEY_LINE = re.compile(r'^\[\s*([0-9.]+)\]\s+cplayer: Run command: keypress, flags=\d+, '
+                      r'args=\[name="Ctrl\+p"\]', re.M)
+PATH_LINE = re.compile(r"^\[\s*([0-9.]+)\]\s+cplayer: Setting option '", re.M)
+
+
+def key_to_path(m, rounds_before):
+    """Seconds by mpv's clock from the Ctrl+P of round `rounds_before` (0-based, counting this
+    player's Ctrl+P lines) to mpv setting `path` for the file it loads."""
+    # mpv may write the lines a moment after `path` is seen set over IPC.
+    deadline = time.monotonic() + 5
+    while True:
+        output = m.output()
+        keys_seen = list(KEY_LINE.finditer(output))
+        loaded = keys_seen and PATH_LINE.search(output, keys_seen[-1].end())
+        if loaded or time.monotonic() > deadline:
+            break
+        time.sleep(0.02)
+    if len(keys_seen) != rounds_before + 1:
+        raise RuntimeError("%d Ctrl+P lines in mpv's log, %d expected"
+                           % (len(keys_seen), rounds_before + 1))
+    key = keys_seen[-1]
+    if not loaded:
+        raise RuntimeError("no file opened after Ctrl+P in mpv's log")
+    return float(loaded.group(1)) - float(key.group(1))
 CONFIG = {"sponsorblock": True, "generate_chapters": True, "use_edl": True}
 
 
@@ -59,7 +90,7 @@ def start(service, display, instant):
     return m
 
 
-def round_trip(m, service, video, instant, stop):
+def round_trip(m, service, video, instant, stop, index):
     """Opens `video`, waits until it is ready, presses Ctrl+P; returns (seconds from the key to
     the load, the plug-in's requests in between)."""
     m.command(["script-message", "solfb-show"])
@@ -76,7 +107,7 @@ def round_trip(m, service, video, instant, stop):
     while video not in (m.command(["get_property", "path"], check=False) or ""):
         if time.monotonic() - start > 20:
             raise TimeoutError("no load")
-    elapsed = time.monotonic() - start
+    elapsed = key_to_path(m, index)
     requests = [e for e in service.log()[pressed:] if e["user_agent"] != "libmpv"]
     if stop:
         m.command(["stop"])
@@ -99,7 +130,8 @@ def main():
         for i in range(rounds):
             for instant in (True, False):
                 video = "bnch%s%06d" % ("n" if instant else "f", i)
-                elapsed, requests = round_trip(players[instant], service, video, instant, stop)
+                elapsed, requests = round_trip(players[instant], service, video, instant, stop,
+                                               i)
                 times[instant].append(elapsed * 1000)
                 if instant:
                     after_key += len([e for e in requests if video in e["path"]

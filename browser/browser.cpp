@@ -642,7 +642,8 @@ std::string browser_add_favorite(AppState &state) {
     return failure;
 }
 
-void browser_show_local(AppState &state, int32_t which, ItemList &entries, const char *label) {
+void browser_show_local(AppState &state, int32_t which, ItemList &entries, const char *label,
+                        bool thumbnails) {
     Browser &b = state.browser;
     b.local_list = which;
     b.results.clear();
@@ -655,6 +656,7 @@ void browser_show_local(AppState &state, int32_t which, ItemList &entries, const
     image_queue_drop_thumbnails(state);
     avatar_draw(state);
     redraw(b.widgets.playlist_avatar);
+    if (!thumbnails) return;
     for (list_item *item : b.results)
         thumbnail_queue(state, *item);
 }

@@ -151,8 +151,10 @@ void list_completion(AppState &state, int32_t status_class, ResponseBuffer *resp
                      bool append, const HttpStatus *status = nullptr);
 // Shows a local list (favourites, history, feed) in place of a service list: sets the local-list
 // state to `which`, replaces the rows by copies of `entries`, clears the shown list_info, shows
-// `label` in the playlist header, scrolls to the top and queues the thumbnails.
-void browser_show_local(AppState &state, int32_t which, ItemList &entries, const char *label);
+// `label` in the playlist header, scrolls to the top and queues the thumbnails (with
+// `thumbnails` false the queued ones are dropped and none are queued: a list still filling).
+void browser_show_local(AppState &state, int32_t which, ItemList &entries, const char *label,
+                        bool thumbnails = true);
 
 // The action `add_favorites`: adds the shown playlist to the favourites and rewrites the file.
 // When the file could not be written the entry is not added, the status line says why, and the

@@ -40,12 +40,18 @@ void feed_done(int32_t status_class, ResponseBuffer *response, void *client,
         text = str_printf("done; feeds failed: %u (last: %s)", b.feed_failures,
                           b.feed_failure.c_str());
     status_set(state, left > 0 || b.feed_failures > 0 ? (text ? text->c_str() : "") : "done");
-    if (failed || b.local_list != LOCAL_FEED) return;
-
-    feed_read_response(b.results, b.info, response_text(*response), state.switches.feed_use_rss,
-                       state.feed_videos_per_channel, state.max_feed_age, b.history);
-    // Show the merged list again: header "Feed", no list info, thumbnails queued afresh.
+    if (b.local_list != LOCAL_FEED) return;
+    if (!failed)
+        feed_read_response(b.results, b.info, response_text(*response),
+                           state.switches.feed_use_rss, state.feed_videos_per_channel,
+                           state.max_feed_age, b.history);
+    else if (left > 0)
+        return;
+    // Show the merged list again: header "Feed", no list info. Thumbnails are queued once the
+    // last feed is in: every merge re-sorts the rows, so thumbnails fetched for an earlier order
+    // would mostly be for rows that have moved out of view, and their downloads and decodes
+    // would slow the feeds still arriving.
     ItemList merged;
     list_copy_entries(b.results, merged);
-    browser_show_local(state, LOCAL_FEED, merged, "Feed");
+    browser_show_local(state, LOCAL_FEED, merged, "Feed", left == 0);
 }

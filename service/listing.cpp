@@ -718,6 +718,27 @@ bool listing_readable(const char *text, uint32_t kind) {
     return json_document_complete(text);
 }
 
+namespace {
+
+// Seconds local standard time is ahead of UTC: what mktime subtracts from a calendar time given
+// with no daylight-saving flag. Asked of the C library once an hour, not per date: mktime reads
+// the time-zone file's status on every call, and a feed sorts hundreds of dates per response.
+int64_t local_standard_offset(int64_t now) {
+    static int64_t hour = -1;
+    static int64_t offset = 0;
+    if (now / 3600 != hour) {
+        hour = now / 3600;
+        std::tm tm{};
+        time_t t = static_cast<time_t>(now);
+        localtime_r(&t, &tm);
+        tm.tm_isdst = 0;
+        offset = static_cast<int64_t>(timegm(&tm)) - static_cast<int64_t>(std::mktime(&tm));
+    }
+    return offset;
+}
+
+} // namespace
+
 int64_t published_age(const char *text) {
     if (!text) return AGE_NONE;
     int year, month, day, hour, minute, second;
@@ -731,7 +752,8 @@ int64_t published_age(const char *text) {
         tm.tm_min = minute;
         tm.tm_sec = second;
         tm.tm_isdst = 0;
-        return static_cast<int64_t>(std::time(nullptr)) - static_cast<int64_t>(std::mktime(&tm));
+        int64_t now = static_cast<int64_t>(std::time(nullptr));
+        return now - (static_cast<int64_t>(timegm(&tm)) - local_standard_offset(now));
     }
     const char *p = text;
     while (*p && !(*p >= '0' && *p <= '9')) ++p;
