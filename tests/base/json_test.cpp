@@ -158,12 +158,8 @@ TEST(json_malformed, whole_documents_and_their_depth) {
     std::string deep_ok = std::string(JSON_DEPTH_LIMIT, '[') + std::string(JSON_DEPTH_LIMIT, ']');
     std::string too_deep = std::string(100000, '[') + std::string(100000, ']');
     const std::pair<std::string, bool> cases[] = {
-        {R"( {"a":[1,{"b":"}]"}],"c":null} )", true},
-        {"[]", true},
-        {deep_ok, true},
-        {too_deep, false},
-        {"<html>Service unavailable</html>", false},
-        {"", false},
+        {R"( {"a":[1,{"b":"}]"}],"c":null} )", true}, {"[]", true}, {deep_ok, true},
+        {too_deep, false}, {"<html>Service unavailable</html>", false}, {"", false},
         {"\"just a string\"", false},
         {R"({"a":[1,2})", false},      // bracket closed by the wrong kind
         {R"({"a":"cut)", false},       // string never ends

@@ -204,26 +204,23 @@ TEST_F(TimerTest, wraps_with_unsigned_arithmetic) {
     EXPECT_EQ(poll_at(0x60), 1);
 }
 
-TEST_F(TimerTest, tick_returning_zero_stops_and_restart_works) {
-    struct Counts {
-        int ticks = 0;
-        uint32_t elapsed = 0;
-    } counts;
+TEST_F(TimerTest, tick_sets_the_next_interval_zero_stops_and_restart_works) {
+    std::vector<uint32_t> elapsed; // one per tick
     Timer t{};
     t.interval = 10;
-    t.tick = [](uint32_t elapsed, void *a) -> uint32_t {
-        auto *c = static_cast<Counts *>(a);
-        c->elapsed = elapsed;
-        return ++c->ticks < 2 ? 20 : 0;
+    t.tick = [](uint32_t e, void *a) -> uint32_t {
+        auto *seen = static_cast<std::vector<uint32_t> *>(a);
+        seen->push_back(e);
+        return seen->size() < 2 ? 20 : 0;
     };
-    t.tick_argument = &counts;
+    t.tick_argument = &elapsed;
     timer_start(&t);
     poll_at(11);
-    EXPECT_EQ(counts.ticks, 1);
-    EXPECT_EQ(counts.elapsed, 11u);
+    EXPECT_EQ(elapsed, std::vector<uint32_t>{11});
     EXPECT_EQ(t.interval, 20u);
+    poll_at(31); // not more than the new interval
     poll_at(40);
-    EXPECT_EQ(counts.ticks, 2);
+    EXPECT_EQ(elapsed, (std::vector<uint32_t>{11, 29}));
     EXPECT_FALSE(t.active);
     EXPECT_EQ(defer_pending(), 0);
     t.interval = 10;

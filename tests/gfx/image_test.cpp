@@ -69,12 +69,11 @@ void png_chunk(Bytes &out, const char *type, const Bytes &data) {
     put32be(out, ~crc);
 }
 // A PNG written by hand: any declared size, bit depth and colour type, `idat` as its only IDAT.
-Bytes png_raw(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour_type, const Bytes &idat,
-              uint8_t interlace = 0) {
+Bytes png_raw(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour_type, const Bytes &idat) {
     Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, ihdr;
     put32be(ihdr, w);
     put32be(ihdr, h);
-    ihdr.insert(ihdr.end(), {depth, colour_type, 0, 0, interlace});
+    ihdr.insert(ihdr.end(), {depth, colour_type, 0, 0, 0});
     png_chunk(out, "IHDR", ihdr);
     png_chunk(out, "IDAT", idat);
     png_chunk(out, "IEND", {});
@@ -154,8 +153,6 @@ TEST(image_decode, every_accepted_format_becomes_rgba) {
     const uint8_t bmp_rgb[] = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120};
     Bytes bmp;
     ASSERT_TRUE(stbi_write_bmp_to_func(append_to, &bmp, 2, 2, 3, bmp_rgb));
-    // 3 x 3 grey, Adam7: passes 1, 4, 5, 6 and 7 hold pixels.
-    Bytes interlaced = png_raw(3, 3, 8, 0, zlib({0, 10, 0, 20, 0, 30, 40, 0, 50, 0, 60, 0, 70, 80, 90}), 1);
     // Two flat 8 x 8 blocks side by side; JPEG is lossy, so allow a small error.
     Bytes jpg = jpg_of(16, 8, [](int x, int, uint8_t *p) {
         p[0] = x < 8 ? 200 : 20, p[1] = x < 8 ? 40 : 220, p[2] = 100;
@@ -169,14 +166,8 @@ TEST(image_decode, every_accepted_format_becomes_rgba) {
     } cases[] = {
         {"rgb png gets opaque alpha", png_of(rgb, 2, 1, 3), 1, 0, rgba(4, 5, 6, 255)},
         {"grey png", png_of(mono, 1, 2, 1), 0, 1, rgba(200, 200, 200, 255)},
-        // 16-bit samples keep their high byte.
-        {"16-bit png", png_raw(1, 1, 16, 6, zlib({0, 0xAB, 0xCD, 0x12, 0x34, 0xFE, 0x01, 0x80, 0x7F})),
-         0, 0, rgba(0xAB, 0x12, 0xFE, 0x80)},
         {"bmp top left", bmp, 0, 0, rgba(10, 20, 30, 255)},
         {"bmp bottom right", bmp, 1, 1, rgba(100, 110, 120, 255)},
-        {"interlaced centre", interlaced, 1, 1, grey(80) | 0xFF000000u},
-        {"interlaced top middle", interlaced, 1, 0, grey(50) | 0xFF000000u},
-        {"interlaced bottom right", interlaced, 2, 2, grey(40) | 0xFF000000u},
         {"gif", GIF, 0, 0, rgba(255, 0, 0, 255)},
         {"jpeg left block", jpg, 2, 3, rgba(200, 40, 100, 255), 6},
         {"jpeg right block", jpg, 13, 5, rgba(20, 220, 100, 255), 6},
@@ -263,9 +254,6 @@ TEST(image_decode_malformed, refused_with_a_warning_and_the_placeholder) {
         {"psd", text(std::string("8BPS\x00\x01", 6)), BOTH, other},
         {"a png signature cut short", {0x89, 'P', 'N', 'G'}, BOTH, other},
         {"png cut in the header", Bytes(png.begin(), png.begin() + 20), BOTH, ""},
-        {"gif cut after the header", Bytes(GIF.begin(), GIF.begin() + 13), MEMORY, ""},
-        // Past a gigabyte the decoder refuses the header by itself, with its own reason.
-        {"png 100000 x 100000", png_raw(100000, 100000, 8, 6, {0}), MEMORY, ""},
         {"png 9000 x 9000", png_raw(9000, 9000, 8, 6, {0}), MEMORY,
          "image size 9000 x 9000 outside 1 x 1 .. 8192 x 8192"},
         {"png one pixel too wide", png_raw(8193, 1, 8, 6, zlib(Bytes(1 + 8193 * 4, 0))), MEMORY,
