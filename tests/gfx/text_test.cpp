@@ -29,9 +29,7 @@ Font *with_fallback() {
 
 Paint paint_at(double x, double y, uint32_t color = 0xFFFFFFFFu) {
     Paint p;
-    p.color = color;
-    p.x = x;
-    p.y = y;
+    p.color = color, p.x = x, p.y = y;
     return p;
 }
 
@@ -72,10 +70,7 @@ size_t cache_entries(Font *font) {
 
 TEST(text, measure_advances_six_pixels_at_twelve) {
     const int32_t WORD = TEXT_MEASURE_ASCII_WORD;
-    struct Case {
-        const char *text;
-        int32_t limit, expected;
-    } cases[] = {
+    const std::tuple<const char *, int32_t, int32_t> cases[] = { // text, limit, width
         {"ab", 1000, 12}, {"", 1000, 0}, {"abcd", 0, 0}, {"ab\ncd", 1000, 12},
         {"a\xE2\x82\xAC" "b", 1000, 18}, // a code point the font lacks still advances one cell
         {"abcd", 2, 12},                 // the limit is a byte index: later code points do not count
@@ -85,10 +80,8 @@ TEST(text, measure_advances_six_pixels_at_twelve) {
         {"ab\xE6\x97\xA5", WORD, 12}, {"cd\nxy", WORD, 12},
     };
     Paint p = paint_at(0, 0);
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(text_measure(p, builtin(), c.text, c.limit, 12), c.expected);
-    }
+    for (auto [text, limit, expected] : cases)
+        EXPECT_EQ(text_measure(p, builtin(), text, limit, 12), expected) << text;
     p.dpi = 144; // twice the dpi doubles the advances; the stored pen stays in points
     EXPECT_EQ(text_measure(p, builtin(), "ab", 1000, 12), 24);
     text_draw(nullptr, &p, builtin(), "abc", TEXT_NO_DRAW | TEXT_STORE_PEN, 12, 100);
@@ -287,10 +280,7 @@ TEST(text, glyph_cache_keeps_colours_apart) {
 // Invalid byte sequences end the text: what comes before is laid out, the index reached is the
 // start of the bad sequence; utf8_decode gives the length and the code point, 0 for invalid.
 TEST(text_malformed, utf8_decoding_and_invalid_sequences) {
-    struct Case {
-        const char *text;
-        int32_t index;
-    } cases[] = {
+    const std::pair<const char *, int32_t> cases[] = { // text, index reached
         {"ab\x80" "cd", 2},            // continuation byte in lead position
         {"ab\xC3", 2},                 // cut after the lead byte
         {"ab\xE2\x82", 2},             // cut inside a three-byte sequence
@@ -303,27 +293,22 @@ TEST(text_malformed, utf8_decoding_and_invalid_sequences) {
         {"a\xED\xA0\x80" "b", 5},      // so are surrogates
         {"a\xF4\x8F\xBF\xBF" "b", 6},  // U+10FFFF itself is fine
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
-        EXPECT_EQ(draw(nullptr, c.text, TEXT_NO_DRAW | TEXT_RETURN_INDEX), c.index);
-        EXPECT_EQ(text_measure(paint_at(0, 0), builtin(), c.text, 1000, 12),
-                  draw(nullptr, c.text, TEXT_NO_DRAW | TEXT_RETURN_WIDTH));
+    for (auto [text, index] : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::string(text)));
+        EXPECT_EQ(draw(nullptr, text, TEXT_NO_DRAW | TEXT_RETURN_INDEX), index);
+        EXPECT_EQ(text_measure(paint_at(0, 0), builtin(), text, 1000, 12),
+                  draw(nullptr, text, TEXT_NO_DRAW | TEXT_RETURN_WIDTH));
     }
-    struct Decoded {
-        const char *text;
-        int32_t length;
-        uint32_t code_point;
-    } decoded[] = {
+    const std::tuple<const char *, int32_t, uint32_t> decoded[] = { // text, length, code point
         {"A", 1, 'A'}, {"\x7F", 1, 0x7F}, {"\xC3\xA9", 2, 0xE9}, {"\xE2\x82\xAC", 3, 0x20AC},
         {"\xF0\x9F\x98\x80", 4, 0x1F600}, {"\xC0\x80", 2, 0}, {"", 0, 7}, {"\xBF", 0, 7},
         {"\xC3", 0, 7}, {"\xE2\x28\xA1", 0, 7}, {"\xFC\x80\x80\x80\x80\x80", 0, 7},
         {"\xF4\x90\x80\x80", 0, 7},
     };
-    for (const Decoded &c : decoded) {
-        SCOPED_TRACE(testing::Message() << "decoded " << (&c - decoded));
+    for (auto [text, length, code_point] : decoded) {
         uint32_t cp = 7;
-        EXPECT_EQ(utf8_decode(c.text, &cp), c.length);
-        EXPECT_EQ(cp, c.code_point);
+        EXPECT_EQ(utf8_decode(text, &cp), length) << text;
+        EXPECT_EQ(cp, code_point) << text;
     }
 }
 
