@@ -74,6 +74,7 @@ TEST(assets, icons_decode_at_their_sizes) {
             EXPECT_GT(clear, 0);
         }
     }
+    // Scaled only above 1.1, to trunc(size * scale).
     EXPECT_EQ(icons_load(2.0)[ICON_PLAY]->width, 40);
     EXPECT_EQ(icons_load(1.5)[ICON_SEARCH_SETTINGS]->height, 24);
     auto marks = check_marks_load();

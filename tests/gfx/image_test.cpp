@@ -1,6 +1,7 @@
 // Decoding of small images made by the tests; the refusal of broken, oversized and hostile ones
 // (the JPEG and PNG guards included) with one transparent pixel and a warning; the asset
-// inflater, the thumbnail cache, the mascot and the icon scaling rule.
+// inflater, the stored thumbnail sizes, the thumbnail cache and the mascot (the icon scaling
+// rule is checked through the icons in assets_test).
 #include "gfx/decoder_guard.h"
 #include "gfx/image.h"
 #include "gfx_test.h"
@@ -383,7 +384,7 @@ TEST(jpeg_guard, refuses_undefined_tables_and_oversized_ones) {
 
 // ---- Around the decoder --------------------------------------------------------------------
 
-TEST(image, asset_inflate_stored_size_cache_mascot_and_icon_scale) {
+TEST(image, asset_inflate_stored_sizes_thumbnail_cache_and_mascot) {
     Bytes text(40000); // past the initial buffer
     for (size_t i = 0; i < text.size(); ++i) text[i] = uint8_t('a' + i % 26);
     Bytes z = zlib(text);
@@ -433,15 +434,4 @@ TEST(image, asset_inflate_stored_size_cache_mascot_and_icon_scale) {
     std::string log = testing::internal::GetCapturedStderr();
     expect_placeholder(missing.get());
     EXPECT_NE(log.find("can't fopen"), std::string::npos);
-
-    // Icons are scaled only above 1.1; otherwise the very surface comes back.
-    const std::tuple<int, double, int> icons[] = {{20, 1.0, 20}, {20, 1.1, 20}, {20, 2.0, 40},
-                                                  {16, 2.0, 32}, {20, 1.5, 30}, {16, 1.15, 18}};
-    for (auto [size, scale, expected] : icons) {
-        SCOPED_TRACE(testing::Message() << size << " at " << scale);
-        Surface *original = surface_new(size, size);
-        SurfacePtr icon = icon_apply_scale(SurfacePtr(original), scale);
-        EXPECT_EQ(std::pair(icon->width, icon->height), std::pair(expected, expected));
-        EXPECT_EQ(icon.get() == original, expected == size);
-    }
 }
