@@ -58,6 +58,11 @@ inline std::string bmp(int32_t width, int32_t height, uint32_t rgba) {
     return out;
 }
 
+inline std::string text_of(Widget *widget) {
+    const char *t = widget_get_text(widget);
+    return t ? t : "";
+}
+
 inline uint32_t pixel(const Surface *s, int x, int y) {
     uint32_t v;
     std::memcpy(&v, s->pixels + size_t(y) * s->stride + size_t(x) * 4, 4);
@@ -106,6 +111,7 @@ struct World {
 
     Browser &browser() { return state.browser; }
     Widget *table() { return state.browser.widgets.list_table; }
+    std::string status() { return text_of(state.browser.widgets.status_label); }
     TableData *rows() { return widget_data<TableData>(table()); }
 
     // Delivers a listing response as the pool would.
