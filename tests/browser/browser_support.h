@@ -124,25 +124,20 @@ struct World {
     }
 
     // The queued requests, oldest first.
-    std::vector<DownloadRequest *> requests() {
+    static std::vector<DownloadRequest *> in(RequestQueue &queue) {
         std::vector<DownloadRequest *> out;
-        for (DownloadRequest *r : state.pools.request_queue)
-            out.push_back(r);
+        for (DownloadRequest *r : queue) out.push_back(r);
         return out;
     }
-    std::vector<DownloadRequest *> images() {
-        std::vector<DownloadRequest *> out;
-        for (DownloadRequest *r : state.pools.image_queue)
-            out.push_back(r);
-        return out;
-    }
+    std::vector<DownloadRequest *> requests() { return in(state.pools.request_queue); }
+    std::vector<DownloadRequest *> images() { return in(state.pools.image_queue); }
     std::string last_body() {
         auto all = requests();
-        return all.empty() || !all.back()->body ? std::string() : *all.back()->body;
+        return all.empty() ? std::string() : all.back()->body.value_or("");
     }
     std::string last_url() {
         auto all = requests();
-        return all.empty() || !all.back()->url ? std::string() : *all.back()->url;
+        return all.empty() ? std::string() : all.back()->url.value_or("");
     }
 
     // Delivers a downloaded image for `url` of `kind` as the image pool would.
