@@ -174,7 +174,7 @@ TEST(rows, load_more_and_channel_avatars_are_centred) {
     EXPECT_NEAR((left + right) / 2.0, w.table()->outer_box.w / 2, 3);
 }
 
-TEST(details, frames_text_border_and_scrolling) {
+TEST(details, frames_text_border_scrolling_and_the_empty_view) {
     World w;
     list_item &video = w.state.client.current_video;
     video.id = "M4gD1WSo5mA";
@@ -213,31 +213,29 @@ TEST(details, frames_text_border_and_scrolling) {
     EXPECT_LT(lowest, -80);
     details_scroll(w.state, -80);
     EXPECT_EQ(w.browser().details_offset, lowest);
-}
 
-TEST(details, empty_views_do_not_scroll_and_show_the_mascot) {
-    World w;
+    // With no video the view shows nothing but the mascot in the bottom-right corner, 5 pixels
+    // in, and does not scroll; nor does a video whose id is "(null)" show any text.
     w.state.mascot.reset(surface_new(10, 10));
     for (int i = 0; i < 100; ++i) std::memcpy(w.state.mascot->pixels + i * 4, &RED, 4);
-    details_rebuild(w.state);
-    const Surface *s = w.state.preview.get();
-    const uint32_t base = w.state.theme[THEME_BASE].fill_color;
     auto blank = [&](int x1) { // nothing but the base inside the border, left of x1
-        for (int y = 2; y < s->height - 20; y += 3)
+        for (int y = 2; y < H - 20; y += 3)
             for (int x = 2; x < x1; x += 3)
                 if (bt::pixel(w.state.preview.get(), x, y) != base) return false;
         return true;
     };
-    EXPECT_TRUE(blank(s->width - 2));
-    // The mascot in the bottom-right corner, 5 pixels in.
+    video = list_item{};
+    details_rebuild(w.state);
+    s = w.state.preview.get();
+    EXPECT_TRUE(blank(W - 2));
     for (int x : {5, 6, 15, 16})
-        EXPECT_EQ(bt::pixel(s, s->width - x, s->height - 6) == RED, x == 6 || x == 15) << x;
+        EXPECT_EQ(bt::pixel(s, W - x, H - 6) == RED, x == 6 || x == 15) << x;
     details_scroll(w.state, -80);
     EXPECT_EQ(w.browser().details_offset, 0);
-    // A video whose id is "(null)" shows no text.
-    w.state.client.current_video.id = "(null)";
-    w.state.client.current_video.title = "t";
-    w.state.client.current_video.channel_name = "c";
+    video.id = "(null)";
+    video.title = "t";
+    video.channel_name = "c";
     details_rebuild(w.state);
     EXPECT_TRUE(blank(200));
 }
+

@@ -1,5 +1,5 @@
 // The interface as start-up builds it at two scales, the layout of splits, boxes, anchors and
-// views, minimum sizes, the child limit, pages, layer input groups, and malformed bundles.
+// views, minimum sizes, unbuildable children, pages, layer input groups, and malformed bundles.
 #include "toolkit_support.h"
 
 #include "gfx/icons.h"
@@ -244,25 +244,6 @@ TEST_F(layout, layer_children_take_their_index_as_input_group) {
     toolkit_button(1, 0x40);
     EXPECT_EQ(presses[0], 0);
     EXPECT_EQ(presses[1], 1);
-}
-
-TEST_F(layout, property_values_keywords_and_scaling) {
-    // Numbers scale, keywords match over their length, wrong types change nothing.
-    WidgetPtr s = tk::build("{'type': 'scroll', 'orientation': 'horizontalish', "
-                            "'grip_percentage': 10, 'scrollbar_style': 'slider', "
-                            "'blend_mode': 'largeblur', 'has_border': 'false'}",
-                            100, 20, 3);
-    auto *scroll = widget_data<ScrollData>(s.get());
-    EXPECT_EQ(scroll->orientation, uint32_t(ORIENT_HORIZONTAL));
-    EXPECT_DOUBLE_EQ(scroll->grip, 30);
-    EXPECT_EQ(scroll->style, uint32_t(SCROLL_SLIDER));
-    EXPECT_EQ(s->blend, uint32_t(BLEND_LARGE_BLUR));
-    EXPECT_EQ(s->has_border, 0u);
-    WidgetPtr l = tk::build("{'type': 'label', 'padding': 'x'}", 10, 10, 3);
-    EXPECT_DOUBLE_EQ(l->padding, 15); // the default 5, scaled
-    WidgetPtr g = layout_build("{\"type\": \"box\", \"name\": 7, \"geometry\": [\"a\", 3, [1]]}", 2);
-    EXPECT_FALSE(g->name);
-    EXPECT_TRUE(box_is({g->x, g->y, g->w, g->h}, 0, 6, 0, 0)); // elements not numbers count 0
 }
 
 TEST(layout_malformed, bad_types_huge_numbers_and_deep_nesting) {
