@@ -135,44 +135,7 @@ TEST(list_completion, pages_fill_rows_append_at_the_same_offset_and_failures_kee
     EXPECT_EQ(widget_get_value(w.table()), 0);
 }
 
-TEST(list_completion, an_empty_page_stops_infinite_scrolling) {
-    World w;
-    w.state.switches.infinite_scroll = true;
-    w.first_search_page();
-    ASSERT_FALSE(w.state.appending_guard);
-    size_t sent = w.requests().size();
-    // Scrolled to the end: one next-page request, and the guard holds further ones back.
-    list_scroll_by(w.state, 1e9);
-    ASSERT_EQ(w.requests().size(), sent + 1);
-    EXPECT_TRUE(last_body_has(w, "\"continuation\""));
-    list_scroll_by(w.state, 8000);
-    EXPECT_EQ(w.requests().size(), sent + 1);
-    // The page brings no rows: the end of the list stays quiet until a new first page.
-    w.complete("{}", LIST_SEARCH, true);
-    list_scroll_by(w.state, 1e9);
-    EXPECT_EQ(w.requests().size(), sent + 1);
-    w.first_search_page();
-    EXPECT_FALSE(w.state.appending_guard);
-}
-
-TEST(list_completion, local_lists_ignore_appended_pages_and_next_pages) {
-    World w;
-    w.first_search_page();
-    auto *fav = new list_item;
-    fav->kind = ITEM_PLAYLIST;
-    fav->id = "PL1";
-    w.browser().favorites.append(fav, ITEM_TAG);
-    browser_show_local(w.state, LOCAL_FAVORITES, w.browser().favorites, "Favorites");
-    ASSERT_EQ(w.browser().results.size(), 1u);
-    EXPECT_NE(w.browser().results.first()->data, fav); // a copy
-    w.complete(bt::fixture(CONTINUATION), LIST_SEARCH, true);
-    EXPECT_EQ(w.browser().results.size(), 1u);
-    size_t sent = w.requests().size();
-    next_page(w.state);
-    EXPECT_EQ(w.requests().size(), sent);
-}
-
-TEST(next_page, picks_the_continuation_code_by_list_mode) {
+TEST(next_page, by_list_mode_by_infinite_scroll_and_never_for_local_lists) {
     World w;
     w.complete(bt::fixture(PLAYLIST_PAGE), LIST_PLAYLIST, false);
     ASSERT_TRUE(w.browser().info.continuation);
@@ -187,6 +150,38 @@ TEST(next_page, picks_the_continuation_code_by_list_mode) {
     size_t sent = w.requests().size();
     w.browser().info.kind = LIST_FEED;
     w.browser().info.continuation = "token";
+    next_page(w.state);
+    EXPECT_EQ(w.requests().size(), sent);
+
+    // Infinite scrolling: scrolled to the end, one next-page request, and the guard holds
+    // further ones back.
+    w.state.switches.infinite_scroll = true;
+    w.first_search_page();
+    ASSERT_FALSE(w.state.appending_guard);
+    sent = w.requests().size();
+    list_scroll_by(w.state, 1e9);
+    ASSERT_EQ(w.requests().size(), sent + 1);
+    EXPECT_TRUE(last_body_has(w, "\"continuation\""));
+    list_scroll_by(w.state, 8000);
+    EXPECT_EQ(w.requests().size(), sent + 1);
+    // The page brings no rows: the end of the list stays quiet until a new first page.
+    w.complete("{}", LIST_SEARCH, true);
+    list_scroll_by(w.state, 1e9);
+    EXPECT_EQ(w.requests().size(), sent + 1);
+    w.first_search_page();
+    EXPECT_FALSE(w.state.appending_guard);
+
+    // A local list shown (a copy of the favourites) takes no appended page and no next page.
+    auto *fav = new list_item;
+    fav->kind = ITEM_PLAYLIST;
+    fav->id = "PL1";
+    w.browser().favorites.append(fav, ITEM_TAG);
+    browser_show_local(w.state, LOCAL_FAVORITES, w.browser().favorites, "Favorites");
+    ASSERT_EQ(w.browser().results.size(), 1u);
+    EXPECT_NE(w.browser().results.first()->data, fav);
+    w.complete(bt::fixture(CONTINUATION), LIST_SEARCH, true);
+    EXPECT_EQ(w.browser().results.size(), 1u);
+    sent = w.requests().size();
     next_page(w.state);
     EXPECT_EQ(w.requests().size(), sent);
 }
