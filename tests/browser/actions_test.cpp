@@ -79,9 +79,7 @@ TEST(actions, say_what_they_did) {
         const char *action;
         std::string status;
     } cases[] = {
-        {[] {}, "play_video", "no video selected"},
         {[] {}, "copy_video_url", "no video selected"},
-        {[] {}, "view_user_videos", "no video selected"},
         {[] {}, "next_page", "no list loaded"},
         {[] {}, "add_favorites", "no playlist or channel shown"},
         {video, "copy_video_url",
