@@ -59,6 +59,7 @@ TEST(query, plans) {
         {"channel:U", QUERY_PLAYLIST, "U"},
         {"playlist:PL123", QUERY_PLAYLIST, "PL123"},
         {"recommend:M4gD1WSo5mA", QUERY_RECOMMEND, "M4gD1WSo5mA"},
+        {"video:M4gD1WSo5mA", QUERY_VIDEO, "M4gD1WSo5mA"},
         {"v:M4gD1WSo5mA", QUERY_VIDEO, "M4gD1WSo5mA"},
         {"title: the sequel", QUERY_SEARCH, "title: the sequel"},
         // A watch address without an id is searched as text rather than opened as video "".
@@ -105,6 +106,14 @@ TEST(list_completion, pages_fill_rows_append_at_the_same_offset_and_failures_kee
     EXPECT_EQ(text_of(b.widgets.playlist_label), "Search Results");
     EXPECT_EQ(w.status(), "done");
     EXPECT_GE(w.images().size(), rows - 2); // a thumbnail request per row
+    // The body is dumped whole into the configuration directory; a dump that cannot be written
+    // is only a warning.
+    EXPECT_EQ(read_file(w.dir + "/listinfo.json"),
+              bt::fixture("search/search_web_2026-01_all_test_first.json"));
+    b.listinfo_path = w.dir + "/missing/dir/listinfo.json";
+    w.first_search_page();
+    EXPECT_EQ(b.results.size(), rows);
+    EXPECT_EQ(w.status(), "done");
     // Failures and answers that are no whole JSON document change no row and say why.
     ResponseBuffer r = bt::response("{}");
     list_completion(w.state, HTTP_CLASS_ERROR, &r, LIST_SEARCH, false, &http_status_lookup(404));
