@@ -58,6 +58,11 @@ inline std::string bmp(int32_t width, int32_t height, uint32_t rgba) {
     return out;
 }
 
+inline std::string text_of(Widget *widget) {
+    const char *t = widget_get_text(widget);
+    return t ? t : "";
+}
+
 inline uint32_t pixel(const Surface *s, int x, int y) {
     uint32_t v;
     std::memcpy(&v, s->pixels + size_t(y) * s->stride + size_t(x) * 4, 4);
@@ -106,6 +111,7 @@ struct World {
 
     Browser &browser() { return state.browser; }
     Widget *table() { return state.browser.widgets.list_table; }
+    std::string status() { return text_of(state.browser.widgets.status_label); }
     TableData *rows() { return widget_data<TableData>(table()); }
 
     // Delivers a listing response as the pool would.
@@ -118,25 +124,20 @@ struct World {
     }
 
     // The queued requests, oldest first.
-    std::vector<DownloadRequest *> requests() {
+    static std::vector<DownloadRequest *> in(RequestQueue &queue) {
         std::vector<DownloadRequest *> out;
-        for (DownloadRequest *r : state.pools.request_queue)
-            out.push_back(r);
+        for (DownloadRequest *r : queue) out.push_back(r);
         return out;
     }
-    std::vector<DownloadRequest *> images() {
-        std::vector<DownloadRequest *> out;
-        for (DownloadRequest *r : state.pools.image_queue)
-            out.push_back(r);
-        return out;
-    }
+    std::vector<DownloadRequest *> requests() { return in(state.pools.request_queue); }
+    std::vector<DownloadRequest *> images() { return in(state.pools.image_queue); }
     std::string last_body() {
         auto all = requests();
-        return all.empty() || !all.back()->body ? std::string() : *all.back()->body;
+        return all.empty() ? std::string() : all.back()->body.value_or("");
     }
     std::string last_url() {
         auto all = requests();
-        return all.empty() || !all.back()->url ? std::string() : *all.back()->url;
+        return all.empty() ? std::string() : all.back()->url.value_or("");
     }
 
     // Delivers a downloaded image for `url` of `kind` as the image pool would.

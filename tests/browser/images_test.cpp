@@ -61,16 +61,16 @@ TEST(images, stored_sizes_by_kind) {
 
 TEST(images, failed_downloads_cache_nothing_and_bad_bodies_cache_a_blank) {
     World w;
-    list_item row;
-    row.id = "x";
+    list_item row, more;
     row.thumb_url = "https://i.ytimg.com/vi/x/mqdefault.jpg";
+    more.kind = ITEM_MORE; // "Load More" rows ask for nothing
     DownloadSlot slot;
     slot.request.url = *row.thumb_url;
     slot.request.tag = IMAGE_THUMB;
     ResponseBuffer r = bt::response(bt::bmp(4, 4, RED));
     image_completion(HTTP_CLASS_ERROR, &r, &w.state, &slot);
-    EXPECT_FALSE(thumbnail_cache_find(w.browser().thumbnails, *row.thumb_url));
     thumbnail_queue(w.state, row);
+    thumbnail_queue(w.state, more);
     EXPECT_EQ(w.images().size(), 1u);
     // An error page with a success status: cached as a blank, not asked for again.
     w.arrive(*row.thumb_url, IMAGE_THUMB, "<html>not an image</html>");
@@ -80,13 +80,6 @@ TEST(images, failed_downloads_cache_nothing_and_bad_bodies_cache_a_blank) {
     EXPECT_TRUE(w.images().empty());
     browser_clear_thumbnails(w.state); // after clearing the cache the row asks again
     thumbnail_queue(w.state, row);
-    EXPECT_EQ(w.images().size(), 1u);
-    // "Load More" rows and rows without a thumbnail ask for nothing.
-    list_item more, bare;
-    more.kind = ITEM_MORE;
-    bare.id = "y";
-    thumbnail_queue(w.state, more);
-    thumbnail_queue(w.state, bare);
     EXPECT_EQ(w.images().size(), 1u);
 }
 
@@ -152,31 +145,16 @@ TEST(rows, thumbnail_badge_title_dimming_and_extra_metadata) {
     EXPECT_LT(bottom_line_ink(w), with_views);
 }
 
-TEST(rows, load_more_is_centred) {
-    World w;
-    w.first_search_page();
-    ItemList &rows = w.browser().results;
-    while (rows.size() > 1) rows.remove(rows.first());
-    ASSERT_EQ(rows.first()->data->kind, ITEM_MORE);
-    w.rows()->row_count = 1;
-    const Surface *s = draw_rows(w);
-    uint32_t band = bt::pixel(s, 2, 2);
-    int left = s->width, right = 0;
-    for (int y = 1; y < 72; ++y) // inside the table's one-pixel border
-        for (int x = 1; x < s->width - 1; ++x)
-            if (bt::pixel(s, x, y) != band) left = std::min(left, x), right = std::max(right, x);
-    ASSERT_LT(left, right);
-    EXPECT_NEAR((left + right) / 2.0, w.table()->outer_box.w / 2, 3);
-}
-
-TEST(rows, channel_avatars_are_centred_in_the_thumbnail_column) {
+TEST(rows, load_more_and_channel_avatars_are_centred) {
     World w;
     w.complete(bt::fixture("search/search_web_2026-01_channels_bbc_first.json"), LIST_SEARCH,
                false);
     ItemList &rows = w.browser().results;
     while (!rows.empty() && rows.first()->data->kind != ITEM_CHANNEL) rows.remove(rows.first());
-    ASSERT_FALSE(rows.empty());
-    w.rows()->row_count = int32_t(rows.size());
+    while (rows.size() > 1 && rows.after(rows.first())->data->kind != ITEM_MORE)
+        rows.remove(rows.after(rows.first()));
+    ASSERT_EQ(rows.size(), 2u);
+    w.rows()->row_count = 2;
     list_item &channel = *rows.first()->data;
     ASSERT_TRUE(channel.thumb_url);
     w.arrive(*channel.thumb_url, IMAGE_SQUARE_THUMB, bt::bmp(176, 176, BLUE));
@@ -186,9 +164,17 @@ TEST(rows, channel_avatars_are_centred_in_the_thumbnail_column) {
     EXPECT_EQ(bt::pixel(s, 28, 30), BLUE);
     EXPECT_EQ(bt::pixel(s, 28 + 71, 30), BLUE);
     EXPECT_NE(bt::pixel(s, 28 + 72, 30), BLUE);
+    // The second row, "Load More": its text in the middle.
+    uint32_t band = bt::pixel(s, 2, 72 + 2);
+    int left = s->width, right = 0;
+    for (int y = 73; y < 2 * 72; ++y)
+        for (int x = 1; x < s->width - 1; ++x) // inside the table's one-pixel border
+            if (bt::pixel(s, x, y) != band) left = std::min(left, x), right = std::max(right, x);
+    ASSERT_LT(left, right);
+    EXPECT_NEAR((left + right) / 2.0, w.table()->outer_box.w / 2, 3);
 }
 
-TEST(details, frames_text_border_and_scrolling) {
+TEST(details, frames_text_border_scrolling_and_the_empty_view) {
     World w;
     list_item &video = w.state.client.current_video;
     video.id = "M4gD1WSo5mA";
@@ -227,33 +213,29 @@ TEST(details, frames_text_border_and_scrolling) {
     EXPECT_LT(lowest, -80);
     details_scroll(w.state, -80);
     EXPECT_EQ(w.browser().details_offset, lowest);
-}
 
-TEST(details, empty_views_do_not_scroll_and_show_the_mascot) {
-    World w;
+    // With no video the view shows nothing but the mascot in the bottom-right corner, 5 pixels
+    // in, and does not scroll; nor does a video whose id is "(null)" show any text.
     w.state.mascot.reset(surface_new(10, 10));
     for (int i = 0; i < 100; ++i) std::memcpy(w.state.mascot->pixels + i * 4, &RED, 4);
-    details_rebuild(w.state);
-    const Surface *s = w.state.preview.get();
-    const uint32_t base = w.state.theme[THEME_BASE].fill_color;
     auto blank = [&](int x1) { // nothing but the base inside the border, left of x1
-        for (int y = 2; y < s->height - 20; y += 3)
+        for (int y = 2; y < H - 20; y += 3)
             for (int x = 2; x < x1; x += 3)
                 if (bt::pixel(w.state.preview.get(), x, y) != base) return false;
         return true;
     };
-    EXPECT_TRUE(blank(s->width - 2));
-    // The mascot in the bottom-right corner, 5 pixels in.
-    EXPECT_EQ(bt::pixel(s, s->width - 6, s->height - 6), RED);
-    EXPECT_EQ(bt::pixel(s, s->width - 15, s->height - 6), RED);
-    EXPECT_NE(bt::pixel(s, s->width - 16, s->height - 6), RED);
-    EXPECT_NE(bt::pixel(s, s->width - 5, s->height - 6), RED);
+    video = list_item{};
+    details_rebuild(w.state);
+    s = w.state.preview.get();
+    EXPECT_TRUE(blank(W - 2));
+    for (int x : {5, 6, 15, 16})
+        EXPECT_EQ(bt::pixel(s, W - x, H - 6) == RED, x == 6 || x == 15) << x;
     details_scroll(w.state, -80);
     EXPECT_EQ(w.browser().details_offset, 0);
-    // A video whose id is "(null)" shows no text.
-    w.state.client.current_video.id = "(null)";
-    w.state.client.current_video.title = "t";
-    w.state.client.current_video.channel_name = "c";
+    video.id = "(null)";
+    video.title = "t";
+    video.channel_name = "c";
     details_rebuild(w.state);
     EXPECT_TRUE(blank(200));
 }
+

@@ -1,8 +1,7 @@
 // Input routing: region dispatch, enter and leave, clicks and double clicks, the wheel latch,
-// capture, key routing, text editing on multi-byte text, the clipboard, the table, check and
-// scroll handlers, and the scroll animator.
+// capture, key routing, text editing on multi-byte text, the clipboard, and the table, check and
+// scroll handlers.
 #include "toolkit_support.h"
-#include "toolkit/scroll_animator.h"
 
 #include <cmath>
 #include <string>
@@ -91,11 +90,6 @@ TEST(dispatch, greatest_id_above_the_minimum_wins_and_newest_breaks_ties) {
     pointer_region_disable(9);
     EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_PRESS, 5, 5, 0), 5u);
     pointer_region_enable(9);
-    // Re-registering the same id, button and action replaces the region.
-    pointer_region_add(9, BUTTON_LEFT, POINTER_PRESS, &area, fn, &r1);
-    EXPECT_EQ(pointer_region_count(), 3);
-    pointer_dispatch(BUTTON_LEFT, POINTER_PRESS, 5, 5, 0);
-    EXPECT_EQ(served.back(), 1);
     // The capture rectangle counts as inside everywhere.
     pointer_region_add(CAPTURE_ID, BUTTON_LEFT, POINTER_PRESS, &toolkit_pointer().capture_rect, fn,
                        &r2);
@@ -191,9 +185,6 @@ TEST_F(input, capture_takes_drags_and_the_release_anywhere) {
     EXPECT_EQ(data().cursor, 0);
     EXPECT_DOUBLE_EQ(data().offset, 0);
     release(60, 10);
-    int before = pointer_region_count();
-    EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_DRAG, 0, 0, 0) >= CAPTURE_ID, false);
-    EXPECT_EQ(before, pointer_region_count());
     // Double click selects the word around the cursor and ends the capture.
     data().text = "ab cd_é ef";
     tk::fake_now() += 1000;
@@ -205,10 +196,9 @@ TEST_F(input, capture_takes_drags_and_the_release_anywhere) {
     EXPECT_EQ(data().anchor, 3); // "cd_é": bytes 3 to 8
     EXPECT_EQ(data().cursor, 8);
     release(105 + 6 * 4, 10);
-}
-
-TEST_F(input, destroying_a_widget_during_its_capture_removes_the_capture) {
-    press(110, 10); // the field captures the pointer
+    // Destroying the widget during its capture removes the capture.
+    tk::fake_now() += 1000;
+    press(110, 10);
     int regions = pointer_region_count();
     root.reset();
     EXPECT_EQ(pointer_region_count(), regions - 3 * 8 - 2);
@@ -257,7 +247,7 @@ TEST_F(input, key_routing_global_list_then_focus_chain) {
     EXPECT_EQ(calls.size(), 2u);
 }
 
-TEST_F(input, typed_characters_become_utf8_in_the_focused_input) {
+TEST_F(input, typed_characters_and_the_clipboard_through_the_host) {
     rec.watch(field, {EVENT_TEXT_CHANGED});
     toolkit_text('x'); // no focus: nothing
     EXPECT_EQ(data().text, "");
@@ -272,9 +262,23 @@ TEST_F(input, typed_characters_become_utf8_in_the_focused_input) {
     toolkit_text(0xE9);
     EXPECT_EQ(seen, "\xC3\xA9");
     toolkit_set_text_hook(nullptr, nullptr);
-    toolkit_text('b');
-    EXPECT_EQ(data().text.back(), 'b');
-    text_insert("zz", a); // into a widget that is not an input: ignored
+
+    const std::string euro = "\xE2\x82\xAC";
+    data().text = "a" + euro + "b";
+    data().anchor = 1;
+    data().cursor = 4;
+    toolkit_key('C', MOD_CTRL);
+    EXPECT_EQ(fakehost::properties().at("clipboard/text"), euro);
+    toolkit_key('X', MOD_CTRL);
+    EXPECT_EQ(data().text, "ab");
+    EXPECT_EQ(data().cursor, 1);
+    fakehost::set_property("clipboard/text", "Z" + euro);
+    toolkit_key('V', MOD_CTRL);
+    EXPECT_EQ(data().text, "aZ" + euro + "b");
+    EXPECT_EQ(data().cursor, 5);
+    fakehost::fail_property("clipboard/text"); // no clipboard: nothing pasted
+    toolkit_key('V', MOD_CTRL);
+    EXPECT_EQ(data().text, "aZ" + euro + "b");
 }
 
 TEST_F(input, editing_commands_on_multibyte_text) {
@@ -329,32 +333,6 @@ TEST_F(input, editing_commands_on_multibyte_text) {
     }
 }
 
-TEST_F(input, clipboard_copy_cut_and_paste_through_the_host) {
-    widget_focus(field);
-    const std::string euro = "\xE2\x82\xAC";
-    data().text = "a" + euro + "b";
-    data().anchor = 1;
-    data().cursor = 4;
-    toolkit_key('C', MOD_CTRL);
-    EXPECT_EQ(fakehost::properties().at("clipboard/text"), euro);
-    EXPECT_EQ(data().text, "a" + euro + "b");
-    toolkit_key('X', MOD_CTRL);
-    EXPECT_EQ(data().text, "ab");
-    EXPECT_EQ(data().cursor, 1);
-    fakehost::set_property("clipboard/text", "Z" + euro);
-    int reads = fakehost::property_reads();
-    toolkit_key('V', MOD_CTRL);
-    EXPECT_EQ(data().text, "aZ" + euro + "b");
-    EXPECT_EQ(data().cursor, 5);
-    EXPECT_EQ(fakehost::property_reads() - reads, 2); // asked once, read again to insert
-    fakehost::set_property("clipboard/text", "");
-    toolkit_key('V', MOD_CTRL);
-    EXPECT_EQ(data().text, "aZ" + euro + "b");
-    fakehost::fail_property("clipboard/text");
-    toolkit_key('V', MOD_CTRL);
-    EXPECT_EQ(data().text, "aZ" + euro + "b");
-}
-
 TEST(input_table, press_selects_the_row_under_the_pointer) {
     tk::reset(200, 200);
     WidgetPtr t = tk::build("{'type': 'table', 'columns': 1, 'header_height': 10, "
@@ -386,20 +364,18 @@ TEST(input_table, press_selects_the_row_under_the_pointer) {
     EXPECT_EQ(d->selected, nullptr);
 }
 
-TEST(input_check, click_toggles) {
-    tk::reset();
+TEST(input_handlers, check_click_scroll_grip_drag_and_slider_jump) {
+    tk::reset(200, 200);
     WidgetPtr c = tk::build("{'type': 'check', 'text': 'x'}", 50, 20);
     press(5, 5);
     release(5, 5);
     EXPECT_EQ(widget_data<CheckData>(c.get())->checked, 1);
     tk::fake_now() += 1000;
     press(5, 5);
-    release(30, 30);
+    release(30, 30); // released elsewhere: no toggle
     EXPECT_EQ(widget_data<CheckData>(c.get())->checked, 1);
-}
+    c.reset();
 
-TEST(input_scroll, grip_drag_moves_and_follows_into_the_table) {
-    tk::reset(200, 200);
     WidgetPtr root = tk::build("{'type': 'split', 'resize_method': 'secondfixed', "
                                "'split_size': 10, 'split_gap': 0, 'children': [{'type': "
                                "'table', 'name': 'table'}, {'type': 'scroll', 'name': 'bar'}]}",
@@ -408,6 +384,7 @@ TEST(input_scroll, grip_drag_moves_and_follows_into_the_table) {
     ScrollLink link{bar, table};
     bar->callbacks[EVENT_DRAG] = {scroll_follow, &link};
     // Grip 20 % of 100: [0, 20). Press at 10, drag down by 40 of the 80-pixel track: 50 %.
+    tk::fake_now() += 1000;
     press(105, 10);
     toolkit_pointer_motion(105, 50);
     EXPECT_DOUBLE_EQ(widget_get_value(bar), 50);
@@ -418,127 +395,23 @@ TEST(input_scroll, grip_drag_moves_and_follows_into_the_table) {
     EXPECT_EQ(widget_text_element(bar)->state, uint32_t(STATE_NORMAL));
     toolkit_pointer_motion(105, 30);
     EXPECT_DOUBLE_EQ(widget_get_value(bar), 100);
-    // A press off the grip of a scroll bar changes nothing.
     tk::fake_now() += 1000;
-    press(105, 10);
+    press(105, 10); // off the grip of a scroll bar: nothing
     EXPECT_DOUBLE_EQ(widget_get_value(bar), 100);
     release(105, 10);
-}
+    root.reset();
 
-TEST(input_scroll, slider_jumps_to_the_press) {
-    tk::reset(200, 200);
     WidgetPtr s = tk::build("{'type': 'scroll', 'orientation': 'horizontal', "
                             "'scrollbar_style': 'slider'}",
                             110, 20);
     int changes = 0;
     s->callbacks[EVENT_DRAG] = {[](Widget *, void *n) { ++*static_cast<int *>(n); }, &changes};
     // Knob 10 wide, track 100: a press at 60 centres the knob there: (60 - 5) / 100.
+    tk::fake_now() += 1000;
     press(60, 10);
     EXPECT_DOUBLE_EQ(widget_get_value(s.get()), 55);
     EXPECT_EQ(changes, 1); // the jump
     toolkit_pointer_motion(80, 10);
     EXPECT_DOUBLE_EQ(widget_get_value(s.get()), 75);
     release(80, 10);
-}
-
-namespace {
-
-struct ListOwner {
-    double position = 0;
-    double limit = 1e9;
-    int selects = 0;
-    std::vector<double> moves;
-};
-bool owner_scroll(void *o, double amount) {
-    auto *l = static_cast<ListOwner *>(o);
-    l->moves.push_back(amount);
-    l->position += amount;
-    if (l->position < 0 || l->position > l->limit) {
-        l->position = std::clamp(l->position, 0.0, l->limit);
-        return true;
-    }
-    return false;
-}
-void owner_select(void *o) { static_cast<ListOwner *>(o)->selects++; }
-
-// Runs the deferred queue once a millisecond while advancing the fake clock.
-void run_for(uint32_t ms) {
-    for (uint32_t t = 0; t < ms; ++t) {
-        tk::fake_now() += 1;
-        for (int i = defer_pending(); i > 0; --i) defer_run_one();
-    }
-}
-
-ScrollAnimator animator(ListOwner &owner) {
-    ScrollAnimator a;
-    a.scroll_by = owner_scroll;
-    a.select = owner_select;
-    a.owner = &owner;
-    return a;
-}
-
-} // namespace
-
-TEST(scroll_animator, wheel_scrolls_at_once_or_glides) {
-    tk::reset();
-    ListOwner owner;
-    ScrollAnimator a = animator(owner);
-    scroll_animator_wheel(a, 8000, false);
-    EXPECT_DOUBLE_EQ(owner.position, 8000);
-    owner.moves.clear();
-    scroll_animator_wheel(a, 8000, true);
-    scroll_animator_wheel(a, -2000, true);
-    EXPECT_TRUE(a.timer.active);
-    run_for(2000);
-    EXPECT_FALSE(a.timer.active);
-    EXPECT_NEAR(owner.position, 14000, 1e-6);
-    ASSERT_GT(owner.moves.size(), 3u); // steps shrink as the glide settles
-    EXPECT_GT(owner.moves.front(), owner.moves[owner.moves.size() - 2]);
-    owner.limit = 15000; // hitting an end stops the glide
-    scroll_animator_wheel(a, 50000, true);
-    run_for(2000);
-    EXPECT_DOUBLE_EQ(owner.position, 15000);
-    EXPECT_DOUBLE_EQ(a.pending, 0);
-}
-
-TEST(scroll_animator, tap_selects_and_flick_keeps_gliding) {
-    tk::reset();
-    ListOwner owner;
-    owner.position = 1e6;
-    owner.limit = 1e7;
-    ScrollAnimator a = animator(owner);
-    // A tap (under 9 pixels) selects.
-    scroll_animator_touch_press(a, 50, 50);
-    toolkit_pointer_motion(50, 50);
-    toolkit_button(1, 0x40);
-    toolkit_pointer_motion(54, 58);
-    toolkit_button(1, 0);
-    EXPECT_EQ(owner.selects, 1);
-    EXPECT_TRUE(owner.moves.empty());
-    run_for(50);
-
-    // A flick upwards: 10 pixels every 10 ms, released at once.
-    scroll_animator_touch_press(a, 50, 200);
-    toolkit_button(1, 0x40);
-    for (int i = 1; i <= 10; ++i) {
-        tk::fake_now() += 10;
-        toolkit_pointer_motion(50, 200 - 10 * i);
-    }
-    toolkit_button(1, 0);
-    EXPECT_EQ(owner.selects, 1);
-    // 10 pixels per 10 ms is 1000 pixels a second upwards; the short steps are smoothed.
-    EXPECT_LT(a.inertia_velocity, -800);
-    EXPECT_GT(a.inertia_velocity, -1000);
-    double released_at = owner.position;
-    EXPECT_NEAR(released_at, 1e6 + 9000, 1000); // about 90 pixels dragged
-    double v0 = a.inertia_velocity;
-    run_for(400); // after 400 ms the velocity fell by about e
-    EXPECT_NEAR(a.inertia_velocity / v0, std::exp(-1.0), 0.05);
-    EXPECT_GT(owner.position, released_at); // kept moving the same way
-    // A press during the glide stops it and is not a tap.
-    scroll_animator_touch_press(a, 50, 50);
-    toolkit_button(1, 0x40);
-    toolkit_button(1, 0);
-    EXPECT_EQ(owner.selects, 1);
-    EXPECT_DOUBLE_EQ(a.inertia_velocity, 0);
 }
