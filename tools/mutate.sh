@@ -207,6 +207,16 @@ rm -rf "$tree"/*
 (cd "$root" && git ls-files -z --cached --others --exclude-standard |
     while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
     tar --null -T - -cf -) | tar -xf - -C "$tree" || { echo "mutate.sh: copying the tree failed" >&2; exit 1; }
+# A file whose text changed since the last run's copy is made newer than anything built: its
+# kept modification time can be older than objects a kept build made from its previous text (an
+# edit made while that run was building).
+sums=$(cd "$tree" && find . -type f -print0 | sort -z | xargs -0 md5sum)
+if [ -f "$scratch/sums" ]; then
+    diff "$scratch/sums" - <<<"$sums" | sed -n 's/^> [0-9a-f]*  //p' | while IFS= read -r f; do
+        touch "$tree/$f"
+    done
+fi
+printf '%s\n' "$sums" >"$scratch/sums"
 # Files a fault touched in an earlier run may have objects built from the fault: rebuild them.
 if [ -f "$scratch/mutated-files" ]; then
     sort -u "$scratch/mutated-files" | while IFS= read -r f; do
