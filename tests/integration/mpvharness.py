@@ -80,44 +80,33 @@ class Mpv:
         for name, text in (files or {}).items():
             with open(os.path.join(self.solvane_dir, name), "w") as f:
                 f.write(text)
-        self.sock_path = os.path.join(self.dir, "ipc.sock")
-        self.log_path = os.path.join(self.dir, "stderr.log")
-        args = (["mpv", "--config-dir=" + self.config_dir, "--script=" + plugin,
-                 "--input-ipc-server=" + self.sock_path,
-                 "--log-file=" + os.path.join(self.dir, "mpv-debug.log")]
-                + MPV_ARGS + list(extra))
-        environ = dict(os.environ, SOLVANE_RESOLVE=resolve_to(9))
+        sock_path = os.path.join(self.dir, "ipc.sock")
+        environ = dict(os.environ, SOLVANE_RESOLVE=resolve_to(9), **({"DISPLAY": display} if display else {}))
         environ.update(env or {})
-        if display:
-            environ["DISPLAY"] = display
-        self._log = open(self.log_path, "wb")
-        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self._log,
-                                     stderr=subprocess.STDOUT, env=environ)
-        self.events, self.replies, self._buf, self._id, self.sock = [], {}, b"", 0, None
+        self._log = open(os.path.join(self.dir, "stderr.log"), "wb")
+        self.proc = subprocess.Popen(
+            ["mpv", "--config-dir=" + self.config_dir, "--script=" + plugin,
+             "--input-ipc-server=" + sock_path, "--log-file=" + os.path.join(self.dir, "mpv-debug.log")]
+            + MPV_ARGS + list(extra), stdin=subprocess.DEVNULL, stdout=self._log,
+            stderr=subprocess.STDOUT, env=environ)
+        self.events, self.replies, self._buf, self._id = [], {}, b"", 0
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
 
-        def connect():
+        def connected():
             if self.proc.poll() is not None:
-                raise RuntimeError("mpv exited with %d:\n%s" % (self.proc.returncode,
-                                                                self.output()))
-            s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-            try:
-                s.connect(self.sock_path)
-                return s
-            except OSError:
-                s.close()
-        self.sock = poll(connect, timeout, 0.02)
-        if not self.sock:
+                raise RuntimeError("mpv exited with %d:\n%s" % (self.proc.returncode, self.output()))
+            return self.sock.connect_ex(sock_path) == 0
+        if not poll(connected, timeout, 0.02):
             raise TimeoutError("no IPC socket")
 
-    def output(self):
-        """Everything mpv and the plug-in wrote to standard output and error so far."""
+    def output(self, name="stderr.log"):
+        """What mpv and the plug-in wrote to standard output and error so far (or mpv's log)."""
         self._log.flush()
-        with open(self.log_path, "rb") as f:
-            return f.read().decode("utf-8", "replace")
+        with open(os.path.join(self.dir, name), errors="replace") as f:
+            return f.read()
 
     def debug_log(self):
-        with open(os.path.join(self.dir, "mpv-debug.log"), errors="replace") as f:
-            return f.read()
+        return self.output("mpv-debug.log")
 
     def entries(self, name):
         """The entries of one of the plug-in's list files (history.json, favlist.json)."""
@@ -206,13 +195,9 @@ class Mpv:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
-        if self.sock:
-            self.sock.close()
+        self.sock.close()
         self._log.close()
-        # SOLVANE_KEEP_MPV_DIR=1 keeps each run's folder (logs, files) for a look afterwards.
-        if os.environ.get("SOLVANE_KEEP_MPV_DIR"):
-            print("mpv folder kept:", self.dir)
-        elif self._owns_dir:
+        if self._owns_dir:
             shutil.rmtree(self.dir, ignore_errors=True)
 
     def __enter__(self):
@@ -241,8 +226,7 @@ class StandIn:
     def _request(self, method, target, body=None):
         context = ssl.create_default_context(cafile=self.ca)
         context.check_hostname = False
-        connection = http.client.HTTPSConnection("127.0.0.1", self.port, context=context,
-                                                 timeout=10)
+        connection = http.client.HTTPSConnection("127.0.0.1", self.port, context=context, timeout=10)
         try:
             connection.request(method, target, body=body, headers={"Host": "www.youtube.com"})
             return connection.getresponse().read()
@@ -262,13 +246,11 @@ class StandIn:
         return json.loads(self._request("GET", "/test/service-log"))
 
     def close(self):
-        if self.proc.poll() is None:
-            self.proc.stdin.close()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        self.proc.stdin.close()  # the stand-in ends
+        try:
+            self.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
         self.proc.stdout.close()
 
 

@@ -1,36 +1,26 @@
 #!/usr/bin/env python3
-"""A stand-in for the video service on the loopback test server (testserver.py), answering what
-the plug-in asks the real service for from the recorded responses in the fixtures folder:
+"""A stand-in for the video service on the loopback test server (testserver.py): it answers
+what the plug-in asks the service for from the recorded responses in the fixtures folder.
 
-  POST /youtubei/v1/search|browse|next|player   the recorded page chosen by the body (a
-        continuation, the playlists filter, an uploads id, the client name); the player response
-        is rewritten for the asked video id. A search query that is not ASCII gets video titles
-        in several scripts (and one too long for its row).
-  GET  /embed/ID, /api/skipSegments   the embed page, the SponsorBlock segments
-  GET  /feeds/videos.xml?playlist_id=P   15 entries with ids, titles and publication times
-        derived from P (entry i published i * 4 days and a few hours before the stand-in started)
-  GET  images on every other host   thumbnails, storyboard frames and owner pictures made here
-        as PNG files in colours derived from the path (colour(video id, 1) fills the upper left
-        of a video's thumbnail)
-  GET  /test/service-log   every request so far, as JSON (method, host, path, body, ...)
-  PUT  /test/image?suffix=S   from now on, answer image paths ending in S with the body
-  PUT  /test/player   from now on, put the body's {"video"|"audio"|"caption": URL} in the player
-        responses in place of every stream or caption track of that kind (empty body: undo)
-  PUT  /test/mode?feed=trickle   from now on, feeds answer one byte a second
+  POST /youtubei/v1/search|browse|next|player   the recorded page the body asks for; a search
+       that is not ASCII gets titles in several scripts (one too long for its row); searches for
+       "hostile trickle" (1 kB, a byte a second), "hostile length" (a 1 GB Content-Length) and
+       "hostile title N" (a first title N MB long, no Content-Length) get hostile answers
+  GET  /feeds/videos.xml?playlist_id=P   15 entries derived from P, entry i published i * 4 days
+       and a few hours before the stand-in started
+  GET  images (every other host)   PNG pictures in colours derived from the path; colour(id, 1)
+       fills the upper left of video id's thumbnail
+  GET  /test/service-log   every request so far (method, host, path, body, user agent, time)
+  PUT  /test/image?suffix=S, /test/player, /test/mode?feed=trickle   from now on: image paths
+       ending in S answer the body; player responses carry the body's {"video"|"audio"|
+       "caption": URL} for every stream or track of that kind (empty: undo); feeds trickle
 
-Hostile searches: "hostile trickle" (1 kB at one byte a second), "hostile length" (a Content-Length
-of 1 GB and bytes for as long as they are read), "hostile title N" (a first title N MB long,
-without a Content-Length).
-
-With --media the player responses play here: every stream, caption track and the HLS master
-(on manifest.googlevideo.com, shaped as the service's: audio rendition 234, one variant per
-common video stream number) point to 20-second media made with ffmpeg at start-up; the
-description holds timestamps (one past the end), the title is "Stand-in video ID" and the
-segments lie inside the 20 seconds, with one more whose end comes before its start.
-
-Its certificate is valid for the service's host names: the plug-in reaches it through
-SOLVANE_RESOLVE and SSL_CERT_FILE, mpv through its proxy. It prints one JSON line (ports, CA
-file) and serves until its standard input closes:
+With --media the player responses play here: streams, captions and the HLS master (on
+manifest.googlevideo.com) point to 20-second media made with ffmpeg at start-up, the title is
+"Stand-in video ID", the description holds timestamps (one past the end) and the segments lie
+inside the video (one more ends before it starts). It prints one JSON line (ports, CA file) and
+serves until its standard input closes; the plug-in reaches it through SOLVANE_RESOLVE and
+SSL_CERT_FILE, mpv through its proxy:
     python3 tests/server/standin_service.py --fixtures ../shared/fixtures [--media]
 """
 import base64
@@ -57,15 +47,9 @@ SEARCH = {"first": "search/search_web_2026-01_all_test_first.json",
 BROWSE = {"playlist": "browse/browse_playlist_web_2024-11_VLPLoumn_first.json",
           "uploads": "browse/browse_uploads_web_2024-11_VLUULF_first.json",
           "continuation": "browse/browse_playlist_web_2024-11_VLPLoumn_continuation_last.json"}
-# The continuation of the recommendations holds comments and no videos.
-NEXT = {"first": "next/next_web_2026-06_M4gD1WSo5mA_first.json",
-        "continuation": "next/next_web_2026-01_comments_continuation.json"}
+NEXT = "next/next_web_2026-06_M4gD1WSo5mA_first.json"
 PLAYER = {"WEB": "player/player_web_2023-12_K4DyBUG242c_signatureCipher.json",
-          "IOS": "player/player_ios_2024-11_M4gD1WSo5mA.json",
-          "VISIONOS": "player/player_visionos_2026-06_M4gD1WSo5mA.json",
-          "ANDROID": "player/player_android_2023-12_K4DyBUG242c.json",
-          "ANDROID_VR": "player/player_android_2023-12_K4DyBUG242c.json",
-          "WEB_EMBEDDED_PLAYER": "player/player_tvembedded_2023-12_rwcfPqbAx-0.json"}
+          "VISIONOS": "player/player_visionos_2026-06_M4gD1WSo5mA.json"}
 SCRIPT_TITLES = [
     "Día de los Muertos en Oaxaca",
     "A title much too long for its row: it goes on and on over four or five lines of the list, "
@@ -84,7 +68,6 @@ def log(req, chosen=None):
     with LOCK:
         LOG.append({"time": time.time(), "method": req.method, "host": req.headers.get("host"),
                     "path": req.target, "user_agent": req.headers.get("user-agent"),
-                    "visitor": req.headers.get("x-goog-visitor-id"),
                     "body": req.body.decode("utf-8", "replace"), "fixture": chosen})
 
 
@@ -112,6 +95,7 @@ def walk_videos(node, visit):
 
 
 def retitled(body, titles):
+    """The page without its shelves, its first videos titled `titles`."""
     page, titles = json.loads(body), iter(titles)
 
     def visit(renderer):
@@ -124,9 +108,8 @@ def retitled(body, titles):
 
 def route_innertube(conn, req):
     try:
-        body = json.loads(req.body or b"{}")
-        body = body if isinstance(body, dict) else {}
-    except ValueError:
+        body = dict(json.loads(req.body or b"{}"))
+    except (ValueError, TypeError):
         body = {}
     query, more = str(body.get("query", "")), "continuation" in body
     if req.path == "/youtubei/v1/player":
@@ -144,7 +127,7 @@ def route_innertube(conn, req):
         name = BROWSE["continuation" if more else "uploads"
                       if str(body.get("browseId", "")).startswith("VLUU") else "playlist"]
     elif req.path == "/youtubei/v1/next":
-        name = NEXT["continuation" if more else "first"]
+        name = NEXT
     else:
         log(req)
         return conn.respond(404, b"no such endpoint\n")
@@ -156,33 +139,38 @@ def route_innertube(conn, req):
 
 
 def send_player(conn, name, video_id):
-    """The recorded player response made the response for `video_id` (ids have one length)."""
+    """The recorded player response made the response for `video_id` (ids have one length), its
+    streams on this server's media files (--media) or on the addresses PUT /test/player gave."""
     body = fixture(conn, name)
-    try:
-        recorded = json.loads(body)["videoDetails"]["videoId"]
-    except (ValueError, KeyError, TypeError):
-        recorded = None
-    if recorded and len(video_id) == len(recorded) and video_id.isascii():
+    recorded = json.loads(body)["videoDetails"]["videoId"]
+    if len(video_id) == len(recorded) and video_id.isascii():
         body = body.replace(recorded.encode(), video_id.encode())
-    if MEDIA["dir"]:
-        body = playable_player(body, video_id, media_base(conn))
-    if PLAYER_URLS:
-        root = json.loads(body)
-        streaming = root.get("streamingData") or {}
-        for entry in (streaming.get("formats") or []) + (streaming.get("adaptiveFormats") or []):
+    root, base = json.loads(body), MEDIA["dir"] and media_base(conn)
+    streaming = root.get("streamingData", {})
+    if base:
+        title = "Stand-in video " + video_id
+        root["videoDetails"].update(title=title, lengthSeconds=str(MEDIA_SECONDS),
+                                    shortDescription=MEDIA_DESCRIPTION)
+        root.get("microformat", {}).get("playerMicroformatRenderer", {}).update(
+            title={"simpleText": title}, lengthSeconds=str(MEDIA_SECONDS),
+            description={"simpleText": MEDIA_DESCRIPTION})
+        if "hlsManifestUrl" in streaming:
+            # Fetched by the plug-in (through its host-name override) and, with the full
+            # manifest, by the player (through the test server's proxy).
+            streaming["hlsManifestUrl"] = "https://manifest.googlevideo.com/media/master.m3u8"
+    for key in ("formats", "adaptiveFormats"):
+        for entry in streaming.get(key) or []:
             kind = "audio" if str(entry.get("mimeType", "")).startswith("audio/") else "video"
-            if kind in PLAYER_URLS:
+            name = "muxed.mp4" if key == "formats" else "audio.m4a" if kind == "audio" else "video.mp4"
+            url = PLAYER_URLS.get(kind) or base and base + name + "?itag=%s" % entry.get("itag")
+            if url:
                 entry.pop("signatureCipher", None)
-                entry["url"] = PLAYER_URLS[kind]
-        for track in caption_tracks(root):
-            track["baseUrl"] = PLAYER_URLS.get("caption", track.get("baseUrl"))
-        body = json.dumps(root).encode()
-    return respond(conn, body)
-
-
-def caption_tracks(root):
-    return root.get("captions", {}).get("playerCaptionsTracklistRenderer", {}).get(
-        "captionTracks") or []
+                entry.update(url=url, approxDurationMs=str(MEDIA_SECONDS * 1000))
+    for track in root.get("captions", {}).get("playerCaptionsTracklistRenderer", {}).get(
+            "captionTracks") or []:
+        track["baseUrl"] = PLAYER_URLS.get("caption") or base and base + (
+            "captions.vtt?lang=%s" % track.get("languageCode", "")) or track["baseUrl"]
+    return respond(conn, json.dumps(root).encode())
 
 
 def derived(seed, length=11):
@@ -334,13 +322,9 @@ def hostile_search(conn, words):
         return False
     if words[1] == "title":
         piece = "A very long title ✓ "
-        title = piece * (int(words[2]) * 2 ** 20 // len(piece.encode()))
-        page = json.loads(fixture(conn, SEARCH["first"]))
-        first = []
-        walk_videos(page, lambda renderer: first or first.append(renderer))
-        first[0]["title"] = {"runs": [{"text": title}]}
-        send_quietly(conn, head + b"Connection: close\r\n\r\n"
-                     + json.dumps(page, ensure_ascii=False).encode("utf-8"))
+        page = retitled(fixture(conn, SEARCH["first"]),
+                        [piece * (int(words[2]) * 2 ** 20 // len(piece.encode()))])
+        send_quietly(conn, head + b"Connection: close\r\n\r\n" + page)
         return False
     return conn.respond(404, b"no such hostile answer\n")
 
@@ -383,39 +367,6 @@ def make_media(folder):
 
 def media_base(conn):
     return "https://127.0.0.1:%d/media/" % conn.server.listeners["tls"].getsockname()[1]
-
-
-def playable_player(body, video_id, base):
-    """The player response with every stream on this server's media files."""
-    try:
-        root = json.loads(body)
-        assert isinstance(root, dict)
-    except (ValueError, AssertionError):
-        return body
-    title = "Stand-in video " + video_id
-    if isinstance(root.get("videoDetails"), dict):
-        root["videoDetails"].update(title=title, lengthSeconds=str(MEDIA_SECONDS),
-                                    shortDescription=MEDIA_DESCRIPTION)
-    micro = root.get("microformat", {}).get("playerMicroformatRenderer")
-    if isinstance(micro, dict):
-        micro.update(title={"simpleText": title}, lengthSeconds=str(MEDIA_SECONDS),
-                     description={"simpleText": MEDIA_DESCRIPTION})
-    streaming = root.get("streamingData")
-    if isinstance(streaming, dict):
-        for key in ("formats", "adaptiveFormats"):
-            for entry in streaming.get(key) or []:
-                name = ("muxed.mp4" if key == "formats" else "audio.m4a"
-                        if str(entry.get("mimeType", "")).startswith("audio/") else "video.mp4")
-                entry.pop("signatureCipher", None)
-                entry.update(url=base + name + "?itag=%s" % entry.get("itag"),
-                             approxDurationMs=str(MEDIA_SECONDS * 1000))
-        if "hlsManifestUrl" in streaming:
-            # Fetched by the plug-in (through its host-name override) and, with the full
-            # manifest, by the player (through the test server's proxy).
-            streaming["hlsManifestUrl"] = "https://manifest.googlevideo.com/media/master.m3u8"
-    for track in caption_tracks(root):
-        track["baseUrl"] = base + "captions.vtt?lang=%s" % track.get("languageCode", "")
-    return json.dumps(root).encode()
 
 
 def route_media(conn, req):
