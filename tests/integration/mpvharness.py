@@ -184,6 +184,15 @@ class Mpv:
             self.command(["keypress", "SPACE" if k == " " else k])
             time.sleep(0.03)
 
+    def search(self, text):
+        """Types `text` into the search field (F6 focuses it) and presses ENTER."""
+        self.keys("F6", "Ctrl+a", "BS", *text, "ENTER")
+
+    def cpu_seconds(self):
+        with open("/proc/%d/stat" % self.proc.pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
     def quit(self, timeout=20.0):
         try:
             self.sock.sendall(b'{"command":["quit"]}\n')

@@ -26,9 +26,6 @@ class JourneyIntegration(Scene):
         return super().start(CONFIG, ["--keep-open=yes"], home=self.home,
                              env={"PATH": self.tools + ":" + os.environ["PATH"]})
 
-    def query(self, text):
-        self.mpv.keys("F6", "Ctrl+a", "BS", *text, "ENTER")
-
     def wait_rows(self, video_ids):
         """Until the first rows show the thumbnails of `video_ids`, in that order."""
         wanted = [tuple(standin_service.colour(v, 1)) for v in video_ids]
@@ -49,7 +46,7 @@ class JourneyIntegration(Scene):
 
     def follow_playlist(self):
         browsed = len(self.requests("/youtubei/v1/browse"))
-        self.query("playlist:PLoumn")
+        self.mpv.search("playlist:PLoumn")
         self.wait(lambda: len(self.requests("/youtubei/v1/browse")) == browsed + 1)
         time.sleep(1)
         self.mpv.keys("Ctrl+f")
@@ -68,7 +65,7 @@ class JourneyIntegration(Scene):
         m = self.start()
 
         # Search and open the first result: DOWN leads from the search field into the list.
-        self.query("test")
+        self.mpv.search("test")
         self.wait(lambda: self.requests("/vi/"))
         m.keys("DOWN", "ENTER")
         video = json.loads(self.wait(lambda: self.requests("/youtubei/v1/player"))[0]["body"])["videoId"]

@@ -48,13 +48,9 @@ class StartupIntegration(unittest.TestCase):
             m.wait_ready()
             self.assertEqual(m.sections()["solfb-section"], {-1})  # hidden at start
 
-            def cpu():
-                with open("/proc/%d/stat" % m.proc.pid) as f:
-                    fields = f.read().rsplit(")", 1)[1].split()
-                return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-            before = cpu()
+            before = m.cpu_seconds()
             time.sleep(2.0)
-            self.assertLess(cpu() - before, 0.5, "the idle plug-in spins a core")
+            self.assertLess(m.cpu_seconds() - before, 0.5, "the idle plug-in spins a core")
 
             # Shown, its exclusive section takes the keys: ENTER reaches the plug-in and mpv's
             # own "q" (quit) is swallowed.
