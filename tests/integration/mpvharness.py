@@ -21,6 +21,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "server"))  # the stand-in's colours, feeds, images
 PLUGIN = os.environ.get("SOLVANE_PLUGIN", os.path.join(HERE, "../../build/solvane.so"))
 BUILD = os.environ.get("SOLVANE_BUILD", os.path.join(HERE, "../../build"))
+FIXTURES = os.environ.get("SOLVANE_FIXTURES", os.path.join(HERE, "../../../shared/fixtures"))
 # Every host of the service. Unless routed to a stand-in they go to a closed loopback port, so
 # no test ever leaves the machine.
 SERVICE_HOSTS = ["www.youtube.com", "youtube.com", "i.ytimg.com", "i9.ytimg.com",
@@ -222,10 +223,8 @@ class StandIn:
     point to playable media files it serves itself. Ends when closed."""
 
     def __init__(self, fixtures=None, media=False):
-        fixtures = fixtures or os.environ.get("SOLVANE_FIXTURES",
-                                              os.path.join(HERE, "../../../shared/fixtures"))
         self.proc = subprocess.Popen(["python3", os.path.join(HERE, "../server/standin_service.py"),
-                                      "--fixtures", fixtures] + (["--media"] if media else []),
+                                      "--fixtures", fixtures or FIXTURES] + ["--media"] * media,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         info = json.loads(self.proc.stdout.readline())
         self.port, self.ca = info["ports"]["tls"], info["ca"]

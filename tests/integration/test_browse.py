@@ -10,7 +10,7 @@ import re
 import time
 import unittest
 
-from mpvharness import HERE, Scene, region
+from mpvharness import FIXTURES, HERE, Scene, region
 import standin_service  # noqa: E402  (its PNG writer; the harness puts it on the path)
 
 # Places in the default layout at 960 x 600 (scale 1, rows of 72 pixels with 128 x 72 thumbnails).
@@ -68,8 +68,7 @@ class BrowseIntegration(Scene):
         self.assertIn("listinfo.json", os.listdir(m.solvane_dir))
         # Every video of the page, shelves and Shorts grids included, gets one thumbnail (a
         # short that two grids show is one row).
-        ids = page_video_ids(os.path.join(os.environ.get("SOLVANE_FIXTURES", os.path.join(
-            HERE, "../../../shared/fixtures")), self.requests("/youtubei/v1/search")[0]["fixture"]))
+        ids = page_video_ids(os.path.join(FIXTURES, self.requests("/youtubei/v1/search")[0]["fixture"]))
         self.assertGreater(len(ids), 40)
         thumbs = lambda: [e["path"].split("/")[2] for e in self.requests("/vi/")
                           if e["path"].endswith("/mqdefault.jpg") and e["host"] == "i.ytimg.com"]
