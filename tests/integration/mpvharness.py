@@ -207,7 +207,10 @@ class Mpv:
             self.proc.wait()
         self.sock.close()
         self._log.close()
-        if self._owns_dir:
+        # SOLVANE_KEEP_MPV_DIR=1 keeps each run's folder (logs, files) for a look afterwards.
+        if os.environ.get("SOLVANE_KEEP_MPV_DIR"):
+            print("mpv folder kept:", self.dir)
+        elif self._owns_dir:
             shutil.rmtree(self.dir, ignore_errors=True)
 
     def __enter__(self):
