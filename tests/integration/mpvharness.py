@@ -1,37 +1,52 @@
 """Drives a real mpv with the plug-in loaded, over mpv's JSON IPC socket. Standard library only.
 
-Each test gets its own Xvfb display (started on demand), its own empty mpv configuration
-directory and its own IPC socket, so tests never share state or depend on the desktop.
-"""
+Each mpv gets its own empty configuration folder and IPC socket; windowed tests run on a private
+Xvfb display. `Scene` is the base of the windowed tests: one X server and one stand-in service
+per test class, mpv started on them with the plug-in routed to the stand-in."""
+import http.client
 import json
 import os
 import shutil
 import socket
+import ssl
+import struct
 import subprocess
+import sys
 import tempfile
 import time
+import unittest
+import urllib.parse
 
-PLUGIN = os.environ.get("SOLVANE_PLUGIN", os.path.join(os.path.dirname(__file__), "../../build/solvane.so"))
-
-# Every host of the service the plug-in talks to. Unless a test routes them to a server of its
-# own, they go to a closed loopback port, so no test ever leaves the machine.
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "server"))  # the stand-in's colours, feeds, images
+PLUGIN = os.environ.get("SOLVANE_PLUGIN", os.path.join(HERE, "../../build/solvane.so"))
+BUILD = os.environ.get("SOLVANE_BUILD", os.path.join(HERE, "../../build"))
+FIXTURES = os.environ.get("SOLVANE_FIXTURES", os.path.join(HERE, "../../../shared/fixtures"))
+# Every host of the service. Unless routed to a stand-in they go to a closed loopback port, so
+# no test ever leaves the machine.
 SERVICE_HOSTS = ["www.youtube.com", "youtube.com", "i.ytimg.com", "i9.ytimg.com",
                  "yt3.ggpht.com", "sponsor.ajay.app", "manifest.googlevideo.com"]
-CLOSED_PORT = 9
-
-
-def resolve_to(port, hosts=SERVICE_HOSTS):
-    """A SOLVANE_RESOLVE value sending every host to 127.0.0.1:port."""
-    return ",".join("%s:443:127.0.0.1:%d" % (h, port) for h in hosts)
-
-
 MPV_ARGS = ["--idle=yes", "--terminal=no", "--audio=no", "--ao=null", "--osc=no",
             "--load-stats-overlay=no", "--load-osd-console=no", "--ytdl=no",
             "--load-auto-profiles=no", "--input-default-bindings=yes"]
 
 
+def resolve_to(port):
+    return ",".join("%s:443:127.0.0.1:%d" % (h, port) for h in SERVICE_HOSTS)
+
+
+def poll(condition, timeout, every=0.05, pump=None):
+    """The first true value of `condition` within `timeout` seconds, else None."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() > deadline:
+            return value
+        pump(every) if pump else time.sleep(every)
+
+
 class Xvfb:
-    """A private X server; the display number is chosen by Xvfb itself."""
+    """A private X server; Xvfb chooses the display number itself."""
 
     def __init__(self, size="1280x720x24"):
         r, w = os.pipe()
@@ -40,10 +55,9 @@ class Xvfb:
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(w)
         with os.fdopen(r) as f:
-            number = f.readline().strip()
-        if not number:
+            self.display = ":" + f.readline().strip()
+        if self.display == ":":
             raise RuntimeError("Xvfb did not start")
-        self.display = ":" + number
 
     def close(self):
         self.proc.terminate()
@@ -51,88 +65,80 @@ class Xvfb:
 
 
 class Mpv:
-    """One mpv process. `config` (a dict) becomes DIR/solvane/solvane.json when given."""
+    """One mpv process. `config` (a dict or text) becomes solvane/solvane.json, `files` more
+    files beside it; `home` is the folder of an earlier run to start again in (kept)."""
 
     def __init__(self, config=None, files=None, extra=(), env=None, display=None,
-                 plugin=PLUGIN, timeout=15.0, make_solvane_dir=True, home=None):
-        # `home`: the folder of an earlier run to start again in (its files kept); the caller
-        # removes it. Otherwise a new folder, removed when this mpv is closed.
+                 plugin=PLUGIN, timeout=20.0, make_solvane_dir=True, home=None):
         self._owns_dir = home is None
         self.dir = home or tempfile.mkdtemp(prefix="solvane-it-")
         self.config_dir = os.path.join(self.dir, "config")
         self.solvane_dir = os.path.join(self.config_dir, "solvane")
         os.makedirs(self.solvane_dir if make_solvane_dir else self.config_dir, exist_ok=True)
         if config is not None:
-            with open(os.path.join(self.solvane_dir, "solvane.json"), "w") as f:
-                f.write(config if isinstance(config, str) else json.dumps(config))
+            files = dict(files or {}, **{"solvane.json": config if isinstance(config, str)
+                                         else json.dumps(config)})
         for name, text in (files or {}).items():
             with open(os.path.join(self.solvane_dir, name), "w") as f:
                 f.write(text)
-        self.sock_path = os.path.join(self.dir, "ipc.sock")
-        self.log_path = os.path.join(self.dir, "stderr.log")
-        args = (["mpv", "--config-dir=" + self.config_dir, "--script=" + plugin,
-                 "--input-ipc-server=" + self.sock_path,
-                 "--log-file=" + os.path.join(self.dir, "mpv-debug.log")]
-                + MPV_ARGS + list(extra))
-        environ = dict(os.environ)
-        environ["SOLVANE_RESOLVE"] = resolve_to(CLOSED_PORT)
+        sock_path = os.path.join(self.dir, "ipc.sock")
+        environ = dict(os.environ, SOLVANE_RESOLVE=resolve_to(9), **({"DISPLAY": display} if display else {}))
         environ.update(env or {})
-        if display:
-            environ["DISPLAY"] = display
-        self._log = open(self.log_path, "wb")
-        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self._log,
-                                     stderr=subprocess.STDOUT, env=environ)
+        self._log = open(os.path.join(self.dir, "stderr.log"), "wb")
+        self.proc = subprocess.Popen(
+            ["mpv", "--config-dir=" + self.config_dir, "--script=" + plugin,
+             "--input-ipc-server=" + sock_path, "--log-file=" + os.path.join(self.dir, "mpv-debug.log")]
+            + MPV_ARGS + list(extra), stdin=subprocess.DEVNULL, stdout=self._log,
+            stderr=subprocess.STDOUT, env=environ)
         self.events, self.replies, self._buf, self._id = [], {}, b"", 0
-        self.sock = None
-        deadline = time.monotonic() + timeout
-        while True:
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+
+        def connected():
             if self.proc.poll() is not None:
                 raise RuntimeError("mpv exited with %d:\n%s" % (self.proc.returncode, self.output()))
-            s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-            try:
-                s.connect(self.sock_path)
-                self.sock = s
-                break
-            except OSError:
-                s.close()
-                if time.monotonic() > deadline:
-                    raise TimeoutError("no IPC socket")
-                time.sleep(0.02)
+            return self.sock.connect_ex(sock_path) == 0
+        if not poll(connected, timeout, 0.02):
+            raise TimeoutError("no IPC socket")
 
-    def output(self):
-        """Everything mpv and the plug-in wrote to standard output and error so far."""
+    def output(self, name="stderr.log"):
+        """What mpv and the plug-in wrote to standard output and error so far (or mpv's log)."""
         self._log.flush()
-        with open(self.log_path, "rb") as f:
-            return f.read().decode("utf-8", "replace")
+        with open(os.path.join(self.dir, name), errors="replace") as f:
+            return f.read()
+
+    def debug_log(self):
+        return self.output("mpv-debug.log")
+
+    def entries(self, name):
+        """The entries of one of the plug-in's list files (history.json, favlist.json)."""
+        path = os.path.join(self.solvane_dir, name)
+        if not os.path.exists(path):
+            return []
+        with open(path) as f:
+            return [e for e in json.load(f) if e]
 
     def _pump(self, timeout):
         self.sock.settimeout(timeout)
         try:
             data = self.sock.recv(65536)
-            if not data:
-                raise ConnectionError("mpv closed the IPC connection")
-            self._buf += data
         except socket.timeout:
             return
-        while b"\n" in self._buf:
-            line, self._buf = self._buf.split(b"\n", 1)
-            if line.strip():
-                m = json.loads(line)
-                if "event" in m:
-                    self.events.append(m)
-                else:
-                    self.replies[m.get("request_id")] = m
+        if not data:
+            raise ConnectionError("mpv closed the IPC connection")
+        self._buf += data
+        *lines, self._buf = self._buf.split(b"\n")
+        for m in (json.loads(line) for line in lines if line.strip()):
+            if "event" in m:
+                self.events.append(m)
+            else:
+                self.replies[m.get("request_id")] = m
 
-    def command(self, cmd, timeout=5.0, check=True):
+    def command(self, cmd, timeout=10.0, check=True):
         self._id += 1
         rid = self._id
         self.sock.sendall(json.dumps({"command": cmd, "request_id": rid}).encode() + b"\n")
-        deadline = time.monotonic() + timeout
-        while rid not in self.replies:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise TimeoutError("no reply to %r" % (cmd,))
-            self._pump(min(left, 0.2))
+        if not poll(lambda: rid in self.replies, timeout, 0.2, self._pump):
+            raise TimeoutError("no reply to %r" % (cmd,))
         r = self.replies.pop(rid)
         if check and r["error"] != "success":
             raise RuntimeError("%r failed: %s" % (cmd, r["error"]))
@@ -141,24 +147,21 @@ class Mpv:
     def get(self, prop):
         return self.command(["get_property", prop])
 
-    def wait_until(self, fn, timeout=5.0, every=0.05):
-        deadline = time.monotonic() + timeout
-        while True:
-            v = fn()
-            if v:
-                return v
-            if time.monotonic() > deadline:
-                raise TimeoutError("condition not met")
-            self._pump(every)
+    def prop(self, name):
+        """A property, or None while it is unavailable (nothing loaded yet)."""
+        return self.command(["get_property", name], check=False)
 
-    def wait_message(self, *prefix, timeout=5.0):
-        n = len(prefix)
+    def wait_until(self, fn, timeout=10.0, every=0.05):
+        value = poll(fn, timeout, every, self._pump)
+        if not value:
+            raise TimeoutError("condition not met")
+        return value
 
+    def wait_message(self, *prefix, timeout=10.0):
         def found():
             for i, e in enumerate(self.events):
-                if e.get("event") == "client-message" and tuple(e["args"][:n]) == prefix:
+                if e.get("event") == "client-message" and tuple(e["args"][:len(prefix)]) == prefix:
                     return self.events.pop(i)["args"]
-            return None
         return self.wait_until(found, timeout)
 
     def sections(self):
@@ -168,11 +171,30 @@ class Mpv:
             out.setdefault(b["section"], set()).add(b.get("priority"))
         return out
 
-    def wait_ready(self, timeout=10.0):
+    def shown(self):
+        """The interface is shown: its input section is enabled."""
+        return self.sections()["solfb-section"] != {-1}
+
+    def wait_ready(self, timeout=20.0):
         """The plug-in has run its start-up once its toggle section is registered."""
         return self.wait_until(lambda: "solfb-toggle-section" in self.sections(), timeout)
 
-    def quit(self, timeout=10.0):
+    def keys(self, *names):
+        # One key at a time: mpv drops keys sent faster than the plug-in handles them.
+        for k in names:
+            self.command(["keypress", "SPACE" if k == " " else k])
+            time.sleep(0.03)
+
+    def search(self, text):
+        """Types `text` into the search field (F6 focuses it) and presses ENTER."""
+        self.keys("F6", "Ctrl+a", "BS", *text, "ENTER")
+
+    def cpu_seconds(self):
+        with open("/proc/%d/stat" % self.proc.pid) as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+    def quit(self, timeout=20.0):
         try:
             self.sock.sendall(b'{"command":["quit"]}\n')
         except OSError:
@@ -183,8 +205,7 @@ class Mpv:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
-        if self.sock:
-            self.sock.close()
+        self.sock.close()
         self._log.close()
         # SOLVANE_KEEP_MPV_DIR=1 keeps each run's folder (logs, files) for a look afterwards.
         if os.environ.get("SOLVANE_KEEP_MPV_DIR"):
@@ -200,80 +221,52 @@ class Mpv:
 
 
 class StandIn:
-    """The stand-in service (tests/server/standin_service.py) on loopback ports; `env` routes
-    the plug-in to it. Ends when closed (its standard input closes). With `media`, its player
-    responses point to playable media files it serves itself (see the stand-in's --media)."""
+    """The stand-in service (tests/server/standin_service.py) on loopback; `env` routes the
+    plug-in to it and mpv's own streams through its proxy. With `media` its player responses
+    point to playable media files it serves itself. Ends when closed."""
 
     def __init__(self, fixtures=None, media=False):
-        here = os.path.dirname(os.path.abspath(__file__))
-        script = os.path.join(here, "..", "server", "standin_service.py")
-        fixtures = fixtures or os.environ.get("SOLVANE_FIXTURES",
-                                              os.path.join(here, "../../../shared/fixtures"))
-        self.proc = subprocess.Popen(["python3", script, "--fixtures", fixtures]
-                                     + (["--media"] if media else []),
+        self.proc = subprocess.Popen(["python3", os.path.join(HERE, "../server/standin_service.py"),
+                                      "--fixtures", fixtures or FIXTURES] + ["--media"] * media,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         info = json.loads(self.proc.stdout.readline())
-        self.port = info["ports"]["tls"]
-        self.ca = info["ca"]
-        self.proxy = info["ports"]["proxy"]
-        # The plug-in reaches the stand-in by its host-name override; mpv's own network streams
-        # (media, HLS playlists) go through the stand-in's proxy, whatever host they name.
+        self.port, self.ca = info["ports"]["tls"], info["ca"]
         self.env = {"SOLVANE_RESOLVE": resolve_to(self.port), "SSL_CERT_FILE": self.ca,
-                    "http_proxy": "http://127.0.0.1:%d" % self.proxy, "no_proxy": ""}
+                    "http_proxy": "http://127.0.0.1:%d" % info["ports"]["proxy"], "no_proxy": ""}
 
-    def set_image(self, suffix, body):
-        """From now on the stand-in answers image paths ending in `suffix` with `body`."""
-        import urllib.parse
-        self.put("/test/image?suffix=" + urllib.parse.quote(suffix), body)
+    def _request(self, method, target, body=None):
+        context = ssl.create_default_context(cafile=self.ca)
+        context.check_hostname = False
+        connection = http.client.HTTPSConnection("127.0.0.1", self.port, context=context, timeout=10)
+        try:
+            connection.request(method, target, body=body, headers={"Host": "www.youtube.com"})
+            return connection.getresponse().read()
+        finally:
+            connection.close()
 
     def put(self, target, body=b""):
         """A PUT to one of the stand-in's /test/ controls (see standin_service.py)."""
-        import ssl
-        import http.client
-        context = ssl.create_default_context(cafile=self.ca)
-        context.check_hostname = False
-        connection = http.client.HTTPSConnection("127.0.0.1", self.port, context=context,
-                                                 timeout=5)
-        connection.request("PUT", target, body=body, headers={"Host": "www.youtube.com"})
-        try:
-            connection.getresponse().read()
-        finally:
-            connection.close()
+        self._request("PUT", target, body)
+
+    def set_image(self, suffix, body):
+        """From now on the stand-in answers image paths ending in `suffix` with `body`."""
+        self.put("/test/image?suffix=" + urllib.parse.quote(suffix), body)
 
     def log(self):
         """Every service request the stand-in saw, oldest first."""
-        import ssl
-        import http.client
-        context = ssl.create_default_context(cafile=self.ca)
-        connection = http.client.HTTPSConnection("127.0.0.1", self.port, context=context,
-                                                 timeout=5)
-        context.check_hostname = False
-        connection.request("GET", "/test/service-log", headers={"Host": "www.youtube.com"})
-        try:
-            return json.loads(connection.getresponse().read())
-        finally:
-            connection.close()
+        return json.loads(self._request("GET", "/test/service-log"))
 
     def close(self):
-        if self.proc.poll() is None:
-            self.proc.stdin.close()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        self.proc.stdin.close()  # the stand-in ends
+        try:
+            self.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
         self.proc.stdout.close()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
 
 def grab_screen(display):
     """The X screen of `display` as (width, height, rgb(x, y)); needs `xwd` (x11-apps)."""
-    import struct
     data = subprocess.run(["xwd", "-root", "-silent", "-display", display], check=True,
                           capture_output=True).stdout
     hdr = struct.unpack(">25I", data[:100])
@@ -288,22 +281,64 @@ def grab_screen(display):
     return w, h, rgb
 
 
-def save_screen(display, path):
-    """Writes the X screen of `display` to a PNG file (needs imagemagick's convert)."""
-    xwd = subprocess.run(["xwd", "-root", "-silent", "-display", display], check=True,
-                         capture_output=True).stdout
-    subprocess.run(["convert", "xwd:-", "-depth", "8", "PNG24:" + path], input=xwd, check=True)
+def region(rgb, box):
+    x, y, w, h = box
+    return tuple(rgb(x + i, y + j) for j in range(h) for i in range(w))
 
 
-def wait_or_fail(test, condition, timeout, service, mpv, requests=8, output=1500):
-    """Polls `condition` until it gives a true value (returned) or `timeout` seconds pass; then
-    fails `test` with the stand-in's last requests and the end of mpv's output."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.1)
-    test.fail("condition not met in %s s\nrequests: %s\n%s" % (
-        timeout, [e["path"][:60] for e in service.log()][-requests:],
-        mpv.output()[-output:] if mpv else ""))
+class Scene(unittest.TestCase):
+    """One Xvfb and (with `service`) one stand-in per class; `start` runs mpv on them. Requests
+    are counted from the latest start. Screenshots go into the build folder
+    (integration-<file>-<name>.png) for a person to look at."""
+    service = True
+    media = False
+
+    @classmethod
+    def setUpClass(cls):
+        cls.x = Xvfb("1280x720x24")
+        cls.standin = StandIn(media=cls.media) if cls.service else None
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.standin:
+            cls.standin.close()
+        cls.x.close()
+
+    def start(self, config=None, extra=(), size=(960, 600), show=True, **kwargs):
+        self.mark = len(self.standin.log()) if self.standin else 0
+        m = Mpv(config={} if config is None else config, display=self.x.display,
+                env=dict(self.standin.env if self.standin else {}, **kwargs.pop("env", {})),
+                extra=["--vo=x11", "--force-window=yes", "--geometry=%dx%d+0+0" % size,
+                       "--tls-verify=no"] + list(extra), **kwargs)
+        self.mpv = m
+        self.addCleanup(m.close)
+        m.wait_ready()
+        m.wait_until(lambda: (m.get("osd-dimensions") or {}).get("w", 0) == size[0], timeout=20)
+        if show:
+            m.command(["script-message", "solfb-show"])
+            self.wait(m.shown)
+            time.sleep(0.3)  # the host applies the overlay with the input section
+        return m
+
+    def requests(self, path=""):
+        return [e for e in self.standin.log()[self.mark:] if e["path"].startswith(path)]
+
+    def screen(self):
+        return grab_screen(self.x.display)[2]
+
+    def shot(self, name):
+        xwd = subprocess.run(["xwd", "-root", "-silent", "-display", self.x.display],
+                             check=True, capture_output=True).stdout
+        path = os.path.join(BUILD, "integration-%s-%s.png" % (type(self).__module__[5:], name))
+        subprocess.run(["convert", "xwd:-", "-depth", "8", "PNG24:" + path], input=xwd)
+
+    def wait(self, condition, timeout=40):
+        """Polls `condition` until it gives a true value (returned); fails the test after
+        `timeout` seconds with a screenshot, the last requests and the end of mpv's output."""
+        value = poll(condition, timeout, 0.1)
+        if not value:
+            self.shot("failed")
+            self.fail("condition not met in %s s\nrequests: %s\n%s" % (
+                timeout, [e["path"][:60] for e in self.requests()][-10:] if self.standin else "",
+                self.mpv.output()[-2000:]))
+        return value

@@ -1,39 +1,81 @@
-"""Integration: what the interface relies on in the real mpv it runs in.
+"""Integration: what the plug-in relies on in the real mpv it runs in, through probe plug-ins.
 
-mpv 0.35 copies overlay pixels during "overlay-add", which lets the plug-in repaint and replace
-its buffer freely between announcements. If a future mpv read the buffer later instead, the
-probe's screen would turn green (or show garbage) and this test fails."""
+mpv 0.35 copies overlay pixels during "overlay-add", so the plug-in may repaint and free its
+buffer right after announcing it: should a later mpv read the buffer later, the probe's screen
+turns green. And the playback launch, called by a probe: the EDL joining video and audio with
+a title that needs escaping, the chapters from the description and the segments, the appended
+load of a queued video and the autoplay check's reads of the playlist and time."""
 import os
 import time
 import unittest
 
-from mpvharness import Mpv, Xvfb, grab_screen
+from mpvharness import BUILD, Mpv, StandIn, Xvfb, grab_screen
 
-PROBE = os.environ.get("SOLVANE_OVERLAY_PROBE",
-                       os.path.join(os.environ.get("SOLVANE_BUILD", "../../build"), "tests/overlay_probe.so"))
+OVERLAY_PROBE = os.environ.get("SOLVANE_OVERLAY_PROBE", os.path.join(BUILD, "tests/overlay_probe.so"))
+PLAYBACK_PROBE = os.environ.get("SOLVANE_PLAYBACK_PROBE",
+                                os.path.join(BUILD, "tests/playback_probe.so"))
+TITLE = 'Probe: "quoted", a=b; #1'
 
 
 class HostContractIntegration(unittest.TestCase):
     def test_overlay_pixels_are_copied_during_overlay_add(self):
         x = Xvfb("640x360x24")
-        try:
-            with Mpv(plugin=PROBE, display=x.display,
-                     extra=["--vo=x11", "--force-window=yes", "--geometry=640x360+0+0"]) as m:
-                m.wait_until(lambda: (m.get("osd-dimensions") or {}).get("w", 0) > 0, timeout=10)
-                m.command(["script-message", "probe-draw"])
-                m.wait_message("probe-drawn")
+        self.addCleanup(x.close)
+        with Mpv(plugin=OVERLAY_PROBE, display=x.display,
+                 extra=["--vo=x11", "--force-window=yes", "--geometry=640x360+0+0"]) as m:
+            m.wait_until(lambda: (m.get("osd-dimensions") or {}).get("w", 0) > 0, timeout=20)
+            m.command(["script-message", "probe-draw"])
+            m.wait_message("probe-drawn")
+            m.wait_until(lambda: grab_screen(x.display)[2](50, 50) == (255, 0, 0), timeout=20)
+            # Further redraws keep the announced (red) pixels.
+            m.command(["set", "geometry", "600x340+0+0"])
+            m.command(["show-text", "x", "100"])
+            time.sleep(0.5)
+            self.assertEqual(grab_screen(x.display)[2](50, 50), (255, 0, 0))
 
-                def red():
-                    _, _, rgb = grab_screen(x.display)
-                    return rgb(50, 50) == (255, 0, 0)
-                m.wait_until(red, timeout=5)
-                # Force further redraws: the announced (red) pixels must stay.
-                m.command(["set", "geometry", "600x340+0+0"])
-                m.command(["show-text", "x", "100"])
-                time.sleep(0.5)
-                self.assertEqual(grab_screen(x.display)[2](50, 50), (255, 0, 0))
-        finally:
-            x.close()
+    def test_playback_launch(self):
+        service = StandIn(media=True)
+        self.addCleanup(service.close)
+        base = "https://127.0.0.1:%d/media/" % service.port
+        m = Mpv(plugin=PLAYBACK_PROBE, extra=["--vo=null", "--pause", "--tls-verify=no"],
+                env=service.env)
+        self.addCleanup(m.close)
+
+        def answered():  # messages sent before the probe runs are lost
+            m.command(["script-message", "probe-ping"])
+            return any(e.get("args") == ["probe-pong"] for e in m.events)
+        m.wait_until(answered, timeout=20, every=0.2)
+
+        def play(mode):
+            m.command(["script-message", "probe-play", mode, base])
+            m.wait_message("probe-played", mode)
+            m.wait_message("solfb-hide")
+        play("edl")
+        m.wait_until(lambda: m.prop("chapter-list"), timeout=20)
+        path = m.get("path")
+        self.assertTrue(path.startswith("edl://!global_tags,title=%24%" + TITLE + ";"), path)
+        audio = base + "audio.m4a"
+        self.assertIn(";!new_stream;!no_chapters;%%%d%%%s" % (len(audio), audio), path)
+        self.assertEqual(m.get("media-title"), TITLE)
+        self.assertEqual([(c["title"], round(c["time"], 3)) for c in m.get("chapter-list")],
+                         [("Intro", 0.0), ("Middle part", 10.0),
+                          ("SOLVANE-SPONSOR-SEGMENT", 12.0), ("", 15.0), ("", 15.0)])
+        self.assertEqual(sorted(t["type"] for t in m.get("track-list")), ["audio", "video"])
+        self.assertEqual(m.get("ytdl"), False)
+
+        play("alone")
+        m.wait_until(lambda: m.get("path") == base + "video.mp4" and (m.prop("duration") or 0) > 0,
+                     timeout=20)
+        # The only entry plays with 20 s left: the next video is asked for.
+        m.command(["script-message", "probe-autoplay"])
+        self.assertEqual(m.wait_message("probe-autoplay-requested")[1], "b")
+        # A queued load is appended, not played in place; with an entry after the current
+        # one, autoplay waits.
+        play("queued")
+        m.wait_until(lambda: m.get("playlist-count") == 2, timeout=20)
+        self.assertEqual(m.get("playlist-pos"), 0)
+        m.command(["script-message", "probe-autoplay"])
+        m.wait_message("probe-autoplay-idle")
 
 
 if __name__ == "__main__":

@@ -15,17 +15,13 @@ void overlay_add(mpv_handle *h, const std::vector<uint32_t> &buf, int w, int hgt
     char address[32];
     std::snprintf(address, sizeof address, "&%lu", reinterpret_cast<unsigned long>(buf.data()));
     const char *keys[] = {"name", "id", "x", "y", "file", "offset", "fmt", "w", "h", "stride"};
-    mpv_node v[10]{};
     const char *texts[] = {"overlay-add", "45", nullptr, nullptr, address, nullptr, "bgra"};
-    int64_t nums[] = {0, 0, 0, 0, 0, 0, 0, w, hgt, w * 4};
+    const int64_t numbers[] = {0, 0, 0, 0, 0, 0, 0, w, hgt, w * 4};
+    mpv_node v[10]{};
     for (int i = 0; i < 10; ++i) {
-        if (i < 7 && texts[i]) {
-            v[i].format = MPV_FORMAT_STRING;
-            v[i].u.string = const_cast<char *>(texts[i]);
-        } else {
-            v[i].format = MPV_FORMAT_INT64;
-            v[i].u.int64 = nums[i];
-        }
+        v[i].format = i < 7 && texts[i] ? MPV_FORMAT_STRING : MPV_FORMAT_INT64;
+        if (v[i].format == MPV_FORMAT_STRING) v[i].u.string = const_cast<char *>(texts[i]);
+        else v[i].u.int64 = numbers[i];
     }
     mpv_node_list list{10, v, const_cast<char **>(keys)};
     mpv_node args{};

@@ -1,12 +1,7 @@
-// A plug-in that runs the playback launch in a real mpv, so the integration test can check what
-// the host makes of it: the EDL, the chapters file, the title, the appended load and the
-// autoplay check's property reads.
-//
-// Messages: "probe-ping" answers "probe-pong" once the probe runs; "probe-play <edl|alone|queued>
-// BASE" launches the 20-second test video whose streams are BASE "video.mp4" and "audio.m4a"
-// (a test server's media folder routed by SOLVANE_RESOLVE, as the launch opens nothing else);
-// "probe-autoplay"
-// runs one autoplay check over the result list "a", "b" with "a" playing and answers
+// A plug-in that runs the playback launch in a real mpv (test_host_contract.py). "probe-ping"
+// answers "probe-pong"; "probe-play <edl|alone|queued> BASE" launches the 20-second test video
+// of the streams BASE "video.mp4" and "audio.m4a" and answers "probe-played MODE"; "probe-autoplay"
+// runs one autoplay check over the results "a", "b" with "a" playing and answers
 // "probe-autoplay-requested <id>" or "probe-autoplay-idle".
 #include <mpv/client.h>
 
@@ -17,7 +12,6 @@
 #include "plugin/playback.h"
 
 namespace {
-
 
 void message(const char *name, const char *argument = nullptr) {
     const char *args[] = {"script-message", name, argument, nullptr};
