@@ -32,41 +32,63 @@ const bool routed = [] {
     return true;
 }();
 
+Event message(std::vector<std::string> args) { return {MPV_EVENT_CLIENT_MESSAGE, std::move(args)}; }
+Event simple(mpv_event_id id) { return {id}; }
+Event flag(const char *name, int value) {
+    Event e{MPV_EVENT_PROPERTY_CHANGE};
+    e.property = name;
+    e.flag = value;
+    return e;
+}
+Event end_file(mpv_end_file_reason reason) {
+    Event e{MPV_EVENT_END_FILE};
+    e.end_reason = reason;
+    return e;
+}
+size_t count(const Command &c) {
+    const auto &all = fakehost::commands();
+    return size_t(std::count(all.begin(), all.end(), c));
+}
+size_t overlay_adds() {
+    const auto &c = fakehost::commands();
+    return size_t(std::count_if(c.begin(), c.end(), [](const Command &x) {
+        return !x.empty() && x[0] == "name=overlay-add";
+    }));
+}
+std::string read(const fs::path &path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+const Command SHOW = {"enable-section", "solfb-section", "exclusive+allow-hide-cursor"};
+const Command HIDE = {"disable-section", "solfb-section"};
+const Command REMOVE = {"overlay-remove", "45"};
+
 class MainLoop : public ::testing::Test {
 protected:
     void SetUp() override {
         char tmpl[] = "/tmp/solvane-loop-XXXXXX";
         dir = mkdtemp(tmpl);
-        fakehost::reset();
-        fakehost::set_expand_path(dir.string());
-        defer_queue_destroy();
+        reset();
     }
     void TearDown() override {
         clock_override(nullptr);
+        reset();
+        host_set(nullptr);
+        fs::remove_all(dir);
+    }
+    // The queued pump points into the application record: drop the queue before the record.
+    void reset() {
         toolkit_globals_destroy();
         defer_queue_destroy();
-        host_set(nullptr);
+        fakehost::reset();
+        fakehost::set_expand_path(dir.string());
     }
     void start(AppState &state, const char *config = nullptr) {
         if (config) std::ofstream(dir / "solvane.json") << config;
         testing::internal::CaptureStderr(); // start-up log lines are not checked here
         app_start(state, fakehost::handle());
         testing::internal::GetCapturedStderr();
-    }
-    static Event message(std::vector<std::string> args) {
-        Event e{};
-        e.id = MPV_EVENT_CLIENT_MESSAGE;
-        e.args = std::move(args);
-        return e;
-    }
-    static Event simple(mpv_event_id id) {
-        Event e{};
-        e.id = id;
-        return e;
-    }
-    static size_t count(const Command &c) {
-        const auto &all = fakehost::commands();
-        return static_cast<size_t>(std::count(all.begin(), all.end(), c));
     }
     fs::path dir;
 };
@@ -75,19 +97,11 @@ protected:
 uint32_t fake_now = 0;
 uint32_t fake_clock() { return fake_now; }
 
-size_t overlay_adds() {
-    const auto &c = fakehost::commands();
-    return static_cast<size_t>(std::count_if(c.begin(), c.end(), [](const Command &x) {
-        return !x.empty() && x[0] == "name=overlay-add";
-    }));
-}
-
 // Whether the overlay buffer holds exactly what is drawn on the root surface.
 bool overlay_matches_root(const AppState &s) {
     const Surface *root = toolkit_root_surface();
-    const HostWindow &w = s.window;
     for (int32_t y = 0; y < root->height; ++y)
-        if (std::memcmp(w.buffer.data() + size_t(y) * w.buffer_stride,
+        if (std::memcmp(s.window.buffer.data() + size_t(y) * s.window.buffer_stride,
                         root->pixels + size_t(y) * root->stride, size_t(root->width) * 4) != 0)
             return false;
     return true;
@@ -117,60 +131,29 @@ ResponseBuffer response(const std::string &body) {
     return r;
 }
 
-const Command SHOW = {"enable-section", "solfb-section", "exclusive+allow-hide-cursor"};
-const Command HIDE = {"disable-section", "solfb-section"};
-const Command REMOVE = {"overlay-remove", "45"};
-
 } // namespace
 
-TEST_F(MainLoop, start_up_defines_the_sections_in_order) {
+// Start-up defines both sections (F12 toggles) and publishes hidden; F12 and the show and hide
+// messages switch the interface, and a key message of the wrong shape switches nothing.
+TEST_F(MainLoop, start_up_then_toggle_show_and_hide) {
     AppState s;
     start(s);
-    EXPECT_EQ(s.config_dir, dir.string());
-    EXPECT_EQ(s.config_file, dir.string() + "/solvane.json");
     EXPECT_EQ(s.history_file, dir.string() + "/history.json");
     const auto &c = fakehost::commands();
     ASSERT_GE(c.size(), 7u);
     EXPECT_EQ(c[0], (Command{"expand-path", "~~/solvane"}));
-    EXPECT_EQ(c[1], (Command{"observe", "osd-dimensions"}));
-    EXPECT_EQ(c[2], (Command{"observe", "mouse-pos"}));
-    EXPECT_EQ(c[3][0], "define-section");
-    EXPECT_EQ(c[3][1], "solfb-section");
-    EXPECT_EQ(c[4], (Command{"define-section", "solfb-toggle-section", "F12 script-message solfb-toggle\n"}));
-    EXPECT_EQ(c[5], (Command{"enable-section", "solfb-toggle-section", "allow-hide-cursor+allow-vo-dragging"}));
-    EXPECT_EQ(c[6], REMOVE); // the first publish while hidden
-    EXPECT_TRUE(s.window.created);
+    EXPECT_EQ((std::vector<Command>{c.begin() + 1, c.begin() + 3}),
+              (std::vector<Command>{{"observe", "osd-dimensions"}, {"observe", "mouse-pos"}}));
+    EXPECT_EQ((Command{c[3].begin(), c[3].begin() + 2}),
+              (Command{"define-section", "solfb-section"}));
+    EXPECT_EQ((std::vector<Command>{c.begin() + 4, c.begin() + 7}),
+              (std::vector<Command>{
+                  {"define-section", "solfb-toggle-section", "F12 script-message solfb-toggle\n"},
+                  {"enable-section", "solfb-toggle-section", "allow-hide-cursor+allow-vo-dragging"},
+                  REMOVE}));
     EXPECT_FALSE(s.window.visible);
-}
 
-TEST(window, section_text_lines) {
-    std::string t = section_text();
-    ASSERT_EQ(t[0], '\n');
-    EXPECT_NE(t.back(), '\n');
-    size_t lines = std::count(t.begin(), t.end(), '\n');
-    EXPECT_EQ(lines, 273u); // one leading newline, then 273 lines joined by 272
-    EXPECT_EQ(t.rfind("\nMOUSE_MOVE ignore\nMBTN_LEFT_DBL ignore\nANY_UNICODE script-binding solfb-textinput\nBS script-binding solfb-keys\n", 0), 0u);
-    EXPECT_NE(t.find("\nESC script-message solfb-toggle\n"), std::string::npos);
-    EXPECT_NE(t.find("\nF12 script-message solfb-toggle\n"), std::string::npos);
-    EXPECT_NE(t.find("\nCtrl+ESC script-binding solfb-keys\n"), std::string::npos);
-    EXPECT_NE(t.find("\nz script-binding solfb-keys\n"), std::string::npos);
-    EXPECT_TRUE(t.ends_with("\nCtrl+/ script-binding solfb-keys"));
-
-    // A host that lacks some named keys gets no lines for them (and no warnings at start-up);
-    // single characters are always bound.
-    std::string older = section_text("ENTER,ESC,F12,KP_ADD,MBTN_LEFT");
-    EXPECT_NE(older.find("\nKP_ADD script-binding solfb-keys\n"), std::string::npos);
-    EXPECT_NE(older.find("\nCtrl+ESC script-binding solfb-keys\n"), std::string::npos);
-    EXPECT_EQ(older.find("KP_DIVIDE"), std::string::npos);
-    EXPECT_EQ(older.find("\nBS "), std::string::npos);
-    EXPECT_NE(older.find("\nz script-binding solfb-keys\n"), std::string::npos);
-    EXPECT_NE(older.find("\nCtrl+\\ script-binding solfb-keys\n"), std::string::npos);
-    EXPECT_EQ(std::count(older.begin(), older.end(), '\n'), 3 + 2 * (5 + 10 + 26 + 26 + 11));
-}
-
-TEST_F(MainLoop, toggle_show_hide) {
-    AppState s;
-    start(s);
+    fakehost::push_event(message({"key-binding", "solfb-keys", "d-", "ENTER"})); // no key
     fakehost::push_event(message({"solfb-toggle"}));
     ASSERT_TRUE(main_loop_pass(s));
     EXPECT_TRUE(s.window.visible);
@@ -180,33 +163,38 @@ TEST_F(MainLoop, toggle_show_hide) {
     EXPECT_FALSE(s.window.visible);
     EXPECT_EQ(count(HIDE), 1u);
     EXPECT_EQ(count(REMOVE), 2u); // one at set-up, one on hide
-    fakehost::push_event(message({"solfb-show"}));
-    fakehost::push_event(message({"solfb-hide"}));
-    fakehost::push_event(message({"solfb-show"}));
+    for (const char *m : {"solfb-show", "solfb-hide", "solfb-show"})
+        fakehost::push_event(message({m}));
     main_loop_pass(s);
     EXPECT_TRUE(s.window.visible);
     EXPECT_EQ(count(SHOW), 3u);
 }
 
+TEST(window, section_binds_the_keys_the_host_has) {
+    std::string all = section_text();
+    EXPECT_EQ(all.rfind("\nMOUSE_MOVE ignore\nMBTN_LEFT_DBL ignore\nANY_UNICODE script-binding "
+                        "solfb-textinput\nBS script-binding solfb-keys\n", 0), 0u);
+    for (const char *line : {"\nESC script-message solfb-toggle\n",
+                             "\nF12 script-message solfb-toggle\n",
+                             "\nCtrl+ESC script-binding solfb-keys\n", "\nKP_DIVIDE script-binding"})
+        EXPECT_NE(all.find(line), std::string::npos) << line;
+    EXPECT_TRUE(all.ends_with("\nCtrl+/ script-binding solfb-keys"));
+
+    // A host that lacks some named keys gets no lines for them (and no warnings at start-up);
+    // single characters are always bound.
+    std::string older = section_text("ENTER,ESC,F12,KP_ADD,MBTN_LEFT");
+    for (const char *line : {"\nKP_ADD script-binding solfb-keys\n", "\nz script-binding solfb-keys\n",
+                             "\nCtrl+\\ script-binding solfb-keys\n"})
+        EXPECT_NE(older.find(line), std::string::npos) << line;
+    EXPECT_EQ(older.find("KP_DIVIDE"), std::string::npos);
+    EXPECT_EQ(older.find("\nBS "), std::string::npos);
+}
+
 // A video started from the shown browser hides it; when the player has nothing more to play the
 // browser shows again (show_after_playback), but not after a file that another follows.
 TEST_F(MainLoop, the_interface_shows_again_when_playing_ends) {
-    auto flag = [](const char *name, int value) {
-        Event e{};
-        e.id = MPV_EVENT_PROPERTY_CHANGE;
-        e.property = name;
-        e.flag = value;
-        return e;
-    };
-    auto end_file = [](mpv_end_file_reason reason) {
-        Event e{};
-        e.id = MPV_EVENT_END_FILE;
-        e.end_reason = reason;
-        return e;
-    };
     struct Case {
-        const char *what;
-        const char *config;
+        const char *what, *config;
         bool shown_at_launch;
         std::vector<Event> ending;
         bool shown_after;
@@ -214,19 +202,14 @@ TEST_F(MainLoop, the_interface_shows_again_when_playing_ends) {
         {"idle", "{}", true, {flag("idle-active", 0), flag("idle-active", 1)}, true},
         {"held at the end (keep-open)", "{}", true, {flag("eof-reached", 1)}, true},
         {"failed to play", "{}", true, {end_file(MPV_END_FILE_REASON_ERROR)}, true},
-        {"one file ended, the next plays",
-         "{}",
-         true,
-         {end_file(MPV_END_FILE_REASON_EOF), flag("eof-reached", 0)},
-         false},
+        {"one file ended, the next plays", "{}", true,
+         {end_file(MPV_END_FILE_REASON_EOF), flag("eof-reached", 0)}, false},
         {"switched off", "{\"show_after_playback\": false}", true, {flag("idle-active", 1)}, false},
         {"hidden when it started", "{}", false, {flag("idle-active", 1)}, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        fakehost::reset();
-        fakehost::set_expand_path(dir.string());
-        defer_queue_destroy();
+        reset();
         auto s = std::make_unique<AppState>();
         start(*s, c.config);
         if (c.shown_at_launch) fakehost::push_event(message({"solfb-show"}));
@@ -236,37 +219,40 @@ TEST_F(MainLoop, the_interface_shows_again_when_playing_ends) {
         fakehost::push_event(message({"solfb-hide"})); // what the launch sends
         main_loop_pass(*s);
         ASSERT_FALSE(s->window.visible);
-        for (const Event &e : c.ending)
-            fakehost::push_event(e);
+        for (const Event &e : c.ending) fakehost::push_event(e);
         main_loop_pass(*s);
         EXPECT_EQ(s->window.visible, c.shown_after);
-        toolkit_globals_destroy();
+        reset();
     }
 }
 
-TEST_F(MainLoop, short_key_binding_message_is_matched_by_name) {
+// At shutdown the pass in progress finishes its drain (a hook is still continued), the state file
+// is written only with save_state, and the next start restores what it holds.
+TEST_F(MainLoop, shutdown_finishes_the_drain_and_saves_the_state) {
+    for (bool save : {false, true}) {
+        SCOPED_TRACE(save);
+        AppState s;
+        start(s, save ? R"({"save_state": true})" : R"({"save_state": false})");
+        s.current_query = "q";
+        s.current_video_id = "xyz";
+        Event hook = simple(MPV_EVENT_HOOK);
+        hook.hook_id = 77;
+        fakehost::push_event(simple(MPV_EVENT_SHUTDOWN));
+        fakehost::push_event(message({"solfb-show"}));
+        fakehost::push_event(hook);
+        main_loop_run(s);
+        EXPECT_TRUE(s.window.visible);
+        EXPECT_EQ(fakehost::continued_hooks(), std::vector<uint64_t>{77});
+        EXPECT_EQ(fs::exists(dir / "solvane_state.json"), save);
+        reset();
+    }
+    EXPECT_EQ(read(dir / "solvane_state.json"),
+              "{\n  \"query\": \"q\",\n  \"video_id\": \"xyz\",\n  \"reserved\": 0\n}\n");
     AppState s;
     start(s);
-    // Four arguments: not a key, but not one of the names either.
-    fakehost::push_event(message({"key-binding", "solfb-keys", "d-", "ENTER"}));
-    main_loop_pass(s);
-    EXPECT_FALSE(s.window.visible);
-    EXPECT_EQ(count(SHOW), 0u);
-}
-
-TEST_F(MainLoop, shutdown_with_other_events_finishes_the_drain) {
-    AppState s;
-    start(s);
-    Event hook = simple(MPV_EVENT_HOOK);
-    hook.hook_id = 77;
-    fakehost::push_event(simple(MPV_EVENT_SHUTDOWN));
-    fakehost::push_event(message({"solfb-show"}));
-    fakehost::push_event(hook);
-    EXPECT_TRUE(main_loop_pass(s)); // the pass in progress finishes its drain
-    EXPECT_TRUE(s.window.quit);
-    EXPECT_TRUE(s.window.visible);
-    EXPECT_EQ(fakehost::continued_hooks(), std::vector<uint64_t>{77});
-    EXPECT_FALSE(main_loop_pass(s)); // the next pass leaves the loop
+    EXPECT_TRUE(s.restore_pending);
+    EXPECT_EQ(s.current_query, std::optional<std::string>("q"));
+    EXPECT_EQ(s.restored_video_id, std::optional<std::string>("xyz"));
 }
 
 TEST_F(MainLoop, one_deferred_call_per_pass_in_queue_order) {
@@ -280,14 +266,12 @@ TEST_F(MainLoop, one_deferred_call_per_pass_in_queue_order) {
     auto task = [](void *a) { ++*static_cast<int *>(a); };
     defer_call(task, &runs);
     defer_call(task, &runs);
-    for (int i = 0; i < resident; ++i) main_loop_pass(s);
-    EXPECT_EQ(runs, 0);
-    main_loop_pass(s); // the first task
-    EXPECT_EQ(runs, 1);
-    main_loop_pass(s); // the second task
-    EXPECT_EQ(runs, 2);
-    for (int i = 0; i < resident; ++i) main_loop_pass(s); // the resident tasks again
-    EXPECT_EQ(runs, 2);
+    std::vector<int> seen;
+    for (int i = 0; i < 2 * resident + 2; ++i) {
+        main_loop_pass(s);
+        seen.push_back(runs);
+    }
+    EXPECT_EQ(seen, (std::vector<int>{0, 0, 1, 2, 2, 2}));
     EXPECT_EQ(defer_pending(), resident);
 }
 
@@ -299,42 +283,8 @@ TEST_F(MainLoop, memory_trimmed_once_when_downloads_drain) {
     s.pools.quiet_wait_ms = 0; // idle passes at the 10 ms pace keep the test short
     for (int pass = 0; pass < 50 && s.memory_trims == 0; ++pass) main_loop_pass(s);
     EXPECT_FALSE(s.downloads_busy);
-    EXPECT_EQ(s.memory_trims, 1u);
     for (int pass = 0; pass < 10; ++pass) main_loop_pass(s);
     EXPECT_EQ(s.memory_trims, 1u);
-}
-
-TEST_F(MainLoop, state_file_written_at_shutdown_only_with_save_state) {
-    {
-        AppState s;
-        start(s, R"({"save_state": false})");
-        s.current_query = "q";
-        fakehost::push_event(simple(MPV_EVENT_SHUTDOWN));
-        main_loop_run(s);
-        EXPECT_FALSE(fs::exists(dir / "solvane_state.json"));
-        // The queued pump points into this record: drop the queue before the record goes.
-        defer_queue_destroy();
-        toolkit_globals_destroy();
-    }
-    {
-        AppState s;
-        start(s, R"({"save_state": true})");
-        s.current_query = "q";
-        fakehost::push_event(simple(MPV_EVENT_SHUTDOWN));
-        main_loop_run(s);
-        std::ifstream in(dir / "solvane_state.json");
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(text, "{\n  \"query\": \"q\",\n  \"reserved\": 0\n}\n");
-    }
-}
-
-TEST_F(MainLoop, saved_state_is_restored_at_start) {
-    std::ofstream(dir / "solvane_state.json") << "{\n  \"query\": \"cats\",\n  \"video_id\": \"xyz\",\n  \"reserved\": 0\n}\n";
-    AppState s;
-    start(s, R"({"save_state": true})");
-    EXPECT_TRUE(s.restore_pending);
-    EXPECT_EQ(s.current_query, std::optional<std::string>("cats"));
-    EXPECT_EQ(s.restored_video_id, std::optional<std::string>("xyz"));
 }
 
 // What reaches the host: changes drawn within one frame interval go out in one "overlay-add";
@@ -351,8 +301,8 @@ TEST_F(MainLoop, publishes_once_per_frame_and_only_what_changed) {
 
     // The rows of a search page, drawn 5 ms after the last publish, wait for the frame's end.
     fake_now += 5;
-    std::ifstream file(std::string(SOLVANE_FIXTURES) + "/search/search_web_2026-01_all_test_first.json");
-    std::string page((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string page =
+        read(std::string(SOLVANE_FIXTURES) + "/search/search_web_2026-01_all_test_first.json");
     ASSERT_FALSE(page.empty());
     ResponseBuffer listing = response(page);
     list_completion(s, 0, &listing, LIST_SEARCH, false);
