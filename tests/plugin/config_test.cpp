@@ -13,11 +13,17 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// Log lines without their "[seconds] " prefix.
+std::string untimed(const std::string &text) {
+    return std::regex_replace(text, std::regex(R"((^|\n)\[\d+\] )"), "$1");
+}
 
 // The application record holds the download pools, so it lives on the heap here.
 std::unique_ptr<AppState> configured(const std::string &json, std::string *printed = nullptr) {
@@ -26,20 +32,8 @@ std::unique_ptr<AppState> configured(const std::string &json, std::string *print
     testing::internal::CaptureStderr();
     config_apply(*s, json.c_str());
     std::string out = testing::internal::GetCapturedStderr();
-    if (printed) *printed = out;
+    if (printed) *printed = untimed(out);
     return s;
-}
-
-// Log lines without their "[seconds] " prefix.
-std::string untimed(const std::string &text) {
-    std::string out;
-    for (size_t start = 0, end; start < text.size(); start = end) {
-        end = std::min(text.find('\n', start), text.size() - 1) + 1;
-        std::string line = text.substr(start, end - start);
-        size_t stamp = line[0] == '[' ? line.find("] ") : std::string::npos;
-        out += stamp == std::string::npos ? line : line.substr(stamp + 2);
-    }
-    return out;
 }
 
 } // namespace
@@ -107,7 +101,7 @@ TEST(config, extractor_table) {
         EXPECT_EQ(s->use_hls, c.hls);
         EXPECT_EQ(s->hls_quality_names, c.names);
         EXPECT_EQ(s->ytdl_fallback, c.ytdl);
-        EXPECT_EQ(untimed(printed), c.line);
+        EXPECT_EQ(printed, c.line);
     }
 }
 
@@ -210,16 +204,10 @@ TEST(config_malformed, syntax_errors_name_line_and_column) {
     EXPECT_STREQ(e.what, "nested too deeply");
 }
 
-// Each broken file of a new user: the plug-in starts, logs the line that explains what is
-// wrong and what it uses instead, and shows its interface.
-TEST(config_malformed, broken_files_are_explained_and_the_interface_shows) {
-    char tmpl[] = "/tmp/solvane-cfg-XXXXXX";
-    const fs::path dir = mkdtemp(tmpl);
-    std::ofstream(dir / "notafont.ttf") << "hello, not a font";
-    setenv("SOLVANE_RESOLVE", "www.youtube.com:443:127.0.0.1:9,i.ytimg.com:443:127.0.0.1:9", 1);
-    const std::string d = dir.string();
+// A new user's typing errors: each is explained in one line that names what is used instead.
+TEST(config_malformed, mistakes_are_explained_and_defaults_used) {
     struct Case {
-        std::string config; // "-": no file
+        std::string config;
         std::vector<std::string> lines; // expected in the log, in order, without the time
         int font_size = 14;
         double scale = 1;
@@ -227,39 +215,19 @@ TEST(config_malformed, broken_files_are_explained_and_the_interface_shows) {
         int list_width = 360;
         size_t bindings = 0;
     } cases[] = {
-        {"-", {"INFO: configuration: no " + d + "/solvane.json", "using default extractor"}},
         {"{\"font_size\": 20,\n \"scale\": 2 \"x\": 1}",
-         {"ERROR: configuration: " + d + "/solvane.json: line 2, column 13: ',' or '}' was "
-          "expected; using the built-in defaults for every setting"}},
+         {"ERROR: configuration: /cfg/solvane.json: line 2, column 13: ',' or '}' was expected; "
+          "using the built-in defaults for every setting"}},
         {R"({"font_size": "16", "thumb_size": 100000, "playlist_width": 5, "scale": 9,
             "save_state": "yes", "font": 12})",
          {"WARNING: configuration: scale: 9 is out of range (1 to 4); using 4",
-          "WARNING: configuration: font_size: \"16\" is not a number; using 14",
-          "WARNING: configuration: thumb_size: 100000 is out of range (18 to 360); using 360",
-          "WARNING: configuration: playlist_width: 5 is out of range (120 to 2000); using 120",
-          "WARNING: configuration: font: 12 is not a text in double quotes; using the "
-          "built-in font",
-          "WARNING: configuration: save_state: \"yes\" is not true or false; using false"},
+          "font_size: \"16\" is not a number; using 14",
+          "thumb_size: 100000 is out of range (18 to 360); using 360",
+          "playlist_width: 5 is out of range (120 to 2000); using 120",
+          "font: 12 is not a text in double quotes; using the built-in font",
+          "save_state: \"yes\" is not true or false; using false"},
          14, 4, 360, 120},
-        {R"({"font": "/nonexistent/font.ttf", "font_size": 400})",
-         {"WARNING: configuration: font_size: 400 is out of range (6 to 72); using 72",
-          "ERROR: font: cannot use /nonexistent/font.ttf (file does not exist); using the "
-          "built-in font"},
-         72},
-        {R"({"font": "notafont.ttf"})",
-         {"ERROR: font: cannot use " + d + "/notafont.ttf (not a TrueType font); using the "
-          "built-in font"}},
-        {R"({"theme_path": "missing-theme.json", "mascot": "missing.png",
-            "layout_bundle_path": "/nonexistent/layout.json"})",
-         {"ERROR: theme_path: cannot read " + d + "/missing-theme.json (file does not exist); "
-          "using the default theme",
-          "ERROR: mascot: cannot read " + d + "/missing.png (file does not exist); showing no "
-          "mascot",
-          "ERROR: layout_bundle_path: cannot read /nonexistent/layout.json (file does not "
-          "exist); using the built-in layout"}},
-        {"{\"layout_bundle_path\": \"" + d + "\"}",
-         {"ERROR: layout_bundle_path: cannot read " + d + " (not a regular file); using the "
-          "built-in layout"}},
+        {R"({"font_size": 400})", {"font_size: 400 is out of range (6 to 72); using 72"}, 72},
         {R"({"key_bindings": [{"key": "f5", "action": "show_feed"},
             {"key": "F5", "mod": "Ctrl", "action": "show_feed"},
             {"key": "F5", "mod": "CTRL", "action": "show_feeds"},
@@ -277,38 +245,59 @@ TEST(config_malformed, broken_files_are_explained_and_the_interface_shows) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.config);
-        fakehost::reset();
-        fakehost::set_expand_path(d);
-        defer_queue_destroy();
-        fs::remove(dir / "solvane.json");
-        if (c.config != "-") std::ofstream(dir / "solvane.json") << c.config;
-        auto state = std::make_unique<AppState>();
-        testing::internal::CaptureStderr();
-        app_start(*state, fakehost::handle());
-        std::string log = untimed(testing::internal::GetCapturedStderr());
+        std::string printed;
+        auto s = configured(c.config, &printed);
+        const std::string &log = printed;
         size_t at = 0;
         for (const std::string &line : c.lines) {
-            at = log.find(line, at);
+            at = log.find(line + "\n", at);
             EXPECT_NE(at, std::string::npos) << line << "\nin\n" << log;
         }
-        EXPECT_EQ(state->font_size, c.font_size);
-        EXPECT_DOUBLE_EQ(state->scale, c.scale);
-        EXPECT_EQ(state->thumb_height, c.thumb_height);
-        EXPECT_EQ(state->list_width, c.list_width);
-        EXPECT_EQ(state->key_bindings.size(), c.bindings);
-        // Still running: the interface was built and a show publishes it.
-        ASSERT_TRUE(state->root && state->font);
-        fakehost::push_event({MPV_EVENT_CLIENT_MESSAGE, {"solfb-show"}});
-        main_loop_pass(*state);
-        const auto &sent = fakehost::commands();
-        EXPECT_TRUE(std::any_of(sent.begin(), sent.end(), [](const fakehost::Command &x) {
-            return !x.empty() && x[0] == "name=overlay-add";
-        }));
-        toolkit_globals_destroy();
-        defer_queue_destroy();
+        EXPECT_EQ(s->font_size, c.font_size);
+        EXPECT_DOUBLE_EQ(s->scale, c.scale);
+        EXPECT_EQ(s->thumb_height, c.thumb_height);
+        EXPECT_EQ(s->list_width, c.list_width);
+        EXPECT_EQ(s->key_bindings.size(), c.bindings);
     }
+}
+
+// Files the configuration names that cannot be used: the plug-in starts on its built-in font,
+// theme and layout, says why, and shows its interface.
+TEST(config_malformed, unusable_files_are_explained_and_the_interface_shows) {
+    char tmpl[] = "/tmp/solvane-cfg-XXXXXX";
+    const std::string d = mkdtemp(tmpl);
+    std::ofstream(d + "/notafont.ttf") << "hello, not a font";
+    std::ofstream(d + "/solvane.json")
+        << R"({"font": "notafont.ttf", "theme_path": "missing-theme.json", "mascot": "missing.png",
+              "layout_bundle_path": ")" + d + "\"}";
+    setenv("SOLVANE_RESOLVE", "www.youtube.com:443:127.0.0.1:9,i.ytimg.com:443:127.0.0.1:9", 1);
+    fakehost::reset();
+    fakehost::set_expand_path(d);
+    auto state = std::make_unique<AppState>();
+    testing::internal::CaptureStderr();
+    app_start(*state, fakehost::handle());
+    const std::string log = untimed(testing::internal::GetCapturedStderr());
+    for (const std::string &line : {
+             "ERROR: font: cannot use " + d + "/notafont.ttf (not a TrueType font); using the "
+             "built-in font",
+             "ERROR: theme_path: cannot read " + d + "/missing-theme.json (file does not exist); "
+             "using the default theme",
+             "ERROR: mascot: cannot read " + d + "/missing.png (file does not exist); showing no "
+             "mascot",
+             "ERROR: layout_bundle_path: cannot read " + d + " (not a regular file); using the "
+             "built-in layout"})
+        EXPECT_NE(log.find(line + "\n"), std::string::npos) << line << "\nin\n" << log;
+    ASSERT_TRUE(state->root && state->font);
+    fakehost::push_event({MPV_EVENT_CLIENT_MESSAGE, {"solfb-show"}});
+    main_loop_pass(*state);
+    const auto &sent = fakehost::commands();
+    EXPECT_TRUE(std::any_of(sent.begin(), sent.end(), [](const fakehost::Command &x) {
+        return !x.empty() && x[0] == "name=overlay-add";
+    }));
+    toolkit_globals_destroy();
+    defer_queue_destroy();
     host_set(nullptr);
-    fs::remove_all(dir);
+    fs::remove_all(d);
 }
 
 // At a large scale in a small window the interface shrinks to what the window holds.

@@ -56,7 +56,8 @@ void record_map(Command &c, const std::string &prefix, const mpv_node_list &map)
     }
 }
 
-// "key=value,key=value" as a map node of integers, freed by mpv_free_node_contents.
+} // namespace
+
 mpv_node int_map(const std::string &text) {
     auto *list = static_cast<mpv_node_list *>(std::calloc(1, sizeof(mpv_node_list)));
     list->keys = static_cast<char **>(std::calloc(text.size() + 1, sizeof(char *)));
@@ -76,8 +77,6 @@ mpv_node int_map(const std::string &text) {
     node.u.list = list;
     return node;
 }
-
-} // namespace
 
 void reset() { state() = State{}; }
 mpv_handle *handle() { return reinterpret_cast<mpv_handle *>(&handle_token); }

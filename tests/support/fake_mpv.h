@@ -35,6 +35,8 @@ void fail_property(const std::string &name);
 const std::map<std::string, std::string> &properties();
 int property_reads();
 void push_event(const Event &event);
+// "key=value,key=value" as a node map of integers; free it with mpv_free_node_contents.
+mpv_node int_map(const std::string &text);
 std::vector<uint64_t> continued_hooks();
 
 } // namespace fakehost
