@@ -71,11 +71,19 @@ protected:
         fakehost::reset();
         fakehost::set_expand_path(dir.string());
     }
-    void start(AppState &state, const char *config = nullptr) {
-        if (config) std::ofstream(dir / "solvane.json") << config;
-        testing::internal::CaptureStderr(); // start-up log lines are not checked here
+    // Starts the plug-in on `config`; returns its log.
+    std::string start(AppState &state, const std::string &config = "") {
+        if (!config.empty()) std::ofstream(dir / "solvane.json") << config;
+        testing::internal::CaptureStderr();
         app_start(state, fakehost::handle());
-        testing::internal::GetCapturedStderr();
+        return testing::internal::GetCapturedStderr();
+    }
+    // Property changes as the host sends them: "w=64,h=48" for "osd-dimensions", "x=5,y=6"
+    // for "mouse-pos".
+    static void change(AppState &s, void (*to)(AppState &, const mpv_node *), const char *map) {
+        mpv_node node = fakehost::int_map(map);
+        to(s, &node);
+        mpv_free_node_contents(&node);
     }
     fs::path dir;
 };
@@ -101,98 +109,6 @@ ResponseBuffer response(const std::string &body) {
     r.position = r.size = body.size();
     r.capacity = body.size() + 1;
     return r;
-}
-
-class Window : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fakehost::reset();
-        host_set(fakehost::handle());
-        state.gui_width = 40;
-        state.gui_height = 30;
-        testing::internal::CaptureStderr(); // start-up log lines are not checked here
-        window_setup(state);
-        testing::internal::GetCapturedStderr();
-    }
-    void TearDown() override {
-        toolkit_globals_destroy();
-        defer_queue_destroy();
-        host_set(nullptr);
-    }
-    // Property changes as the host sends them: "w=64,h=48" for "osd-dimensions", "x=5,y=6"
-    // for "mouse-pos".
-    void change(void (*handler)(AppState &, const mpv_node *), const char *map) {
-        mpv_node node = fakehost::int_map(map);
-        handler(state, &node);
-        mpv_free_node_contents(&node);
-    }
-    AppState state;
-};
-
-TEST_F(Window, resize_replaces_the_buffer_once_and_announces_it) {
-    state.window.visible = true;
-    change(window_resize, "w=64,h=48,mt=0");
-    EXPECT_EQ(state.window.buffer.size(), 64u * 48u * 4u);
-    EXPECT_EQ(toolkit_root_surface()->width, 64);
-    ASSERT_EQ(overlay_adds(), 1u);
-    const Command &add = fakehost::commands().back();
-    ASSERT_EQ(add.size(), 10u);
-    EXPECT_EQ(add[1], "id=45");
-    EXPECT_EQ(add[4].rfind("file=&", 0), 0u);
-    EXPECT_EQ((Command{add.begin() + 6, add.end()}),
-              (Command{"fmt=bgra", "w=64", "h=48", "stride=256"}));
-    const uint8_t *before = state.window.buffer.data();
-    change(window_resize, "w=64,h=48"); // same size: nothing new or sent
-    change(window_resize, "w=0,h=48");     // ignored
-    change(window_resize, "w=99999,h=48"); // no display is that large
-    EXPECT_EQ(state.window.buffer.data(), before);
-    EXPECT_EQ(state.window.buffer_width, 64);
-    EXPECT_EQ(overlay_adds(), 1u);
-}
-
-// Hidden, a publish copies nothing and removes the overlay; shown, only the dirty rectangle is
-// copied, and showing republishes the whole surface once.
-TEST_F(Window, publish_copies_the_dirty_rectangle_while_shown) {
-    Surface *root = toolkit_root_surface();
-    std::memset(root->pixels, 0x22, size_t(root->stride) * root->height);
-    toolkit_dirty_all();
-    overlay_publish(state);
-    EXPECT_EQ(fakehost::commands().back(), (Command{"overlay-remove", "45"}));
-    const auto &buffer = state.window.buffer;
-    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
-
-    state.window.visible = true;
-    std::memset(root->pixels, 0x11, size_t(root->stride) * root->height);
-    toolkit_dirty_add(Rect{2, 3, 4, 5});
-    overlay_publish(state);
-    for (int y = 0; y < state.window.buffer_height; ++y)
-        for (int x = 0; x < state.window.buffer_width; ++x) {
-            bool inside = x >= 2 && x < 6 && y >= 3 && y < 8;
-            ASSERT_EQ(buffer[size_t(y) * state.window.buffer_stride + x * 4], inside ? 0x11 : 0)
-                << x << "," << y;
-        }
-    EXPECT_EQ(toolkit_dirty_rect().w, 0);
-
-    window_show(state);
-    size_t before = overlay_adds();
-    window_frame_step(state);
-    window_frame_step(state); // nothing changed: nothing sent
-    EXPECT_EQ(overlay_adds(), before + 1);
-    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0x11; }));
-}
-
-TEST_F(Window, pointer_moves_only_while_visible_and_coalesce) {
-    change(window_pointer, "x=5,y=6");
-    EXPECT_EQ(state.window.pointer_x, 5);
-    EXPECT_EQ(state.window.frame_flags & FRAME_POINTER, 0u);
-    state.window.visible = true;
-    change(window_pointer, "x=5,y=6");
-    change(window_pointer, "x=7"); // a missing y counts 0
-    EXPECT_EQ(state.window.frame_flags & FRAME_POINTER, FRAME_POINTER);
-    EXPECT_EQ(state.window.pending_x, 7);
-    EXPECT_EQ(state.window.pending_y, 0);
-    window_frame_step(state);
-    EXPECT_EQ(state.window.frame_flags, 0u);
 }
 
 } // namespace
@@ -230,6 +146,30 @@ TEST(window, section_binds_only_the_keys_the_host_has) {
     EXPECT_EQ(older.find("KP_DIVIDE"), std::string::npos);
     EXPECT_EQ(older.find("\nBS "), std::string::npos);
     EXPECT_NE(section_text().find("\nKP_DIVIDE script-binding solfb-keys\n"), std::string::npos);
+}
+
+// Files the configuration names that cannot be used: the plug-in starts on its built-in font,
+// theme and layout, says why, and shows its interface.
+TEST_F(MainLoop, unusable_files_are_explained_and_the_interface_shows) {
+    const std::string d = dir.string();
+    std::ofstream(dir / "notafont.ttf") << "hello, not a font";
+    AppState s;
+    const std::string log = start(s, R"({"font": "notafont.ttf", "theme_path": "missing.json",
+        "mascot": "missing.png", "layout_bundle_path": ")" + d + "\"}");
+    for (const std::string &line : {
+             "ERROR: font: cannot use " + d + "/notafont.ttf (not a TrueType font); using the "
+             "built-in font\n",
+             "ERROR: theme_path: cannot read " + d + "/missing.json (file does not exist); "
+             "using the default theme\n",
+             "ERROR: mascot: cannot read " + d + "/missing.png (file does not exist); showing no "
+             "mascot\n",
+             "ERROR: layout_bundle_path: cannot read " + d + " (not a regular file); using the "
+             "built-in layout\n"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\nin\n" << log;
+    ASSERT_TRUE(s.root && s.font);
+    fakehost::push_event(message({"solfb-show"}));
+    main_loop_pass(s);
+    EXPECT_EQ(overlay_adds(), 1u);
 }
 
 // A video started from the shown browser hides it; when the player has nothing more to play the
@@ -378,4 +318,76 @@ TEST_F(MainLoop, publishes_once_per_frame_and_only_what_changed) {
     status_set(s, "changed");
     window_frame_step(s);
     EXPECT_EQ(overlay_adds(), 4u);
+}
+
+TEST_F(MainLoop, resize_replaces_the_buffer_once_and_announces_it) {
+    AppState s;
+    start(s);
+    s.window.visible = true;
+    change(s, window_resize, "w=640,h=480,mt=0");
+    EXPECT_EQ(s.window.buffer.size(), 640u * 480u * 4u);
+    EXPECT_EQ(toolkit_root_surface()->width, 640);
+    ASSERT_EQ(overlay_adds(), 1u);
+    const Command &add = fakehost::commands().back();
+    ASSERT_EQ(add.size(), 10u);
+    EXPECT_EQ(add[1], "id=45");
+    EXPECT_EQ(add[4].rfind("file=&", 0), 0u);
+    EXPECT_EQ((Command{add.begin() + 6, add.end()}),
+              (Command{"fmt=bgra", "w=640", "h=480", "stride=2560"}));
+    const uint8_t *before = s.window.buffer.data();
+    change(s, window_resize, "w=640,h=480");   // the same size: nothing new or sent
+    change(s, window_resize, "w=0,h=480");     // ignored
+    change(s, window_resize, "w=99999,h=480"); // no display is that large
+    EXPECT_EQ(s.window.buffer.data(), before);
+    EXPECT_EQ(s.window.buffer_width, 640);
+    EXPECT_EQ(overlay_adds(), 1u);
+}
+
+// Hidden, a publish copies nothing and removes the overlay; shown, only the dirty rectangle is
+// copied, and showing republishes the whole surface once.
+TEST_F(MainLoop, publish_copies_the_dirty_rectangle_while_shown) {
+    AppState s;
+    start(s);
+    Surface *root = toolkit_root_surface();
+    std::memset(root->pixels, 0x22, size_t(root->stride) * root->height);
+    toolkit_dirty_all();
+    overlay_publish(s);
+    EXPECT_EQ(fakehost::commands().back(), REMOVE);
+    const auto &buffer = s.window.buffer;
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
+
+    s.window.visible = true;
+    std::memset(root->pixels, 0x11, size_t(root->stride) * root->height);
+    toolkit_dirty_add(Rect{2, 3, 4, 5});
+    overlay_publish(s);
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 10; ++x) {
+            bool inside = x >= 2 && x < 6 && y >= 3 && y < 8;
+            ASSERT_EQ(buffer[size_t(y) * s.window.buffer_stride + x * 4], inside ? 0x11 : 0)
+                << x << "," << y;
+        }
+    EXPECT_EQ(toolkit_dirty_rect().w, 0);
+
+    window_show(s);
+    size_t before = overlay_adds();
+    window_frame_step(s);
+    window_frame_step(s); // nothing changed: nothing sent
+    EXPECT_EQ(overlay_adds(), before + 1);
+    EXPECT_TRUE(overlay_matches_root(s));
+}
+
+TEST_F(MainLoop, pointer_moves_only_while_visible_and_coalesce) {
+    AppState s;
+    start(s);
+    change(s, window_pointer, "x=5,y=6");
+    EXPECT_EQ(s.window.pointer_x, 5);
+    EXPECT_EQ(s.window.frame_flags & FRAME_POINTER, 0u);
+    s.window.visible = true;
+    change(s, window_pointer, "x=5,y=6");
+    change(s, window_pointer, "x=7"); // a missing y counts 0
+    EXPECT_EQ(s.window.frame_flags & FRAME_POINTER, FRAME_POINTER);
+    EXPECT_EQ(s.window.pending_x, 7);
+    EXPECT_EQ(s.window.pending_y, 0);
+    window_frame_step(s);
+    EXPECT_EQ(s.window.frame_flags, 0u);
 }
