@@ -114,8 +114,9 @@ ResponseBuffer response(const std::string &body) {
 } // namespace
 
 // F12 and the show and hide messages switch the interface; a key message of the wrong shape
-// switches nothing.
-TEST_F(MainLoop, toggle_show_and_hide) {
+// switches nothing. At shutdown the pass in progress finishes its drain (a show and a hook after
+// it are still handled); the next pass leaves the loop.
+TEST_F(MainLoop, toggle_show_hide_and_shutdown) {
     AppState s;
     start(s);
     EXPECT_FALSE(s.window.visible);
@@ -129,11 +130,20 @@ TEST_F(MainLoop, toggle_show_and_hide) {
     EXPECT_FALSE(s.window.visible);
     EXPECT_EQ(count(HIDE), 1u);
     EXPECT_EQ(count(REMOVE), 2u); // one at set-up, one on hide
-    for (const char *m : {"solfb-show", "solfb-hide", "solfb-show"})
+    for (const char *m : {"solfb-show", "solfb-hide", "solfb-show", "solfb-hide"})
         fakehost::push_event(message({m}));
     main_loop_pass(s);
-    EXPECT_TRUE(s.window.visible);
+    EXPECT_FALSE(s.window.visible);
     EXPECT_EQ(count(SHOW), 3u);
+
+    Event hook = simple(MPV_EVENT_HOOK);
+    hook.hook_id = 77;
+    for (const Event &e : {simple(MPV_EVENT_SHUTDOWN), message({"solfb-show"}), hook})
+        fakehost::push_event(e);
+    EXPECT_TRUE(main_loop_pass(s));
+    EXPECT_TRUE(s.window.visible);
+    EXPECT_EQ(fakehost::continued_hooks(), std::vector<uint64_t>{77});
+    EXPECT_FALSE(main_loop_pass(s));
 }
 
 // A host that lacks some named keys gets no lines for them (and no warnings at start-up);
@@ -208,47 +218,27 @@ TEST_F(MainLoop, the_interface_shows_again_when_playing_ends) {
     }
 }
 
-// At shutdown the pass in progress finishes its drain: a hook after it is still continued.
-TEST_F(MainLoop, shutdown_finishes_the_drain) {
+// The download pump and the autoplay timer are queued at start-up and re-queue themselves: new
+// tasks take their turn after them, one call per pass. The allocator's free memory is handed
+// back once when the downloads drain (the visitor-data request fails on its closed port), not on
+// every pass.
+TEST_F(MainLoop, one_deferred_call_per_pass_and_memory_trimmed_once) {
     AppState s;
     start(s);
-    Event hook = simple(MPV_EVENT_HOOK);
-    hook.hook_id = 77;
-    fakehost::push_event(simple(MPV_EVENT_SHUTDOWN));
-    fakehost::push_event(message({"solfb-show"}));
-    fakehost::push_event(hook);
-    EXPECT_TRUE(main_loop_pass(s));
-    EXPECT_TRUE(s.window.visible);
-    EXPECT_EQ(fakehost::continued_hooks(), std::vector<uint64_t>{77});
-    EXPECT_FALSE(main_loop_pass(s)); // the next pass leaves the loop
-}
-
-TEST_F(MainLoop, one_deferred_call_per_pass_in_queue_order) {
-    AppState s;
-    start(s);
-    // The download pump and the autoplay timer are queued at start-up and re-queue themselves:
-    // new tasks take their turn after them, one call per pass.
-    const int resident = defer_pending();
-    ASSERT_EQ(resident, 2);
+    ASSERT_FALSE(s.pools.request_queue.empty());
+    s.pools.quiet_wait_ms = 0; // idle passes at the 10 ms pace keep the test short
+    ASSERT_EQ(defer_pending(), 2);
     int runs = 0;
     auto task = [](void *a) { ++*static_cast<int *>(a); };
     defer_call(task, &runs);
     defer_call(task, &runs);
     std::vector<int> seen;
-    for (int i = 0; i < 2 * resident + 2; ++i) {
+    for (int i = 0; i < 6; ++i) {
         main_loop_pass(s);
         seen.push_back(runs);
     }
     EXPECT_EQ(seen, (std::vector<int>{0, 0, 1, 2, 2, 2}));
-    EXPECT_EQ(defer_pending(), resident);
-}
-
-// The allocator's free memory is handed back once when the downloads drain, not on every pass.
-TEST_F(MainLoop, memory_trimmed_once_when_downloads_drain) {
-    AppState s;
-    start(s); // queues the visitor-data request; its host is routed to a closed port
-    ASSERT_FALSE(s.pools.request_queue.empty());
-    s.pools.quiet_wait_ms = 0; // idle passes at the 10 ms pace keep the test short
+    EXPECT_EQ(defer_pending(), 2);
     for (int pass = 0; pass < 50 && s.memory_trims == 0; ++pass) main_loop_pass(s);
     EXPECT_FALSE(s.downloads_busy);
     for (int pass = 0; pass < 10; ++pass) main_loop_pass(s);
@@ -284,25 +274,20 @@ TEST_F(MainLoop, publishes_once_per_frame_and_only_what_changed) {
     // The page's thumbnails (one per row, shelves included) arrive within one frame, long after
     // the last publish: while others are still to come nothing goes out; the last one publishes
     // them all.
-    std::vector<std::string> urls;
-    for (DownloadRequest *r : s.pools.image_queue) urls.push_back(*r->url);
-    ASSERT_GE(urls.size(), 20u);
+    ASSERT_GE(s.pools.image_queue.size(), 20u);
     const std::string icon = read(std::string(SOLVANE_SOURCE_DIR) + "/assets/icons/icon_play.png");
-    auto arrive = [&](const std::string &url) {
-        delete s.pools.image_queue.take(s.pools.image_queue.first()); // the pool took it
-        DownloadSlot slot;
-        slot.request.url = url;
+    fake_now += 500;
+    for (int i = 0; !s.pools.image_queue.empty(); ++i) {
+        SCOPED_TRACE(i);
+        DownloadSlot slot; // what the pool took from the queue
+        std::unique_ptr<DownloadRequest> taken(s.pools.image_queue.take(s.pools.image_queue.first()));
+        slot.request.url = *taken->url;
         slot.request.tag = IMAGE_THUMB;
         ResponseBuffer r = response(icon);
         image_completion(0, &r, &s, &slot);
-    };
-    fake_now += 500;
-    for (size_t i = 0; i < urls.size(); ++i) {
-        SCOPED_TRACE(i);
-        arrive(urls[i]);
         window_frame_step(s);
-        EXPECT_EQ(overlay_adds(), i + 1 < urls.size() ? 2u : 3u);
-        if (i + 1 < FRAME_INTERVAL_MS) fake_now += 1;
+        EXPECT_EQ(overlay_adds(), s.pools.image_queue.empty() ? 3u : 2u);
+        if (i + 1 < int(FRAME_INTERVAL_MS)) fake_now += 1;
     }
     EXPECT_TRUE(overlay_matches_root(s));
 
