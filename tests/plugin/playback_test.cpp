@@ -193,13 +193,8 @@ TEST_F(Launch, separate_streams_send_the_exact_sequence) {
 
 TEST_F(Launch, decisions) {
     enum Load { VIDEO_WITH_AUDIO, VIDEO_ALONE, EDL, MANIFEST, WATCH };
-    struct Case {
-        const char *name;
-        PlaybackSettings settings;
-        uint32_t duration;
-        bool video, audio, hls, quality_names;
-        Load load;
-    } cases[] = {
+    struct Case { const char *name; PlaybackSettings settings; uint32_t duration;
+                  bool video, audio, hls, quality_names; Load load; } cases[] = {
         {"plain separate", {}, 10, 1, 1, 0, 0, VIDEO_WITH_AUDIO},
         {"edl", {.use_edl = true}, 10, 1, 1, 0, 0, EDL},
         {"edl needs audio", {.use_edl = true}, 10, 1, 0, 0, 0, VIDEO_ALONE},
@@ -255,7 +250,7 @@ TEST_F(Launch, decisions) {
 // is: none of these may reach the player, and the refusal names the scheme and host.
 TEST_F(Launch, only_the_services_https_hosts_reach_the_player) {
     setenv("SOLVANE_RESOLVE", "www.youtube.com:443:127.0.0.1:4443", 1);
-    struct Case { const char *url, *refused; } cases[] = { // refused: "scheme S, host H" 
+    struct Case { const char *url, *refused; } cases[] = { // refused: "scheme S, host H"
         {"/etc/passwd", "scheme none, host none"},
         {"file:///etc/passwd", "scheme file, host none"},
         {"av://lavfi:movie=/etc/passwd", "scheme av, host lavfi:movie="},
