@@ -164,7 +164,8 @@ TEST_F(Loopback, bodies_arrive_whole_with_progress_up_to_the_total) {
               HTTP_REMAINING_UNKNOWN);
 }
 
-// Failures reach the callback once, without data; successes with the whole body.
+// Failures reach the callback once, without data; successes with the whole body. (The reading
+// of each shape is checked over a memory transport in http_test.cpp.)
 TEST_F(Loopback, response_shapes_and_their_results) {
     std::string body5000 = pattern(5000);
     struct Case {
@@ -173,17 +174,13 @@ TEST_F(Loopback, response_shapes_and_their_results) {
         std::string body; // expected body for successes
     } cases[] = {
         {"/test/respond?size=5000", 200, 0, body5000},
-        {"/test/respond?size=5000&length=none", 200, 0, body5000},
         // A lower-case length on a connection the server keeps open must still end the body.
         {"/test/respond?size=5000&length=none&h=content-length:%205000&close=0", 200, 0, body5000},
         {"/test/respond?size=3000&split=7", 200, 0, pattern(3000)},
-        {"/test/respond?body=abc&length=3x&close=1", HTTP_LENGTH_INVALID, -1, ""},
         {"/test/respond?body=3%0D%0Aabc%0D%0A0%0D%0A%0D%0A&h=Transfer-Encoding:%20chunked",
          HTTP_CONTENT_ERROR, -1, ""},
-        {"/test/respond?status=204&body=", HTTP_LENGTH_ZERO, -1, ""},
         {"/test/respond?status=404&body=missing", 404, 3, ""},
         {"/test/respond?status=302&body=&h=Location:%20/x", 302, 2, ""},
-        {"/test/respond?size=100&length=5000&close=1", HTTP_READ_ERROR, -1, ""},
         {"/test/drop", HTTP_READ_ERROR, -1, ""},
     };
     for (const Case &c : cases) {

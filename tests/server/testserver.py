@@ -83,11 +83,10 @@ class Request:
 
 
 class Connection:
-    """One client connection: a buffered reader over the TLS socket and per-connection state."""
+    """One client connection: a buffered reader over the TLS socket."""
 
     def __init__(self, sock: socket.socket, server: "Server"):
-        self.sock, self.server, self.buffer = sock, server, b""
-        self.state: Dict[str, object] = {}
+        self.sock, self.server, self.buffer, self.drop_next = sock, server, b"", False
 
     def _fill(self) -> bool:
         data = self.sock.recv(65536)
@@ -123,34 +122,23 @@ class Connection:
         return True
 
 
-# A route answers one request and returns whether the connection stays open.
-Handler = Callable[[Connection, Request], bool]
+# Routes: (method or "*", path, handler, prefix match, extra condition on the request). A handler
+# answers one request and returns whether the connection stays open.
+ROUTES: List[tuple] = []
 
 
-@dataclasses.dataclass
-class Route:
-    method: str                      # "GET", "POST" or "*"
-    path: str
-    handler: Handler
-    prefix: bool = False             # match every path starting with `path`
-    match: Optional[Callable[[Request], bool]] = None  # extra condition (e.g. on the body)
+def add_route(method: str, path: str, handler: Callable[[Connection, Request], bool],
+              prefix: bool = False, match: Optional[Callable[[Request], bool]] = None,
+              first: bool = False) -> None:
+    ROUTES.insert(0 if first else len(ROUTES), (method, path, handler, prefix, match))
 
 
-ROUTES: List[Route] = []
-
-
-def add_route(method: str, path: str, handler: Handler, prefix: bool = False,
-              match: Optional[Callable[[Request], bool]] = None, first: bool = False) -> None:
-    ROUTES.insert(0 if first else len(ROUTES), Route(method, path, handler, prefix, match))
-
-
-def find_route(req: Request) -> Optional[Route]:
-    for route in ROUTES:
-        if (route.method in ("*", req.method)
-                and (req.path.startswith(route.path) if route.prefix else req.path == route.path)
-                and (not route.match or route.match(req))):
-            return route
-    return None
+def find_handler(req: Request):
+    for method, path, handler, prefix, match in ROUTES:
+        if (method in ("*", req.method) and (req.path.startswith(path) if prefix else req.path == path)
+                and (not match or match(req))):
+            return handler
+    return lambda conn, req: conn.respond(404, b"no route\n")
 
 
 PATTERN = bytes(range(251)) * 1024  # test bodies: byte i is i % 251
@@ -182,7 +170,7 @@ def route_respond(conn: Connection, req: Request) -> bool:
 
 def route_drop_next(conn: Connection, req: Request) -> bool:
     """Answers, then closes the connection as soon as the next request arrives on it."""
-    conn.state["drop_next"] = True
+    conn.drop_next = True
     return conn.respond(200, b"kept")
 
 
@@ -310,10 +298,9 @@ class Server:
         while (request := conn.read_request()) is not None:
             with self.lock:
                 self.stats["requests"] += 1
-            if conn.state.pop("drop_next", False):
+            if conn.drop_next:
                 break
-            route = find_route(request)
-            if not (route.handler(conn, request) if route else conn.respond(404, b"no route\n")):
+            if not find_handler(request)(conn, request):
                 break
         tls.close()
 

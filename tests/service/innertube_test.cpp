@@ -55,13 +55,8 @@ TEST(innertube_body, player_listing_and_search_bodies) {
     }
 }
 
-TEST(innertube_request, urls_and_the_visitor_header) {
-    EXPECT_EQ(service_url("ignored", 18).value(), "https://www.youtube.com/youtubei/v1/player");
-    EXPECT_EQ(service_url("PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz", 107).value(),
-              "https://www.youtube.com/feeds/videos.xml?playlist_id=PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz");
-    EXPECT_EQ(service_url("aqz-KE-bpKQ", 999).value(), "https://www.youtube.com/embed/aqz-KE-bpKQ");
-    EXPECT_FALSE(service_url("x", 105));
-    EXPECT_FALSE(service_url("x", 0));
+// (The service's addresses are checked by the client and loopback tests.)
+TEST(innertube_request, visitor_header) {
     // The visitor header goes only with the configured client's requests (WEB's when it is the
     // client), never with listing requests.
     const std::string json = "content-type: application/json\r\n";
@@ -85,28 +80,18 @@ TEST(visitor_data, recorded_page_patterns_in_order_and_failures) {
     EXPECT_FALSE(visitor_data_extract(nullptr));
 }
 
-TEST(extractor, setting_values) {
-    struct Case {
-        const char *json;
-        int32_t code;
-        bool hls, names, ytdl;
-        const char *message;
-    } cases[] = {
-        {R"("web_hls_embedded")", 8, true, true, false, "using web hls embedded extractor"},
-        {R"("android_vr")", 17, false, true, false, "using android_vr extractor"},
-        {R"("ytdl")", 15, false, false, true, "using ytdl fallback"},
-        // Not a text, or no key: VISIONOS with HLS. An unknown text: IOS, no flags, no line.
-        {"42", 18, true, false, false, "using default extractor (vos_hls)"},
-        {nullptr, 18, true, false, false, "using default extractor (vos_hls)"},
-        {R"("mystery")", 15, false, false, false, ""},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.json ? c.json : "absent");
-        ExtractorChoice choice = extractor_choice(c.json);
-        EXPECT_EQ(choice.client_code, c.code);
-        EXPECT_EQ(choice.use_hls, c.hls);
-        EXPECT_EQ(choice.hls_quality_names, c.names);
-        EXPECT_EQ(choice.ytdl_fallback, c.ytdl);
-        EXPECT_STREQ(choice.message ? choice.message : "", c.message);
+// A named extractor is looked up; a value that is no text falls back to VISIONOS with HLS, an
+// unknown name to IOS without a line.
+TEST(extractor, named_default_and_unknown) {
+    ExtractorChoice named = extractor_choice(R"("ytdl")"), unknown = extractor_choice(R"("mystery")");
+    EXPECT_TRUE(named.ytdl_fallback);
+    EXPECT_STREQ(named.message, "using ytdl fallback");
+    for (const char *value : {"42", static_cast<const char *>(nullptr)}) {
+        ExtractorChoice fallback = extractor_choice(value);
+        EXPECT_EQ(fallback.client_code, REQUEST_PLAYER_VISIONOS);
+        EXPECT_TRUE(fallback.use_hls);
     }
+    EXPECT_EQ(unknown.client_code, REQUEST_PLAYER_IOS);
+    EXPECT_FALSE(unknown.use_hls || unknown.hls_quality_names || unknown.ytdl_fallback);
+    EXPECT_EQ(unknown.message, nullptr);
 }
