@@ -89,9 +89,12 @@ TEST(listing_recorded, rows_continuations_and_texts) {
         // 24 videos, a channel and 20 shorts.
         {"search/search_web_2026-01_all_test_continuation.json", LIST_SEARCH, 45,
          "Eq8DEgR0ZXN0GqYDU0NpQ0FR", -1, 0, {}, {}, "aRyI5VtJcSQ", "Mv70uh16iUY", 20},
-        // Channels show their subscriber count as their views; the handle is no date.
+        // Channels show their subscriber count as their views; the handle is no date; avatars
+        // ("//yt3...") get the https scheme.
         {"search/search_web_2026-01_channels_bbc_first.json", LIST_SEARCH, 20, "EvAFEgNiYmMa6AVF", 0,
-         ITEM_CHANNEL, "id=UC16niRr50-MSBwiO3YDb3RA|views=19.1m subscribers|published=|length=Channel", {},
+         ITEM_CHANNEL, "id=UC16niRr50-MSBwiO3YDb3RA|views=19.1m subscribers|published=|length=Channel|"
+         "thumb=https://yt3.ggpht.com/v4JamQ9B-PUiJHjmZQs9UwTaoLQW8vijJMMpV5QvA2wHQ6iwWM8Q1s6O4jgTl0dtDigVWAi7SA"
+         "=s88-c-k-c0x00ffffff-no-rj-mo", {},
          "UC16niRr50-MSBwiO3YDb3RA", "UC8zQiuT0m1TELequJ5sp5zw"},
         // 19 playlists and a podcast with a PL id; "Updated yesterday" is the published text.
         {"search/search_web_2026-01_playlists_test_first.json", LIST_SEARCH, 20, "Eu0HEgR0ZXN0", 0,

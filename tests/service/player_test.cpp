@@ -174,6 +174,8 @@ TEST(player_choice, streams_by_client_format_and_codec_family) {
          18, "1080p60", false, false, -1, 250},
         {"a dubbed track when nothing else", streams(audio(140, "\"isAutoDubbed\":true")), 18,
          "1080p60", false, false, -1, 140},
+        {"a dubbed track passed over", streams(audio(140, "\"isAutoDubbed\":true") + "," + audio(250)),
+         18, "1080p60", false, false, -1, 250},
         {"a muxed stream is no audio stream", streams("", url(18)), 18, "360", false, false, 18, -1},
         {"members only", "player_tvembedded_2023-12_ayI2iBwGdxw_unplayable_members.json", 5, "1080p60",
          false, false, -1, -1},
@@ -283,6 +285,32 @@ TEST(player_malformed, no_json_wrong_types_and_cut_responses) {
         stream_choice c;
         parse_player(v, c, cut_copy(whole, cut).get(), 5, "1080p60", "vtt", "en", false, false);
         EXPECT_EQ(v.kind, ITEM_VIDEO);
+    }
+}
+
+// Only https addresses of the service's media hosts (or their subdomains) reach the player.
+TEST(media_url_check, https_addresses_of_the_media_hosts_only) {
+    struct Case {
+        const char *url;
+        bool allowed;
+    } cases[] = {
+        {"https://rr3---sn-hgn7rnls.googlevideo.com/videoplayback?itag=18", true},
+        {"https://googlevideo.com/x", true},
+        {"https://manifest.googlevideo.com:443/api", true},
+        {"https://www.youtube.com/api/timedtext?v=x", true},
+        {"https://evilgooglevideo.com/x", false},
+        {"https://googlevideo.com.evil.example/x", false},
+        {"http://rr3.googlevideo.com/x", false},
+        {"https://rr3.googlevideo.com:8443/x", false},
+        {"https://user@rr3.googlevideo.com/x", false},
+        {"https://rr3.googlevideo.com/a b", false},
+        {"file:///etc/passwd", false},
+        {"/etc/passwd", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.url);
+        EXPECT_EQ(media_url_check(c.url).allowed, c.allowed);
+        EXPECT_EQ(media_url_refuse("video", c.url).has_value(), !c.allowed);
     }
 }
 
