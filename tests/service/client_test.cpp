@@ -1,7 +1,5 @@
 #include "service/client.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,44 +10,32 @@
 
 namespace {
 
-// A response buffer holding exactly the bytes, full to capacity, as the pool leaves it.
-ResponseBuffer response_of(const std::string &bytes) {
-    ResponseBuffer r;
-    r.data.reset(static_cast<char *>(std::malloc(bytes.size() ? bytes.size() : 1)));
-    std::memcpy(r.data.get(), bytes.data(), bytes.size());
-    r.position = r.size = r.capacity = bytes.size();
-    return r;
-}
+const std::string WEB = "player/player_web_2023-12_K4DyBUG242c_signatureCipher.json";
+const std::string IOS = "player/player_ios_2024-11_M4gD1WSo5mA.json";
 
-// Records what the chain asks of the screens and of playback.
-struct Recorder {
-    std::vector<std::string> statuses;
-    std::vector<std::string> thumbnails;
-    int info_loaded = 0;
-    std::vector<std::string> launches; // the segments of each launch, "<none>" without
-    ItemList history;
-};
-
+// A client on real pools whose requests are answered by hand; records what the chain asks of
+// the screens and of playback.
 struct Harness {
     DownloadPools pools;
     ServiceClient client;
-    Recorder rec;
+    std::vector<std::string> statuses, thumbnails;
+    std::vector<std::string> launches; // the segments of each launch, "<none>" without
+    int info_loaded = 0;
+    ItemList history;
     Harness() {
         download_pools_init(pools);
         client.pools = &pools;
-        client.hooks.context = &rec;
-        client.hooks.status = [](void *c, const char *t) {
-            static_cast<Recorder *>(c)->statuses.push_back(t);
+        client.hooks.context = this;
+        client.hooks.status = [](void *h, const char *t) { static_cast<Harness *>(h)->statuses.push_back(t); };
+        client.hooks.thumbnail = [](void *h, const list_item &v) {
+            static_cast<Harness *>(h)->thumbnails.push_back(v.thumb_url.value_or(""));
         };
-        client.hooks.thumbnail = [](void *c, const list_item &v) {
-            static_cast<Recorder *>(c)->thumbnails.push_back(v.thumb_url.value_or(""));
+        client.hooks.video_info_loaded = [](void *h) { ++static_cast<Harness *>(h)->info_loaded; };
+        client.hooks.launch = [](void *h, bool, const char *segments) {
+            static_cast<Harness *>(h)->launches.push_back(segments ? segments : "<none>");
         };
-        client.hooks.video_info_loaded = [](void *c) { ++static_cast<Recorder *>(c)->info_loaded; };
-        client.hooks.launch = [](void *c, bool, const char *segments) {
-            static_cast<Recorder *>(c)->launches.push_back(segments ? segments : "<none>");
-        };
-        client.hooks.add_history = [](void *c, const list_item &v) {
-            history_add(static_cast<Recorder *>(c)->history, v);
+        client.hooks.add_history = [](void *h, const list_item &v) {
+            history_add(static_cast<Harness *>(h)->history, v);
         };
     }
     std::vector<DownloadRequest *> queued() {
@@ -89,23 +75,17 @@ struct Harness {
 
 } // namespace
 
-TEST(service_client, response_text_terminates_by_growing_the_buffer) {
-    ResponseBuffer r = response_of("{\"a\":1}");
-    EXPECT_STREQ(response_text(r), "{\"a\":1}");
-    EXPECT_EQ(r.capacity, 14u);
-    ResponseBuffer empty;
-    EXPECT_STREQ(response_text(empty), "");
-}
-
 TEST(service_client, requests_carry_body_url_headers_and_agent) {
+    ResponseBuffer text = response_of("{\"a\":1}");
+    EXPECT_STREQ(response_text(text), "{\"a\":1}"); // terminated by growing the buffer
     Harness h;
     h.client.settings.client_code = 9;
-    h.client.settings.debug_url = true;
     ASSERT_TRUE(innertube_request(h.client, 9, "K4DyBUG242c", video_streams_done));
     ASSERT_TRUE(innertube_request(h.client, 101, "PL123", video_info_done));
     EXPECT_FALSE(innertube_request(h.client, 107, "PL123", video_info_done));
+    ASSERT_TRUE(innertube_search(h.client, "a b", 2, 0, 0, video_info_done));
     auto q = h.queued();
-    ASSERT_EQ(q.size(), 2u);
+    ASSERT_EQ(q.size(), 3u);
     EXPECT_EQ(q[0]->method, uint32_t(DL_POST_1_0));
     EXPECT_EQ(q[0]->url.value(), "https://www.youtube.com/youtubei/v1/player");
     EXPECT_EQ(q[0]->body.value(), innertube_body(9, "K4DyBUG242c").value());
@@ -113,107 +93,102 @@ TEST(service_client, requests_carry_body_url_headers_and_agent) {
     EXPECT_EQ(q[0]->extra_headers.value(), "content-type: application/json\r\n");
     EXPECT_EQ(json_text(json_get(q[1]->body->c_str(), ".browseId")), "VLPL123");
     EXPECT_STREQ(q[1]->user_agent, USER_AGENT_IOS);
-    EXPECT_EQ(requests_waiting(h.pools.request_queue, video_info_done), 1u);
+    EXPECT_EQ(q[2]->url.value(), "https://www.youtube.com/youtubei/v1/search");
+    EXPECT_NE(q[2]->body->find("\"params\":\"CAASAhAC\""), std::string::npos);
+    EXPECT_EQ(requests_waiting(h.pools.request_queue, video_info_done), 2u);
 
-    ASSERT_TRUE(innertube_search(h.client, "a b", 2, 0, 0, video_info_done));
-    DownloadRequest *search = h.queued().back();
-    EXPECT_EQ(search->url.value(), "https://www.youtube.com/youtubei/v1/search");
-    EXPECT_NE(search->body->find("\"params\":\"CAASAhAC\""), std::string::npos);
-}
+    // Feeds: an RSS GET per favourite with an id, or a browse request of its playlist.
+    ItemList favourites;
+    for (const char *id : {"PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz", "UUsXVk37bltHxD1rDPwtNM8Q", ""}) {
+        favourites.append(new list_item, ITEM_TAG);
+        if (*id) favourites.last()->data->id = id;
+    }
+    EXPECT_EQ(feed_request_all(h.client, favourites, true, video_info_done), 2);
+    EXPECT_EQ(h.queued()[3]->url.value(),
+              "https://www.youtube.com/feeds/videos.xml?playlist_id=PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz");
+    EXPECT_EQ(h.queued()[3]->method, uint32_t(DL_GET_1_0));
+    EXPECT_EQ(feed_request_all(h.client, favourites, false, video_info_done), 2);
+    EXPECT_EQ(json_text(json_get(h.queued().back()->body->c_str(), ".browseId")), "VLUUsXVk37bltHxD1rDPwtNM8Q");
 
-TEST(service_client, visitor_data_is_kept_over_failed_and_empty_pages) {
-    Harness h;
-    h.client.settings.client_code = 18;
-    ASSERT_TRUE(visitor_data_refresh(h.client));
-    EXPECT_EQ(h.queued().at(0)->method, uint32_t(DL_GET_1_0));
-    EXPECT_FALSE(h.queued().at(0)->body);
-    // A failed download keeps the old value (none).
+    // Visitor data: a failed download or a page without it keeps the value there was.
+    h.client.visitor_data = "kept";
     visitor_data_done(HTTP_CLASS_ERROR, nullptr, &h.client, nullptr);
-    EXPECT_FALSE(h.client.visitor_data);
-    ResponseBuffer page = response_of(fixture("embed/embed_2020-12_aqz-KE-bpKQ.html"));
-    visitor_data_done(HTTP_CLASS_SUCCESS, &page, &h.client, nullptr);
-    EXPECT_EQ(h.client.visitor_data.value(), "CgtaY3FJcE40cmZjMCj5iuL-BQ%3D%3D");
-    // A page without visitor data keeps it too.
     ResponseBuffer other = response_of("<html></html>");
     visitor_data_done(HTTP_CLASS_SUCCESS, &other, &h.client, nullptr);
-    EXPECT_EQ(h.client.visitor_data.value(), "CgtaY3FJcE40cmZjMCj5iuL-BQ%3D%3D");
+    EXPECT_EQ(h.client.visitor_data.value(), "kept");
 }
 
 TEST(service_client, loading_chain_with_separate_streams) {
     Harness h;
     h.client.settings.client_code = 15;
     ASSERT_TRUE(video_info_request(h.client, "M4gD1WSo5mA", true));
-    EXPECT_EQ(h.rec.statuses.at(0), "loading videoinfo id 'M4gD1WSo5mA'...");
-    EXPECT_EQ(h.rec.thumbnails.at(0), "https://i.ytimg.com/vi/M4gD1WSo5mA/mqdefault.jpg");
+    EXPECT_EQ(h.statuses.at(0), "loading videoinfo id 'M4gD1WSo5mA'...");
+    EXPECT_EQ(h.thumbnails.at(0), "https://i.ytimg.com/vi/M4gD1WSo5mA/mqdefault.jpg");
     EXPECT_STREQ(h.queued().at(0)->user_agent, USER_AGENT_WEB);
 
     // The WEB info response fills the record, then the stream request goes with the IOS profile.
-    ResponseBuffer web = response_of(fixture("player/player_web_2023-12_K4DyBUG242c_signatureCipher.json"));
-    video_info_done(HTTP_CLASS_SUCCESS, &web, &h.client, nullptr);
-    EXPECT_EQ(h.rec.info_loaded, 1);
+    h.answer(h.queued().at(0), fixture(WEB));
+    EXPECT_EQ(h.info_loaded, 1);
     EXPECT_EQ(h.client.current_video.duration, 208u);
-    EXPECT_EQ(h.rec.statuses.back(), "loading video url...");
-    DownloadRequest *streams = h.queued().at(1);
+    EXPECT_EQ(h.statuses.back(), "loading video url...");
+    DownloadRequest *streams = h.pending().at(0);
     EXPECT_EQ(streams->on_done, &video_streams_done);
     EXPECT_EQ(streams->body, innertube_body(15, "K4DyBUG242c"));
     EXPECT_STREQ(streams->user_agent, USER_AGENT_IOS);
 
     // Without HLS and with a duration the launch follows at once; the video enters the history.
-    h.answer(streams, fixture("player/player_ios_2024-11_M4gD1WSo5mA.json"));
-    ASSERT_EQ(h.rec.launches.size(), 1u);
-    EXPECT_EQ(h.rec.launches[0], "<none>");
+    h.answer(streams, fixture(IOS));
+    EXPECT_EQ(h.launches, std::vector<std::string>{"<none>"});
     EXPECT_NE(h.client.streams.audio_url->find("itag=140"), std::string::npos);
     EXPECT_EQ(h.direct(), nullptr);
-    ASSERT_EQ(h.rec.history.size(), 1u);
-    EXPECT_EQ(h.rec.history.first()->data->length_text.value(), "3:28");
+    ASSERT_EQ(h.history.size(), 1u);
+    EXPECT_EQ(h.history.first()->data->length_text.value(), "3:28");
+
+    // With the ytdl fallback, play sends no stream request.
+    Harness ytdl;
+    ytdl.client.settings.ytdl_fallback = true;
+    ytdl.client.current_video.id = "M4gD1WSo5mA";
+    video_play(ytdl.client);
+    EXPECT_TRUE(ytdl.queued().empty());
+    EXPECT_EQ(ytdl.launches.size(), 1u);
 }
 
 TEST(service_client, a_failed_step_ends_the_chain_and_says_why) {
     Harness h;
     h.client.settings.instant_play = false;
     ASSERT_TRUE(video_info_request(h.client, "M4gD1WSo5mA", true));
-    ResponseBuffer empty = response_of("");
-    video_info_done(HTTP_CLASS_ERROR, &empty, &h.client, &http_status_lookup(403));
-    EXPECT_EQ(h.rec.statuses.back(), "loading video info failed (403 Forbidden)");
-    EXPECT_EQ(h.rec.info_loaded, 0);
-    EXPECT_EQ(h.queued().size(), 1u); // no stream request follows
+    h.answer(h.queued().at(0), "", 403);
+    EXPECT_EQ(h.statuses.back(), "loading video info failed (403 Forbidden)");
+    EXPECT_EQ(h.info_loaded, 0);
+    EXPECT_TRUE(h.pending().empty()); // no stream request follows
 
     // The next info alone (no play asked for) does not play because of the failed request.
-    ResponseBuffer web = response_of(fixture("player/player_web_2023-12_K4DyBUG242c_signatureCipher.json"));
+    ResponseBuffer web = response_of(fixture(WEB));
     video_info_done(HTTP_CLASS_SUCCESS, &web, &h.client, nullptr);
-    EXPECT_EQ(h.rec.statuses.back(), "done");
-    EXPECT_EQ(h.queued().size(), 1u);
+    EXPECT_EQ(h.statuses.back(), "done");
+    EXPECT_TRUE(h.pending().empty());
 
     video_play(h.client);
     h.answer(h.pending().back(), "", 404);
-    EXPECT_EQ(h.rec.statuses.back(), "loading video url failed (404 Not Found)");
+    EXPECT_EQ(h.statuses.back(), "loading video url failed (404 Not Found)");
 
     // A manifest outside the service's hosts is not fetched.
     h.client.settings.use_hls = true;
     video_play(h.client);
     h.answer(h.pending().back(), R"({"streamingData":{"hlsManifestUrl":"file:///etc/passwd"}})");
-    EXPECT_EQ(h.rec.statuses.back(), "play failed: manifest URL refused (scheme file, host none)");
+    EXPECT_EQ(h.statuses.back(), "play failed: manifest URL refused (scheme file, host none)");
     EXPECT_EQ(h.direct(), nullptr);
 
     video_play(h.client);
     h.answer(h.pending().back(), fixture("player/player_visionos_2026-06_M4gD1WSo5mA.json"));
-    EXPECT_EQ(h.rec.statuses.back(), "loading hls manifest...");
+    EXPECT_EQ(h.statuses.back(), "loading hls manifest...");
     h.answer(h.direct(), "", 404);
-    EXPECT_EQ(h.rec.statuses.back(), "loading hls manifest failed (404 Not Found)");
-    EXPECT_TRUE(h.rec.launches.empty());
-    EXPECT_TRUE(h.rec.history.empty());
+    EXPECT_EQ(h.statuses.back(), "loading hls manifest failed (404 Not Found)");
+    EXPECT_TRUE(h.launches.empty());
+    EXPECT_TRUE(h.history.empty());
 }
 
-TEST(service_client, ytdl_fallback_sends_no_stream_request) {
-    Harness h;
-    h.client.settings.ytdl_fallback = true;
-    h.client.current_video.id = "M4gD1WSo5mA";
-    video_play(h.client);
-    EXPECT_TRUE(h.queued().empty());
-    EXPECT_EQ(h.rec.launches.size(), 1u);
-}
-
-TEST(service_client, sponsorblock_segments) {
+TEST(service_client, sponsorblock_segments_before_the_launch) {
     Harness h;
     h.client.settings.sponsorblock = true;
     h.client.settings.sponsorblock_params = "&category=sponsor";
@@ -222,29 +197,12 @@ TEST(service_client, sponsorblock_segments) {
     sponsorblock_and_launch(h.client);
     DownloadRequest *get = h.direct();
     ASSERT_NE(get, nullptr);
-    EXPECT_EQ(get->url.value(),
-              "https://sponsor.ajay.app/api/skipSegments?videoID=fy9jO8JHaPo&category=sponsor");
-    EXPECT_TRUE(h.rec.launches.empty());
-    // A failed look-up still plays, without segments.
-    h.answer(get, "", 503);
-    ASSERT_EQ(h.rec.launches.size(), 1u);
-    EXPECT_EQ(h.rec.launches[0], "<none>");
+    EXPECT_EQ(get->url.value(), "https://sponsor.ajay.app/api/skipSegments?videoID=fy9jO8JHaPo&category=sponsor");
+    EXPECT_TRUE(h.launches.empty());
+    h.answer(get, "", 503); // a failed look-up still plays, without segments
+    EXPECT_EQ(h.launches, std::vector<std::string>{"<none>"});
 
-    // A live stream (no duration) makes no request.
-    Harness live;
-    live.client.settings.sponsorblock = true;
-    live.client.current_video.id = "jfKfPfyJRdk";
-    sponsorblock_and_launch(live.client);
-    EXPECT_EQ(live.direct(), nullptr);
-    EXPECT_EQ(live.rec.launches.size(), 1u);
-}
-
-TEST(service_client, full_pool_queues_the_play_request) {
-    Harness h;
-    h.client.settings.sponsorblock = true;
-    h.client.current_video.id = "fy9jO8JHaPo";
-    h.client.current_video.duration = 1399;
-    // Fill every slot of the API pool.
+    // With every slot of the API pool busy the look-up is queued first, not dropped.
     DownloadRequest busy;
     for (int i = 0; i < API_POOL_SLOTS; ++i) {
         busy.url = "https://www.youtube.com/busy" + std::to_string(i);
@@ -252,12 +210,17 @@ TEST(service_client, full_pool_queues_the_play_request) {
     }
     ASSERT_TRUE(request_queue_append(h.pools.request_queue, busy)); // already waiting
     sponsorblock_and_launch(h.client);
-    // Not launched without segments and not dropped: served first when a slot frees.
-    EXPECT_TRUE(h.rec.launches.empty());
-    auto queued = h.queued();
-    ASSERT_EQ(queued.size(), 2u);
-    EXPECT_EQ(queued[0]->url.value(), "https://sponsor.ajay.app/api/skipSegments?videoID=fy9jO8JHaPo");
-    EXPECT_EQ(queued[0]->on_done, sponsorblock_done);
+    EXPECT_EQ(h.launches.size(), 1u);
+    ASSERT_EQ(h.queued().size(), 2u);
+    EXPECT_EQ(h.queued()[0]->on_done, sponsorblock_done);
+
+    // A live stream (no duration) makes no request.
+    Harness live;
+    live.client.settings.sponsorblock = true;
+    live.client.current_video.id = "jfKfPfyJRdk";
+    sponsorblock_and_launch(live.client);
+    EXPECT_EQ(live.direct(), nullptr);
+    EXPECT_EQ(live.launches.size(), 1u);
 }
 
 TEST(service_client, history_lists_a_video_once_at_the_front) {
@@ -269,9 +232,7 @@ TEST(service_client, history_lists_a_video_once_at_the_front) {
     a.flags = 1;
     b.id = "b";
     b.duration = 59;
-    history_add(history, a);
-    history_add(history, b);
-    history_add(history, a);
+    for (const list_item *v : {&a, &b, &a}) history_add(history, *v);
     ASSERT_EQ(history.size(), 2u);
     list_item *front = history.first()->data;
     EXPECT_EQ(front->id.value(), "a");
@@ -280,26 +241,6 @@ TEST(service_client, history_lists_a_video_once_at_the_front) {
     EXPECT_EQ(front->published_text.value(), "");
     EXPECT_EQ(front->flags, 0u);
     EXPECT_EQ(history.last()->data->length_text.value(), "0:59");
-}
-
-TEST(service_client, feed_requests_per_favourite) {
-    Harness h;
-    ItemList favourites;
-    for (const char *id : {"PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz", "UUsXVk37bltHxD1rDPwtNM8Q"}) {
-        auto *item = new list_item;
-        item->id = id;
-        favourites.append(item, ITEM_TAG);
-    }
-    favourites.append(new list_item, ITEM_TAG); // no id: no request
-    EXPECT_EQ(feed_request_all(h.client, favourites, true, video_info_done), 2);
-    auto q = h.queued();
-    EXPECT_EQ(q[0]->url.value(),
-              "https://www.youtube.com/feeds/videos.xml?playlist_id=PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz");
-    EXPECT_EQ(q[0]->method, uint32_t(DL_GET_1_0));
-    EXPECT_EQ(feed_request_all(h.client, favourites, false, video_info_done), 2);
-    EXPECT_EQ(json_text(json_get(h.queued().back()->body->c_str(), ".browseId")),
-              "VLUUsXVk37bltHxD1rDPwtNM8Q");
-    EXPECT_EQ(requests_waiting(h.pools.request_queue, video_info_done), 4u);
 }
 
 // Instant play, as the completions arrive: an opened video is resolved in the background and
@@ -313,8 +254,7 @@ TEST(service_client, instant_play_resolves_on_open_and_plays_with_no_request) {
     // The IOS response's stream URLs expire at 1731283070 (and 1731286670).
     static int64_t now = 1731282000;
     h.client.now = [] { return now; };
-    const std::string web = fixture("player/player_web_2023-12_K4DyBUG242c_signatureCipher.json");
-    const std::string ios = fixture("player/player_ios_2024-11_M4gD1WSo5mA.json");
+    const std::string web = fixture(WEB), ios = fixture(IOS);
     const std::string segments = fixture("sponsorblock/skipSegments_videoID_music_offtopic.json");
     // The WEB response as the details of another video (ids have one length).
     auto info_of = [&](const std::string &id) {
@@ -333,46 +273,48 @@ TEST(service_client, instant_play_resolves_on_open_and_plays_with_no_request) {
         bool ok = r && r->on_done == video_streams_done && r->body == innertube_body(15, id);
         return ok ? r : nullptr;
     };
+    // Answers the stream request of `id` with `body`, then the segments look-up.
+    auto resolve = [&](const std::string &id, const std::string &body) {
+        h.answer(stream_request_of(id), body);
+        h.answer(h.direct(), segments);
+    };
 
     // Open: after the details, the stream request and SponsorBlock run in the background.
     open("AAAAAAAAAAA");
     DownloadRequest *streams = stream_request_of("AAAAAAAAAAA");
     ASSERT_NE(streams, nullptr);
-    EXPECT_EQ(h.rec.statuses.back(), "done"); // the background chain stays quiet
+    EXPECT_EQ(h.statuses.back(), "done"); // the background chain stays quiet
     h.answer(streams, ios);
     DownloadRequest *segment_request = h.direct();
     ASSERT_NE(segment_request, nullptr);
     EXPECT_NE(segment_request->url->find("videoID=AAAAAAAAAAA"), std::string::npos);
     h.answer(segment_request, segments);
-    EXPECT_EQ(h.rec.statuses.back(), "ready to play");
-    EXPECT_TRUE(h.rec.launches.empty());
+    EXPECT_EQ(h.statuses.back(), "ready to play");
+    EXPECT_TRUE(h.launches.empty());
     EXPECT_TRUE(h.pending().empty());
 
     // Play: at once, with no request, with the segments fetched before.
     video_play(h.client);
     EXPECT_TRUE(h.pending().empty());
-    ASSERT_EQ(h.rec.launches.size(), 1u);
-    EXPECT_EQ(h.rec.launches[0], segments);
+    ASSERT_EQ(h.launches.size(), 1u);
+    EXPECT_EQ(h.launches[0], segments);
     EXPECT_NE(h.client.streams.audio_url->find("itag=140"), std::string::npos);
-    EXPECT_EQ(h.rec.history.first()->data->id, "AAAAAAAAAAA");
+    EXPECT_EQ(h.history.first()->data->id, "AAAAAAAAAAA");
 
     // The player could not open it: the chain runs afresh once, and plays when it is done.
     EXPECT_TRUE(video_open_failed(h.client, "AAAAAAAAAAA"));
-    h.answer(stream_request_of("AAAAAAAAAAA"), ios);
-    h.answer(h.direct(), segments);
-    EXPECT_EQ(h.rec.launches.size(), 2u);
+    resolve("AAAAAAAAAAA", ios);
+    EXPECT_EQ(h.launches.size(), 2u);
     EXPECT_FALSE(video_open_failed(h.client, "AAAAAAAAAAA")); // the second failure is reported
 
     // Play while the chain runs: the play joins it; one launch when it is done.
     open("BBBBBBBBBBB");
-    streams = stream_request_of("BBBBBBBBBBB");
-    ASSERT_NE(streams, nullptr);
+    ASSERT_NE(stream_request_of("BBBBBBBBBBB"), nullptr);
     video_play(h.client);
     EXPECT_EQ(h.pending().size(), 1u);
-    EXPECT_EQ(h.rec.statuses.back(), "loading video url...");
-    h.answer(streams, ios);
-    h.answer(h.direct(), segments);
-    ASSERT_EQ(h.rec.launches.size(), 3u);
+    EXPECT_EQ(h.statuses.back(), "loading video url...");
+    resolve("BBBBBBBBBBB", ios);
+    ASSERT_EQ(h.launches.size(), 3u);
     EXPECT_EQ(h.client.launched_id, "BBBBBBBBBBB");
     EXPECT_FALSE(h.client.launched_instantly);
 
@@ -380,43 +322,35 @@ TEST(service_client, instant_play_resolves_on_open_and_plays_with_no_request) {
     now += 8 * 60;
     video_play(h.client);
     ASSERT_NE(stream_request_of("BBBBBBBBBBB"), nullptr);
-    h.answer(h.pending().back(), ios);
-    h.answer(h.direct(), segments);
-    EXPECT_EQ(h.rec.launches.size(), 4u);
+    resolve("BBBBBBBBBBB", ios);
+    EXPECT_EQ(h.launches.size(), 4u);
 
     // Streams without `expire` stay usable for 30 minutes after they were resolved.
     const std::string lasting = R"({"streamingData":{"adaptiveFormats":[
         {"itag":137,"url":"https://rr1---sn-a.googlevideo.com/videoplayback?itag=137"},
         {"itag":140,"url":"https://rr1---sn-a.googlevideo.com/videoplayback?itag=140"}]}})";
     open("CCCCCCCCCCC");
-    h.answer(stream_request_of("CCCCCCCCCCC"), lasting);
-    h.answer(h.direct(), segments);
+    resolve("CCCCCCCCCCC", lasting);
     now += 29 * 60;
     video_play(h.client);
     EXPECT_TRUE(h.pending().empty());
-    EXPECT_EQ(h.rec.launches.size(), 5u);
+    EXPECT_EQ(h.launches.size(), 5u);
     now += 2 * 60;
     video_play(h.client);
-    h.answer(stream_request_of("CCCCCCCCCCC"), lasting);
-    h.answer(h.direct(), segments);
-    EXPECT_EQ(h.rec.launches.size(), 6u);
+    resolve("CCCCCCCCCCC", lasting);
+    EXPECT_EQ(h.launches.size(), 6u);
 
     // A background chain that fails says nothing; Play then runs the chain as without it.
     open("DDDDDDDDDDD");
     h.answer(stream_request_of("DDDDDDDDDDD"), "", 403);
-    EXPECT_EQ(h.rec.statuses.back(), "done");
+    EXPECT_EQ(h.statuses.back(), "done");
     video_play(h.client);
-    h.answer(stream_request_of("DDDDDDDDDDD"), lasting);
-    h.answer(h.direct(), segments);
-    EXPECT_EQ(h.rec.launches.size(), 7u);
+    resolve("DDDDDDDDDDD", lasting);
+    EXPECT_EQ(h.launches.size(), 7u);
     EXPECT_EQ(h.client.launched_id, "DDDDDDDDDDD");
 
     // Three results are kept: the most recent ones.
-    for (const char *id : {"EEEEEEEEEEE", "FFFFFFFFFFF"}) {
-        open(id);
-        h.answer(stream_request_of(id), lasting);
-        h.answer(h.direct(), segments);
-    }
+    for (const char *id : {"EEEEEEEEEEE", "FFFFFFFFFFF"}) open(id), resolve(id, lasting);
     EXPECT_EQ(resolved_find(h.client, "CCCCCCCCCCC"), nullptr);
     for (const char *id : {"DDDDDDDDDDD", "EEEEEEEEEEE", "FFFFFFFFFFF"}) {
         SCOPED_TRACE(id);
@@ -426,7 +360,7 @@ TEST(service_client, instant_play_resolves_on_open_and_plays_with_no_request) {
     }
     EXPECT_TRUE(video_play_resolved(h.client, "DDDDDDDDDDD"));
     EXPECT_EQ(h.client.current_video.id, "DDDDDDDDDDD"); // the details of the played video
-    EXPECT_EQ(h.rec.launches.size(), 8u);
+    EXPECT_EQ(h.launches.size(), 8u);
     EXPECT_TRUE(h.pending().empty());
 
     // A play that joined a background chain which then fails runs the chain afresh once.
@@ -434,11 +368,9 @@ TEST(service_client, instant_play_resolves_on_open_and_plays_with_no_request) {
     streams = stream_request_of("HHHHHHHHHHH");
     video_play(h.client);
     h.answer(streams, "", 403);
-    ASSERT_NE(stream_request_of("HHHHHHHHHHH"), nullptr);
-    EXPECT_EQ(h.rec.statuses.back(), "loading video url...");
-    h.answer(h.pending().back(), lasting);
-    h.answer(h.direct(), segments);
-    EXPECT_EQ(h.rec.launches.size(), 9u);
+    EXPECT_EQ(h.statuses.back(), "loading video url...");
+    resolve("HHHHHHHHHHH", lasting);
+    EXPECT_EQ(h.launches.size(), 9u);
     EXPECT_EQ(h.client.launched_id, "HHHHHHHHHHH");
 
     // Switched off: opening a video requests nothing more than its details.

@@ -13,12 +13,6 @@
 
 namespace {
 
-std::vector<list_item *> rows_of(ItemList &list) {
-    std::vector<list_item *> rows;
-    for (list_item *item : list) rows.push_back(item);
-    return rows;
-}
-
 list_item *make_item(const char *id, const char *published, uint32_t kind = ITEM_VIDEO) {
     auto *item = new list_item;
     item->kind = kind;
@@ -35,33 +29,20 @@ std::vector<std::string> ids(ItemList &list) {
 
 } // namespace
 
-// --- Subscriptions ----------------------------------------------------------------------------
-
-TEST(import_subscriptions, header_duplicates_and_commas_in_titles) {
-    ItemList favourites;
-    favourites.append(make_item("UUsXVk37bltHxD1rDPwtNM8Q", "", ITEM_PLAYLIST), ITEM_TAG);
-    const char *csv =
-        "Channel Id,Channel Url,Channel Title\r\n"
-        "UCsXVk37bltHxD1rDPwtNM8Q,http://www.youtube.com/channel/UCsXVk37bltHxD1rDPwtNM8Q,Kurzgesagt\r\n"
-        "UCz75RVbH8q2jdBJ4SnwuZZQ,http://www.youtube.com/channel/UCz75RVbH8q2jdBJ4SnwuZZQ,Blender Studio\r\n"
-        "UCSMOQeBJ2RAnuFungnQOxLg,http://www.youtube.com/channel/UCSMOQeBJ2RAnuFungnQOxLg,Blender, the Free 3D Suite, Official\n"
-        "UCz75RVbH8q2jdBJ4SnwuZZQ,http://again,Blender Studio again\n";
-    EXPECT_EQ(import_subscriptions_text(favourites, csv), 2);
-    auto rows = rows_of(favourites);
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[1]->id.value(), "UUz75RVbH8q2jdBJ4SnwuZZQ");
-    EXPECT_EQ(rows[1]->title.value(), "Blender Studio");
-    EXPECT_EQ(rows[1]->kind, ITEM_PLAYLIST);
-    EXPECT_FALSE(rows[1]->thumb_url);
-    EXPECT_EQ(rows[2]->id.value(), "UUSMOQeBJ2RAnuFungnQOxLg");
-    EXPECT_EQ(rows[2]->title.value(), "Blender, the Free 3D Suite, Official");
-}
-
-TEST(import_subscriptions, stops_at_the_first_line_that_does_not_match) {
+// Each subscription becomes its channel's uploads playlist, once, after the favourites there
+// are; the import stops at the first line that does not match.
+TEST(import_subscriptions, uploads_playlists_once_up_to_the_first_bad_line) {
+    const std::string kept = "UUsXVk37bltHxD1rDPwtNM8Q";
     struct Case {
         std::string csv;
-        std::vector<std::string> ids;
+        std::vector<std::string> ids; // added after the favourite there was
     } cases[] = {
+        {"Channel Id,Channel Url,Channel Title\r\n"
+         "UCsXVk37bltHxD1rDPwtNM8Q,http://www.youtube.com/channel/UCsXVk37bltHxD1rDPwtNM8Q,Kurzgesagt\r\n"
+         "UCz75RVbH8q2jdBJ4SnwuZZQ,http://www.youtube.com/channel/UCz75RVbH8q2jdBJ4SnwuZZQ,Blender Studio\r\n"
+         "UCSMOQeBJ2RAnuFungnQOxLg,http://u,Blender, the Free 3D Suite, Official\n"
+         "UCz75RVbH8q2jdBJ4SnwuZZQ,http://again,Blender Studio again\n",
+         {"UUz75RVbH8q2jdBJ4SnwuZZQ", "UUSMOQeBJ2RAnuFungnQOxLg"}},
         {"UCaaaa,u,First\nUCbbbb,,Second\nUCcccc,u,Third\n", {"UUaaaa"}}, // an empty second field
         {"channel id,url,title\n", {}},
         {"", {}},
@@ -75,22 +56,26 @@ TEST(import_subscriptions, stops_at_the_first_line_that_does_not_match) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.csv.substr(0, 30));
         ItemList favourites;
+        favourites.append(make_item(kept.c_str(), "", ITEM_PLAYLIST), ITEM_TAG);
         EXPECT_EQ(import_subscriptions_text(favourites, c.csv), int(c.ids.size()));
-        EXPECT_EQ(ids(favourites), c.ids);
+        std::vector<std::string> expected{kept};
+        expected.insert(expected.end(), c.ids.begin(), c.ids.end());
+        EXPECT_EQ(ids(favourites), expected);
+        if (c.ids.size() == 2) {
+            list_item *last = favourites.last()->data;
+            EXPECT_EQ(last->title.value(), "Blender, the Free 3D Suite, Official");
+            EXPECT_EQ(last->kind, ITEM_PLAYLIST);
+            EXPECT_FALSE(last->thumb_url);
+        }
     }
-}
-
-TEST(import_subscriptions, missing_file_adds_nothing) {
     ItemList favourites;
     EXPECT_EQ(import_subscriptions(favourites, "/nonexistent/subscriptions.csv"), 0);
-    EXPECT_TRUE(favourites.empty());
     std::string path = std::string(SOLVANE_BINARY_DIR) + "/service_test_subscriptions.csv";
     write_file(path, "Channel Id,Channel Url,Channel Title\nUCq,u,Q\n");
     EXPECT_EQ(import_subscriptions(favourites, path), 1);
+    EXPECT_EQ(ids(favourites), std::vector<std::string>{"UUq"});
     std::remove(path.c_str());
 }
-
-// --- RSS ----------------------------------------------------------------------------------------
 
 // (The recorded feeds are read in the listing tests.)
 TEST(rss, entry_limit_missing_tags_and_views) {
@@ -106,59 +91,47 @@ TEST(rss, entry_limit_missing_tags_and_views) {
     EXPECT_EQ(info.count_text.value(), "120"); // every entry is counted, not only those kept
     EXPECT_EQ(info.title.value(), "T & U");
     EXPECT_EQ(info.owner_name.value(), "null");
-    auto rows = rows_of(list);
-    ASSERT_EQ(rows.size(), 15u);
-    EXPECT_EQ(rows[14]->id.value(), "v14");
-    EXPECT_EQ(rows[0]->title.value(), "Tom & Jerry 'live'");
-    EXPECT_EQ(rows[0]->label.value(), "null"); // empty description
-    EXPECT_EQ(rows[0]->channel_name.value(), "null");
-    EXPECT_EQ(rows[3]->views_text.value(), "3 views");
-    EXPECT_EQ(rows[0]->published_text.value(), "2026-01-01T00:00:00");
+    ASSERT_EQ(list.size(), 15u);
+    EXPECT_EQ(list.last()->data->id.value(), "v14");
+    EXPECT_EQ(list.last()->data->views_text.value(), "14 views");
+    list_item &first = *list.first()->data;
+    EXPECT_EQ(first.title.value(), "Tom & Jerry 'live'");
+    EXPECT_EQ(first.label.value(), "null"); // empty description
+    EXPECT_EQ(first.channel_name.value(), "null");
+    EXPECT_EQ(first.published_text.value(), "2026-01-01T00:00:00");
 
     ItemList bare;
     const char *no_views = "<entry><yt:videoId>a</yt:videoId></entry><entry><yt:videoId>b";
     EXPECT_EQ(parse_listing(&bare, info, no_views, LIST_FEED, 15), 2);
     EXPECT_EQ(bare.first()->data->views_text.value(), "0 views");
+    EXPECT_EQ(bare.first()->data->title.value(), "null");
     // The value of the second entry's tag runs to the end of the text.
     EXPECT_EQ(bare.last()->data->id.value(), "b");
-    EXPECT_EQ(bare.first()->data->title.value(), "null");
 }
 
-// --- Feed assembly ------------------------------------------------------------------------------
-
-TEST(feed, filter_by_age_and_drop_more_rows) {
+TEST(feed, age_filter_drops_more_rows_and_the_sort_is_stable_newest_first) {
     ItemList list;
-    list.append(make_item("two_weeks", "2 weeks ago"), ITEM_TAG);
-    list.append(make_item("six_days", "6 days ago"), ITEM_TAG);
+    for (auto [id, published] : {std::pair{"two_weeks", "2 weeks ago"}, {"six_days", "6 days ago"},
+                                 {"no_age", "just now"}, {"absent", nullptr}})
+        list.append(make_item(id, published), ITEM_TAG);
     list.append(make_item(nullptr, nullptr, ITEM_MORE), ITEM_TAG);
-    list.append(make_item("no_age", "just now"), ITEM_TAG);
-    list.append(make_item("absent", nullptr), ITEM_TAG);
     feed_remove_more(list);
     EXPECT_EQ(list.size(), 4u);
     feed_filter_age(list, std::string("1 week"));
     EXPECT_EQ(ids(list), std::vector<std::string>{"six_days"});
+    feed_filter_age(list, std::string("forever")); // a limit without an age keeps everything
+    feed_filter_age(list, std::nullopt);
+    EXPECT_EQ(list.size(), 1u);
 
-    ItemList keep;
-    keep.append(make_item("a", "just now"), ITEM_TAG);
-    keep.append(make_item("b", "1 year ago"), ITEM_TAG);
-    feed_filter_age(keep, std::string("forever")); // a limit without an age keeps everything
-    EXPECT_EQ(keep.size(), 2u);
-    feed_filter_age(keep, std::nullopt);
-    EXPECT_EQ(keep.size(), 2u);
-}
-
-TEST(feed, stable_sort_newest_first) {
-    ItemList list;
-    list.append(make_item("a", "3 days ago"), ITEM_TAG);
-    list.append(make_item("b", "1 hour ago"), ITEM_TAG);
-    list.append(make_item("c", "3 days ago"), ITEM_TAG);
-    list.append(make_item("d", "never"), ITEM_TAG);
-    list.append(make_item("e", "72 hours ago"), ITEM_TAG); // the same age as 3 days
-    list.append(make_item("f", "5 minutes ago"), LIST_TAG_BORROWED);
-    feed_sort(list);
-    EXPECT_EQ(ids(list), (std::vector<std::string>{"f", "b", "a", "c", "e", "d"}));
-    EXPECT_EQ(list.first()->tag, LIST_TAG_BORROWED); // nodes keep their tags
-    delete list.take(list.first());
+    ItemList sorted;
+    for (auto [id, published] : {std::pair{"a", "3 days ago"}, {"b", "1 hour ago"}, {"c", "3 days ago"},
+                                 {"d", "never"}, {"e", "72 hours ago"}}) // e: the same age as 3 days
+        sorted.append(make_item(id, published), ITEM_TAG);
+    sorted.append(make_item("f", "5 minutes ago"), LIST_TAG_BORROWED);
+    feed_sort(sorted);
+    EXPECT_EQ(ids(sorted), (std::vector<std::string>{"f", "b", "a", "c", "e", "d"}));
+    EXPECT_EQ(sorted.first()->tag, LIST_TAG_BORROWED); // nodes keep their tags
+    delete sorted.take(sorted.first());
 }
 
 TEST(feed, two_playlists_limited_sorted_and_marked) {
@@ -189,8 +162,7 @@ TEST(feed, two_playlists_limited_sorted_and_marked) {
     // Playlist browse responses go through the same steps; their "Load More" row is dropped.
     std::string browse = fixture("browse/browse_uploads_web_2024-11_VLUULF_first.json");
     ItemList uploads;
-    EXPECT_EQ(feed_read_response(uploads, info, browse.c_str(), false, 15, std::string("100 years"),
-                                 history),
+    EXPECT_EQ(feed_read_response(uploads, info, browse.c_str(), false, 15, std::string("100 years"), history),
               15);
     EXPECT_EQ(uploads.size(), 15u);
     for (list_item *row : uploads) EXPECT_NE(row->kind, ITEM_MORE);
