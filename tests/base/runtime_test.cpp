@@ -25,8 +25,7 @@ fs::path temp_dir() {
     return fs::path(mkdtemp(tmpl));
 }
 
-// Runs `body` in a child process; gives its exit status and what it wrote to stderr, with the
-// "[seconds] " prefix of each line removed.
+// Runs `body` in a child; gives its exit status and its stderr without the "[seconds] " prefixes.
 std::pair<int, std::string> in_child(const std::function<void()> &body) {
     fs::path out = temp_dir() / "stderr.txt";
     std::fflush(nullptr);
@@ -52,27 +51,20 @@ uint32_t fake_clock() { return fake_now; }
 
 } // namespace
 
-// Log lines, and every fatal path: the process ends with status 1 after its record (and after
-// the exit callback).
+// Log lines; every fatal path ends the process with status 1 after its record and the callback.
 TEST(runtime, log_lines_and_fatal_records) {
     fs::path dir = temp_dir(), home = temp_dir();
     fs::create_directories(home / ".config");
     fakehost::reset();
     host_set(fakehost::handle());
-    struct Case {
-        const char *why;
-        std::function<void()> body;
-        int status;
-        std::string text;
-    } cases[] = {
+    const std::tuple<const char *, std::function<void()>, int, std::string> cases[] = {
         {"log levels; an unknown one ends nothing", [] {
              log_message({LOG_INFO, "what", "detail"});
              log_message({LOG_WARNING, "w", "d"});
              log_message({3, "x", "y"});
          }, 0, "INFO: what: detail\nWARNING: w: d\nBUG: unknown error level: 3\n"},
         {"exit callback", [] {
-             set_exit_callback([](uint8_t s, void *) { std::fprintf(stderr, "callback %d\n", s); },
-                               nullptr);
+             set_exit_callback([](uint8_t s, void *) { std::fprintf(stderr, "callback %d\n", s); }, nullptr);
              report_fatal("allocate memory failed", "at sol_alloc_memory()");
          }, 1, "FATAL ERROR: allocate memory failed: at sol_alloc_memory()\ncallback 1\n"},
         {"allocation", [] { (void)sol_alloc_memory(SIZE_MAX / 2, 4); }, 1,
@@ -87,25 +79,20 @@ TEST(runtime, log_lines_and_fatal_records) {
              setenv("HOME", home.c_str(), 1);
              std::fprintf(stderr, "%s\n", config_dir().c_str());
          }, 0, (home / ".config/solvane").string() + "\n"},
-        {"no HOME", [] {
-             unsetenv("HOME");
-             config_dir();
-         }, 1, "FATAL ERROR: cannot get config path: program or home path not found\n"},
+        {"no HOME", [] { unsetenv("HOME"); config_dir(); }, 1,
+         "FATAL ERROR: cannot get config path: program or home path not found\n"},
         {"clipboard text refused", [] { clipboard_set("x", false); }, 1,
          "FATAL ERROR: cannot set clipboard text: on x11\n"},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.why);
-        EXPECT_EQ(in_child(c.body), std::pair(c.status, c.text));
-    }
+    for (const auto &[why, body, status, text] : cases)
+        EXPECT_EQ(in_child(body), std::pair(status, text)) << why;
     EXPECT_TRUE(fs::is_directory(home / ".config/solvane"));
     host_set(nullptr);
     fs::remove_all(dir);
     fs::remove_all(home);
 }
 
-// Whole files read back as written; a replaced file behind symbolic links is replaced where the
-// links lead (relative targets from each link's own folder, a chain, a target not made yet).
+// Files read back as written; a file behind symbolic links is replaced where the links lead.
 TEST(runtime, files_written_read_and_replaced_through_links) {
     fs::path dir = temp_dir();
     std::string path = (dir / "f.bin").string();

@@ -17,11 +17,8 @@ Font *builtin() {
 }
 // The built-in font with fallback fonts from fontconfig.
 Font *with_fallback() {
-    static std::unique_ptr<Font> font = [] {
-        std::unique_ptr<Font> f = font_load_builtin();
-        font_fallback_enable(f.get(), {}, ".");
-        return f;
-    }();
+    static std::unique_ptr<Font> font = font_load_builtin();
+    [[maybe_unused]] static bool enabled = (font_fallback_enable(font.get(), {}, "."), true);
     return font.get();
 }
 
@@ -37,22 +34,17 @@ int32_t draw(Surface *s, const char *text, uint32_t flags, double width = 1000, 
     return text_draw(s, &p, builtin(), text, flags, 12, width);
 }
 
-// The surface in 6 x 12 cells: '.' blank, 'A' the lit pixels of an "A" drawn alone, '?' other.
+// The surface in 6 x 12 cells: '.' blank, 'A' an "A" as drawn alone, '?' other.
 std::vector<std::string> cells(const Surface *s) {
-    static SurfacePtr a = [] {
-        SurfacePtr r = make(6, 12);
-        draw(r.get(), "A", 0);
-        return r;
-    }();
+    static SurfacePtr a = make(6, 12);
+    static const auto glyph = (draw(a.get(), "A", 0), picture(a.get(), 0, 0, 6, 12));
+    const std::vector<std::string> blank(12, "......");
     std::vector<std::string> rows;
     for (int y = 0; y + 12 <= s->height; y += 12) {
         rows.emplace_back();
         for (int x = 0; x + 6 <= s->width; x += 6) {
-            bool blank = true;
-            for (int dy = 0; dy < 12; ++dy)
-                for (int dx = 0; dx < 6; ++dx) blank = blank && pixel(s, x + dx, y + dy) == 0;
-            bool same = picture(s, x, y, 6, 12) == picture(a.get(), 0, 0, 6, 12);
-            rows.back() += blank ? '.' : same ? 'A' : '?';
+            auto cell = picture(s, x, y, 6, 12);
+            rows.back() += cell == blank ? '.' : cell == glyph ? 'A' : '?';
         }
     }
     return rows;
@@ -94,7 +86,7 @@ TEST(text, results_and_pen_of_each_flag_combination) {
         uint32_t flags;
         double width;
         int32_t expected;
-        double pen_x = 0, pen_y = 0, x0 = 0; // checked with TEXT_STORE_PEN
+        double pen_x = 0, pen_y = 0, x0 = 0; // with TEXT_STORE_PEN
     } cases[] = {
         {"index before the glyph past the width", "ab", NO | I, 11, 1},
         {"width of what fits exactly", "ab", NO | W, 12, 12},
@@ -122,24 +114,18 @@ TEST(text, results_and_pen_of_each_flag_combination) {
         SCOPED_TRACE(c.why);
         Paint p = paint_at(c.x0, 0);
         EXPECT_EQ(text_draw(nullptr, &p, builtin(), c.text, c.flags, 12, c.width), c.expected);
-        if (c.flags & TEXT_STORE_PEN) {
-            EXPECT_EQ(p.x, c.pen_x);
-            EXPECT_EQ(p.y, c.pen_y);
-        }
+        bool stored = c.flags & TEXT_STORE_PEN; // else the pen stays
+        EXPECT_EQ(std::pair(p.x, p.y), stored ? std::pair(c.pen_x, c.pen_y) : std::pair(c.x0, 0.0));
     }
 }
 
 TEST(text, glyph_pixels_sit_on_the_grid) {
     SurfacePtr s = make(12, 12);
     draw(s.get(), "Ag", 0);
-    std::vector<std::string> expected = {
-        "............", "............", "............", ".###........",
-        "#...#.......", "#...#..###..", "#####.#...#.", "#...#.#...#.",
-        "#...#.#...#.", "#...#..####.", "..........#.", ".......###..",
-    };
-    EXPECT_EQ(picture(s.get(), 0, 0, 12, 12), expected);
-    // Crisp: lit pixels are fully covered; a pixel is 1024 / 12 font units, so its edges are
-    // rounded outwards and a neighbour may catch a sliver of at most a few levels.
+    EXPECT_EQ(picture(s.get(), 0, 0, 12, 12), (std::vector<std::string>{
+        "............", "............", "............", ".###........", "#...#.......", "#...#..###..",
+        "#####.#...#.", "#...#.#...#.", "#...#.#...#.", "#...#..####.", "..........#.", ".......###.."}));
+    // Crisp: lit pixels fully covered, a neighbour catching at most a sliver of rounding.
     for (int y = 0; y < 12; ++y)
         for (int x = 0; x < 12; ++x) {
             uint32_t a = pixel(s.get(), x, y) >> 24;
@@ -231,20 +217,13 @@ TEST(text, glyph_cache_keeps_colours_apart) {
     EXPECT_GT(lit, 0);
 }
 
-// Invalid byte sequences end the text: what comes before is laid out, the index reached is the
-// start of the bad sequence; utf8_decode gives the length and the code point, 0 for invalid.
+// An invalid sequence ends the text at its start; utf8_decode gives length and code point.
 TEST(text_malformed, utf8_decoding_and_invalid_sequences) {
     const std::pair<const char *, int32_t> cases[] = { // text, index reached
-        {"ab\x80" "cd", 2},            // continuation byte in lead position
-        {"ab\xC3", 2},                 // cut after the lead byte
-        {"ab\xE2\x82", 2},             // cut inside a three-byte sequence
-        {"ab\xF0\x9F\x98", 2},         // cut inside a four-byte sequence
-        {"ab\xC3" "A", 2},             // missing continuation byte
-        {"ab\xF4\x90\x80\x80", 2},     // above U+10FFFF
-        {"\x80", 0},
-        {"a\xC0\xAF" "b", 4},          // overlong forms are accepted
-        {"a\xED\xA0\x80" "b", 5},      // so are surrogates
-        {"a\xF4\x8F\xBF\xBF" "b", 6},  // U+10FFFF itself is fine
+        {"ab\x80" "cd", 2}, {"ab\xC3", 2}, {"ab\xE2\x82", 2}, {"ab\xF0\x9F\x98", 2}, // lead, cuts
+        {"ab\xC3" "A", 2}, {"ab\xF4\x90\x80\x80", 2}, {"\x80", 0}, // no continuation; above U+10FFFF
+        // Overlong forms and surrogates are accepted, and U+10FFFF itself.
+        {"a\xC0\xAF" "b", 4}, {"a\xED\xA0\x80" "b", 5}, {"a\xF4\x8F\xBF\xBF" "b", 6},
     };
     for (auto [text, index] : cases) {
         SCOPED_TRACE(testing::PrintToString(std::string(text)));
@@ -291,8 +270,7 @@ TEST(font, loading_from_files_and_bytes) {
         EXPECT_EXIT(font_load_file(path), testing::ExitedWithCode(1), std::string("FATAL ERROR: ") + record);
 }
 
-// Fallback fonts draw every script without boxes; measuring and the input field's character
-// stepping agree with the drawn width.
+// Fallback fonts draw every script without boxes; measuring and character stepping agree.
 TEST(text_fallback, scripts_draw_without_boxes_and_measure_what_they_draw) {
     const std::pair<const char *, int64_t> cases[] = { // text, boxes
         {"Día ¿qué? Größe Ελληνικά Когда うみねこ 한국어 中文， O’Brien “q” — … 😀 ★ ❤️ cafe\u0301", 0},
@@ -335,37 +313,25 @@ TEST(text_fallback, scripts_draw_without_boxes_and_measure_what_they_draw) {
 }
 
 TEST(text, fit_cuts_lines_with_an_ellipsis) {
-    struct Case {
-        const char *why, *text;
-        double width;
-        int32_t lines;
-        const char *expected;
-    } cases[] = {
-        {"a text that fits is kept", "ab cd", 60, 3, "ab cd"},
-        {"a title of four lines in three: whole words, then the ellipsis",
-         "aaaa bbbb cccc dddd eeee ffff gggg", 60, 3, "aaaa bbbb\ncccc dddd\neeee..."},
-        {"the breaks drop their spaces", "aaaa   bbbb", 30, 2, "aaaa\nbbbb"},
-        {"a single word wider than the cell", "abcdefghijkl", 30, 1, "ab..."},
-        {"a too-wide first word breaks by characters before the last line",
-         "abcdefghijkl mn", 30, 2, "abcde\nfg..."},
-        {"a newline in a one-line text", "ab\ncd", 60, 1, "ab..."},
-        {"newlines kept when the lines suffice", "ab\ncd", 60, 2, "ab\ncd"},
-        {"trailing blank lines need no ellipsis", "ab\n \n", 60, 1, "ab"},
-        {"ideographs break between themselves (boxes without fallback)", "日本語日本", 24, 1,
-         "日..."},
-        {"no room even for the ellipsis", "abcdef", 12, 1, ""},
-        {"no lines", "abc", 60, 0, ""},
+    const std::tuple<const char *, double, int32_t, const char *> cases[] = { // text, width, lines
+        {"ab cd", 60, 3, "ab cd"},
+        {"aaaa bbbb cccc dddd eeee ffff gggg", 60, 3, "aaaa bbbb\ncccc dddd\neeee..."}, // whole words
+        {"aaaa   bbbb", 30, 2, "aaaa\nbbbb"}, // the breaks drop their spaces
+        {"abcdefghijkl", 30, 1, "ab..."},
+        {"abcdefghijkl mn", 30, 2, "abcde\nfg..."}, // a too-wide first word breaks by characters
+        {"ab\ncd", 60, 1, "ab..."}, {"ab\ncd", 60, 2, "ab\ncd"},
+        {"ab\n \n", 60, 1, "ab"},  // trailing blank lines need no ellipsis
+        {"日本語日本", 24, 1, "日..."}, // ideographs break between themselves
+        {"abcdef", 12, 1, ""}, {"abc", 60, 0, ""}, // no room for the ellipsis; no lines
     };
     Paint p = paint_at(0, 0);
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.why);
-        std::string fitted = text_fit(p, builtin(), c.text, 12, c.width, c.lines);
-        EXPECT_EQ(fitted, c.expected);
-        // Drawn as wrapped text it takes no more lines than allowed, none wider than the width.
-        if (!fitted.empty()) {
-            EXPECT_LE(text_draw(nullptr, &p, builtin(), fitted.c_str(), TEXT_NO_DRAW | TEXT_WRAP,
-                                12, c.width), c.lines);
-        }
+    for (auto [text, width, lines, expected] : cases) {
+        SCOPED_TRACE(text);
+        std::string fitted = text_fit(p, builtin(), text, 12, width, lines);
+        EXPECT_EQ(fitted, expected);
+        // Drawn wrapped it takes no more lines than allowed, none wider than the width.
+        EXPECT_LE(fitted.empty() ? 0 : text_draw(nullptr, &p, builtin(), fitted.c_str(),
+                                                 TEXT_NO_DRAW | TEXT_WRAP, 12, width), lines);
     }
     // With fallback fonts the ellipsis is the one character.
     std::string fitted = text_fit(p, with_fallback(), "abcdefghijkl", 12, 30, 1);
