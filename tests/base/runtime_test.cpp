@@ -101,17 +101,13 @@ TEST(runtime, files_written_read_and_replaced_through_links) {
     EXPECT_EQ(read_file(path), bytes);
     write_file(path, "");
     EXPECT_EQ(read_file(path), "");
-    EXPECT_EQ(read_file(path).c_str()[0], '\0');
     for (const char *sub : {"a", "b", "c"}) fs::create_directories(dir / sub);
     std::ofstream(dir / "a" / "real.json") << "old";
     fs::create_symlink("../a/real.json", dir / "b" / "link");
     fs::create_symlink("../b/link", dir / "c" / "chain");
     fs::create_symlink(dir / "a" / "later.json", dir / "dangling");
-    const std::pair<fs::path, fs::path> cases[] = {
-        {dir / "c" / "chain", dir / "a" / "real.json"},
-        {dir / "b" / "link", dir / "a" / "real.json"},
-        {dir / "dangling", dir / "a" / "later.json"},
-    };
+    const std::pair<fs::path, fs::path> cases[] = {{dir / "c" / "chain", dir / "a" / "real.json"},
+        {dir / "b" / "link", dir / "a" / "real.json"}, {dir / "dangling", dir / "a" / "later.json"}};
     for (const auto &[written, target] : cases) {
         SCOPED_TRACE(written.string());
         std::string text = "new " + written.filename().string();
@@ -120,8 +116,7 @@ TEST(runtime, files_written_read_and_replaced_through_links) {
         EXPECT_TRUE(fs::is_symlink(written));
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "a"), fs::directory_iterator{}), 2);
-    // A rename that fails (a folder with files in the file's place) is a failed save, and its
-    // temporary file does not stay behind.
+    // A failed rename (a folder in the file's place) is a failed save that leaves no temporary file.
     fs::create_directories(dir / "taken" / "inside");
     std::string reason;
     EXPECT_FALSE(file_replace((dir / "taken").string(), "x", &reason));
@@ -186,6 +181,17 @@ TEST_F(TimerTest, fires_once_per_poll_after_more_than_an_interval_with_wrapping_
     EXPECT_EQ(poll_at(0x60), 3);
 }
 
+// The loop's idle wait ends when the earliest timer fires or a requested wake-up is due.
+TEST_F(TimerTest, idle_wait_ends_at_the_earliest_deadline) {
+    EXPECT_EQ(idle_wait_ms(250), 250); // nothing queued
+    Timer autoplay = counting(1000);
+    timer_start(&autoplay); // fires after 1001 ms
+    fake_now = 995;
+    EXPECT_EQ(idle_wait_ms(250), 6);
+    wake_at(998);
+    EXPECT_EQ(idle_wait_ms(250), 3);
+}
+
 TEST_F(TimerTest, tick_sets_the_next_interval_zero_stops_and_restart_works) {
     std::vector<uint32_t> elapsed; // one per tick
     Timer t{};
@@ -198,28 +204,14 @@ TEST_F(TimerTest, tick_sets_the_next_interval_zero_stops_and_restart_works) {
     t.tick_argument = &elapsed;
     timer_start(&t);
     poll_at(11);
-    EXPECT_EQ(elapsed, std::vector<uint32_t>{11});
-    EXPECT_EQ(t.interval, 20u);
-    poll_at(31); // not more than the new interval
+    poll_at(31); // not more than the new interval of 20
     poll_at(40);
     EXPECT_EQ(elapsed, (std::vector<uint32_t>{11, 29}));
     EXPECT_FALSE(t.active);
     EXPECT_EQ(defer_pending(), 0);
     t.interval = 10;
     timer_start(&t);
-    EXPECT_TRUE(t.active);
     EXPECT_EQ(defer_pending(), 1);
-}
-
-// The loop's idle wait ends when the earliest timer fires or a requested wake-up is due.
-TEST_F(TimerTest, idle_wait_ends_at_the_earliest_deadline) {
-    EXPECT_EQ(idle_wait_ms(250), 250); // nothing queued
-    Timer autoplay = counting(1000);
-    timer_start(&autoplay); // fires after 1001 ms
-    fake_now = 995;
-    EXPECT_EQ(idle_wait_ms(250), 6);
-    wake_at(998);
-    EXPECT_EQ(idle_wait_ms(250), 3);
 }
 
 TEST(defer, queue_runs_one_call_per_turn_in_order_and_lists_own_their_items) {

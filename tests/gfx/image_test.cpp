@@ -67,13 +67,10 @@ void png_chunk(Bytes &out, const char *type, const Bytes &data) {
     }
     put32be(out, ~crc);
 }
-// A PNG written by hand: any declared size, bit depth and colour type, `idat` as its only IDAT.
-Bytes png_raw(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour_type, const Bytes &idat) {
-    Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, ihdr;
-    put32be(ihdr, w);
-    put32be(ihdr, h);
-    ihdr.insert(ihdr.end(), {depth, colour_type, 0, 0, 0});
-    png_chunk(out, "IHDR", ihdr);
+// A 16 x 16 RGBA PNG written by hand, `idat` as its only IDAT.
+Bytes png_raw(const Bytes &idat) {
+    Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    png_chunk(out, "IHDR", {0, 0, 0, 16, 0, 0, 0, 16, 8, 6, 0, 0, 0});
     png_chunk(out, "IDAT", idat);
     png_chunk(out, "IEND", {});
     return out;
@@ -178,7 +175,7 @@ TEST(image_decode_malformed, refused_with_a_warning_and_the_placeholder) {
     Bytes tiny = jpeg_many_scans(8192, 8192, 0);
     std::vector<uint8_t> flat(size_t(1500) * 1400 * 4, 0x44);
     Bytes two_megapixels = png_of(flat.data(), 1500, 1400);
-    std::vector<uint8_t> wide(size_t(IMAGE_MAX_DIMENSION) * 4, 0x7F);
+    std::vector<uint8_t> wide(size_t(IMAGE_MAX_DIMENSION + 1) * 4, 0x7F);
     Bytes hd = jpg_of(1280, 720, [](int x, int y, uint8_t *p) {
         p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = uint8_t(x ^ y);
     }, 85);
@@ -214,13 +211,13 @@ TEST(image_decode_malformed, refused_with_a_warning_and_the_placeholder) {
         {"png declaring 2 GB of data", read_bytes(data + "png_idat_declares_2gb.png"), BOTH,
          "PNG chunk longer than the data"},
         // 16 x 16 RGBA needs 16 * 65 bytes of scanlines; this image data inflates to 4 MB.
-        {"png deflate bomb", png_raw(16, 16, 8, 6, zlib(Bytes(4 << 20, 0))), MEMORY,
+        {"png deflate bomb", png_raw(zlib(Bytes(4 << 20, 0))), MEMORY,
          "PNG image data inflates past the declared image size"},
         {"empty", {}, MEMORY, "no image data"},
         {"a format the decoder knows but the program does not take", Bytes(ppm.begin(), ppm.end()),
          BOTH, "not a PNG, JPEG, BMP or GIF image"},
         {"png cut in the header", Bytes(png.begin(), png.begin() + 20), BOTH, ""},
-        {"png one pixel too wide", png_raw(8193, 1, 8, 6, zlib(Bytes(1 + 8193 * 4, 0))), MEMORY,
+        {"png one pixel too wide", png_of(wide.data(), IMAGE_MAX_DIMENSION + 1, 1), MEMORY,
          "image size 8193 x 1 outside 1 x 1 .. 8192 x 8192"},
     };
     std::string path = temp_path("solvane_refused_image");
@@ -244,10 +241,6 @@ TEST(image_decode_malformed, refused_with_a_warning_and_the_placeholder) {
         }
     }
     std::remove(path.c_str());
-    SurfacePtr s;
-    std::string log = decode_capturing({}, &s, temp_path("solvane_no_such_image.png").c_str());
-    expect_placeholder(s.get());
-    EXPECT_NE(log.find("WARNING: loading image from file failed: can't fopen"), std::string::npos) << log;
 }
 
 // ---- The JPEG guard ------------------------------------------------------------------------
@@ -326,21 +319,16 @@ TEST(image, asset_inflate_stored_sizes_thumbnail_cache_and_mascot) {
     ASSERT_LT(z.size(), 2000u);
     std::string out = asset_inflate(z.data(), z.size());
     EXPECT_EQ(out, std::string(text.begin(), text.end()));
-    EXPECT_EQ(out.c_str()[out.size()], '\0');
     const uint8_t junk[] = {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0x00};
     EXPECT_EXIT(asset_inflate(junk, sizeof junk), testing::ExitedWithCode(1), "FATAL ERROR: deflate failed");
 
-    struct Stored {
-        ImageKind kind;
-        double scale;
-        int thumb, w, h;
-    } stored[] = {{IMAGE_THUMB, 1.5, 90, 240, 135}, {IMAGE_SQUARE_THUMB, 1.5, 90, 135, 135},
-                  {IMAGE_AVATAR, 1.5, 90, 72, 72},  {IMAGE_THUMB, 1.0, 72, 128, 72},
-                  {IMAGE_THUMB, 1.25, 75, 166, 94}, // trunc(133 * 1.25), round(93.75)
-                  {IMAGE_FRAME, 2.0, 90, 0, 0}};
-    for (const Stored &c : stored) {
-        ImageSize size = image_stored_size(c.kind, c.scale, c.thumb);
-        EXPECT_EQ(std::pair(size.width, size.height), std::pair(c.w, c.h)) << c.kind << " " << c.scale;
+    const std::tuple<ImageKind, double, int, int, int> stored[] = { // scale, thumb, width, height
+        {IMAGE_THUMB, 1.5, 90, 240, 135}, {IMAGE_SQUARE_THUMB, 1.5, 90, 135, 135},
+        {IMAGE_AVATAR, 1.5, 90, 72, 72},  {IMAGE_THUMB, 1.0, 72, 128, 72},
+        {IMAGE_THUMB, 1.25, 75, 166, 94}, {IMAGE_FRAME, 2.0, 90, 0, 0}}; // trunc(133 * 1.25)
+    for (auto [kind, scale, thumb, w, h] : stored) {
+        ImageSize size = image_stored_size(kind, scale, thumb);
+        EXPECT_EQ(std::pair(size.width, size.height), std::pair(w, h)) << kind << " " << scale;
     }
 
     // Thumbnails are found by their exact URL.
