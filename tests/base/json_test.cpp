@@ -35,11 +35,7 @@ TEST(json, type_by_first_byte) {
 TEST(json, lookups) {
     const char *t = R"({"a":{"b":[1,2]}})", *digits = "[0,1,2,3,4,5,6,7,8,9,10]";
     const char *dup = R"({"a\"b":1,"a":2,"a":3})";
-    struct Case {
-        const char *doc, *path;
-        const char *want;
-        bool find = false;
-    } cases[] = {
+    struct Case { const char *doc, *path, *want; bool find = false; } cases[] = {
         {t, ".a.b", "[1,2]"}, {t, ".a.b.1", "2]"}, {t, ".a.b.2", nullptr}, {t, ".a.c", nullptr},
         {"2", ".x", nullptr},
         {t, "ignored.a.b.0", "1,"}, // text before the first full stop is ignored

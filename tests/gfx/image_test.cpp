@@ -172,13 +172,9 @@ TEST(image_decode_malformed, refused_with_a_warning_and_the_placeholder) {
     big[0] = 0xFF, big[1] = 0xD8, big[2] = 0xFF;
     const std::string data = SOLVANE_SOURCE_DIR "/tests/gfx/data/", ppm = "P6\n2 1\n255\n\1\2\3\4\5\6";
     enum From { MEMORY = 1, FILE_ = 2, BOTH = 3 };
-    struct Case {
-        const char *name;
-        Bytes bytes;
-        int from;
-        std::string reason; // part of the warning, "" for any; the width decoded when `width`
-        int width = 0;
-    } cases[] = {
+    // `reason`: part of the warning, "" for any; `width`: decoded, when set.
+    struct Case { const char *name; Bytes bytes; int from; std::string reason; int width = 0; };
+    const Case cases[] = {
         {"huffman table of 4080 codes before the frame header",
          read_bytes(SOLVANE_SOURCE_DIR "/fuzz/seeds/gfx_image/jpeg_dht_4080_codes_before_frame.jpg"),
          BOTH, "JPEG Huffman table with more than 256 codes"},

@@ -80,12 +80,8 @@ TEST(blit, opaque_copies_and_rgba_exchanges_bytes_0_and_2) {
 
 TEST(blit, rectangles_clip_to_both_surfaces) {
     // The pixels drawn as (dest x, dest y, source x, source y); nothing else changes.
-    struct Case {
-        const char *name;
-        int sw, sh, dw, dh;
-        std::optional<Rect> from, to;
-        std::vector<std::array<int, 4>> drawn;
-    } cases[] = {
+    struct Case { const char *name; int sw, sh, dw, dh; std::optional<Rect> from, to;
+                  std::vector<std::array<int, 4>> drawn; } cases[] = {
         {"source rect left of the source shifts right", 3, 1, 10, 1, Rect{-2, 0, 4, 1},
          Rect{5, 0, 5, 1}, {{7, 0, 0, 0}, {8, 0, 1, 0}}},
         {"source rect above and past the source", 3, 3, 6, 6, Rect{1, -1, 5, 5}, Rect{0, 0, 6, 6},

@@ -81,13 +81,9 @@ TEST(text, results_and_pen_of_each_flag_combination) {
     const uint32_t NO = TEXT_NO_DRAW, W = TEXT_RETURN_WIDTH, I = TEXT_RETURN_INDEX,
                    WRAP = TEXT_WRAP, WORDS = TEXT_WRAP | TEXT_WRAP_WORDS, ONE = TEXT_ONE_CHAR,
                    PEN = TEXT_NO_DRAW | TEXT_STORE_PEN;
-    struct Case {
-        const char *why, *text;
-        uint32_t flags;
-        double width;
-        int32_t expected;
-        double pen_x = 0, pen_y = 0, x0 = 0; // with TEXT_STORE_PEN
-    } cases[] = {
+    // The pen (pen_x, pen_y) is checked with TEXT_STORE_PEN; x0 is where it starts.
+    struct Case { const char *why, *text; uint32_t flags; double width; int32_t expected;
+                  double pen_x = 0, pen_y = 0, x0 = 0; } cases[] = {
         {"index before the glyph past the width", "ab", NO | I, 11, 1},
         {"width of what fits exactly", "ab", NO | W, 12, 12},
         {"toolkit's line width (5)", "hello world", 5, 40, 36},
@@ -136,13 +132,8 @@ TEST(text, glyph_pixels_sit_on_the_grid) {
 // Where drawn glyphs land: each cell of the result is blank or holds an "A" exactly as drawn alone.
 TEST(text, drawn_lines_follow_the_flags) {
     const uint32_t WRAP = TEXT_WRAP, WORDS = TEXT_WRAP | TEXT_WRAP_WORDS;
-    struct Case {
-        const char *why, *text;
-        uint32_t flags;
-        double width;
-        int32_t result;
-        std::vector<std::string> cells;
-    } cases[] = {
+    struct Case { const char *why, *text; uint32_t flags; double width; int32_t result;
+                  std::vector<std::string> cells; } cases[] = {
         {"wrapped: a newline starts a line and is not drawn", "A\nA", WRAP, 24, 2,
          {"A...", "A..."}},
         {"flags 0: the newline is skipped", "A\nA", 0, 24, 1, {"AA..", "...."}},
