@@ -230,9 +230,7 @@ TEST(defer, queue_runs_one_call_per_turn_in_order_and_lists_own_their_items) {
     defer_queue_destroy();
     // A list deletes the items it owns, by tag, and leaves borrowed ones alone.
     static int destroyed;
-    struct Item {
-        ~Item() { ++destroyed; }
-    };
+    struct Item { ~Item() { ++destroyed; } };
     destroyed = 0;
     Item borrowed;
     {
@@ -252,9 +250,8 @@ TEST(defer, queue_runs_one_call_per_turn_in_order_and_lists_own_their_items) {
 TEST(clipboard, host_property_else_a_program_on_path) {
     fakehost::reset();
     host_set(fakehost::handle());
-    EXPECT_EQ(clipboard_get(false), std::optional<std::string>(""));
+    EXPECT_EQ(clipboard_get(false), std::optional<std::string>("")); // without reading the host
     EXPECT_EQ(fakehost::property_reads(), 0);
-    EXPECT_EQ(clipboard_get(true), std::optional<std::string>("")); // host error
     fakehost::set_property("clipboard/text", "hello");
     EXPECT_EQ(clipboard_get(true), std::optional<std::string>("hello"));
     clipboard_set("new", true);

@@ -53,15 +53,12 @@ TEST(assets, icons_decode_at_their_sizes) {
         for (int i = 0; i < ICON_COUNT; ++i) {
             SCOPED_TRACE(testing::Message() << "icon " << i << " at " << scale);
             int size = i == ICON_SEARCH_SETTINGS ? 16 : 20;
-            ASSERT_EQ(icons[i]->width, size);
-            EXPECT_EQ(icons[i]->height, size);
-            // Mostly opaque somewhere, transparent somewhere else.
-            int opaque = 0, clear = 0;
-            for (int y = 0; y < size; ++y)
-                for (int x = 0; x < size; ++x) {
-                    opaque += pixel(icons[i].get(), x, y) >> 24 == 255;
-                    clear += pixel(icons[i].get(), x, y) >> 24 == 0;
-                }
+            ASSERT_EQ(std::pair(icons[i]->width, icons[i]->height), std::pair(size, size));
+            int opaque = 0, clear = 0; // mostly opaque somewhere, transparent somewhere else
+            for (int at = 0; at < size * size; ++at) {
+                uint32_t alpha = pixel(icons[i].get(), at % size, at / size) >> 24;
+                opaque += alpha == 255, clear += alpha == 0;
+            }
             EXPECT_GT(opaque, size * size / 8);
             EXPECT_GT(clear, 0);
         }

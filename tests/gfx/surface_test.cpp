@@ -42,13 +42,10 @@ TEST(blend, single_pixels_and_whole_rows_match_the_per_channel_formula) {
     // Rows of odd lengths with alphas 0, 255 and between, in runs and mixed, both channel orders.
     for (int w : {1, 3, 4, 5, 37}) {
         SCOPED_TRACE(w);
-        SurfacePtr src = make(w, 4), dst = make(w, 4);
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < w; ++x) {
-                uint32_t a = y == 0 ? 0 : y == 1 ? 255 : random() & 255;
-                set_pixel(src.get(), x, y, (random() & 0x00FFFFFFu) | (a << 24));
-                set_pixel(dst.get(), x, y, random());
-            }
+        SurfacePtr src = painted(w, 4, [&](int, int y) {
+            return (random() & 0xFFFFFFu) | uint32_t(y == 0 ? 0 : y == 1 ? 255 : random() & 255) << 24;
+        });
+        SurfacePtr dst = painted(w, 4, [&](int, int) { return uint32_t(random()); });
         SurfacePtr plain = make(w, 4), swapped = make(w, 4);
         surface_copy(dst.get(), nullptr, plain.get(), nullptr);
         surface_copy(dst.get(), nullptr, swapped.get(), nullptr);
@@ -214,9 +211,8 @@ TEST(nearest, samples_the_centre_of_each_step_also_off_screen) {
 }
 
 TEST(bilinear, interpolates_inside_clamps_edges_and_blends_into_a_rect) {
-    SurfacePtr src = make(2, 2), dst = make(4, 4);
-    const uint32_t corners[4] = {0, 100, 200, 40};
-    for (int i = 0; i < 4; ++i) set_pixel(src.get(), i % 2, i / 2, grey(corners[i]));
+    SurfacePtr src = painted(2, 2, [](int x, int y) { return grey(y ? (x ? 40 : 200) : (x ? 100 : 0)); });
+    SurfacePtr dst = make(4, 4);
     surface_draw(src.get(), nullptr, dst.get(), nullptr, DRAW_BILINEAR | DRAW_OPAQUE);
     // Output positions -0.25, 0.25, 0.75, 1.25 on both axes: the outer ones take the edge alone.
     const uint32_t expected[4][4] = {

@@ -84,14 +84,12 @@ TEST(text, results_and_pen_of_each_flag_combination) {
     // The pen (pen_x, pen_y) is checked with TEXT_STORE_PEN; x0 is where it starts.
     struct Case { const char *why, *text; uint32_t flags; double width; int32_t expected;
                   double pen_x = 0, pen_y = 0, x0 = 0; } cases[] = {
-        {"index before the glyph past the width", "ab", NO | I, 11, 1},
-        {"width of what fits exactly", "ab", NO | W, 12, 12},
+        {"index before the glyph past the width", "ab", NO | I, 11, 1}, {"exact fit", "ab", NO | W, 12, 12},
         {"toolkit's line width (5)", "hello world", 5, 40, 36},
         {"toolkit's line length (9) in bytes", "h\xC3\xA9llo", 9, 20, 4},
         {"one clipped line stops at a newline", "ab\ncd", NO | I, 1000, 2},
-        {"empty lines count", "\n\n", NO | WRAP, 24, 3},
+        {"empty lines count", "\n\n", NO | WRAP, 24, 3}, {"zero width is one line", "abc", NO | WRAP, 0, 1},
         {"glyph wider than the width", "abc", NO | WRAP | I, 5, 0},
-        {"zero width is one line", "abc", NO | WRAP, 0, 1},
         {"a word that fits stays", "ab cd", NO | WORDS, 30, 1},
         {"a word's trailing space counts toward it", "a b c d", NO | WORDS, 24, 2},
         {"a word longer than a line breaks by characters", "a abcdefgh", NO | WORDS, 24, 3},
