@@ -148,21 +148,10 @@ protected:
         return t;
     }
     int fired = 0;
-    void SetUp() override {
-        fake_now = 0;
-        clock_override(fake_clock);
-        defer_queue_create();
-    }
-    void TearDown() override {
-        defer_queue_destroy();
-        clock_override(nullptr);
-    }
+    void SetUp() override { fake_now = 0; clock_override(fake_clock); defer_queue_create(); }
+    void TearDown() override { defer_queue_destroy(); clock_override(nullptr); }
     // Sets the clock, polls once and gives the fires so far.
-    int poll_at(uint32_t now) {
-        fake_now = now;
-        defer_run_one();
-        return fired;
-    }
+    int poll_at(uint32_t now) { fake_now = now; defer_run_one(); return fired; }
 };
 
 TEST_F(TimerTest, fires_once_per_poll_after_more_than_an_interval_with_wrapping_clock) {
