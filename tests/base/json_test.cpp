@@ -21,28 +21,21 @@ std::string start(const char *pos, const char *want) { return std::string(pos).s
 } // namespace
 
 TEST(json, type_by_first_byte) {
-    struct Case {
-        const char *text;
-        JsonType type;
-    } cases[] = {{"{}", JSON_OBJECT},      {"[1]", JSON_ARRAY},       {"\"x\"", JSON_STRING},
-                 {"-1", JSON_PRIMITIVE},   {"7", JSON_PRIMITIVE},     {"true", JSON_PRIMITIVE},
-                 {"false", JSON_PRIMITIVE}, {"null", JSON_PRIMITIVE}, {" {}", JSON_INVALID},
-                 {"x", JSON_INVALID},      {"", JSON_INVALID},        {"+1", JSON_INVALID}};
-    for (const Case &c : cases) EXPECT_EQ(json_type(c.text), c.type) << c.text;
+    const std::pair<const char *, JsonType> cases[] = {
+        {"{}", JSON_OBJECT}, {"[1]", JSON_ARRAY}, {"\"x\"", JSON_STRING}, {"-1", JSON_PRIMITIVE},
+        {"7", JSON_PRIMITIVE}, {"true", JSON_PRIMITIVE}, {"false", JSON_PRIMITIVE},
+        {"null", JSON_PRIMITIVE}, {" {}", JSON_INVALID}, {"x", JSON_INVALID}, {"", JSON_INVALID},
+        {"+1", JSON_INVALID}};
+    for (auto [text, type] : cases) EXPECT_EQ(json_type(text), type) << text;
     EXPECT_EQ(json_type(nullptr), JSON_INVALID);
     EXPECT_EQ(json_type(JSON_NOT_FOUND), JSON_PRIMITIVE);
 }
 
-// json_get by dotted path and json_find by member name; `want` is what the result starts with,
-// nullptr for not found.
+// json_get by dotted path and json_find by member name; `want` starts the result, nullptr: absent.
 TEST(json, lookups) {
     const char *t = R"({"a":{"b":[1,2]}})", *digits = "[0,1,2,3,4,5,6,7,8,9,10]";
     const char *dup = R"({"a\"b":1,"a":2,"a":3})";
-    struct Case {
-        const char *doc, *path;
-        const char *want;
-        bool find = false;
-    } cases[] = {
+    struct Case { const char *doc, *path, *want; bool find = false; } cases[] = {
         {t, ".a.b", "[1,2]"}, {t, ".a.b.1", "2]"}, {t, ".a.b.2", nullptr}, {t, ".a.c", nullptr},
         {"2", ".x", nullptr},
         {t, "ignored.a.b.0", "1,"}, // text before the first full stop is ignored
@@ -50,8 +43,7 @@ TEST(json, lookups) {
         {digits, ".010", "8,"}, {digits, ".0x1", "1,"}, {digits, ".10", "10]"}, // octal, hex
         {"[]", ".0", nullptr}, {"[ ]", ".0", nullptr}, {"{\"a\":1}", ".0", nullptr},
         {" {\n \"a\" : [ {\"x\":1} ,\t{ \"x\" : \"two\" } ] }", ".a.1.x", "\"two\""},
-        // Brackets inside strings are not counted; square brackets are not counted inside
-        // objects, braces not inside arrays.
+        // Brackets inside strings are not counted, nor square ones in objects or braces in arrays.
         {R"({"a":"}{","b":1})", ".b", "1}"},
         {R"({"a":["]","[",{"c":"]}"}],"b":[true]})", ".b.0", "true"},
         {R"({"a":"\"}","b":1})", ".b", "1}"},
@@ -104,9 +96,8 @@ TEST(json, strings_decoded_and_raw) {
         {JSON_NOT_FOUND, ""}, {"12", ""}, {"true", ""},
     };
     for (auto [text, want] : decoded) EXPECT_EQ(json_text(text), want) << text;
-    EXPECT_EQ(json_unescape("abc", 0), "");
-    EXPECT_EQ(json_unescape("abc", -3), "");
-    EXPECT_EQ(json_unescape("a\\", 2), "a\\");
+    for (auto [text, length, want] : {std::tuple{"abc", 0L, ""}, {"abc", -3L, ""}, {"a\\", 2L, "a\\"}})
+        EXPECT_EQ(json_unescape(text, length), want) << length;
     std::string big(1000, 'q'); // growth past the first buffer keeps every byte
     EXPECT_EQ(json_unescape(big.c_str(), static_cast<long>(big.size())), big);
     const std::pair<const char *, std::optional<std::string>> raw[] = {
@@ -116,15 +107,10 @@ TEST(json, strings_decoded_and_raw) {
 }
 
 TEST(json, number_and_switch_helpers) {
-    EXPECT_EQ(json_long("0x10", 9), 16);
-    EXPECT_EQ(json_long("-7", 9), -7);
-    EXPECT_EQ(json_long("\"7\"", 9), 9);
-    EXPECT_DOUBLE_EQ(json_double("2.5", 1.0), 2.5);
-    EXPECT_DOUBLE_EQ(json_double("null", 1.0), 1.0);
-    EXPECT_TRUE(json_true("true"));
-    EXPECT_FALSE(json_true("false") || json_true("\"true\""));
-    EXPECT_FALSE(json_present(JSON_NOT_FOUND) || json_present("null"));
-    EXPECT_TRUE(json_present("0"));
+    EXPECT_EQ(std::tuple(json_long("0x10", 9), json_long("-7", 9), json_long("\"7\"", 9)), std::tuple(16, -7, 9));
+    EXPECT_EQ(std::pair(json_double("2.5", 1.0), json_double("null", 1.0)), std::pair(2.5, 1.0));
+    EXPECT_TRUE(json_true("true") && !json_true("false") && !json_true("\"true\""));
+    EXPECT_TRUE(json_present("0") && !json_present(JSON_NOT_FOUND) && !json_present("null"));
 }
 
 TEST(json_malformed, truncated_text_never_reads_past_the_end) {
@@ -138,10 +124,9 @@ TEST(json_malformed, truncated_text_never_reads_past_the_end) {
         EXPECT_EQ(json_get(p, ".a.0.b"), JSON_NOT_FOUND);
         EXPECT_EQ(json_find(p, "zz"), nullptr);
         EXPECT_EQ(json_strdup(p), std::nullopt);
-        for (const char *e = json_first(p); e; e = json_next(e)) {
-        }
+        for (const char *e = json_first(p); e; e = json_next(e)) continue;
     }
-    // Skipping only counts brackets, so these skip whole, but member search stops at the fault.
+    // Skipping counts only brackets, so these skip whole; member search stops at the fault.
     for (const char *in : {"{\"a\" 1}", "{\"a\":1 \"b\":2}", "{\"a\":1,}", "{1:2}"}) {
         SCOPED_TRACE(in);
         Exact t(in);
@@ -174,33 +159,25 @@ TEST(json_malformed, whole_documents_and_their_depth) {
     EXPECT_FALSE(json_document_complete(nullptr));
 }
 
-// Texts are cut on a character boundary; a cut reads no further than the kept bytes need, so a
-// string of 64 MB costs no more than its first kilobytes.
+// Texts are cut on a character boundary, reading no further than the kept bytes need.
 TEST(json, cuts_keep_whole_characters) {
-    std::string e_acute = "\xC3\xA9"; // a cut through its middle drops it whole
-    struct Case {
-        std::string content; // between the quotes
-        size_t limit;
-        std::string text, raw; // json_text, json_strdup
-    } cases[] = {
-        {"ab" + e_acute + "cd", 3, "ab", "ab"},
-        {"ab" + e_acute + "cd", 4, "ab" + e_acute, "ab" + e_acute},
-        {"ab\\u00e9cd", 3, "ab", "ab\\"},
-        {"ab\\u00e9cd", 4, "ab" + e_acute, "ab\\u"},
-        {"abc", 3, "abc", "abc"},
-        {"abc", 0, "", ""},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.content + " cut at " + std::to_string(c.limit));
-        Exact text("\"" + c.content + "\"");
-        EXPECT_EQ(json_text(text.c_str(), c.limit), c.text);
-        EXPECT_EQ(json_strdup(text.c_str(), c.limit).value_or("<absent>"), c.raw);
+    std::string acute = "\xC3\xA9"; // a cut through its middle drops it whole
+    // Content between the quotes, limit, json_text, json_strdup.
+    const std::tuple<std::string, size_t, std::string, std::string> cases[] = {
+        {"ab" + acute + "cd", 3, "ab", "ab"}, {"ab" + acute + "cd", 4, "ab" + acute, "ab" + acute},
+        {"ab\\u00e9cd", 3, "ab", "ab\\"}, {"ab\\u00e9cd", 4, "ab" + acute, "ab\\u"},
+        {"abc", 3, "abc", "abc"}, {"abc", 0, "", ""}};
+    for (const auto &[content, limit, decoded, raw] : cases) {
+        SCOPED_TRACE(content + " cut at " + std::to_string(limit));
+        Exact text("\"" + content + "\"");
+        EXPECT_EQ(json_text(text.c_str(), limit), decoded);
+        EXPECT_EQ(json_strdup(text.c_str(), limit).value_or("<absent>"), raw);
     }
     std::string huge = "{\"title\":\"";
-    for (int i = 0; i < (64 << 20) / 2; ++i) huge += e_acute;
+    for (int i = 0; i < (64 << 20) / 2; ++i) huge += acute;
     huge += "\",\"after\":7}";
     std::string cut = json_text(json_get(huge.c_str(), ".title"), 4095);
     EXPECT_EQ(cut.size(), 4094u);
-    EXPECT_EQ(cut.substr(cut.size() - 2), e_acute);
+    EXPECT_EQ(cut.substr(cut.size() - 2), acute);
     EXPECT_EQ(json_long(json_get(huge.c_str(), ".after"), 0), 7);
 }

@@ -26,18 +26,17 @@ inline void set_pixel(Surface *s, int x, int y, uint32_t v) {
     std::memcpy(s->pixels + size_t(y) * s->stride + size_t(x) * 4, &v, 4);
 }
 inline SurfacePtr make(int w, int h) { return SurfacePtr(surface_new(w, h)); }
-inline SurfacePtr filled(int w, int h, uint32_t v) {
+// A w x h surface whose pixel x, y is colour(x, y).
+template <class F> SurfacePtr painted(int w, int h, F colour) {
     SurfacePtr s = make(w, h);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) set_pixel(s.get(), x, y, v);
+        for (int x = 0; x < w; ++x) set_pixel(s.get(), x, y, colour(x, y));
     return s;
 }
+inline SurfacePtr filled(int w, int h, uint32_t v) { return painted(w, h, [v](int, int) { return v; }); }
 // Every pixel distinct and opaque: red = x + 1, green = y + 1.
 inline SurfacePtr pattern(int w, int h) {
-    SurfacePtr s = make(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) set_pixel(s.get(), x, y, rgba(x + 1, y + 1, 0x55, 255));
-    return s;
+    return painted(w, h, [](int x, int y) { return rgba(uint32_t(x) + 1, uint32_t(y) + 1, 0x55, 255); });
 }
 
 // The area's pixels as '#' (alpha above half) and '.', one text per row.

@@ -1,7 +1,5 @@
-// Decoding of small images made by the tests; the refusal of broken, oversized and hostile ones
-// (the JPEG and PNG guards included) with one transparent pixel and a warning; the asset
-// inflater, the stored thumbnail sizes, the thumbnail cache and the mascot (the icon scaling
-// rule is checked through the icons in assets_test).
+// Decoding of small images the tests make; broken, oversized and hostile ones refused with a
+// warning and one transparent pixel; the asset inflater, stored sizes, thumbnail cache and mascot.
 #include "gfx/decoder_guard.h"
 #include "gfx/image.h"
 #include "gfx_test.h"
@@ -69,13 +67,10 @@ void png_chunk(Bytes &out, const char *type, const Bytes &data) {
     }
     put32be(out, ~crc);
 }
-// A PNG written by hand: any declared size, bit depth and colour type, `idat` as its only IDAT.
-Bytes png_raw(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour_type, const Bytes &idat) {
-    Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, ihdr;
-    put32be(ihdr, w);
-    put32be(ihdr, h);
-    ihdr.insert(ihdr.end(), {depth, colour_type, 0, 0, 0});
-    png_chunk(out, "IHDR", ihdr);
+// A 16 x 16 RGBA PNG written by hand, `idat` as its only IDAT.
+Bytes png_raw(const Bytes &idat) {
+    Bytes out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    png_chunk(out, "IHDR", {0, 0, 0, 16, 0, 0, 0, 16, 8, 6, 0, 0, 0});
     png_chunk(out, "IDAT", idat);
     png_chunk(out, "IEND", {});
     return out;
@@ -90,9 +85,7 @@ void segment(Bytes &out, uint8_t marker, const Bytes &payload) {
     out.insert(out.end(), {0xFF, marker, uint8_t(length >> 8), uint8_t(length)});
     out.insert(out.end(), payload.begin(), payload.end());
 }
-// A progressive grey JPEG of w x h with one DC scan and `ac_scans` AC scans whose data is a
-// single end-of-band run each: a few hundred bytes that make the decoder walk every block of
-// the picture once per scan.
+// A progressive grey JPEG of a few hundred bytes whose `ac_scans` scans each walk every block.
 Bytes jpeg_many_scans(int w, int h, int ac_scans) {
     Bytes out = {0xFF, 0xD8}, quant = {0};
     quant.insert(quant.end(), 64, 1);
@@ -135,98 +128,59 @@ void expect_placeholder(const Surface *s) {
 
 } // namespace
 
-TEST(image_decode, png_keeps_every_channel_and_the_spare_bytes_are_zero) {
-    Bytes png = png_of(PICTURE, 3, 2);
-    std::string path = temp_path("solvane_image_test.png");
-    write_bytes(path, png);
-    SurfacePtr decoded[] = {SurfacePtr(image_decode(png.data(), png.size())),
-                            SurfacePtr(image_load_file(path.c_str()))};
-    for (const SurfacePtr &s : decoded) {
-        ASSERT_EQ(std::tuple(s->width, s->height, s->stride), std::tuple(3, 2, 12u));
-        EXPECT_EQ(std::memcmp(s->pixels, PICTURE, sizeof PICTURE), 0);
-        for (int i = 0; i < 32; ++i) EXPECT_EQ(s->pixels[sizeof PICTURE + size_t(i)], 0);
-    }
-    std::remove(path.c_str());
-}
-
+// Every accepted format becomes RGBA, with zeroed spare bytes after the last row.
 TEST(image_decode, every_accepted_format_becomes_rgba) {
     const uint8_t rgb[] = {1, 2, 3, 4, 5, 6}, mono[] = {9, 200};
     const uint8_t bmp_rgb[] = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120};
     Bytes bmp;
     ASSERT_TRUE(stbi_write_bmp_to_func(append_to, &bmp, 2, 2, 3, bmp_rgb));
-    // Two flat 8 x 8 blocks side by side; JPEG is lossy, so allow a small error.
+    // Flat 8 x 8 blocks; JPEG is lossy, so allow a small error.
     Bytes jpg = jpg_of(16, 8, [](int x, int, uint8_t *p) {
         p[0] = x < 8 ? 200 : 20, p[1] = x < 8 ? 40 : 220, p[2] = 100;
     });
-    struct Case {
-        const char *name;
-        Bytes bytes;
-        int x, y;
-        uint32_t want;
-        int tolerance = 0;
-    } cases[] = {
-        {"rgb png gets opaque alpha", png_of(rgb, 2, 1, 3), 1, 0, rgba(4, 5, 6, 255)},
-        {"grey png", png_of(mono, 1, 2, 1), 0, 1, rgba(200, 200, 200, 255)},
-        {"bmp top left", bmp, 0, 0, rgba(10, 20, 30, 255)},
-        {"bmp bottom right", bmp, 1, 1, rgba(100, 110, 120, 255)},
-        {"gif", GIF, 0, 0, rgba(255, 0, 0, 255)},
-        {"jpeg left block", jpg, 2, 3, rgba(200, 40, 100, 255), 6},
-        {"jpeg right block", jpg, 13, 5, rgba(20, 220, 100, 255), 6},
+    const std::tuple<const char *, Bytes, int, int, uint32_t, int> cases[] = { // at x, y; tolerance
+        {"rgba png keeps colour under zero alpha", png_of(PICTURE, 3, 2), 0, 1, rgba(10, 20, 30, 0), 0},
+        {"rgb png gets opaque alpha", png_of(rgb, 2, 1, 3), 1, 0, rgba(4, 5, 6, 255), 0},
+        {"grey png", png_of(mono, 1, 2, 1), 0, 1, rgba(200, 200, 200, 255), 0},
+        {"bmp bottom right", bmp, 1, 1, rgba(100, 110, 120, 255), 0},
+        {"gif", GIF, 0, 0, rgba(255, 0, 0, 255), 0},
+        {"jpeg", jpg, 13, 5, rgba(20, 220, 100, 255), 6},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        SurfacePtr s(image_decode(c.bytes.data(), c.bytes.size()));
-        ASSERT_GT(s->width, c.x);
-        ASSERT_GT(s->height, c.y);
-        uint32_t got = pixel(s.get(), c.x, c.y);
+    for (const auto &[name, bytes, x, y, want, tolerance] : cases) {
+        SCOPED_TRACE(name);
+        SurfacePtr s(image_decode(bytes.data(), bytes.size()));
+        ASSERT_GT(s->width, x);
+        ASSERT_GT(s->height, y);
+        for (size_t i = 0; i < 32; ++i) EXPECT_EQ(s->pixels[s->stride * uint32_t(s->height) + i], 0);
         for (int shift = 0; shift < 32; shift += 8)
-            EXPECT_LE(std::abs(int(got >> shift & 255) - int(c.want >> shift & 255)), c.tolerance)
-                << std::hex << got;
+            EXPECT_LE(std::abs(int(pixel(s.get(), x, y) >> shift & 255) - int(want >> shift & 255)),
+                      tolerance) << std::hex << pixel(s.get(), x, y);
     }
 }
 
-// Images a broken or hostile service may send, and broken local files: each is refused with
-// one warning and the placeholder, before the decoder spends time or memory on it (the decode
-// of what is accepted stays one short step of the plug-in's loop), and the pictures the service
-// really sends are decoded.
+// Hostile images and broken files are refused with one warning before the decoder spends time
+// or memory on them; the pictures the service really sends are decoded.
 TEST(image_decode_malformed, refused_with_a_warning_and_the_placeholder) {
-    // A 16 x 8 JPEG whose frame header says 8192 x 8192.
-    Bytes tiny = jpg_of(16, 8, [](int, int, uint8_t *p) { p[0] = p[1] = p[2] = 100; }, 90);
-    size_t at = 2;
-    while (at + 9 < tiny.size() && !(tiny[at] == 0xFF && tiny[at + 1] == 0xC0)) ++at;
-    ASSERT_LT(at + 9, tiny.size());
-    tiny[at + 5] = 0x20, tiny[at + 6] = 0, tiny[at + 7] = 0x20, tiny[at + 8] = 0;
+    Bytes tiny = jpeg_many_scans(8192, 8192, 0);
     std::vector<uint8_t> flat(size_t(1500) * 1400 * 4, 0x44);
     Bytes two_megapixels = png_of(flat.data(), 1500, 1400);
-    std::vector<uint8_t> wide(size_t(IMAGE_MAX_DIMENSION) * 4, 0x7F);
+    std::vector<uint8_t> wide(size_t(IMAGE_MAX_DIMENSION + 1) * 4, 0x7F);
     Bytes hd = jpg_of(1280, 720, [](int x, int y, uint8_t *p) {
         p[0] = uint8_t(x), p[1] = uint8_t(y), p[2] = uint8_t(x ^ y);
     }, 85);
-    Bytes png = png_of(PICTURE, 3, 2), big(IMAGE_MAX_DOWNLOAD_BYTES + 1, 0), gif = GIF, bmp, tga;
+    Bytes png = png_of(PICTURE, 3, 2), big(IMAGE_MAX_DOWNLOAD_BYTES + 1, 0);
     big[0] = 0xFF, big[1] = 0xD8, big[2] = 0xFF;
-    gif[6] = 0x60, gif[7] = 0xEA, gif[8] = 0x60, gif[9] = 0xEA; // 60000 x 60000
-    ASSERT_TRUE(stbi_write_bmp_to_func(append_to, &bmp, 1, 1, 3, PICTURE));
-    bmp[18] = 0x30, bmp[19] = 0x75, bmp[22] = 0x30, bmp[23] = 0x75; // 30000 x 30000
-    ASSERT_TRUE(stbi_write_tga_to_func(append_to, &tga, 2, 1, 3, PICTURE));
-    auto text = [](const std::string &s) { return Bytes(s.begin(), s.end()); };
-    const std::string data = SOLVANE_SOURCE_DIR "/tests/gfx/data/";
-    const std::string other = "not a PNG, JPEG, BMP or GIF image";
+    const std::string data = SOLVANE_SOURCE_DIR "/tests/gfx/data/", ppm = "P6\n2 1\n255\n\1\2\3\4\5\6";
     enum From { MEMORY = 1, FILE_ = 2, BOTH = 3 };
-    struct Case {
-        const char *name;
-        Bytes bytes;
-        int from;
-        std::string reason; // part of the warning, "" for any; the width decoded when `width`
-        int width = 0;
-    } cases[] = {
+    // `reason`: part of the warning, "" for any; `width`: decoded, when set.
+    struct Case { const char *name; Bytes bytes; int from; std::string reason; int width = 0; };
+    const Case cases[] = {
         {"huffman table of 4080 codes before the frame header",
          read_bytes(SOLVANE_SOURCE_DIR "/fuzz/seeds/gfx_image/jpeg_dht_4080_codes_before_frame.jpg"),
          BOTH, "JPEG Huffman table with more than 256 codes"},
         {"a scan with an undefined huffman table", read_bytes(data + "jpeg_undefined_huffman_table.jpg"),
          BOTH, "JPEG scan uses an undefined Huffman table"},
         {"8192 x 8192 png bomb of 260 kB", read_bytes(data + "png_bomb_8192.png"), MEMORY,
-         "image size 8192 x 8192 above 2000000 pixels"},
-        {"8192 x 8192 jpeg of a few hundred bytes", tiny, MEMORY,
          "image size 8192 x 8192 above 2000000 pixels"},
         {"the mascot's bound is the data, not the pixels", tiny, FILE_,
          "image size 8192 x 8192 too large for its " + std::to_string(tiny.size()) + " bytes of data"},
@@ -241,28 +195,15 @@ TEST(image_decode_malformed, refused_with_a_warning_and_the_placeholder) {
         // reserved before finding the data missing.
         {"png declaring 2 GB of data", read_bytes(data + "png_idat_declares_2gb.png"), BOTH,
          "PNG chunk longer than the data"},
-        {"png cut inside its image data", Bytes(png.begin(), png.end() - 16), BOTH,
-         "PNG chunk longer than the data"},
         // 16 x 16 RGBA needs 16 * 65 bytes of scanlines; this image data inflates to 4 MB.
-        {"png deflate bomb", png_raw(16, 16, 8, 6, zlib(Bytes(4 << 20, 0))), MEMORY,
+        {"png deflate bomb", png_raw(zlib(Bytes(4 << 20, 0))), MEMORY,
          "PNG image data inflates past the declared image size"},
         {"empty", {}, MEMORY, "no image data"},
-        {"garbage", Bytes(100, 0x5A), BOTH, other},
-        {"html error page", text("<html>no</h>"), MEMORY, other},
-        {"tga", tga, BOTH, other},
-        {"ppm", text("P6\n2 1\n255\n\x01\x02\x03\x04\x05\x06"), BOTH, other},
-        {"hdr", text("#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 1 +X 1\n\x80\x80\x80\x81"), BOTH, other},
-        {"psd", text(std::string("8BPS\x00\x01", 6)), BOTH, other},
-        {"a png signature cut short", {0x89, 'P', 'N', 'G'}, BOTH, other},
+        {"a format the decoder knows but the program does not take", Bytes(ppm.begin(), ppm.end()),
+         BOTH, "not a PNG, JPEG, BMP or GIF image"},
         {"png cut in the header", Bytes(png.begin(), png.begin() + 20), BOTH, ""},
-        {"png 9000 x 9000", png_raw(9000, 9000, 8, 6, {0}), MEMORY,
-         "image size 9000 x 9000 outside 1 x 1 .. 8192 x 8192"},
-        {"png one pixel too wide", png_raw(8193, 1, 8, 6, zlib(Bytes(1 + 8193 * 4, 0))), MEMORY,
-         "image size 8193 x 1"},
-        {"png one pixel too high", png_raw(1, 8193, 8, 0, zlib(Bytes(8193 * 2, 0))), MEMORY,
-         "image size 1 x 8193"},
-        {"gif 60000 x 60000", gif, MEMORY, "image size 60000 x 60000"},
-        {"bmp 30000 x 30000", bmp, MEMORY, "image size 30000 x 30000"},
+        {"png one pixel too wide", png_of(wide.data(), IMAGE_MAX_DIMENSION + 1, 1), MEMORY,
+         "image size 8193 x 1 outside 1 x 1 .. 8192 x 8192"},
     };
     std::string path = temp_path("solvane_refused_image");
     for (const Case &c : cases) {
@@ -285,10 +226,6 @@ TEST(image_decode_malformed, refused_with_a_warning_and_the_placeholder) {
         }
     }
     std::remove(path.c_str());
-    SurfacePtr s;
-    std::string log = decode_capturing({}, &s, temp_path("solvane_no_such_image.png").c_str());
-    expect_placeholder(s.get());
-    EXPECT_NE(log.find("WARNING: loading image from file failed: can't fopen"), std::string::npos) << log;
 }
 
 // ---- The JPEG guard ------------------------------------------------------------------------
@@ -329,53 +266,29 @@ const Bytes ENTROPY = {0x12, 0xFF, 0x00, 0x34, 0xFF, 0xD3, 0x56, 0xFF, 0xFF};
 TEST(jpeg_guard, refuses_undefined_tables_and_oversized_ones) {
     const char *UNDEFINED = "JPEG scan uses an undefined Huffman table";
     const char *TOO_MANY = "JPEG Huffman table with more than 256 codes";
-    Bytes sound(24 * 16 * 3, 90), stb_jpeg;
-    ASSERT_TRUE(stbi_write_jpg_to_func(append_to, &stb_jpeg, 24, 16, 3, sound.data(), 90));
     Bytes two_tables = huffman(0, 0, 12), big = huffman(1, 0, 300);
     two_tables.insert(two_tables.end(), big.begin(), big.end());
-    Bytes full(17 + 4080, 0); // 16 lengths of 255 codes each
-    std::fill(full.begin() + 1, full.begin() + 17, 255);
     // Found by fuzzing: a table whose counts the end of the file cuts (the last two are the
     // end-of-image marker's bytes, 255 + 217 codes); the decoder reads zeros for the rest.
     Bytes cut = {0xFF, 0xD8, 0xFF, 0xC4, 0x01, 0xA2, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xD9};
-    struct Case {
-        const char *name;
-        Bytes bytes;
-        const char *reason; // nullptr: passed to the decoder
-    } cases[] = {
-        {"a file the library wrote", stb_jpeg, nullptr},
+    const std::tuple<const char *, Bytes, const char *> cases[] = { // name, bytes, reason or passed
         {"tables defined between scans", cat({SOI, dht(0, 0), dht(1, 0), frame(0xC0),
          scan(0x00, 0, 63, 0), ENTROPY, dht(1, 1), scan(0x01, 0, 63, 0), ENTROPY, EOI}), nullptr},
-        {"not a jpeg", {'B', 'M', 0, 0}, nullptr},
         {"no tables at all", cat({SOI, frame(0xC0), scan(0x00, 0, 63, 0), ENTROPY, EOI}), UNDEFINED},
-        {"ac table missing", cat({SOI, dht(0, 0), frame(0xC0), scan(0x00, 0, 63, 0), EOI}), UNDEFINED},
-        {"table defined after the scan",
-         cat({SOI, dht(0, 0), frame(0xC0), scan(0x01, 0, 63, 0), ENTROPY, dht(1, 1), EOI}), UNDEFINED},
         {"second scan past stuffing and a restart",
          cat({SOI, dht(0, 0), dht(1, 0), frame(0xC0), scan(0x00, 0, 63, 0), ENTROPY,
               scan(0x01, 0, 63, 0), ENTROPY, EOI}), UNDEFINED},
-        {"padding before the frame header",
-         cat({SOI, {0x00, 0x07}, dht(0, 0), {0x42}, frame(0xC0), scan(0x00, 0, 63, 0), EOI}), UNDEFINED},
-        {"progressive dc scan without dc table",
-         cat({SOI, dht(1, 0), frame(0xC2), scan(0x00, 0, 0, 0x00), EOI}), UNDEFINED},
         {"progressive ac scan without ac table", cat({SOI, dht(0, 0), frame(0xC2),
          scan(0x00, 0, 0, 0x00), ENTROPY, scan(0x00, 1, 5, 0x00), EOI}), UNDEFINED},
         {"progressive dc refinement reads no table", cat({SOI, dht(0, 0), frame(0xC2),
          scan(0x00, 0, 0, 0x00), ENTROPY, scan(0x11, 0, 0, 0x10), ENTROPY, EOI}), nullptr},
-        {"scan before the frame header: the decoder stops there",
-         cat({SOI, scan(0x00, 0, 63, 0), EOI}), nullptr},
         {"256 codes", cat({SOI, dht(0, 0, 256), EOI}), nullptr},
         {"257 codes", cat({SOI, dht(0, 0, 257), EOI}), TOO_MANY},
         {"the second table of one segment", cat({SOI, seg(0xC4, two_tables), EOI}), TOO_MANY},
-        {"4080 codes before the frame header: the decoder's header reader wrote past its arrays",
-         cat({SOI, seg(0xC4, full), frame(0xC0), scan(0x00, 0, 63, 0), ENTROPY, EOI}), TOO_MANY},
         {"counts cut by the end of the file", cut, TOO_MANY},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        const char *reason = jpeg_guard_memory(c.bytes.data(), c.bytes.size());
-        EXPECT_STREQ(reason, c.reason);
-    }
+    for (const auto &[name, bytes, reason] : cases)
+        EXPECT_STREQ(jpeg_guard_memory(bytes.data(), bytes.size()), reason) << name;
     // Truncated files are left to the decoder.
     Bytes full_file = cat({SOI, dht(0, 0), dht(1, 0), frame(0xC0), scan(0x00, 0, 63, 0), ENTROPY, EOI});
     for (size_t n = 0; n <= full_file.size(); ++n)
@@ -391,33 +304,25 @@ TEST(image, asset_inflate_stored_sizes_thumbnail_cache_and_mascot) {
     ASSERT_LT(z.size(), 2000u);
     std::string out = asset_inflate(z.data(), z.size());
     EXPECT_EQ(out, std::string(text.begin(), text.end()));
-    EXPECT_EQ(out.c_str()[out.size()], '\0');
     const uint8_t junk[] = {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0x00};
     EXPECT_EXIT(asset_inflate(junk, sizeof junk), testing::ExitedWithCode(1), "FATAL ERROR: deflate failed");
 
-    struct Stored {
-        ImageKind kind;
-        double scale;
-        int thumb, w, h;
-    } stored[] = {{IMAGE_THUMB, 1.5, 90, 240, 135}, {IMAGE_SQUARE_THUMB, 1.5, 90, 135, 135},
-                  {IMAGE_AVATAR, 1.5, 90, 72, 72},  {IMAGE_THUMB, 1.0, 72, 128, 72},
-                  {IMAGE_THUMB, 1.25, 75, 166, 94}, // trunc(133 * 1.25), round(93.75)
-                  {IMAGE_FRAME, 2.0, 90, 0, 0}};
-    for (const Stored &c : stored) {
-        ImageSize size = image_stored_size(c.kind, c.scale, c.thumb);
-        EXPECT_EQ(std::pair(size.width, size.height), std::pair(c.w, c.h)) << c.kind << " " << c.scale;
+    const std::tuple<ImageKind, double, int, int, int> stored[] = { // scale, thumb, width, height
+        {IMAGE_THUMB, 1.5, 90, 240, 135}, {IMAGE_SQUARE_THUMB, 1.5, 90, 135, 135},
+        {IMAGE_AVATAR, 1.5, 90, 72, 72},  {IMAGE_THUMB, 1.0, 72, 128, 72},
+        {IMAGE_THUMB, 1.25, 75, 166, 94}, {IMAGE_FRAME, 2.0, 90, 0, 0}}; // trunc(133 * 1.25)
+    for (auto [kind, scale, thumb, w, h] : stored) {
+        ImageSize size = image_stored_size(kind, scale, thumb);
+        EXPECT_EQ(std::pair(size.width, size.height), std::pair(w, h)) << kind << " " << scale;
     }
 
     // Thumbnails are found by their exact URL.
     ThumbnailCache cache;
     thumbnail_cache_add(cache, "https://i/vi/a/mqdefault.jpg", SurfacePtr(surface_new(2, 2)));
-    thumbnail_cache_add(cache, "https://i/vi/b/mqdefault.jpg", SurfacePtr(surface_new(3, 3)));
-    ASSERT_NE(thumbnail_cache_find(cache, "https://i/vi/a/mqdefault.jpg"), nullptr);
     EXPECT_EQ(thumbnail_cache_find(cache, "https://i/vi/a/mqdefault.jpg")->width, 2);
     EXPECT_EQ(thumbnail_cache_find(cache, "https://i/vi/a/mqdefault.jp"), nullptr);
-    EXPECT_EQ(thumbnail_cache_find(cache, "https://i/vi/a/mqdefault.jpg?"), nullptr);
     thumbnail_cache_clear(cache);
-    EXPECT_EQ(thumbnail_cache_find(cache, "https://i/vi/b/mqdefault.jpg"), nullptr);
+    EXPECT_EQ(thumbnail_cache_find(cache, "https://i/vi/a/mqdefault.jpg"), nullptr);
 
     // The mascot's alpha is reduced to about a quarter.
     write_bytes(temp_path("solvane_mascot.png"), png_of(PICTURE, 3, 2));
