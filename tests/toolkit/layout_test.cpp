@@ -1,5 +1,5 @@
-// The interface as start-up builds it at two scales, the layout of splits, boxes, anchors and
-// views, minimum sizes, unbuildable children, pages, layer input groups, and malformed bundles.
+// The interface as start-up builds it at two scales, splits, boxes, minimum sizes, unbuildable
+// children, pages, and malformed bundles.
 #include "toolkit_support.h"
 
 #include "gfx/icons.h"
@@ -122,7 +122,7 @@ TEST_F(layout, split_methods_gaps_and_run_time_sizes) {
     EXPECT_EQ(toolkit_dirty_rect().w, 100);
 }
 
-TEST_F(layout, boxes_share_the_free_space_and_anchors_place_fixed_widgets) {
+TEST_F(layout, boxes_share_the_free_space) {
     WidgetPtr root = tk::build(
         "{'type': 'box', 'box_gap': 4, 'padding': 3, 'children': ["
         "{'type': 'box', 'name': 'fixed', 'sticky_mode': 'none', 'geometry': [0, 0, 30, 10]},"
@@ -143,41 +143,9 @@ TEST_F(layout, boxes_share_the_free_space_and_anchors_place_fixed_widgets) {
                             40, 100);
     EXPECT_TRUE(box_is(box_of(v.get(), "a"), 0, 0, 40, 20));
     EXPECT_TRUE(box_is(box_of(v.get(), "b"), 0, 20, 8, 80));
-
-    struct Case {
-        const char *anchor;
-        double x, y;
-    } cases[] = {
-        {"topleft", 0, 0},     {"top", 40, 0},     {"topright", 80, 0},   {"left", 0, 45},
-        {"middle", 40, 45},    {"right", 80, 45},  {"bottomleft", 0, 90}, {"bottom", 40, 90},
-        {"bottomright", 83, 88}, {"topmost", 40, 0}, {"nowhere", 0, 0},   {"bottomless", 40, 90},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.anchor);
-        // The geometry's x and y (used by bottomright) offset the anchored position.
-        std::string at = c.anchor == std::string("bottomright") ? "3, -2" : "0, 0";
-        WidgetPtr view = tk::build("{'type': 'view', 'children': [{'type': 'box', 'name': 'w', "
-                                   "'sticky_mode': 'none', 'geometry': [" + at +
-                                       ", 20, 10], 'anchor_mode': '" + c.anchor + "'}]}",
-                                   100, 100);
-        EXPECT_TRUE(box_is(box_of(view.get(), "w"), c.x, c.y, 20, 10));
-    }
 }
 
-TEST_F(layout, view_scrolls_and_clips_and_widgets_keep_one_point) {
-    WidgetPtr root = tk::build("{'type': 'split', 'resize_method': 'firstfixed', 'split_size': "
-                               "10, 'split_gap': 0, 'children': [{'type': 'box'}, {'type': "
-                               "'view', 'name': 'view', 'children': [{'type': 'box', 'name': "
-                               "'content', 'sticky_mode': 'none', 'geometry': [0, 0, 200, 300]}]}]}",
-                               110, 100);
-    Widget *view = widget_find(root.get(), "view"), *content = widget_find(root.get(), "content");
-    widget_data<ViewData>(view)->scroll_x = 50;
-    widget_set_value(view, 100);
-    EXPECT_DOUBLE_EQ(widget_get_value(view), 100); // the get lays the subtree out again
-    EXPECT_TRUE(box_is(widget_box(content, false), 10 - 50, -200, 200, 300));
-    EXPECT_TRUE(box_is(widget_box(content, true), 10, 0, 100, 100));
-    EXPECT_EQ(content->inner_rect.w, 100);
-
+TEST_F(layout, widgets_keep_one_point) {
     WidgetPtr tiny = tk::build(
         "{'type': 'split', 'orientation': 'vertical', 'resize_method': 'firstfixed', "
         "'split_size': 0, 'split_gap': 0, 'children': [{'type': 'label', 'name': 'a'}, "
@@ -221,29 +189,6 @@ TEST_F(layout, unbuildable_children_pages_and_walks) {
     EXPECT_EQ(walk(WALK_ACTIVE_PAGE), (std::vector<std::string>{"-", "a"})); // the shown child
     EXPECT_EQ(walk(WALK_POST_ORDER), (std::vector<std::string>{"b", "a", "-"}));
     EXPECT_EQ(widget_find(root.get(), "b"), b); // look-ups reach hidden pages too
-}
-
-TEST_F(layout, layer_children_take_their_index_as_input_group) {
-    // A button made before the layer, attached as its second child, still wins over the first
-    // child's later-made button: the group in the high bits decides before the serial.
-    WidgetPtr early = widget_create(WIDGET_BUTTON);
-    Widget *e = early.get();
-    WidgetPtr root = tk::build("{'type': 'layer', 'children': [{'type': 'box', 'children': "
-                               "[{'type': 'button', 'name': 'late'}]}]}",
-                               100, 100);
-    Widget *children[] = {early.release(), nullptr};
-    widget_set_children(root.get(), children);
-    widget_set_geometry(root.get(), 0, 0, 100, 100);
-    Widget *late = widget_find(root.get(), "late");
-    EXPECT_LT(e->id & WIDGET_ID_MASK, late->id & WIDGET_ID_MASK);
-    int presses[2] = {0, 0};
-    auto count = [](Widget *, void *n) { ++*static_cast<int *>(n); };
-    late->callbacks[EVENT_PRESS] = {count, &presses[0]};
-    e->callbacks[EVENT_PRESS] = {count, &presses[1]};
-    toolkit_set_pointer(50, 50);
-    toolkit_button(1, 0x40);
-    EXPECT_EQ(presses[0], 0);
-    EXPECT_EQ(presses[1], 1);
 }
 
 TEST(layout_malformed, bad_types_huge_numbers_and_deep_nesting) {
