@@ -80,7 +80,6 @@ TEST(actions, say_what_they_did) {
         std::string status;
     } cases[] = {
         {[] {}, "copy_video_url", "no video selected"},
-        {[] {}, "next_page", "no list loaded"},
         {[] {}, "add_favorites", "no playlist or channel shown"},
         {video, "copy_video_url",
          "copied the address: https://www.youtube.com/watch?v=dQw4w9WgXcQ"},
@@ -88,10 +87,8 @@ TEST(actions, say_what_they_did) {
         {no_clipboard, "copy_video_title",
          "cannot copy the title: no clipboard (install wl-copy, xclip or xsel)"},
         {channel, "add_favorites", "following Kurzgesagt"},
-        {channel, "add_favorites", "already following Kurzgesagt"},
         {playlist, "add_favorites", "added Science to the favourites"},
         {channel, "remove_favorites", "unfollowing Kurzgesagt"},
-        {channel, "remove_favorites", "not following Kurzgesagt"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.action) + " -> " + c.status);

@@ -143,9 +143,7 @@ TEST(list_files_malformed, entries_and_durations) {
         std::vector<std::string> favorites;
     } cases[] = {
         {"{\"type\": \"playlist\", \"id\": \"a\"}", {}},
-        {"x[{\"type\": \"playlist\", \"id\": \"a\"}]", {}},
         {" \r\n\t[{\"type\": \"playlist\", \"id\": \"a\"}]", {"a"}},
-        {"[5, {\"type\": \"playlist\", \"id\": \"a\"}]", {}},
         {"[{\"type\": \"playlist\", \"id\": \"a\"}, 5, {\"type\": \"playlist\", \"id\": \"b\"}]",
          {"a"}},
         {"[{\"type\": \"video\", \"id\": \"v\"}, {\"type\": \"playlist\", \"id\": \"b\"}]", {"b"}},

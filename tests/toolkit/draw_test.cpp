@@ -167,25 +167,6 @@ TEST_F(draw, text_is_placed_and_cut_with_an_ellipsis) {
     }
 }
 
-TEST_F(draw, button_icon_is_centred_alone_or_with_its_text) {
-    SurfacePtr icon(surface_new(4, 4));
-    surface_fill_rect(icon.get(), Paint{72, 0, 0xFF0000FFu}, 0, 0, 3, 3);
-    const uint32_t red = on_screen(0xFF0000FFu);
-    for (const char *text : {"", "ab"}) {
-        SCOPED_TRACE(text);
-        tk::reset(200, 100);
-        WidgetPtr w = tk::build(std::string("{'type': 'button', 'text': '") + text + "'}", 40, 20);
-        widget_data<ButtonData>(w.get())->icon = icon.get();
-        widget_refresh(w.get());
-        Extent e = extent_of(red, 0, 0, 40, 20);
-        EXPECT_EQ(e.count, 16);
-        EXPECT_EQ(e.y0, 8);
-        // With text the group is 4 + 12 + 5 = 21 points: icon at 9.5 (pixel 10), text from 18.5.
-        EXPECT_EQ(e.x0, *text ? 10 : 18);
-        EXPECT_EQ(bool(within(extent_of(BLACK, 0, 0, 40, 20), 18, 0, 18 + 13, 20)), bool(*text));
-    }
-}
-
 TEST_F(draw, table_rows_header_and_scroll_offset) {
     Table t("{'type': 'table', 'has_border': 'false', 'header_height': 10, 'entry_height': 20}",
             100, 60, 5);
@@ -297,9 +278,6 @@ TEST_F(draw, blend_none_copies_alpha_and_alpha_blends) {
     EXPECT_EQ(root_pixel(3, 3), copied);
     canvas(", 'blend_mode': 'alpha'", 0);
     EXPECT_EQ(root_pixel(3, 3), pixel_blend(0xFFFF0000u, copied));
-    canvas("", 4); // an offset moves the source origin
-    EXPECT_EQ(root_pixel(5, 3), copied);
-    EXPECT_EQ(root_pixel(6, 3), 0xFFFF0000u); // past the image: untouched
 }
 
 TEST_F(draw, refresh_clears_to_base_and_marks_a_clipped_dirty_rectangle) {

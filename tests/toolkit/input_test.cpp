@@ -176,17 +176,6 @@ TEST_F(input, capture_takes_drags_and_the_release_anywhere) {
     EXPECT_EQ(data().cursor, 0);
     EXPECT_DOUBLE_EQ(data().offset, 0);
     release(60, 10);
-    // Double click selects the word around the cursor and ends the capture.
-    data().text = "ab cd_é ef";
-    tk::fake_now() += 1000;
-    press(105 + 6 * 4, 10);
-    press(105 + 6 * 4, 10); // ignored: still held
-    release(105 + 6 * 4, 10);
-    tk::fake_now() += 100;
-    press(105 + 6 * 4, 10);
-    EXPECT_EQ(data().anchor, 3); // "cd_é": bytes 3 to 8
-    EXPECT_EQ(data().cursor, 8);
-    release(105 + 6 * 4, 10);
     // Destroying the widget during its capture removes the capture.
     tk::fake_now() += 1000;
     press(110, 10);
@@ -247,12 +236,6 @@ TEST_F(input, typed_characters_and_the_clipboard_through_the_host) {
     EXPECT_EQ(data().text, "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
     EXPECT_EQ(data().cursor, 10);
     EXPECT_EQ(rec.take().size(), 4u);
-    std::string seen; // a replaced text hook receives the bytes instead
-    toolkit_set_text_hook([](const char *t, void *s) { *static_cast<std::string *>(s) += t; },
-                          &seen);
-    toolkit_text(0xE9);
-    EXPECT_EQ(seen, "\xC3\xA9");
-    toolkit_set_text_hook(nullptr, nullptr);
 
     const std::string euro = "\xE2\x82\xAC";
     data().text = "a" + euro + "b";

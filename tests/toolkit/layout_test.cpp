@@ -1,5 +1,5 @@
-// The interface as start-up builds it at two scales, splits, boxes, minimum sizes, unbuildable
-// children, pages, and malformed bundles.
+// The interface as start-up builds it at two scales, splits, boxes, unbuildable children, pages,
+// and malformed bundles.
 #include "toolkit_support.h"
 
 #include "gfx/icons.h"
@@ -143,18 +143,6 @@ TEST_F(layout, boxes_share_the_free_space) {
                             40, 100);
     EXPECT_TRUE(box_is(box_of(v.get(), "a"), 0, 0, 40, 20));
     EXPECT_TRUE(box_is(box_of(v.get(), "b"), 0, 20, 8, 80));
-}
-
-TEST_F(layout, widgets_keep_one_point) {
-    WidgetPtr tiny = tk::build(
-        "{'type': 'split', 'orientation': 'vertical', 'resize_method': 'firstfixed', "
-        "'split_size': 0, 'split_gap': 0, 'children': [{'type': 'label', 'name': 'a'}, "
-        "{'type': 'box', 'name': 'b', 'children': [{'type': 'box', 'name': 'c', "
-        "'sticky_mode': 'none', 'geometry': [0, 0, -5, 0]}]}]}",
-        50, 40);
-    EXPECT_TRUE(box_is(box_of(tiny.get(), "a"), 0, 0, 50, 1));
-    EXPECT_TRUE(box_is(box_of(tiny.get(), "c"), 0, 0, 1, 1));
-    EXPECT_EQ(widget_find(tiny.get(), "a")->inner_rect.h, 0); // clipped to nothing, not negative
 }
 
 TEST_F(layout, unbuildable_children_pages_and_walks) {
