@@ -172,7 +172,7 @@ TEST(next_page, by_list_mode_by_infinite_scroll_and_never_for_local_lists) {
     EXPECT_EQ(w.requests().size(), sent);
 }
 
-TEST(open_row, channels_query_their_uploads_and_videos_load_their_details) {
+TEST(open_row, channels_query_their_uploads_and_videos_fetch_frames_first) {
     World w;
     w.complete(bt::fixture("search/search_web_2026-01_channels_bbc_first.json"), LIST_SEARCH,
                false);
@@ -192,7 +192,6 @@ TEST(open_row, channels_query_their_uploads_and_videos_load_their_details) {
     open_selected_row(w.state);
     EXPECT_EQ(w.last_url(), PLAYER);
     EXPECT_TRUE(last_body_has(w, "\"videoId\":\"" + id + "\""));
-    EXPECT_EQ(w.status(), "loading videoinfo id '" + id + "'...");
     // The frames go ahead of every thumbnail (each pushed to the head of the queue).
     auto images = w.images();
     ASSERT_GE(images.size(), 3u);
@@ -200,11 +199,6 @@ TEST(open_row, channels_query_their_uploads_and_videos_load_their_details) {
     for (int i = 0; i < 3; ++i) frames.insert(*images[size_t(i)]->url);
     EXPECT_EQ(frames,
               (std::set<std::string>{frame_url(id, 1), frame_url(id, 2), frame_url(id, 3)}));
-    ResponseBuffer r =
-        bt::response(bt::fixture("player/player_web_2023-12_K4DyBUG242c_signatureCipher.json"));
-    video_info_done(0, &r, &w.state.client, nullptr);
-    EXPECT_EQ(w.status(), "done");
-    EXPECT_EQ(w.state.current_video_id, "K4DyBUG242c");
 }
 
 TEST(list_move, steps_pages_and_ends) {
@@ -256,7 +250,7 @@ TEST(list_scroll, wheel_steps_of_eighty_pixels_at_once_or_gliding) {
     EXPECT_NEAR(offset(w), 80, 1e-6);
 }
 
-TEST(list_scroll, touch_drags_flicks_and_taps) {
+TEST(list_scroll, touch_drags_and_taps) {
     World w;
     clock_override(fake_clock);
     w.state.switches.touch_scroll = true;
@@ -269,26 +263,11 @@ TEST(list_scroll, touch_drags_flicks_and_taps) {
     fake_now() += 200;
     scroll_animator_touch_move(a, 100, 230);
     EXPECT_NEAR(offset(w), 50, 1e-6);
+    fake_now() += 500; // a slow release: no flick, no tap
     scroll_animator_touch_release(a);
     run_passes(100);
+    EXPECT_NEAR(offset(w), 50, 1e-6);
     w.rows()->selected = w.browser().results.first();
-    // A flick: 10 pixels every 10 ms, released at once, about 1000 pixels a second (the short
-    // steps smoothed); the list goes on gliding the same way until a press stops it.
-    scroll_animator_touch_press(a, 100, 300);
-    for (int i = 1; i <= 10; ++i) {
-        fake_now() += 10;
-        scroll_animator_touch_move(a, 100, 300 - 10 * i);
-    }
-    scroll_animator_touch_release(a);
-    EXPECT_LT(a.inertia_velocity, -800);
-    EXPECT_GT(a.inertia_velocity, -1000);
-    double released_at = offset(w);
-    run_passes(20);
-    EXPECT_GT(offset(w), released_at + 50);
-    scroll_animator_touch_press(a, 100, 300); // stops the glide; not a tap
-    scroll_animator_touch_release(a);
-    EXPECT_EQ(w.requests().size(), sent);
-    run_passes(100);
     // A tap on a row opens it; a click does not (with touch scrolling the tap decides).
     widget_event(w.table(), EVENT_CLICK);
     EXPECT_EQ(w.requests().size(), sent);

@@ -156,8 +156,6 @@ TEST_F(input, wheel_steps_pass_once_per_main_loop_pass) {
     // A wheel step leaves the buttons up: a press still works.
     toolkit_button(1, 0x40);
     EXPECT_EQ(rec.take(), (Log{"a:1"}));
-    toolkit_button(7, 0x40); // not a host button
-    EXPECT_TRUE(rec.take().empty());
 }
 
 TEST_F(input, capture_takes_drags_and_the_release_anywhere) {
@@ -350,9 +348,6 @@ TEST(input_handlers, scroll_grip_drags_and_clamps) {
     toolkit_button(1, 0); // released away from the bar
     EXPECT_EQ(widget_text_element(bar)->state, uint32_t(STATE_NORMAL));
     toolkit_pointer_motion(105, 30);
-    EXPECT_DOUBLE_EQ(widget_get_value(bar), 100);
-    tk::fake_now() += 1000;
-    press(105, 10); // off the grip of a scroll bar: nothing
     EXPECT_DOUBLE_EQ(widget_get_value(bar), 100);
     release(105, 10);
 }
