@@ -21,12 +21,6 @@ bool last_body_has(World &w, const std::string &needle) {
     return w.last_body().find(needle) != std::string::npos;
 }
 
-int count_kind(ItemList &list, uint32_t kind) {
-    int n = 0;
-    for (list_item *item : list) n += item->kind == kind;
-    return n;
-}
-
 uint32_t &fake_now() {
     static uint32_t now = 1000;
     return now;
@@ -106,12 +100,8 @@ TEST(list_completion, pages_fill_rows_append_at_the_same_offset_and_failures_kee
     EXPECT_EQ(w.status(), "loading the list failed (404 Not Found)");
     w.complete("{}", LIST_SEARCH, true, HTTP_CLASS_INTERNAL);
     EXPECT_EQ(w.status(), "loading the list failed (no response)");
-    std::string search = bt::fixture("search/search_web_2026-01_all_test_first.json");
-    for (const std::string &text : {std::string("<html>Service unavailable</html>"),
-                                    search.substr(0, search.size() / 2)}) {
-        w.complete(text, LIST_SEARCH, false);
-        EXPECT_EQ(w.status(), "the service's answer could not be read");
-    }
+    w.complete("<html>Service unavailable</html>", LIST_SEARCH, false);
+    EXPECT_EQ(w.status(), "the service's answer could not be read");
     EXPECT_EQ(b.results.size(), rows);
 
     // About to load more: the "Load More" row selected, scrolled to the bottom.
@@ -120,8 +110,7 @@ TEST(list_completion, pages_fill_rows_append_at_the_same_offset_and_failures_kee
     widget_set_value(w.table(), 100);
     w.complete(bt::fixture(CONTINUATION), LIST_SEARCH, true);
     EXPECT_EQ(w.rows()->selected, nullptr);
-    EXPECT_LE(count_kind(b.results, ITEM_MORE), 1);
-    EXPECT_TRUE(count_kind(b.results, ITEM_MORE) == 0 || b.results.last()->data->kind == ITEM_MORE);
+    EXPECT_EQ(b.results.last()->data->kind, ITEM_MORE);
     EXPECT_EQ(w.rows()->row_count, int32_t(b.results.size()));
     ASSERT_GT(list_scroll_span(w.state), span);
     EXPECT_NEAR(offset(w), span, 0.01);

