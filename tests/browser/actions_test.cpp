@@ -134,12 +134,8 @@ TEST(feed, keeps_the_limit_marks_watched_and_drops_late_answers) {
     w.state.switches.feed_use_rss = true;
     w.state.feed_videos_per_channel = 3;
     w.state.max_feed_age = "100 years";
-    for (const char *id : {"PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz", "UUsXVk37bltHxD1rDPwtNM8Q"}) {
-        auto *fav = new list_item;
-        fav->kind = ITEM_PLAYLIST;
-        fav->id = id;
-        w.state.browser.favorites.append(fav, 1);
-    }
+    for (const char *id : {"PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz", "UUsXVk37bltHxD1rDPwtNM8Q"})
+        w.add_favourite(id);
     auto *seen = new list_item;
     seen->id = "OU36JDGzXb0"; // the third entry of the channel feed
     w.state.browser.history.append(seen, 1);
@@ -175,12 +171,7 @@ TEST(feed, status_counts_feeds_downloading_as_well_as_waiting) {
     EXPECT_EQ(w.status(), "no favourites to make the feed from");
     EXPECT_TRUE(w.requests().empty());
     w.state.switches.feed_use_rss = true;
-    for (const char *id : {"UU1", "UU2", "UU3"}) {
-        auto *fav = new list_item;
-        fav->kind = ITEM_PLAYLIST;
-        fav->id = id;
-        w.state.browser.favorites.append(fav, 1);
-    }
+    for (const char *id : {"UU1", "UU2", "UU3"}) w.add_favourite(id);
     download_pools_init(w.state.pools);
     show_feed(w.state);
     // Two feeds start downloading, the third waits in the queue.

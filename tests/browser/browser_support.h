@@ -140,6 +140,12 @@ struct World {
     }
 
     void click(Widget *widget) { widget_event(widget, EVENT_CLICK); }
+    list_item *add_favourite(const char *id) {
+        auto *fav = new list_item;
+        fav->kind = ITEM_PLAYLIST;
+        fav->id = id;
+        return state.browser.favorites.append(fav, ITEM_TAG)->data;
+    }
     void set_search_text(const char *text) { widget_set_text(state.browser.widgets.search_input, text); }
 };
 

@@ -84,12 +84,6 @@ TEST(theme, builtin_themes_and_the_custom_file) {
     EXPECT_EQ(custom[THEME_BASE].fill_color, rgba(20, 20, 20, 51));
     EXPECT_EQ(current[THEME_BASE].fill_color, custom[THEME_BASE].fill_color);
     EXPECT_EQ(label->base_paint.fill_color, custom[THEME_BASE].fill_color);
-    // An unreadable one changes nothing.
-    current[THEME_BASE].fill_color = rgba(1, 2, 3, 4);
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(theme_load_custom("/nonexistent/solvane/theme.json", custom, current, nullptr));
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(current[THEME_BASE].fill_color, rgba(1, 2, 3, 4));
 }
 
 TEST(theme, apply_reaches_every_widget_and_the_screen) {
