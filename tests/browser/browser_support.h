@@ -109,7 +109,6 @@ struct World {
     std::string status() { return text_of(state.browser.widgets.status_label); }
     TableData *rows() { return widget_data<TableData>(table()); }
 
-    // Delivers a listing response as the pool would.
     void complete(const std::string &body, uint32_t mode, bool append, int32_t status = 0) {
         ResponseBuffer r = response(body);
         list_completion(state, status, &r, mode, append);
@@ -118,7 +117,6 @@ struct World {
         complete(fixture("search/search_web_2026-01_all_test_first.json"), LIST_SEARCH, false);
     }
 
-    // The queued requests, oldest first.
     static std::vector<DownloadRequest *> in(RequestQueue &queue) {
         std::vector<DownloadRequest *> out;
         for (DownloadRequest *r : queue) out.push_back(r);
@@ -126,7 +124,9 @@ struct World {
     }
     std::vector<DownloadRequest *> requests() { return in(state.pools.request_queue); }
     std::vector<DownloadRequest *> images() { return in(state.pools.image_queue); }
-    std::string last_body() { return requests().empty() ? "" : requests().back()->body.value_or(""); }
+    std::string last_body() {
+        return requests().empty() ? "" : requests().back()->body.value_or("");
+    }
     std::string last_url() { return requests().empty() ? "" : requests().back()->url.value_or(""); }
 
     // Delivers a downloaded image for `url` of `kind` as the image pool would.
@@ -146,7 +146,7 @@ struct World {
         fav->id = id;
         return state.browser.favorites.append(fav, ITEM_TAG)->data;
     }
-    void set_search_text(const char *text) { widget_set_text(state.browser.widgets.search_input, text); }
+    void set_search_text(const char *t) { widget_set_text(state.browser.widgets.search_input, t); }
 };
 
 } // namespace bt

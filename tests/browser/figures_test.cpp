@@ -1,9 +1,7 @@
-// Readable figures: short counts, and the details line with the exact figures after the readable
-// ones (the age and the views).
+// Readable figures: short counts, and the details line with the exact ones after them.
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <string>
 
 #include "browser/figures.h"
 

@@ -128,7 +128,6 @@ TEST_F(draw, text_is_placed_and_cut_with_an_ellipsis) {
                                     c.align + "'}",
                                 40, 20);
         widget_refresh(w.get());
-        // Pen y = (20 - 12) / 2.
         EXPECT_TRUE(within(extent_of(BLACK, 0, 0, 40, 20), c.pen, 4, c.pen + 12, 16));
     }
 
