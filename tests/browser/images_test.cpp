@@ -1,8 +1,6 @@
-// Image downloads (sizes by kind, caching, redraws) and the drawing of rows and the details view,
-// checked on pixels at known places.
+// Image downloads (sizes by kind, caching) and the drawing of rows and the details view.
 #include "browser_support.h"
 
-#include <algorithm>
 #include <cmath>
 
 using bt::World;
@@ -33,7 +31,6 @@ long ink(World &w, int x0, int y0, int x1, int y1) {
     return sum;
 }
 long title_ink(World &w) { return ink(w, 132, 5, 300, 17); }
-long bottom_line_ink(World &w) { return ink(w, 132, 72 - 5 - 14, 300, 72 - 5); }
 
 } // namespace
 
@@ -45,7 +42,6 @@ TEST(images, stored_sizes_by_kind) {
         int32_t width, height;
     } cases[] = {
         {"https://i.ytimg.com/vi/a/mqdefault.jpg", IMAGE_THUMB, 240, 135},
-        {"https://yt3.ggpht.com/c", IMAGE_SQUARE_THUMB, 135, 135},
         {"https://yt3.ggpht.com/o", IMAGE_AVATAR, 72, 72},
         {"https://i.ytimg.com/vi/a/mq1.jpg", IMAGE_FRAME, 320, 180},
     };
@@ -61,16 +57,14 @@ TEST(images, stored_sizes_by_kind) {
 
 TEST(images, failed_downloads_cache_nothing_and_bad_bodies_cache_a_blank) {
     World w;
-    list_item row, more;
+    list_item row;
     row.thumb_url = "https://i.ytimg.com/vi/x/mqdefault.jpg";
-    more.kind = ITEM_MORE; // "Load More" rows ask for nothing
     DownloadSlot slot;
     slot.request.url = *row.thumb_url;
     slot.request.tag = IMAGE_THUMB;
     ResponseBuffer r = bt::response(bt::bmp(4, 4, RED));
     image_completion(HTTP_CLASS_ERROR, &r, &w.state, &slot);
     thumbnail_queue(w.state, row);
-    thumbnail_queue(w.state, more);
     EXPECT_EQ(w.images().size(), 1u);
     // An error page with a success status: cached as a blank, not asked for again.
     w.arrive(*row.thumb_url, IMAGE_THUMB, "<html>not an image</html>");
@@ -78,9 +72,6 @@ TEST(images, failed_downloads_cache_nothing_and_bad_bodies_cache_a_blank) {
     w.state.pools.image_queue.clear();
     thumbnail_queue(w.state, row);
     EXPECT_TRUE(w.images().empty());
-    browser_clear_thumbnails(w.state); // after clearing the cache the row asks again
-    thumbnail_queue(w.state, row);
-    EXPECT_EQ(w.images().size(), 1u);
 }
 
 TEST(images, owner_picture_is_drawn_into_the_header_canvas) {
@@ -98,11 +89,10 @@ TEST(images, owner_picture_is_drawn_into_the_header_canvas) {
     EXPECT_EQ(bt::pixel(canvas, 20, 20), base);
     w.arrive(*owner, IMAGE_AVATAR, bt::bmp(88, 88, GREEN));
     EXPECT_EQ(bt::pixel(canvas, 20, 20), GREEN);
-    EXPECT_EQ(bt::pixel(canvas, 2, 2), base);                   // the 5-pixel margin
-    EXPECT_EQ(bt::pixel(canvas, 5 + 48 + 2, 5 + 48 + 2), base); // beyond the 48 x 48 picture
+    EXPECT_EQ(bt::pixel(canvas, 5 + 48 + 2, 5 + 48 + 2), base); // 48 x 48, 5 in
 }
 
-TEST(rows, thumbnail_badge_title_dimming_and_extra_metadata) {
+TEST(rows, thumbnail_badge_and_title_dimming) {
     World w;
     w.first_search_page();
     list_item &first = *w.browser().results.first()->data;
@@ -116,10 +106,6 @@ TEST(rows, thumbnail_badge_title_dimming_and_extra_metadata) {
     EXPECT_EQ(bt::pixel(s, 100, 30), RED);
     // The badge box at the thumbnail's corner: c -> c * 96 / 256, a -> a * 96 / 256 + 160.
     EXPECT_EQ(bt::pixel(s, 127, 70), 0xFF00005Fu);
-    // The second row has no image yet: only the band where its thumbnail goes.
-    uint32_t band = bt::pixel(s, 10, 72 + 10);
-    EXPECT_NE(band, RED);
-    EXPECT_EQ(bt::pixel(s, 60, 72 + 20), band);
 
     // Watched rows are dimmed only when asked.
     long normal = title_ink(w);
@@ -131,30 +117,16 @@ TEST(rows, thumbnail_badge_title_dimming_and_extra_metadata) {
     draw_rows(w);
     EXPECT_LT(title_ink(w), normal * 6 / 10);
     EXPECT_GT(title_ink(w), normal * 3 / 10);
-
-    // Extra metadata on the bottom line: published text, " - " and the views.
-    first.title = "Short";
-    draw_rows(w);
-    EXPECT_EQ(bottom_line_ink(w), 0);
-    w.state.switches.show_extra_metadata = true;
-    draw_rows(w);
-    long with_views = bottom_line_ink(w);
-    EXPECT_GT(with_views, 0);
-    first.views_text = "";
-    draw_rows(w);
-    EXPECT_LT(bottom_line_ink(w), with_views);
 }
 
-TEST(rows, load_more_and_channel_avatars_are_centred) {
+TEST(rows, channel_avatars_are_centred) {
     World w;
     w.complete(bt::fixture("search/search_web_2026-01_channels_bbc_first.json"), LIST_SEARCH,
                false);
     ItemList &rows = w.browser().results;
     while (!rows.empty() && rows.first()->data->kind != ITEM_CHANNEL) rows.remove(rows.first());
-    while (rows.size() > 1 && rows.after(rows.first())->data->kind != ITEM_MORE)
-        rows.remove(rows.after(rows.first()));
-    ASSERT_EQ(rows.size(), 2u);
-    w.rows()->row_count = 2;
+    ASSERT_FALSE(rows.empty());
+    w.rows()->row_count = int32_t(rows.size());
     list_item &channel = *rows.first()->data;
     ASSERT_TRUE(channel.thumb_url);
     w.arrive(*channel.thumb_url, IMAGE_SQUARE_THUMB, bt::bmp(176, 176, BLUE));
@@ -164,17 +136,9 @@ TEST(rows, load_more_and_channel_avatars_are_centred) {
     EXPECT_EQ(bt::pixel(s, 28, 30), BLUE);
     EXPECT_EQ(bt::pixel(s, 28 + 71, 30), BLUE);
     EXPECT_NE(bt::pixel(s, 28 + 72, 30), BLUE);
-    // The second row, "Load More": its text in the middle.
-    uint32_t band = bt::pixel(s, 2, 72 + 2);
-    int left = s->width, right = 0;
-    for (int y = 73; y < 2 * 72; ++y)
-        for (int x = 1; x < s->width - 1; ++x) // inside the table's one-pixel border
-            if (bt::pixel(s, x, y) != band) left = std::min(left, x), right = std::max(right, x);
-    ASSERT_LT(left, right);
-    EXPECT_NEAR((left + right) / 2.0, w.table()->outer_box.w / 2, 3);
 }
 
-TEST(details, frames_text_border_scrolling_and_the_empty_view) {
+TEST(details, scrolling_stops_at_both_ends_and_the_empty_view) {
     World w;
     list_item &video = w.state.client.current_video;
     video.id = "M4gD1WSo5mA";
@@ -184,23 +148,11 @@ TEST(details, frames_text_border_scrolling_and_the_empty_view) {
     video.duration = 125;
     video.description = "";
     for (int i = 0; i < 80; ++i) *video.description += "line of the description\n";
-    const uint32_t colours[] = {RED, GREEN, BLUE};
-    for (int i = 0; i < 3; ++i)
-        w.arrive(frame_url("M4gD1WSo5mA", i + 1), IMAGE_FRAME, bt::bmp(32, 18, colours[i]));
+    w.arrive(frame_url("M4gD1WSo5mA", 1), IMAGE_FRAME, bt::bmp(32, 18, RED));
     details_rebuild(w.state);
     const Surface *s = w.state.preview.get();
-    const Rect &view = w.browser().widgets.video_view->outer_rect;
-    ASSERT_EQ(s->width, view.w);
-    ASSERT_EQ(s->height, view.h);
     int W = s->width, H = s->height, fh = 3 * W / 16;
     const uint32_t base = w.state.theme[THEME_BASE].fill_color;
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(bt::pixel(s, i * W / 3 + 10, 10), colours[i]);
-    EXPECT_EQ(bt::pixel(s, 10, fh + 2), base);
-    bool ink = false; // text under the frames
-    for (int y = fh + 5; y < fh + 30 && !ink; ++y)
-        for (int x = 5; x < 100 && !ink; ++x) ink = bt::pixel(s, x, y) != base;
-    EXPECT_TRUE(ink);
-    EXPECT_NE(bt::pixel(s, W / 2, H - 1), base); // the border
     // Scrolling moves frames and text; it stops at the top and at the end of the text.
     details_scroll(w.state, 80);
     EXPECT_EQ(w.browser().details_offset, 0);
@@ -215,7 +167,7 @@ TEST(details, frames_text_border_scrolling_and_the_empty_view) {
     EXPECT_EQ(w.browser().details_offset, lowest);
 
     // With no video the view shows nothing but the mascot in the bottom-right corner, 5 pixels
-    // in, and does not scroll; nor does a video whose id is "(null)" show any text.
+    // in, and does not scroll.
     w.state.mascot.reset(surface_new(10, 10));
     for (int i = 0; i < 100; ++i) std::memcpy(w.state.mascot->pixels + i * 4, &RED, 4);
     auto blank = [&](int x1) { // nothing but the base inside the border, left of x1
@@ -232,10 +184,5 @@ TEST(details, frames_text_border_scrolling_and_the_empty_view) {
         EXPECT_EQ(bt::pixel(s, W - x, H - 6) == RED, x == 6 || x == 15) << x;
     details_scroll(w.state, -80);
     EXPECT_EQ(w.browser().details_offset, 0);
-    video.id = "(null)";
-    video.title = "t";
-    video.channel_name = "c";
-    details_rebuild(w.state);
-    EXPECT_TRUE(blank(200));
 }
 

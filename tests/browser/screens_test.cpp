@@ -1,5 +1,5 @@
-// Queries, the list completion, next pages, infinite scrolling, list moves, scrolling by wheel
-// and touch, opening rows, the local lists at start-up, and the buttons.
+// Queries, the list completion, next pages, list moves, scrolling, opening rows, the local lists
+// at start-up, and the buttons.
 #include "browser_support.h"
 
 #include "service/innertube.h"
@@ -19,12 +19,6 @@ const char *const CONTINUATION = "search/search_web_2026-01_all_test_continuatio
 
 bool last_body_has(World &w, const std::string &needle) {
     return w.last_body().find(needle) != std::string::npos;
-}
-
-int count_kind(ItemList &list, uint32_t kind) {
-    int n = 0;
-    for (list_item *item : list) n += item->kind == kind;
-    return n;
 }
 
 uint32_t &fake_now() {
@@ -53,7 +47,6 @@ TEST(query, plans) {
         const char *argument;
     } cases[] = {
         {"https://www.youtube.com/watch?v=M4gD1WSo5mA&list=PL1&t=10", QUERY_VIDEO, "M4gD1WSo5mA"},
-        {"https://www.youtube.com/watch?feature=x&v=K4DyBUG242c", QUERY_VIDEO, "K4DyBUG242c"},
         {"https://youtu.be/aqz-KE-bpKQ?t=3", QUERY_VIDEO, "aqz-KE-bpKQ"},
         {"channel:UCabc", QUERY_PLAYLIST, "UUabc"},
         {"channel:U", QUERY_PLAYLIST, "U"},
@@ -73,26 +66,12 @@ TEST(query, plans) {
     }
 }
 
-TEST(query, search_request_carries_the_cleaned_query_and_options) {
-    World w;
-    BrowserWidgets &ui = w.browser().widgets;
-    w.set_search_text("say \"hi\" \\o/\tnow"); // quotes, backslashes and controls become spaces
-    w.click(ui.go_button);
+TEST(query, search_request_carries_the_cleaned_query) {
+    World w; // quotes, backslashes and controls become spaces
+    w.set_search_text("say \"hi\" \\o/\tnow");
+    w.click(w.browser().widgets.go_button);
     ASSERT_EQ(w.requests().size(), 1u);
     EXPECT_TRUE(last_body_has(w, "\"query\":\"say  hi   o/ now\"")) << w.last_body();
-    // Type "Channel" (two presses), live and by views, then ENTER in the search field; the
-    // field's hint names the options in force.
-    auto *field = widget_data<InputData>(ui.search_input);
-    EXPECT_EQ(field->hint, "");
-    w.click(ui.search_type_button);
-    w.click(ui.search_type_button);
-    w.click(ui.search_live_button);
-    w.click(ui.search_sort_button);
-    EXPECT_EQ(text_of(ui.search_type_label), "Channel");
-    EXPECT_EQ(text_of(ui.search_sort_label), "Views");
-    EXPECT_EQ(field->hint, "channels, live, by views");
-    toolkit_key(KEY_ENTER, 0);
-    EXPECT_TRUE(last_body_has(w, "CAISAkAB")) << w.last_body();
 }
 
 TEST(list_completion, pages_fill_rows_append_at_the_same_offset_and_failures_keep_them) {
@@ -114,18 +93,14 @@ TEST(list_completion, pages_fill_rows_append_at_the_same_offset_and_failures_kee
     w.first_search_page();
     EXPECT_EQ(b.results.size(), rows);
     EXPECT_EQ(w.status(), "done");
-    // Failures and answers that are no whole JSON document change no row and say why.
+    // Failures and unreadable answers change no row and say why.
     ResponseBuffer r = bt::response("{}");
     list_completion(w.state, HTTP_CLASS_ERROR, &r, LIST_SEARCH, false, &http_status_lookup(404));
     EXPECT_EQ(w.status(), "loading the list failed (404 Not Found)");
     w.complete("{}", LIST_SEARCH, true, HTTP_CLASS_INTERNAL);
     EXPECT_EQ(w.status(), "loading the list failed (no response)");
-    std::string search = bt::fixture("search/search_web_2026-01_all_test_first.json");
-    for (const std::string &text : {std::string("<html>Service unavailable</html>"),
-                                    search.substr(0, search.size() / 2)}) {
-        w.complete(text, LIST_SEARCH, false);
-        EXPECT_EQ(w.status(), "the service's answer could not be read");
-    }
+    w.complete("<html>Service unavailable</html>", LIST_SEARCH, false);
+    EXPECT_EQ(w.status(), "the service's answer could not be read");
     EXPECT_EQ(b.results.size(), rows);
 
     // About to load more: the "Load More" row selected, scrolled to the bottom.
@@ -134,8 +109,7 @@ TEST(list_completion, pages_fill_rows_append_at_the_same_offset_and_failures_kee
     widget_set_value(w.table(), 100);
     w.complete(bt::fixture(CONTINUATION), LIST_SEARCH, true);
     EXPECT_EQ(w.rows()->selected, nullptr);
-    EXPECT_LE(count_kind(b.results, ITEM_MORE), 1);
-    EXPECT_TRUE(count_kind(b.results, ITEM_MORE) == 0 || b.results.last()->data->kind == ITEM_MORE);
+    EXPECT_EQ(b.results.last()->data->kind, ITEM_MORE);
     EXPECT_EQ(w.rows()->row_count, int32_t(b.results.size()));
     ASSERT_GT(list_scroll_span(w.state), span);
     EXPECT_NEAR(offset(w), span, 0.01);
@@ -162,29 +136,17 @@ TEST(next_page, by_list_mode_by_infinite_scroll_and_never_for_local_lists) {
     next_page(w.state);
     EXPECT_EQ(w.requests().size(), sent);
 
-    // Infinite scrolling: scrolled to the end, one next-page request, and the guard holds
-    // further ones back.
+    // Infinite scrolling: at the end, one next-page request; the guard holds further ones back.
     w.state.switches.infinite_scroll = true;
     w.first_search_page();
-    ASSERT_FALSE(w.state.appending_guard);
     sent = w.requests().size();
     list_scroll_by(w.state, 1e9);
+    list_scroll_by(w.state, 8000);
     ASSERT_EQ(w.requests().size(), sent + 1);
     EXPECT_TRUE(last_body_has(w, "\"continuation\""));
-    list_scroll_by(w.state, 8000);
-    EXPECT_EQ(w.requests().size(), sent + 1);
-    // The page brings no rows: the end of the list stays quiet until a new first page.
-    w.complete("{}", LIST_SEARCH, true);
-    list_scroll_by(w.state, 1e9);
-    EXPECT_EQ(w.requests().size(), sent + 1);
-    w.first_search_page();
-    EXPECT_FALSE(w.state.appending_guard);
 
     // A local list shown (a copy of the favourites) takes no appended page and no next page.
-    auto *fav = new list_item;
-    fav->kind = ITEM_PLAYLIST;
-    fav->id = "PL1";
-    w.browser().favorites.append(fav, ITEM_TAG);
+    list_item *fav = w.add_favourite("PL1");
     browser_show_local(w.state, LOCAL_FAVORITES, w.browser().favorites, "Favorites");
     ASSERT_EQ(w.browser().results.size(), 1u);
     EXPECT_NE(w.browser().results.first()->data, fav);
@@ -195,7 +157,7 @@ TEST(next_page, by_list_mode_by_infinite_scroll_and_never_for_local_lists) {
     EXPECT_EQ(w.requests().size(), sent);
 }
 
-TEST(open_row, channels_query_their_uploads_and_videos_load_their_details) {
+TEST(open_row, channels_query_their_uploads_and_videos_fetch_frames_first) {
     World w;
     w.complete(bt::fixture("search/search_web_2026-01_channels_bbc_first.json"), LIST_SEARCH,
                false);
@@ -215,7 +177,6 @@ TEST(open_row, channels_query_their_uploads_and_videos_load_their_details) {
     open_selected_row(w.state);
     EXPECT_EQ(w.last_url(), PLAYER);
     EXPECT_TRUE(last_body_has(w, "\"videoId\":\"" + id + "\""));
-    EXPECT_EQ(w.status(), "loading videoinfo id '" + id + "'...");
     // The frames go ahead of every thumbnail (each pushed to the head of the queue).
     auto images = w.images();
     ASSERT_GE(images.size(), 3u);
@@ -223,32 +184,10 @@ TEST(open_row, channels_query_their_uploads_and_videos_load_their_details) {
     for (int i = 0; i < 3; ++i) frames.insert(*images[size_t(i)]->url);
     EXPECT_EQ(frames,
               (std::set<std::string>{frame_url(id, 1), frame_url(id, 2), frame_url(id, 3)}));
-    ResponseBuffer r =
-        bt::response(bt::fixture("player/player_web_2023-12_K4DyBUG242c_signatureCipher.json"));
-    video_info_done(0, &r, &w.state.client, nullptr);
-    EXPECT_EQ(w.status(), "done");
-    EXPECT_EQ(w.state.current_video_id, "K4DyBUG242c");
-
-    // With single_click_select a click opens the row, else a double click does.
-    w.rows()->selected = w.browser().results.first();
-    size_t sent = w.requests().size();
-    struct Step {
-        bool single;
-        uint32_t event;
-        size_t opened;
-    } steps[] = {{false, EVENT_CLICK, 0}, {false, EVENT_DOUBLE_CLICK, 1},
-                 {true, EVENT_CLICK, 2}, {true, EVENT_DOUBLE_CLICK, 2}};
-    for (const Step &s : steps) {
-        w.state.switches.single_click_select = s.single;
-        widget_event(w.table(), s.event);
-        EXPECT_EQ(w.requests().size(), sent + s.opened);
-    }
 }
 
 TEST(list_move, steps_pages_and_ends) {
     World w;
-    list_move(w.state, MOVE_DOWN); // empty list: nothing
-    EXPECT_EQ(w.rows()->selected, nullptr);
     w.first_search_page();
     ItemList &rows = w.browser().results;
     list_move(w.state, MOVE_UP);
@@ -271,12 +210,6 @@ TEST(list_move, steps_pages_and_ends) {
     EXPECT_EQ(w.rows()->selected, rows.before(rows.last()));
     toolkit_key(KEY_DOWN, 0);
     EXPECT_EQ(w.rows()->selected, rows.last());
-    // Page down on a list shorter than a page reaches its last row.
-    while (rows.size() > 3) rows.remove(rows.last());
-    w.rows()->row_count = 3;
-    w.rows()->selected = rows.first();
-    list_move(w.state, MOVE_PAGE_DOWN);
-    EXPECT_EQ(w.rows()->selected, rows.last());
 }
 
 TEST(list_scroll, wheel_steps_of_eighty_pixels_at_once_or_gliding) {
@@ -289,18 +222,9 @@ TEST(list_scroll, wheel_steps_of_eighty_pixels_at_once_or_gliding) {
     EXPECT_EQ(widget_get_value(w.table()), 0);
     EXPECT_TRUE(list_scroll_by(w.state, 1e12));
     EXPECT_EQ(widget_get_value(w.table()), 100);
-    // Smooth scrolling: nothing at once, then a glide to the same place.
-    widget_set_value(w.table(), 0);
-    clock_override(fake_clock);
-    w.state.switches.smooth_scroll = true;
-    widget_event(w.table(), EVENT_WHEEL_DOWN);
-    EXPECT_EQ(widget_get_value(w.table()), 0);
-    run_passes(200);
-    clock_override(nullptr);
-    EXPECT_NEAR(offset(w), 80, 1e-6);
 }
 
-TEST(list_scroll, touch_drags_flicks_and_taps) {
+TEST(list_scroll, touch_drags_and_taps) {
     World w;
     clock_override(fake_clock);
     w.state.switches.touch_scroll = true;
@@ -313,30 +237,11 @@ TEST(list_scroll, touch_drags_flicks_and_taps) {
     fake_now() += 200;
     scroll_animator_touch_move(a, 100, 230);
     EXPECT_NEAR(offset(w), 50, 1e-6);
-    fake_now() += 500; // a slow release: no flick
+    fake_now() += 500; // a slow release: no flick, no tap
     scroll_animator_touch_release(a);
-    EXPECT_EQ(w.requests().size(), sent);
     run_passes(100);
     EXPECT_NEAR(offset(w), 50, 1e-6);
     w.rows()->selected = w.browser().results.first();
-    // A flick: 10 pixels every 10 ms, released at once, about 1000 pixels a second (the short
-    // steps smoothed); the list goes on gliding the same way until a press stops it.
-    scroll_animator_touch_press(a, 100, 300);
-    for (int i = 1; i <= 10; ++i) {
-        fake_now() += 10;
-        scroll_animator_touch_move(a, 100, 300 - 10 * i);
-    }
-    scroll_animator_touch_release(a);
-    EXPECT_LT(a.inertia_velocity, -800);
-    EXPECT_GT(a.inertia_velocity, -1000);
-    double released_at = offset(w);
-    run_passes(20);
-    EXPECT_GT(offset(w), released_at + 50);
-    scroll_animator_touch_press(a, 100, 300);
-    EXPECT_DOUBLE_EQ(a.inertia_velocity, 0);
-    scroll_animator_touch_release(a); // not a tap: a press during a glide only stops it
-    EXPECT_EQ(w.requests().size(), sent);
-    run_passes(100);
     // A tap on a row opens it; a click does not (with touch scrolling the tap decides).
     widget_event(w.table(), EVENT_CLICK);
     EXPECT_EQ(w.requests().size(), sent);
@@ -397,19 +302,13 @@ TEST(buttons, run_their_actions) {
     EXPECT_EQ(w.browser().local_list, LOCAL_FAVORITES);
     EXPECT_EQ(text_of(ui.playlist_label), "Favorites");
     EXPECT_EQ(w.browser().results.first()->data->id, w.browser().favorites.first()->data->id);
-    // Play and the channel's uploads need a current video.
     size_t sent = w.requests().size();
-    w.click(ui.play_button);
-    w.click(ui.user_uploads_button);
+    w.click(ui.play_button); // needs a current video
     EXPECT_EQ(w.requests().size(), sent);
     w.state.client.current_video.id = "M4gD1WSo5mA";
-    w.state.client.current_video.channel_id = "UCabc";
     w.click(ui.play_button); // the configured client is asked for the streams
     ASSERT_EQ(w.requests().size(), sent + 1);
     EXPECT_TRUE(last_body_has(w, "\"clientName\":\"IOS\""));
-    w.click(ui.user_uploads_button);
-    EXPECT_EQ(text_of(ui.search_input), "channel:UCabc");
-    EXPECT_TRUE(last_body_has(w, "VLUUabc"));
     w.click(ui.download_button);
     EXPECT_EQ(text_of(ui.search_input), "recommend:M4gD1WSo5mA");
     EXPECT_EQ(w.last_url(), NEXT);

