@@ -166,7 +166,7 @@ constexpr int32_t PUMP_WAIT_MS = 10;
 
 // The application's two pools and queues.
 struct DownloadPools {
-    dlpool api_pool;       // 4 slots (one kept for the user), connections kept, 60 s, 32 MB
+    dlpool api_pool;       // 5 slots (one kept for the user), connections kept, 60 s, 32 MB
     dlpool image_pool;     // 4 slots, connections kept, 30 s, 8 MB
     RequestQueue request_queue;
     RequestQueue image_queue;
@@ -177,7 +177,9 @@ struct DownloadPools {
     int32_t quiet_wait_ms = PUMP_WAIT_MS;
 };
 
-constexpr int32_t API_POOL_SLOTS = 4;
+// Five API slots, one of them kept free of bulk work: a feed downloads over four connections,
+// and a search typed meanwhile still finds a slot at once.
+constexpr int32_t API_POOL_SLOTS = 5;
 constexpr int32_t IMAGE_POOL_SLOTS = 4;
 constexpr uint32_t API_DEADLINE_MS = 60000;
 constexpr uint32_t IMAGE_DEADLINE_MS = 30000;
