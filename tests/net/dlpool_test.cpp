@@ -28,7 +28,6 @@ struct Outcome {
     int32_t progress_received = 0, progress_total = 0;
     bool progress_monotonic = true;
     std::vector<std::string> *order = nullptr; // urls in completion order
-    uint32_t tag = 0;
 };
 
 DownloadRequest get(const std::string &path, Outcome *outcome = nullptr,
@@ -49,7 +48,6 @@ DownloadRequest get(const std::string &path, Outcome *outcome = nullptr,
     };
     request.on_done_request = [](int32_t, ResponseBuffer *, void *context, DownloadSlot *slot) {
         auto *outcome = static_cast<Outcome *>(context);
-        outcome->tag = slot->request.tag;
         if (outcome->order) outcome->order->push_back(slot->request.url.value_or(""));
     };
     request.on_progress = [](int32_t received, int32_t total, void *context) {
@@ -178,12 +176,9 @@ TEST_F(Loopback, api_pool_keeps_connections_per_host_and_resumes_sessions) {
     // Further requests to the host, HTTP/1.0 ones too, reuse it; the bytes on the wire.
     DownloadRequest request = get("/test/echo?q=1");
     request.method = DL_GET_1_0;
-    request.tag = 7;
-    Outcome echoed = fetch(pool, request);
-    EXPECT_EQ(echoed.tag, 7u);
-    EXPECT_EQ(echoed.body, std::string("GET /test/echo?q=1 HTTP/1.0\r\nHost: solvane.test\r\nAccept: */*\r\n"
-                                       "User-Agent: ") + HTTP_DEFAULT_USER_AGENT +
-                               "\r\nConnection: keep-alive\r\n\r\n");
+    EXPECT_EQ(fetch(pool, request).body,
+              std::string("GET /test/echo?q=1 HTTP/1.0\r\nHost: solvane.test\r\nAccept: */*\r\nUser-Agent: ") +
+                  HTTP_DEFAULT_USER_AGENT + "\r\nConnection: keep-alive\r\n\r\n");
     request = get("/test/echo");
     request.method = DL_POST_1_1;
     request.user_agent = "solvane-test/1";
@@ -195,14 +190,13 @@ TEST_F(Loopback, api_pool_keeps_connections_per_host_and_resumes_sessions) {
               "Content-Type: application/json\r\nX-Goog-Visitor-Id: abc\r\n\r\n"
               "{\"context\":{\"client\":{}}}");
     EXPECT_EQ(stat("connections"), connections);
-    // Another host gets its own connection; the first one stays kept.
+    // Another host (TLS 1.2 with ECDHE only) gets its own connection; the first one stays kept.
     EXPECT_EQ(fetch(pool, get("/test/echo", nullptr, LOOPBACK_TLS12_HOST)).code, 200);
     EXPECT_NE(slot_of(LOOPBACK_TLS12_HOST), nullptr);
     EXPECT_EQ(slot_of(LOOPBACK_HOST), slot);
     EXPECT_EQ(stat("connections"), connections + 1);
 
-    // Closed by the server after an answer: the next request opens a connection that resumes
-    // the session, with only the hello written before the server's answer.
+    // Closed by the server after an answer: the next connection resumes the session.
     EXPECT_EQ(fetch(pool, get("/test/respond?body=x&close=1")).code, 200);
     EXPECT_EQ(stat("connections"), connections + 2);
     EXPECT_EQ(stat("resumed"), resumed + 1);
@@ -239,7 +233,6 @@ TEST_F(Loopback, each_connection_ends_once_with_what_failed_in_words) {
         std::string words, log; // what the status line says; the log ("": nothing)
         uint8_t verbose = 0;
     } cases[] = {
-        {loopback_url("/test/echo", LOOPBACK_TLS12_HOST), 200, "", ""}, // TLS 1.2 with ECDHE
         {loopback_url("/test/echo", LOOPBACK_TLS10_HOST), HTTP_TLS_OUTDATED,
          "tls10.solvane.test offers only outdated TLS", "tls10.solvane.test offers only outdated TLS"},
         {loopback_url("/test/echo", LOOPBACK_STATIC_RSA_HOST), HTTP_TLS_OUTDATED,
@@ -300,9 +293,8 @@ TEST_F(Loopback, each_connection_ends_once_with_what_failed_in_words) {
 }
 
 TEST_F(Loopback, full_pool_and_invalid_parameters_drop_requests) {
-    dlpool small, none;
+    dlpool small;
     dlpool_init(small, 2, CONNECTIONS_CLOSE, nullptr, nullptr);
-    dlpool_init(none, 0, CONNECTIONS_CLOSE, nullptr, nullptr);
     Outcome outcome;
     ASSERT_TRUE(dlpool_add(small, get("/a", &outcome, LOOPBACK_SILENT_HOST)));
     ASSERT_TRUE(dlpool_add(small, get("/b", &outcome, LOOPBACK_SILENT_HOST)));
@@ -310,7 +302,6 @@ TEST_F(Loopback, full_pool_and_invalid_parameters_drop_requests) {
     EXPECT_EQ(stderr_of([&] { EXPECT_FALSE(dlpool_add(small, third)); }), "");
     third.verbose = 1;
     EXPECT_EQ(stderr_of([&] { EXPECT_FALSE(dlpool_add(small, third)); }), "dlpool: pool is full\n");
-    EXPECT_EQ(stderr_of([&] { EXPECT_FALSE(dlpool_add(none, third)); }), "dlpool: pool is full\n");
 
     // Line breaks in the url or user agent would inject header lines.
     DownloadRequest bad_url = get("/x\nInjected: 1", &outcome), bad_agent = get("/x", &outcome),

@@ -1,5 +1,4 @@
-// The HTTP engine over a memory transport: URL parsing, header look-up and the response reader
-// fed in every possible split.
+// The HTTP engine over a memory transport: URLs, headers, responses read in every split.
 #include "net/http.h"
 
 #include <gtest/gtest.h>
@@ -49,12 +48,10 @@ TEST(url_parse, schemes_hosts_paths_and_limits) {
          "/youtubei/v1/search?key=x"},
         {"https://i.ytimg.com", URL_HTTPS, "i.ytimg.com", "/"},
         {"https://host:8443/a", URL_HTTPS, "host:8443", "/a"},
-        {"https:///x", URL_HTTPS, "", "/x"},
         {"http://example.com/a/b", URL_HTTP, "example.com", "/a/b"},
         {"file:///home/user/x.json", URL_FILE, "", "/home/user/x.json"},
         {"ftp://example.com/", URL_OTHER, "", ""},
         {"HTTPS://example.com/", URL_OTHER, "", ""},
-        {"https:/", URL_OTHER, "", ""},
         // Long paths are kept whole; hosts past the limit are refused.
         {"https://h" + long_path, URL_HTTPS, "h", long_path},
         {"https://" + host + "/", URL_HTTPS, host, "/"},
@@ -115,7 +112,6 @@ TEST(http_read_step, results_bodies_and_reuse_of_odd_responses) {
         {ok + "Content-Length: 3\r\n\r\nabcXYZ", 200, "abc", 0}, // bytes past the length
         {ok + "Connection: close\r\nContent-Length: 1\r\n\r\na", 200, "a", 0},
         {ok10 + "Connection: Keep-Alive\r\nContent-Length: 1\r\n\r\nk", 200, "k", 1, true},
-        {ok10 + "Content-Length: 1\r\n\r\nk", 200, "k", 0},
         {"HTTP/1.1 204 No Content\r\n\r\n", HTTP_LENGTH_ZERO},
         {"HTTP/1.1 304 Not Modified\r\nContent-Length: 3\r\n\r\nabc", HTTP_LENGTH_ZERO},
         {ok + "Transfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
@@ -123,7 +119,6 @@ TEST(http_read_step, results_bodies_and_reuse_of_odd_responses) {
         {ok + "transfer-encoding: gzip, chunked\r\n\r\n0\r\n\r\n", HTTP_CONTENT_ERROR},
         {ok + "Transfer-Encoding: identity\r\nContent-Length: 1\r\n\r\nx", 200, "x"},
         {ok + "Content-Length: -8\r\n\r\nabc", HTTP_LENGTH_INVALID},
-        {ok + "Content-Length: 12abc\r\n\r\nabc", HTTP_LENGTH_INVALID},
         {ok + "Content-Length: 99999999999\r\n\r\n", HTTP_TOO_LARGE},
         {ok + "Content-Length: 11\r\n\r\n0123456789a", HTTP_TOO_LARGE, "", -1, false, 10},
         {ok10 + "\r\n0123456789a", HTTP_TOO_LARGE, "", -1, false, 10},
@@ -131,7 +126,6 @@ TEST(http_read_step, results_bodies_and_reuse_of_odd_responses) {
         {filler + "Content-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID}, // header section too long
         {filler.substr(0, 9000) + "\r\nContent-Length: 2\r\n\r\nok", 200, "ok"},
         {"HTTP/1.1 299 Odd\r\nContent-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID},
-        {"HTTP/1.1\r\nContent-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID},
         {"HTTP/1.1 -4 X\r\nContent-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID},
         {ok + "Content-Length: 10\r\n\r\nabc", HTTP_READ_ERROR}, // truncated body
         {ok + "Content-Le", HTTP_READ_ERROR},

@@ -51,28 +51,21 @@ TEST(player_web, details_ciphered_streams_and_the_details_line) {
     EXPECT_EQ(video_details_line(v),
               "NoCopyrightSounds - 3:28 - 2015-07-09T09:34:35-07:00 - 502516732 views - [K4DyBUG242c]\n");
 
-    // 299 and 137 are missing; 298 is the first H.264 stream at or below 1080p60. Its cipher
-    // is form-decoded once: "%253D" in the URL becomes "%3D", "%3D" in the signature "=".
+    // 298: the first H.264 stream at or below 1080p60; its cipher form-decoded once.
     const std::string &video = r.choice.video_url.value();
     EXPECT_EQ(video.rfind("https://rr3---sn-hgn7rnls.googlevideo.com/videoplayback?expire=1702089639&", 0), 0u);
     EXPECT_EQ(url_itag(r.choice.video_url), 298);
     EXPECT_TRUE(ends_with(video, "CIfBBGY7Db4pMhQj6is13fG9nM3Soj4ilQJENGWBOCIg%3D%3D&sig="
                                  "gNLwegAwRAIHQ1gIARowGZtLgCIff9tAHzTSz5oMUPUXNcYYJ0gVOygCIAlEtl4"
                                  "KsRzc-Ed6H4eX3qpioH9dJ9bV_wYTO5Him0mU0mi"));
-    EXPECT_EQ(video.size(), 970u + 5u + 103u);
     EXPECT_TRUE(ends_with(r.choice.audio_url.value(),
                           "7673NkKOd2fDBpV&sig=hNLwegAwRgI4AJTyYGwOekMTHZ1SK3TAtJTSH730P9eM="
                           "pyGURuWxoYOAiEAi9A9VTLjAbpWPZzA0TxAIb9_cPT4_4qewJtrGnMLivw=vwJ"));
     EXPECT_EQ(r.choice.audio_itag, 251u);
     EXPECT_FALSE(r.choice.hls_url);
-    list_item blank;
-    blank.title = "t";
-    blank.channel_name = "c";
-    blank.id = "(null)";
-    EXPECT_FALSE(video_presentable(blank));
 }
 
-// Caption tracks by language (asked for as a translation when absent), format and client.
+// Caption tracks by language (translated when absent), format and client.
 TEST(player_captions, language_translation_format_and_client) {
     const std::string web = "player_web_2023-12_K4DyBUG242c_signatureCipher.json";
     const std::string nl =
@@ -147,8 +140,7 @@ TEST(player_choice, streams_by_client_format_and_codec_family) {
         {"360 muxed", multi, 5, "360", false, false, 18, 0},
         {"ios: AAC audio", ios, 15, "1080p60", false, false, 137, 140},
         {"ios: 360 is the muxed 18, asked as 134", ios, 15, "360", false, false, 134, 0},
-        // Without the wanted audio format: the best audio-only one present, in the order 251,
-        // 140, 250, 249, 139, higher-rate and surround, low-rate, then any other.
+        // Without the wanted audio: 251, 140, 250, 249, 139, higher-rate, surround, low-rate, any.
         {"android wants 251, absent here: 140", ios, 9, "1080p60", false, false, 0, 140},
         {"android", android, 9, "1080p60", false, false, 298, 251},
         {"ios: 22 -> 136 -> 135", android, 15, "720", false, false, 135, 140},
@@ -172,21 +164,16 @@ TEST(player_choice, streams_by_client_format_and_codec_family) {
         {"a muxed stream is no audio stream", streams("", url(18)), 18, "360", false, false, 18, -1},
         {"members only", "player_tvembedded_2023-12_ayI2iBwGdxw_unplayable_members.json", 5, "1080p60",
          false, false, -1, -1},
-        // SABR: the adaptive entries carry no URL; the auto-dubbed English and the non-default
-        // Russian tracks fail the first pass, the second hits the first 251, which has no URL;
-        // no other audio stream has one either.
+        // SABR: no adaptive entry has a URL, so no stream.
         {"sabr", sabr, 5, "1080p60", false, false, -1, -1},
-        // 299 missing: the next H.264 member that exists, 298, wins over 136.
         {"family walk", streams(url(136) + "," + url(298)), 18, "1080p60", false, false, 298, 0},
-        // An OTF adaptive stream is passed over; a muxed one is taken whatever its URL.
+        // OTF adaptive streams are passed over, muxed ones taken.
         {"otf", streams(url(299, "&source=yt_otf") + "," + url(137), url(18, "&source=yt_otf")), 18,
          "1080p60", false, false, 137, 0},
         {"otf muxed", streams(url(137), url(18, "&source=yt_otf")), 18, "360", false, false, 18, 0},
-        // HDR: the counterpart of 248 (335) is taken when present, else the second pass finds 248.
         {"hdr", streams(url(248) + "," + url(335)), 18, "1080p_vp9", true, false, 335, 0},
         {"hdr absent", streams(url(247) + "," + url(248)), 18, "1080p_vp9", true, false, 248, 0},
         {"av1 hdr", streams(url(399) + "," + url(699)), 18, "1080p_av1", true, false, 699, 0},
-        // A muxed entry without any URL still ends the search, leaving no stream.
         {"muxed without url", streams("", R"({"itag":22},)" + url(18)), 18, "720", false, false, -1, 0},
     };
     for (const Case &c : cases) {
