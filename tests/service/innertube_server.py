@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""The loopback test server (tests/server/testserver.py) answering as the service from the
-recorded responses: InnerTube POSTs (the player response by the body's client name), the embed
-page, an RSS feed, an HLS manifest and SponsorBlock segments. GET /test/service-log returns every
-service request so far as JSON (method, path, user agent, visitor header, content type, body)."""
+"""testserver.py answering as the service from recorded responses (player by client name);
+GET /test/service-log returns the service requests so far."""
 
 import json
 import os
@@ -14,13 +12,10 @@ import testserver  # noqa: E402
 LOG = []
 PLAYER = {
     "WEB": "player/player_web_2023-12_K4DyBUG242c_signatureCipher.json",
-    "IOS": "player/player_ios_2024-11_M4gD1WSo5mA.json",
     "VISIONOS": "player/player_visionos_2026-06_M4gD1WSo5mA.json",
 }
 ROUTES = {  # path (or its start) -> the recorded answer
-    "/youtubei/v1/search": "search/search_web_2026-01_all_test_first.json",
     "/embed/": "embed/embed_2020-12_aqz-KE-bpKQ.html",
-    "/feeds/videos.xml": "feeds/feed_playlist_PLav47HAVZMjnTFVZL_trimmed.xml",
     "/api/manifest/": "hls/hls_live_master_2020-12_5qap5aO4i9A.m3u8",
     "/api/skipSegments": "sponsorblock/skipSegments_videoID_music_offtopic.json",
 }

@@ -57,8 +57,7 @@ TEST(innertube_body, player_listing_and_search_bodies) {
 
 // (The service's addresses are checked by the client and loopback tests.)
 TEST(innertube_request, visitor_header) {
-    // The visitor header goes only with the configured client's requests (WEB's when it is the
-    // client), never with listing requests.
+    // Only the configured client's requests carry it, never listing requests.
     const std::string json = "content-type: application/json\r\n";
     EXPECT_EQ(innertube_headers(18, 18, std::nullopt), json);
     EXPECT_EQ(innertube_headers(18, 18, std::string("Cgt%3D")), json + "X-Goog-Visitor-Id: Cgt%3D\r\n");
@@ -80,8 +79,7 @@ TEST(visitor_data, recorded_page_patterns_in_order_and_failures) {
     EXPECT_FALSE(visitor_data_extract(nullptr));
 }
 
-// A named extractor is looked up; a value that is no text falls back to VISIONOS with HLS, an
-// unknown name to IOS without a line.
+// A value that is no text falls back to VISIONOS with HLS, an unknown name to IOS.
 TEST(extractor, named_default_and_unknown) {
     ExtractorChoice named = extractor_choice(R"("ytdl")"), unknown = extractor_choice(R"("mystery")");
     EXPECT_TRUE(named.ytdl_fallback);

@@ -1,6 +1,4 @@
-// The service client against the loopback HTTPS server (tests/service/innertube_server.py):
-// real requests over TLS to the service's host names, answered with recorded responses, through
-// the download pool and the completions of the loading chain.
+// The service client over real TLS to the loopback server answering with recorded responses.
 #include <unistd.h>
 
 #include <string>
@@ -12,7 +10,6 @@
 #include "base/runtime.h"
 #include "fixtures.h"
 #include "service/client.h"
-#include "service/listing.h"
 #include "tests/server/loopback_server.h"
 
 namespace {
@@ -120,22 +117,4 @@ TEST_F(ServiceLoopback, visitor_data_then_the_whole_loading_chain) {
         "GET " + client.streams.hls_url.value_or("?").substr(32) + " " + HTTP_DEFAULT_USER_AGENT + " - - ",
         std::string("GET /api/skipSegments?videoID=K4DyBUG242c ") + HTTP_DEFAULT_USER_AGENT + " - - ",
     })) << log;
-}
-
-TEST_F(ServiceLoopback, search_and_feed_responses_become_rows) {
-    ASSERT_TRUE(innertube_search(client, "test", 0, 0, 0, record_body));
-    ASSERT_TRUE(pump(pools, [&] { return rec.responses == 1; }));
-    ItemList rows;
-    list_info info;
-    // 30 videos, 15 shorts (the two Shorts shelves share five) and the "Load More" row.
-    EXPECT_EQ(parse_listing(&rows, info, rec.body.c_str(), LIST_SEARCH, LISTING_ENTRY_LIMIT), 45);
-    EXPECT_EQ(rows.first()->data->id.value(), "6GDBMbMU0ew");
-
-    ItemList favourites;
-    favourites.append(new list_item, ITEM_TAG);
-    favourites.first()->data->id = "PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz";
-    EXPECT_EQ(feed_request_all(client, favourites, true, record_body), 1);
-    ASSERT_TRUE(pump(pools, [&] { return rec.responses == 2; }));
-    EXPECT_EQ(parse_listing(&rows, info, rec.body.c_str(), LIST_FEED, 15), 4);
-    EXPECT_EQ(info.id.value(), "PLav47HAVZMjnTFVZL-aImCQIC0uLZtNCz");
 }

@@ -51,28 +51,21 @@ TEST(player_web, details_ciphered_streams_and_the_details_line) {
     EXPECT_EQ(video_details_line(v),
               "NoCopyrightSounds - 3:28 - 2015-07-09T09:34:35-07:00 - 502516732 views - [K4DyBUG242c]\n");
 
-    // 299 and 137 are missing; 298 is the first H.264 stream at or below 1080p60. Its cipher
-    // is form-decoded once: "%253D" in the URL becomes "%3D", "%3D" in the signature "=".
+    // 298: the first H.264 stream at or below 1080p60; its cipher form-decoded once.
     const std::string &video = r.choice.video_url.value();
     EXPECT_EQ(video.rfind("https://rr3---sn-hgn7rnls.googlevideo.com/videoplayback?expire=1702089639&", 0), 0u);
     EXPECT_EQ(url_itag(r.choice.video_url), 298);
     EXPECT_TRUE(ends_with(video, "CIfBBGY7Db4pMhQj6is13fG9nM3Soj4ilQJENGWBOCIg%3D%3D&sig="
                                  "gNLwegAwRAIHQ1gIARowGZtLgCIff9tAHzTSz5oMUPUXNcYYJ0gVOygCIAlEtl4"
                                  "KsRzc-Ed6H4eX3qpioH9dJ9bV_wYTO5Him0mU0mi"));
-    EXPECT_EQ(video.size(), 970u + 5u + 103u);
     EXPECT_TRUE(ends_with(r.choice.audio_url.value(),
                           "7673NkKOd2fDBpV&sig=hNLwegAwRgI4AJTyYGwOekMTHZ1SK3TAtJTSH730P9eM="
                           "pyGURuWxoYOAiEAi9A9VTLjAbpWPZzA0TxAIb9_cPT4_4qewJtrGnMLivw=vwJ"));
     EXPECT_EQ(r.choice.audio_itag, 251u);
     EXPECT_FALSE(r.choice.hls_url);
-    list_item blank;
-    blank.title = "t";
-    blank.channel_name = "c";
-    blank.id = "(null)";
-    EXPECT_FALSE(video_presentable(blank));
 }
 
-// Caption tracks by language (asked for as a translation when absent), format and client.
+// Caption tracks by language (translated when absent), format and client.
 TEST(player_captions, language_translation_format_and_client) {
     const std::string web = "player_web_2023-12_K4DyBUG242c_signatureCipher.json";
     const std::string nl =
@@ -89,11 +82,9 @@ TEST(player_captions, language_translation_format_and_client) {
         uint32_t sub_format = 0; // checked when not 0
     } cases[] = {
         {web, 5, "en", "vtt", nl + "&tlang=en&fmt=vtt"}, // the only track is Dutch
-        {web, 5, "nl", "vtt", nl + "&fmt=vtt"},
         {web, 5, "nl", "srt", nl + "&fmt=srt", SUB_SRT},
         {web, 5, "nl", "json3", nl + "&fmt=json3", 12004},
         {web, 5, nullptr, "vtt", ""}, // no language setting: no caption at all
-        {web, 5, "", "vtt", ""},
         {multi, 5, "zh", "vtt", "&lang=zh-Hant&fmt=vtt"},
         // Tracks "en" (twice) after "ar" and "zh-Hant": the first English one, manual captions.
         {multi, 5, "en", "vtt", "&key=yt8&lang=en&fmt=vtt"},
@@ -143,22 +134,16 @@ TEST(player_choice, streams_by_client_format_and_codec_family) {
         // 16 tracks of 251 (the original English one is the default); no HDR stream.
         {"multi-audio", multi, 5, "1080p60", false, false, 137, 251},
         {"vp9", multi, 5, "1080p_vp9", false, false, 248, 0},
-        {"vp9, no HDR stream", multi, 5, "1080p_vp9", true, false, 248, 0},
         {"av1", multi, 5, "1080p60_av1", false, false, 399, 0},
         {"av1 720", multi, 5, "720p60_av1", false, false, 398, 0},
         {"2160p60, all codecs", multi, 5, "2160p60", false, true, 248, 0},
-        {"480p", multi, 5, "480p", false, false, 135, 0},
         {"360 muxed", multi, 5, "360", false, false, 18, 0},
-        {"unknown name", multi, 5, "no such name", false, false, 137, 0},
         {"ios: AAC audio", ios, 15, "1080p60", false, false, 137, 140},
         {"ios: 360 is the muxed 18, asked as 134", ios, 15, "360", false, false, 134, 0},
-        // Without the wanted audio format: the best audio-only one present, in the order 251,
-        // 140, 250, 249, 139, higher-rate and surround, low-rate, then any other.
+        // Without the wanted audio: 251, 140, 250, 249, 139, higher-rate, surround, low-rate, any.
         {"android wants 251, absent here: 140", ios, 9, "1080p60", false, false, 0, 140},
         {"android", android, 9, "1080p60", false, false, 298, 251},
-        {"android muxed 720", android, 9, "720", false, false, 22, 0},
         {"ios: 22 -> 136 -> 135", android, 15, "720", false, false, 135, 140},
-        {"visionos", "player_visionos_2026-06_M4gD1WSo5mA.json", 18, "1080p60", false, false, 137, 0},
         {"live: only 140, taken without 251", "player_web_2023-12_jfKfPfyJRdk_live.json", 5, "1080p60",
          false, false, 137, 140},
         {"250 before 249", streams(audio(249) + "," + audio(250) + "," + url(137)), 18, "1080p60",
@@ -179,26 +164,16 @@ TEST(player_choice, streams_by_client_format_and_codec_family) {
         {"a muxed stream is no audio stream", streams("", url(18)), 18, "360", false, false, 18, -1},
         {"members only", "player_tvembedded_2023-12_ayI2iBwGdxw_unplayable_members.json", 5, "1080p60",
          false, false, -1, -1},
-        {"upcoming", "player_web_2023-02_N-yVic7BbY0_upcoming_live_trimmed.json", 5, "1080p60", false,
-         false, -1, 0},
-        // SABR: the adaptive entries carry no URL; the auto-dubbed English and the non-default
-        // Russian tracks fail the first pass, the second hits the first 251, which has no URL;
-        // no other audio stream has one either.
+        // SABR: no adaptive entry has a URL, so no stream.
         {"sabr", sabr, 5, "1080p60", false, false, -1, -1},
-        {"sabr muxed", sabr, 5, "360", false, false, 18, 0},
-        // 299 missing: the next H.264 member that exists, 298, wins over 136.
         {"family walk", streams(url(136) + "," + url(298)), 18, "1080p60", false, false, 298, 0},
-        // An OTF adaptive stream is passed over; a muxed one is taken whatever its URL.
+        // OTF adaptive streams are passed over, muxed ones taken.
         {"otf", streams(url(299, "&source=yt_otf") + "," + url(137), url(18, "&source=yt_otf")), 18,
          "1080p60", false, false, 137, 0},
         {"otf muxed", streams(url(137), url(18, "&source=yt_otf")), 18, "360", false, false, 18, 0},
-        {"only otf", streams(url(299, "&source=yt_otf")), 18, "1080p60", false, false, -1, 0},
-        // HDR: the counterpart of 248 (335) is taken when present, else the second pass finds 248.
         {"hdr", streams(url(248) + "," + url(335)), 18, "1080p_vp9", true, false, 335, 0},
-        {"hdr not wanted", streams(url(248) + "," + url(335)), 18, "1080p_vp9", false, false, 248, 0},
         {"hdr absent", streams(url(247) + "," + url(248)), 18, "1080p_vp9", true, false, 248, 0},
         {"av1 hdr", streams(url(399) + "," + url(699)), 18, "1080p_av1", true, false, 699, 0},
-        // A muxed entry without any URL still ends the search, leaving no stream.
         {"muxed without url", streams("", R"({"itag":22},)" + url(18)), 18, "720", false, false, -1, 0},
     };
     for (const Case &c : cases) {
@@ -349,25 +324,12 @@ TEST(pick_hls, quality_codec_and_hdr_choices) {
     } cases[] = {
         {"11086 (301) is missing; 11080 is the 1080p line", master.c_str(), "1080_60", false, false, 96},
         {"720", master.c_str(), "720", false, false, 95},
-        {"all codecs reach the muxed ones", master.c_str(), "1080p60", false, true, 96},
         {"720p60 with a caption track", subs.c_str(), "1080_60", false, false, 300},
         {"2019", old.c_str(), "480", false, false, 94},
-        // A live master (91-96 at 144p to 1080p) at each configured quality: none of its stream
-        // numbers is in the adaptive families, so the best variant at or below the quality's
-        // height plays (RESOLUTION gives the height).
-        {"live 2160p60", master.c_str(), "2160p60", false, false, 96},
+        // Live masters use no adaptive family: the best variant at or below the quality's height
+        // (RESOLUTION), a 60 fps one too.
         {"live 1440p_vp9", master.c_str(), "1440p_vp9", false, false, 96},
-        {"live 1080p60 (the default)", master.c_str(), "1080p60", false, false, 96},
-        {"live 1080p_av1", master.c_str(), "1080p_av1", false, false, 96},
-        {"live 720p60", master.c_str(), "720p60", false, false, 95},
-        {"live 720p_vp9", master.c_str(), "720p_vp9", false, false, 95},
-        {"live 480p", master.c_str(), "480p", false, false, 94},
         {"live 360p_av1", master.c_str(), "360p_av1", false, false, 93},
-        {"live 240p", master.c_str(), "240p", false, false, 92},
-        {"live 2019 without VIDEO-RANGE", old.c_str(), "720p", false, false, 95},
-        // 720p60 is the top variant of this one: at 1080p60 it is the best below.
-        {"live 720p60 only", subs.c_str(), "1080p60", false, false, 300},
-        // At 720p (30 fps) the 60 fps variant of the same height is still the best at or below.
         {"live 720p with 60 fps only", subs.c_str(), "720p", false, false, 300},
         // Nothing at or below 480p: the lowest above.
         {"only above", above.c_str(), "480p", false, false, 95},
@@ -378,8 +340,6 @@ TEST(pick_hls, quality_codec_and_hdr_choices) {
         {"sdr", vp9.c_str(), "1080p_vp9", false, false, 616},
         {"hdr wanted, sdr only", sdr_only.c_str(), "1080p_vp9", true, false, 614},
         {"a stream line at the very end has no URI line", "#EXT-X-STREAM-INF:A", "1080p_vp9", true, false, -1},
-        {"a tag line is no URI", "#EXT-X-STREAM-INF:A\n#EXT-X-MEDIA:URI=\"https://m/itag/614/x\"\n",
-         "1080p_vp9", false, false, -1},
         {"no manifest", nullptr, "1080p_vp9", true, false, -1},
     };
     stream_choice choice; // reused: a choice without a stream clears the last one
