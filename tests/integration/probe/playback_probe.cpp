@@ -1,8 +1,6 @@
-// A plug-in that runs the playback launch in a real mpv (test_host_contract.py). "probe-ping"
-// answers "probe-pong"; "probe-play <edl|alone|queued> BASE" launches the 20-second test video
-// of the streams BASE "video.mp4" and "audio.m4a" and answers "probe-played MODE"; "probe-autoplay"
-// runs one autoplay check over the results "a", "b" with "a" playing and answers
-// "probe-autoplay-requested <id>" or "probe-autoplay-idle".
+// A plug-in that runs the playback launch in a real mpv (test_host_contract.py): "probe-ping"
+// answers "probe-pong"; "probe-play <edl|queued> BASE" plays the 20-second video of BASE
+// "video.mp4" (with "audio.m4a" in an EDL, or appended alone) and answers "probe-played MODE".
 #include <mpv/client.h>
 
 #include <cstring>
@@ -22,8 +20,7 @@ void play(const std::string &mode, const std::string &base, bool &queued, bool &
     PlaybackSettings settings;
     settings.use_edl = mode == "edl";
     settings.generate_chapters = true;
-    settings.show_autoplay_notification = true;
-    if (mode == "queued") queued = true;
+    queued = mode == "queued";
     list_item video;
     video.id = "a";
     video.title = "Probe: \"quoted\", a=b; #1";
@@ -33,25 +30,8 @@ void play(const std::string &mode, const std::string &base, bool &queued, bool &
     streams.video_url = base + "video.mp4";
     if (mode == "edl") streams.audio_url = base + "audio.m4a";
     std::optional<std::string> refused =
-        play_current(settings, PlaybackFlags{queued, playing}, video, streams,
-                     mode == "edl" ? "[{\"segment\":[12,15]}]" : nullptr, false);
+        play_current(settings, PlaybackFlags{queued, playing}, video, streams, nullptr, false);
     message(refused ? "probe-refused" : "probe-played", mode.c_str());
-}
-
-void autoplay(bool &queued, bool &playing) {
-    PlaybackSettings settings;
-    settings.autoplay_next = true;
-    ItemList results;
-    for (const char *id : {"a", "b"}) {
-        auto *item = new list_item{};
-        item->id = id;
-        results.append(item, ITEM_TAG);
-    }
-    AutoplayRequest request{[](const char *id, void *) { message("probe-autoplay-requested", id); },
-                            nullptr};
-    if (!autoplay_check(settings, PlaybackFlags{queued, playing}, Text("a"), results, request))
-        message("probe-autoplay-idle");
-    queued = false;
 }
 
 } // namespace
@@ -68,7 +48,5 @@ extern "C" __attribute__((visibility("default"))) int mpv_open_cplugin(mpv_handl
             message("probe-pong");
         else if (m->num_args == 3 && std::strcmp(m->args[0], "probe-play") == 0)
             play(m->args[1], m->args[2], queued, playing);
-        else if (m->num_args == 1 && std::strcmp(m->args[0], "probe-autoplay") == 0)
-            autoplay(queued, playing);
     }
 }
