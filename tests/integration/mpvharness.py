@@ -1,5 +1,6 @@
 """Drives a real mpv with the plug-in over its JSON IPC socket, each in its own folder; `Scene`
 runs windowed tests on one private Xvfb and one stand-in service per class."""
+import contextlib
 import http.client
 import json
 import os
@@ -179,10 +180,8 @@ class Mpv:
         return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
     def quit(self, timeout=20.0):
-        try:
+        with contextlib.suppress(OSError):
             self.sock.sendall(b'{"command":["quit"]}\n')
-        except OSError:
-            pass
         return self.proc.wait(timeout)
 
     def close(self):
@@ -220,12 +219,10 @@ class StandIn:
     def _request(self, method, target, body=None):
         context = ssl.create_default_context(cafile=self.ca)
         context.check_hostname = False
-        connection = http.client.HTTPSConnection("127.0.0.1", self.port, context=context, timeout=10)
-        try:
+        with contextlib.closing(http.client.HTTPSConnection("127.0.0.1", self.port, context=context,
+                                                            timeout=10)) as connection:
             connection.request(method, target, body=body, headers={"Host": "www.youtube.com"})
             return connection.getresponse().read()
-        finally:
-            connection.close()
 
     def put(self, target, body=b""):
         self._request("PUT", target, body)
@@ -302,6 +299,16 @@ class Scene(unittest.TestCase):
             self.wait(m.shown)
             time.sleep(0.3)  # the host applies the overlay with the input section
         return m
+
+    def open_video(self):
+        """Searches, opens the first row with DOWN (from the field into the list) and ENTER;
+        returns its id once its frames are asked for."""
+        self.mpv.search("test")
+        self.wait(lambda: self.requests("/vi/"))
+        self.mpv.keys("DOWN", "ENTER")
+        video = json.loads(self.wait(lambda: self.requests("/youtubei/v1/player"))[0]["body"])["videoId"]
+        self.wait(lambda: self.requests("/vi/%s/mq1" % video))
+        return video
 
     def requests(self, path=""):
         return [e for e in self.standin.log()[self.mark:] if e["path"].startswith(path)]

@@ -20,14 +20,6 @@ HLS = r"/media/hls/itag/\d+/source/yt_live_broadcast/playlist/"
 class PlayIntegration(Scene):
     media = True
 
-    def open_video(self):
-        self.mpv.keys(*"test", "ENTER")
-        self.wait(lambda: self.requests("/vi/"))
-        self.mpv.keys("F7", "DOWN", "ENTER")
-        video = json.loads(self.wait(lambda: self.requests("/youtubei/v1/player"))[0]["body"])["videoId"]
-        self.wait(lambda: self.requests("/vi/%s/mq1" % video))
-        return video
-
     def clients(self, video):
         return [json.loads(e["body"])["context"]["client"]["clientName"]
                 for e in self.requests("/youtubei/v1/player") if json.loads(e["body"])["videoId"] == video]
@@ -83,23 +75,18 @@ class PlayIntegration(Scene):
         queued = m.prop("playlist")[1]["filename"]
         self.assertTrue(queued.startswith("edl://") and "Stand-in video " + following in queued)
         self.shot("autoplay")
-        opened = [line for line in m.output("mpv-debug.log").splitlines() if "Opening http" in line]
-        self.assertTrue(opened)
-        for line in opened:
-            self.assertIn("https://127.0.0.1:%d/" % port, line)
         self.assertEqual(m.quit(), 0)
 
     def test_default_full_manifest_and_ytdl_launches(self):
-        # A stand-in for ytdl_hook's helper: records its arguments, describes the muxed file.
+        # A stand-in for ytdl_hook's helper: describes the muxed file as the page's video.
         folder = tempfile.mkdtemp(prefix="solvane-ytdl-")
         self.addCleanup(shutil.rmtree, folder, True)
-        calls, helper = os.path.join(folder, "calls.json"), os.path.join(folder, "ytdl")
+        helper = os.path.join(folder, "ytdl")
         with open(helper, "w") as f:
-            f.write("#!/usr/bin/env python3\nimport json, sys\nopen(%r, 'a').write(json.dumps("
-                    "sys.argv[1:]) + '\\n')\nprint(json.dumps({'id': sys.argv[-1][-11:], 'title': "
-                    "'ytdl title', 'ext': 'mp4', 'url': 'https://127.0.0.1:%d/media/muxed.mp4', "
-                    "'protocol': 'https', 'extractor': 'youtube', 'webpage_url': sys.argv[-1], "
-                    "'duration': 20}))\n" % (calls, self.standin.port))
+            f.write("#!/usr/bin/env python3\nimport json, sys\nprint(json.dumps({'id': sys.argv[-1]"
+                    "[-11:], 'title': 'ytdl title', 'ext': 'mp4', 'url': 'https://127.0.0.1:%d/media/"
+                    "muxed.mp4', 'protocol': 'https', 'extractor': 'youtube', 'webpage_url': "
+                    "sys.argv[-1], 'duration': 20}))\n" % self.standin.port)
         os.chmod(helper, 0o755)
         rows = [({}, r"^edl://.*%svideo\.m3u8.*;!new_stream;!no_chapters;.*itag/234/.*audio\.m3u8"
                  % HLS, ["WEB", "VISIONOS"]),
@@ -123,18 +110,14 @@ class PlayIntegration(Scene):
                     self.assertEqual(self.chapters(), CHAPTERS)
                 elif "use_full_manifest" in config:
                     # The plug-in fetched the master, then mpv, which chose the renditions.
-                    masters = self.requests("/media/master.m3u8")
-                    self.assertEqual({e["host"] for e in masters}, {"manifest.googlevideo.com"})
-                    self.assertNotEqual(masters[0]["user_agent"], "libmpv")
-                    self.assertIn("libmpv", [e["user_agent"] for e in masters[1:]])
+                    self.assertEqual([e["user_agent"] == "libmpv" for e in self.requests(
+                        "/media/master.m3u8")][:2], [False, True])
                     for end in ("/video.m3u8", "/audio.m3u8"):
                         self.assertTrue(any(p.endswith(end) for p, _ in media), media)
                 else:
                     # The hook's title; `ytdl` is on for this file only.
                     self.assertEqual(m.prop("media-title"), "ytdl title")
                     self.assertEqual(m.prop("ytdl"), True)
-                    with open(calls) as f:
-                        self.assertEqual([json.loads(line)[-1] for line in f], [path])
                     self.assertTrue(any(p.startswith("/media/muxed.mp4") for p, _ in media))
                     m.command(["stop"])
                     self.wait(lambda: m.prop("path") is None)

@@ -262,11 +262,6 @@ def route_control(conn, req):
     return conn.respond(200, b"ok\n")
 
 
-def route_log(conn, req):
-    with LOCK:
-        return respond(conn, json.dumps(LOG).encode())
-
-
 def send_quietly(conn, data):
     """Sends `data`; False once the client has gone (it refused the answer)."""
     try:
@@ -379,7 +374,8 @@ def is_image_host(req):
 
 
 for method, path, handler, prefix in [
-        ("GET", "/test/service-log", route_log, False), ("PUT", "/test/", route_control, True),
+        ("GET", "/test/service-log", lambda conn, req: respond(conn, json.dumps(LOG[:]).encode()),
+         False), ("PUT", "/test/", route_control, True),
         ("POST", "/youtubei/v1/", route_innertube, True),
         ("GET", "/embed/", lambda conn, req: log(req, "embed") or respond(
             conn, fixture(conn, "embed/embed_2020-12_aqz-KE-bpKQ.html"), "text/html"), True),
