@@ -301,8 +301,7 @@ class Scene(unittest.TestCase):
         return m
 
     def open_video(self):
-        """Searches, opens the first row with DOWN (from the field into the list) and ENTER;
-        returns its id once its frames are asked for."""
+        """Searches, opens the first row (DOWN leads from the field into the list); its id."""
         self.mpv.search("test")
         self.wait(lambda: self.requests("/vi/"))
         self.mpv.keys("DOWN", "ENTER")

@@ -127,9 +127,8 @@ class HostileIntegration(Scene):
         m.keys("Ctrl+g")
         self.wait(lambda: len(self.requests("/feeds/videos.xml")) >= 3)
         time.sleep(1)
-        pressed = self.query("test")
-        search = self.wait(lambda: self.requests("/youtubei/v1/search"))
-        self.assertLess(search[0]["time"] - pressed, 1.0)
+        self.query("test")
+        self.wait(lambda: self.requests("/youtubei/v1/search"))
         self.assertLess(len(self.requests("/feeds/videos.xml")), 200)
         self.assertEqual(m.quit(), 0)
 

@@ -1,11 +1,9 @@
 #!/usr/bin/env python3
-"""A stand-in for the video service on the loopback test server (testserver.py), answering from
-the recorded responses in the fixtures folder: innertube pages (searches in other scripts get
-titles in several scripts; "hostile trickle|length|title N" searches hostile answers), feeds of 15
-entries derived from the playlist id, PNG images in colours derived from the path, and /test/
-controls (service-log, image, player, mode). With --media the player responses point to
-20-second media it makes with ffmpeg and serves itself. It prints one JSON line (ports, CA file)
-and serves until its standard input closes:
+"""A stand-in for the video service on the loopback test server (testserver.py): recorded
+innertube pages (non-ASCII searches retitled in several scripts, "hostile trickle|length|title N"
+searches hostile), feeds derived from the playlist id, images in colours derived from the path,
+/test/ controls; with --media, 20-second media made by ffmpeg. It prints one JSON line (ports,
+CA file) and serves until its standard input closes:
     python3 tests/server/standin_service.py --fixtures ../shared/fixtures [--media]
 """
 import base64
