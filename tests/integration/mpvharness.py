@@ -76,8 +76,8 @@ class Mpv:
             with open(os.path.join(self.solvane_dir, name), "w") as f:
                 f.write(text)
         sock_path = os.path.join(self.dir, "ipc.sock")
-        environ = dict(os.environ, SOLVANE_RESOLVE=resolve_to(9), **({"DISPLAY": display} if display else {}),
-                       **(env or {}))
+        environ = dict(os.environ, SOLVANE_RESOLVE=resolve_to(9), **({"DISPLAY": display} if display else {}))
+        environ.update(env or {})
         self._log = open(os.path.join(self.dir, "stderr.log"), "wb")
         self.proc = subprocess.Popen(
             ["mpv", "--config-dir=" + self.config_dir, "--script=" + plugin,
