@@ -1,8 +1,6 @@
-"""Drives a real mpv with the plug-in loaded, over mpv's JSON IPC socket. Standard library only.
-
-Each mpv gets its own empty configuration folder and IPC socket; windowed tests run on a private
-Xvfb display. `Scene` is the base of the windowed tests: one X server and one stand-in service
-per test class, mpv started on them with the plug-in routed to the stand-in."""
+"""Drives a real mpv with the plug-in over its JSON IPC socket, each in its own folder; `Scene`
+runs windowed tests on one private Xvfb and one stand-in service per class."""
+import contextlib
 import http.client
 import json
 import os
@@ -22,8 +20,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "server"))  # the stand-in's colours
 PLUGIN = os.environ.get("SOLVANE_PLUGIN", os.path.join(HERE, "../../build/solvane.so"))
 BUILD = os.environ.get("SOLVANE_BUILD", os.path.join(HERE, "../../build"))
 FIXTURES = os.environ.get("SOLVANE_FIXTURES", os.path.join(HERE, "../../../shared/fixtures"))
-# Every host of the service. Unless routed to a stand-in they go to a closed loopback port, so
-# no test ever leaves the machine.
+# Every host of the service; unrouted, they go to a closed loopback port.
 SERVICE_HOSTS = ["www.youtube.com", "youtube.com", "i.ytimg.com", "i9.ytimg.com",
                  "yt3.ggpht.com", "sponsor.ajay.app", "manifest.googlevideo.com"]
 MPV_ARGS = ["--idle=yes", "--terminal=no", "--audio=no", "--ao=null", "--osc=no",
@@ -36,7 +33,6 @@ def resolve_to(port):
 
 
 def poll(condition, timeout, every=0.05, pump=None):
-    """The first true value of `condition` within `timeout` seconds, else None."""
     deadline = time.monotonic() + timeout
     while True:
         value = condition()
@@ -46,8 +42,6 @@ def poll(condition, timeout, every=0.05, pump=None):
 
 
 class Xvfb:
-    """A private X server; Xvfb chooses the display number itself."""
-
     def __init__(self, size="1280x720x24"):
         r, w = os.pipe()
         self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", size,
@@ -65,8 +59,8 @@ class Xvfb:
 
 
 class Mpv:
-    """One mpv process. `config` (a dict or text) becomes solvane/solvane.json, `files` more
-    files beside it; `home` is the folder of an earlier run to start again in (kept)."""
+    """mpv; `config` (dict or text) becomes solvane/solvane.json, `files` more files beside it;
+    `home` is a kept folder of an earlier run."""
 
     def __init__(self, config=None, files=None, extra=(), env=None, display=None,
                  plugin=PLUGIN, timeout=20.0, make_solvane_dir=True, home=None):
@@ -101,16 +95,12 @@ class Mpv:
             raise TimeoutError("no IPC socket")
 
     def output(self, name="stderr.log"):
-        """What mpv and the plug-in wrote to standard output and error so far (or mpv's log)."""
+        """mpv's and the plug-in's output so far (or another file of the folder)."""
         self._log.flush()
         with open(os.path.join(self.dir, name), errors="replace") as f:
             return f.read()
 
-    def debug_log(self):
-        return self.output("mpv-debug.log")
-
     def entries(self, name):
-        """The entries of one of the plug-in's list files (history.json, favlist.json)."""
         path = os.path.join(self.solvane_dir, name)
         if not os.path.exists(path):
             return []
@@ -148,7 +138,6 @@ class Mpv:
         return self.command(["get_property", prop])
 
     def prop(self, name):
-        """A property, or None while it is unavailable (nothing loaded yet)."""
         return self.command(["get_property", name], check=False)
 
     def wait_until(self, fn, timeout=10.0, every=0.05):
@@ -165,28 +154,24 @@ class Mpv:
         return self.wait_until(found, timeout)
 
     def sections(self):
-        """{section name: set of priorities} of the current input bindings."""
         out = {}
         for b in self.get("input-bindings"):
             out.setdefault(b["section"], set()).add(b.get("priority"))
         return out
 
     def shown(self):
-        """The interface is shown: its input section is enabled."""
         return self.sections()["solfb-section"] != {-1}
 
     def wait_ready(self, timeout=20.0):
-        """The plug-in has run its start-up once its toggle section is registered."""
         return self.wait_until(lambda: "solfb-toggle-section" in self.sections(), timeout)
 
     def keys(self, *names):
-        # One key at a time: mpv drops keys sent faster than the plug-in handles them.
+        # One at a time: mpv drops keys sent faster than the plug-in handles them.
         for k in names:
             self.command(["keypress", "SPACE" if k == " " else k])
             time.sleep(0.03)
 
     def search(self, text):
-        """Types `text` into the search field (F6 focuses it) and presses ENTER."""
         self.keys("F6", "Ctrl+a", "BS", *text, "ENTER")
 
     def cpu_seconds(self):
@@ -195,10 +180,8 @@ class Mpv:
         return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
     def quit(self, timeout=20.0):
-        try:
+        with contextlib.suppress(OSError):
             self.sock.sendall(b'{"command":["quit"]}\n')
-        except OSError:
-            pass
         return self.proc.wait(timeout)
 
     def close(self):
@@ -207,7 +190,7 @@ class Mpv:
             self.proc.wait()
         self.sock.close()
         self._log.close()
-        # SOLVANE_KEEP_MPV_DIR=1 keeps each run's folder (logs, files) for a look afterwards.
+        # SOLVANE_KEEP_MPV_DIR=1 keeps each run's folder for a look afterwards.
         if os.environ.get("SOLVANE_KEEP_MPV_DIR"):
             print("mpv folder kept:", self.dir)
         elif self._owns_dir:
@@ -221,9 +204,8 @@ class Mpv:
 
 
 class StandIn:
-    """The stand-in service (tests/server/standin_service.py) on loopback; `env` routes the
-    plug-in to it and mpv's own streams through its proxy. With `media` its player responses
-    point to playable media files it serves itself. Ends when closed."""
+    """tests/server/standin_service.py on loopback; `env` routes the plug-in to it and mpv
+    through its proxy; with `media` it serves playable media."""
 
     def __init__(self, fixtures=None, media=False):
         self.proc = subprocess.Popen(["python3", os.path.join(HERE, "../server/standin_service.py"),
@@ -237,23 +219,18 @@ class StandIn:
     def _request(self, method, target, body=None):
         context = ssl.create_default_context(cafile=self.ca)
         context.check_hostname = False
-        connection = http.client.HTTPSConnection("127.0.0.1", self.port, context=context, timeout=10)
-        try:
+        with contextlib.closing(http.client.HTTPSConnection("127.0.0.1", self.port, context=context,
+                                                            timeout=10)) as connection:
             connection.request(method, target, body=body, headers={"Host": "www.youtube.com"})
             return connection.getresponse().read()
-        finally:
-            connection.close()
 
     def put(self, target, body=b""):
-        """A PUT to one of the stand-in's /test/ controls (see standin_service.py)."""
         self._request("PUT", target, body)
 
     def set_image(self, suffix, body):
-        """From now on the stand-in answers image paths ending in `suffix` with `body`."""
         self.put("/test/image?suffix=" + urllib.parse.quote(suffix), body)
 
     def log(self):
-        """Every service request the stand-in saw, oldest first."""
         return json.loads(self._request("GET", "/test/service-log"))
 
     def close(self):
@@ -265,10 +242,14 @@ class StandIn:
         self.proc.stdout.close()
 
 
-def grab_screen(display):
-    """The X screen of `display` as (width, height, rgb(x, y)); needs `xwd` (x11-apps)."""
-    data = subprocess.run(["xwd", "-root", "-silent", "-display", display], check=True,
+def xwd(display):
+    return subprocess.run(["xwd", "-root", "-silent", "-display", display], check=True,
                           capture_output=True).stdout
+
+
+def grab_screen(display):
+    """The X screen of `display` as (width, height, rgb(x, y))."""
+    data = xwd(display)
     hdr = struct.unpack(">25I", data[:100])
     w, h, lsb, bpl = hdr[4], hdr[5], hdr[7] == 0, hdr[12]
     px, masks, base = hdr[11] // 8, hdr[14:17], hdr[0] + hdr[19] * 12
@@ -287,9 +268,8 @@ def region(rgb, box):
 
 
 class Scene(unittest.TestCase):
-    """One Xvfb and (with `service`) one stand-in per class; `start` runs mpv on them. Requests
-    are counted from the latest start. Screenshots go into the build folder
-    (integration-<file>-<name>.png) for a person to look at."""
+    """One Xvfb and (with `service`) one stand-in per class; requests count from the latest
+    `start`; screenshots go to build/integration-<file>-<name>.png."""
     service = True
     media = False
 
@@ -320,6 +300,15 @@ class Scene(unittest.TestCase):
             time.sleep(0.3)  # the host applies the overlay with the input section
         return m
 
+    def open_video(self):
+        """Searches, opens the first row (DOWN leads from the field into the list); its id."""
+        self.mpv.search("test")
+        self.wait(lambda: self.requests("/vi/"))
+        self.mpv.keys("DOWN", "ENTER")
+        video = json.loads(self.wait(lambda: self.requests("/youtubei/v1/player"))[0]["body"])["videoId"]
+        self.wait(lambda: self.requests("/vi/%s/mq1" % video))
+        return video
+
     def requests(self, path=""):
         return [e for e in self.standin.log()[self.mark:] if e["path"].startswith(path)]
 
@@ -327,14 +316,12 @@ class Scene(unittest.TestCase):
         return grab_screen(self.x.display)[2]
 
     def shot(self, name):
-        xwd = subprocess.run(["xwd", "-root", "-silent", "-display", self.x.display],
-                             check=True, capture_output=True).stdout
         path = os.path.join(BUILD, "integration-%s-%s.png" % (type(self).__module__[5:], name))
-        subprocess.run(["convert", "xwd:-", "-depth", "8", "PNG24:" + path], input=xwd)
+        subprocess.run(["convert", "xwd:-", "-depth", "8", "PNG24:" + path], input=xwd(self.x.display))
 
     def wait(self, condition, timeout=40):
-        """Polls `condition` until it gives a true value (returned); fails the test after
-        `timeout` seconds with a screenshot, the last requests and the end of mpv's output."""
+        """`condition`'s first true value; fails with a screenshot, the last requests and
+        mpv's output after `timeout` seconds."""
         value = poll(condition, timeout, 0.1)
         if not value:
             self.shot("failed")

@@ -1,5 +1,4 @@
-"""Integration: the interface inside a real mpv under Xvfb, checked on the X screen, with every
-service host on a closed port."""
+"""Integration: the interface in a real mpv under Xvfb, on the X screen, the service unreachable."""
 import time
 import unittest
 
@@ -23,7 +22,6 @@ class InterfaceIntegration(Scene):
     service = False
 
     def settled(self):
-        """The search field once two screen reads agree (the plug-in drew, mpv showed it)."""
         last = None
         for _ in range(50):
             time.sleep(0.1)
@@ -43,8 +41,7 @@ class InterfaceIntegration(Scene):
         self.assertGreater(colour[1], colour[0])
         self.assertGreater(luminance(colour), 120)
 
-        # Typing shows in the field; Ctrl+A, BS empties it. A real keyboard's down and up of a
-        # key types it once.
+        # Typing shows in the field; Ctrl+A, BS empties it; a key's down and up types it once.
         empty = self.settled()
         m.keys(*"solvane")
         self.assertNotEqual(self.settled(), empty, "typed text is not drawn")
@@ -58,7 +55,6 @@ class InterfaceIntegration(Scene):
         m.command(["keyup", "x"])
         self.assertEqual(self.settled(), once)
 
-        # A search ("x") with the service unreachable says so on the status line (and in the log).
         said = "INFO: status: cannot reach www.youtube.com (no network?)\n"
         self.assertNotIn(said, m.output())
         m.keys("ENTER")
@@ -66,9 +62,8 @@ class InterfaceIntegration(Scene):
         self.assertIn("INFO: status: searching...\n", m.output())
         self.shot("unreachable")
 
-        # The pointer rests on the search button, then moves onto the options button and clicks
-        # in the same instant (mpv reports the click first): the options open and close, and no
-        # search starts.
+        # A click arriving with the move from the search button onto the options button (mpv
+        # reports the click first) opens and closes the options and never searches.
         status, closed = region(self.screen(), STATUS_TEXT), region(self.screen(), OPTIONS_PANEL)
         for k in range(4):
             m.command(["mouse", *GO_BUTTON])
@@ -85,8 +80,7 @@ class InterfaceIntegration(Scene):
         self.assertEqual(m.quit(), 0)
 
     def test_dark_theme_at_a_scale_too_large_for_the_window(self):
-        # At scale 4 a 1280 x 720 window cannot hold the interface: it is built at scale 2, so
-        # the details view and the buttons at the top right stay on the window.
+        # At scale 4 a 1280 x 720 window gets scale 2: everything stays on the window.
         m = self.start({"theme": "dark", "scale": 4}, size=(1280, 720))
         self.wait(lambda: self.screen()(600, 710) != (0, 0, 0))
         time.sleep(0.5)

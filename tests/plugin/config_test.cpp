@@ -1,5 +1,4 @@
 #include "plugin/config.h"
-#include "plugin/interface.h"
 #include "support/fake_mpv.h"
 
 #include "base/host.h"
@@ -26,8 +25,7 @@ std::unique_ptr<AppState> configured(const std::string &json, std::string *print
 
 } // namespace
 
-// Relative paths are taken inside the configuration directory; the scale is clamped and the
-// window sizes follow it; the key bindings combine modifiers.
+// Relative paths are taken inside the configuration folder; the scale is clamped.
 TEST(config, paths_scale_and_key_bindings) {
     std::string printed;
     auto s = configured(R"({"player_path":"/usr/bin/mpv", "video_format":"720p",
@@ -60,7 +58,7 @@ TEST(config, paths_scale_and_key_bindings) {
     }
 }
 
-TEST(state_file, queries_survive_the_round_trip_and_the_window_position_is_bounded) {
+TEST(state_file, queries_survive_the_round_trip) {
     for (const char *q : {"plain", "say \"hi\"", "back\\slash", "ends with \\", "tab\there",
                           "caf\xC3\xA9", "{\"json\": [1]}"}) {
         SCOPED_TRACE(q);
@@ -76,23 +74,6 @@ TEST(state_file, queries_survive_the_round_trip_and_the_window_position_is_bound
         EXPECT_NE(state_text(s).find("\"video_id\": \"new\""), std::string::npos);
     }
 
-    struct Case { const char *json; bool save; int x, y, width, height; } cases[] = {
-        {R"({"window_position": [10, 20, 50, 300]})", true, 10, 20, 100, 300},
-        {R"({"window_position": ["a", 5, -4, 99999999999]})", true, 0, 5, 100, 16384},
-        {R"({"window_position": [10, 20, 500, 300], "query": "x"})", false, 0, 0, 960, 720},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.json);
-        AppState s;
-        s.switches.save_window_position = c.save;
-        state_apply(s, c.json);
-        EXPECT_EQ(s.restored_position, c.save);
-        EXPECT_FALSE(s.restore_pending);
-        EXPECT_FALSE(s.current_query);
-        EXPECT_EQ((std::vector<int>{s.gui_x, s.gui_y, s.gui_width, s.gui_height}),
-                  (std::vector<int>{c.x, c.y, c.width, c.height}));
-    }
-
     // A directory that does not exist: nothing written, nothing reported, no crash.
     fakehost::reset();
     fakehost::set_expand_path("/nonexistent/solvane");
@@ -104,8 +85,8 @@ TEST(state_file, queries_survive_the_round_trip_and_the_window_position_is_bound
     host_set(nullptr);
 }
 
-// A new user's typing errors: each is explained in one line that names what is used instead; a
-// syntax error names its line and column and leaves every setting at its default.
+// Each typing error is explained in one line naming what is used instead; a syntax error names
+// its line and column and leaves every setting at its default.
 TEST(config_malformed, mistakes_are_explained_and_defaults_used) {
     struct Case {
         std::string config;
@@ -172,19 +153,5 @@ TEST(config_malformed, mistakes_are_explained_and_defaults_used) {
         EXPECT_EQ(s->thumb_height, c.thumb_height);
         EXPECT_EQ(s->list_width, c.list_width);
         EXPECT_EQ(s->key_bindings.size(), c.bindings);
-    }
-}
-
-// At a large scale in a small window the interface shrinks to what the window holds.
-TEST(interface, scale_fits_the_window) {
-    struct Case {
-        int32_t width, height;
-        double setting, scale;
-    } cases[] = {{1280, 720, 4, 2},      {3840, 2160, 4, 4},    {1280, 720, 1, 1},
-                 {640, 360, 2, 1},       {500, 300, 2, 1},      {1600, 900, 4, 2.5},
-                 {1920, 1080, 1.5, 1.5}, {1919, 1080, 4, 2.75}, {0, 0, 3, 3}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " at " << c.setting);
-        EXPECT_DOUBLE_EQ(interface_fit_scale(c.width, c.height, c.setting), c.scale);
     }
 }

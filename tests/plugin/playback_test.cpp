@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <optional>
+#include <tuple>
 
 using fakehost::Command;
 
@@ -26,37 +26,17 @@ std::string chapters(std::initializer_list<Ch> list) {
 }
 const char *const S = SPONSOR_CHAPTER_TITLE;
 
-TEST(chapters, line_timestamps) {
-    const std::string long_line = std::string(600, 'y') + " 1:00"; // beyond the line limit
-    struct Case { const char *line; int64_t seconds; const char *title; } cases[] = { // -1: none
-        {"0:00 Intro", 0, "Intro"}, {"1:02:03 - Part two", 3723, "Part two"},
-        {"  3:05 ~ Indented", 185, "Indented"}, {"12:34|Bar", 754, "Bar"},
-        {"10:00 - Title - with dashes", 600, "Title - with dashes"}, {"Intro - 0:00", 0, "Intro"},
-        {"Outro 1:02:03", 3723, "Outro"}, {"Credits 4:05 ", 245, "Credits"},
-        {"Part2 1:30", 90, "Part"}, // the first character of a trailing run separates
-        {"0:00Intro", -1}, {"Just words", -1}, {"Chapter 5", -1}, {"12345", -1},
-        {"5 things: list", -1}, {"1:", -1}, {":", -1}, {long_line.c_str(), -1},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.line);
-        int64_t seconds = -1;
-        std::string title;
-        ASSERT_EQ(chapter_line_timestamp(c.line, seconds, title), c.seconds >= 0);
-        if (!c.title) continue;
-        EXPECT_EQ(seconds, c.seconds);
-        EXPECT_EQ(title, c.title);
-    }
-}
-
 TEST(chapters, text_from_description_and_segments) {
     const std::string long_title = "0:00 " + std::string(254, 'x') + "\xc3\xa9tail";
     struct Case { const char *name, *description, *segments; uint32_t duration; std::string expected; };
     const Case cases[] = {
         {"leading timestamps up to the duration", "0:00 Intro\n1:02:03 - Part two\n", nullptr,
          4000, chapters({{0, 3723000, "Intro"}, {3723000, 4000000, "Part two"}})},
-        {"lines without timestamps skipped",
-         "Welcome!\n\n\nIntro - 0:00\nsome words\n\nEnd 2:00\nThanks for watching", nullptr, 150,
-         chapters({{0, 120000, "Intro"}, {120000, 150000, "End"}})},
+        {"timestamps leading or trailing; other lines skipped",
+         "Welcome!\n\nIntro - 0:00\n0:30Glued\nChapter 5\n5 things: list\n1:\nEnd 2:00\n"
+         "Part2 1:30\n  3:05 ~ Indented\n", nullptr, 250,
+         chapters({{0, 90000, "Intro"}, {90000, 120000, "Part"}, {120000, 185000, "End"},
+                   {185000, 250000, "Indented"}})},
         {"negative timestamps neither open nor close", "0:00 A\n-1:00 Back\n1:00 B", nullptr, 100,
          chapters({{0, 60000, "A"}, {60000, 100000, "B"}})},
         // Each chapter ends where the next in time begins, whatever the order of the lines.
@@ -341,12 +321,15 @@ TEST_F(Launch, queued_autoplay_appends_and_shows_up_next) {
     }
 }
 
-// ---- Autoplay ----
-
-// Near the end of the last entry the next video row (not a playlist, not a row without an id)
-// is asked for once; nothing more until the load clears the queued flag.
+// Near the end of the last entry the next video row (not a playlist, not one without an id) is
+// asked for once; with another entry queued, a minute left or no duration it waits.
 TEST_F(Launch, autoplay_loads_the_next_video_near_the_end_of_the_last_entry) {
     settings.autoplay_next = playing = true;
+    for (auto [count, duration, left] : {std::tuple{"2", "300", "30"}, {"1", "300", "60"},
+                                         {"1", "0.1", "0"}}) {
+        host_state("0", count, duration, left);
+        EXPECT_FALSE(autoplay()) << count << " " << duration << " " << left;
+    }
     host_state("0", "1", "300.5", "30");
     EXPECT_TRUE(autoplay());
     EXPECT_EQ(requested, std::vector<std::string>{"b"});
@@ -357,35 +340,6 @@ TEST_F(Launch, autoplay_loads_the_next_video_near_the_end_of_the_last_entry) {
     EXPECT_TRUE(requested.empty());
     EXPECT_EQ(autoplay_next_id(results, "x"), Text("a"));
     EXPECT_EQ(autoplay_next_id(results, "p"), std::nullopt);
-}
-
-TEST_F(Launch, autoplay_waits_for_its_conditions) {
-    struct Case { const char *name; std::function<void(Launch &)> change; } cases[] = {
-        {"entries after the current one", [](Launch &t) { t.host_state("0", "2", "300", "30"); }},
-        {"more than a minute left", [](Launch &t) { t.host_state("0", "1", "300", "60"); }},
-        {"no duration", [](Launch &t) { t.host_state("0", "1", "0.1", "0"); }},
-        {"idle host", [](Launch &t) { t.host_state("-1", "0", "0", "0"); }},
-        {"duration unavailable", [](Launch &) { fakehost::fail_property("duration"); }},
-        {"position unavailable", [](Launch &) { fakehost::fail_property("playlist-pos"); }},
-        {"no browser playback", [](Launch &t) { t.playing = false; }},
-        {"autoplay off", [](Launch &t) { t.settings.autoplay_next = false; }},
-        {"already queued", [](Launch &t) { t.queued = true; }},
-        {"no current video", [](Launch &t) { t.current.reset(); }},
-        {"current video is the last", [](Launch &t) { t.current = "b"; }},
-        {"current video not listed", [](Launch &t) { t.current = "zz"; }},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        settings.autoplay_next = playing = true;
-        host_state("0", "1", "300.5", "30");
-        c.change(*this);
-        const bool was_queued = queued;
-        EXPECT_FALSE(autoplay());
-        EXPECT_TRUE(requested.empty());
-        EXPECT_EQ(queued, was_queued);
-        EXPECT_TRUE(fakehost::commands().empty());
-    }
 }
 
 } // namespace

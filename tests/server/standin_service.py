@@ -1,26 +1,9 @@
 #!/usr/bin/env python3
-"""A stand-in for the video service on the loopback test server (testserver.py): it answers
-what the plug-in asks the service for from the recorded responses in the fixtures folder.
-
-  POST /youtubei/v1/search|browse|next|player   the recorded page the body asks for; a search
-       that is not ASCII gets titles in several scripts (one too long for its row); searches for
-       "hostile trickle" (1 kB, a byte a second), "hostile length" (a 1 GB Content-Length) and
-       "hostile title N" (a first title N MB long, no Content-Length) get hostile answers
-  GET  /feeds/videos.xml?playlist_id=P   15 entries derived from P, entry i published i * 4 days
-       and a few hours before the stand-in started
-  GET  images (every other host)   PNG pictures in colours derived from the path; colour(id, 1)
-       fills the upper left of video id's thumbnail
-  GET  /test/service-log   every request so far (method, host, path, body, user agent, time)
-  PUT  /test/image?suffix=S, /test/player, /test/mode?feed=trickle   from now on: image paths
-       ending in S answer the body; player responses carry the body's {"video"|"audio"|
-       "caption": URL} for every stream or track of that kind (empty: undo); feeds trickle
-
-With --media the player responses play here: streams, captions and the HLS master (on
-manifest.googlevideo.com) point to 20-second media made with ffmpeg at start-up, the title is
-"Stand-in video ID", the description holds timestamps (one past the end) and the segments lie
-inside the video (one more ends before it starts). It prints one JSON line (ports, CA file) and
-serves until its standard input closes; the plug-in reaches it through SOLVANE_RESOLVE and
-SSL_CERT_FILE, mpv through its proxy:
+"""A stand-in for the video service on the loopback test server (testserver.py): recorded
+innertube pages (non-ASCII searches retitled in several scripts, "hostile trickle|length|title N"
+searches hostile), feeds derived from the playlist id, images in colours derived from the path,
+/test/ controls; with --media, 20-second media made by ffmpeg. It prints one JSON line (ports,
+CA file) and serves until its standard input closes:
     python3 tests/server/standin_service.py --fixtures ../shared/fixtures [--media]
 """
 import base64
@@ -37,6 +20,7 @@ import tempfile
 import threading
 import time
 import zlib
+from xml.sax.saxutils import escape
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import testserver  # noqa: E402
@@ -139,8 +123,8 @@ def route_innertube(conn, req):
 
 
 def send_player(conn, name, video_id):
-    """The recorded player response made the response for `video_id` (ids have one length), its
-    streams on this server's media files (--media) or on the addresses PUT /test/player gave."""
+    """The recorded player response for `video_id`, streams on the media (--media) or on the
+    addresses PUT /test/player gave."""
     body = fixture(conn, name)
     recorded = json.loads(body)["videoDetails"]["videoId"]
     if len(video_id) == len(recorded) and video_id.isascii():
@@ -155,8 +139,7 @@ def send_player(conn, name, video_id):
             title={"simpleText": title}, lengthSeconds=str(MEDIA_SECONDS),
             description={"simpleText": MEDIA_DESCRIPTION})
         if "hlsManifestUrl" in streaming:
-            # Fetched by the plug-in (through its host-name override) and, with the full
-            # manifest, by the player (through the test server's proxy).
+            # Fetched by the plug-in and, with the full manifest, by mpv through the proxy.
             streaming["hlsManifestUrl"] = "https://manifest.googlevideo.com/media/master.m3u8"
     for key in ("formats", "adaptiveFormats"):
         for entry in streaming.get(key) or []:
@@ -179,15 +162,11 @@ def derived(seed, length=11):
 
 
 def feed_entries(playlist):
-    """[(video id, title, publication time)] of a playlist's feed, newest first. The few hours'
-    offset differs between playlists, so their entries interleave."""
+    """[(video id, title, publication time)] of a feed, newest first, i * 4 days and a few hours
+    (differing between playlists) old."""
     offset = 3600 + int.from_bytes(hashlib.sha1(playlist.encode()).digest()[:4], "big") % 72000
     return [(derived("%s/%d" % (playlist, i)), "Feed video %d of %s" % (i + 1, playlist),
              int(STARTED) - offset - i * 4 * 86400) for i in range(15)]
-
-
-def xml_escape(text):
-    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace('"', "&quot;")
 
 
 def feed_xml(fixtures, playlist):
@@ -197,13 +176,13 @@ def feed_xml(fixtures, playlist):
     head, template = text[:start], text[start:end]
     recorded = [re.search(r"<%s>([^<]*)<" % tag, template).group(1)
                 for tag in ("yt:videoId", "media:title", "published")]
-    safe = xml_escape(playlist)
+    safe = escape(playlist, {"\"": "&quot;"})
     head = head.replace(re.search(r"<yt:playlistId>([^<]*)<", head).group(1), safe).replace(
         "<title>%s<" % re.search(r"<title>([^<]*)<", head).group(1), "<title>Stand-in feed %s<" % safe)
     entries = []
     for video, title, published in feed_entries(playlist):
         entry = template
-        for old, new in zip(recorded, (video, xml_escape(title), time.strftime(
+        for old, new in zip(recorded, (video, escape(title), time.strftime(
                 "%Y-%m-%dT%H:%M:%S+00:00", time.gmtime(published)))):
             entry = entry.replace(old, new)
         entries.append(entry)
@@ -260,8 +239,7 @@ def route_image(conn, req):
     with LOCK:
         body = next((b for end, b in IMAGES.items() if req.path.endswith(end)), None)
     if body is None:
-        # /vi/ID/mqdefault.jpg is the thumbnail of ID; other images (frames, owner pictures)
-        # get colours of their own path.
+        # /vi/ID/mqdefault.jpg is ID's thumbnail; other images get colours of their path.
         parts = req.path.strip("/").split("/")
         if len(parts) != 3 or parts[0] not in ("vi", "vi_webp"):
             body = image(req.path, 88, 88)
@@ -282,11 +260,6 @@ def route_control(conn, req):
     return conn.respond(200, b"ok\n")
 
 
-def route_log(conn, req):
-    with LOCK:
-        return respond(conn, json.dumps(LOG).encode())
-
-
 def send_quietly(conn, data):
     """Sends `data`; False once the client has gone (it refused the answer)."""
     try:
@@ -297,8 +270,7 @@ def send_quietly(conn, data):
 
 
 def trickle(conn, body):
-    """`body` with its Content-Length, one byte a second, until it is sent, the client goes or
-    the server stops."""
+    """`body` one byte a second, until sent, the client goes or the server stops."""
     conn.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     if not send_quietly(conn, b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body)):
         return False
@@ -347,8 +319,8 @@ HLS_VIDEO_STREAMS = [229, 230, 231, 232, 270, 311, 312, 604, 605, 606, 609, 614]
 
 
 def make_media(folder):
-    """The media files (ffmpeg's test sources), and the HLS renditions, video alone and audio
-    alone, each a media playlist of MPEG-TS segments with relative names."""
+    """The media files and the HLS renditions (video alone and audio alone) of ffmpeg's test
+    sources."""
     def ffmpeg(args):
         subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y"] + args, check=True,
                        stdin=subprocess.DEVNULL)
@@ -400,7 +372,8 @@ def is_image_host(req):
 
 
 for method, path, handler, prefix in [
-        ("GET", "/test/service-log", route_log, False), ("PUT", "/test/", route_control, True),
+        ("GET", "/test/service-log", lambda conn, req: respond(conn, json.dumps(LOG[:]).encode()),
+         False), ("PUT", "/test/", route_control, True),
         ("POST", "/youtubei/v1/", route_innertube, True),
         ("GET", "/embed/", lambda conn, req: log(req, "embed") or respond(
             conn, fixture(conn, "embed/embed_2020-12_aqz-KE-bpKQ.html"), "text/html"), True),

@@ -1,8 +1,6 @@
-// A plug-in that runs the playback launch in a real mpv (test_host_contract.py). "probe-ping"
-// answers "probe-pong"; "probe-play <edl|alone|queued> BASE" launches the 20-second test video
-// of the streams BASE "video.mp4" and "audio.m4a" and answers "probe-played MODE"; "probe-autoplay"
-// runs one autoplay check over the results "a", "b" with "a" playing and answers
-// "probe-autoplay-requested <id>" or "probe-autoplay-idle".
+// A plug-in that runs the playback launch in a real mpv (test_host_contract.py): "probe-ping"
+// answers "probe-pong"; "probe-play BASE" plays the EDL of BASE "video.mp4" and "audio.m4a" with
+// a title that needs escaping and answers "probe-played".
 #include <mpv/client.h>
 
 #include <cstring>
@@ -18,47 +16,26 @@ void message(const char *name, const char *argument = nullptr) {
     mpv_command(host(), args);
 }
 
-void play(const std::string &mode, const std::string &base, bool &queued, bool &playing) {
+void play(const std::string &base) {
     PlaybackSettings settings;
-    settings.use_edl = mode == "edl";
-    settings.generate_chapters = true;
-    settings.show_autoplay_notification = true;
-    if (mode == "queued") queued = true;
+    settings.use_edl = true;
+    bool queued = false, playing = false;
     list_item video;
     video.id = "a";
     video.title = "Probe: \"quoted\", a=b; #1";
-    video.description = "Welcome\n0:00 Intro\nMiddle part - 0:10\n";
     video.duration = 20;
     stream_choice streams;
     streams.video_url = base + "video.mp4";
-    if (mode == "edl") streams.audio_url = base + "audio.m4a";
+    streams.audio_url = base + "audio.m4a";
     std::optional<std::string> refused =
-        play_current(settings, PlaybackFlags{queued, playing}, video, streams,
-                     mode == "edl" ? "[{\"segment\":[12,15]}]" : nullptr, false);
-    message(refused ? "probe-refused" : "probe-played", mode.c_str());
-}
-
-void autoplay(bool &queued, bool &playing) {
-    PlaybackSettings settings;
-    settings.autoplay_next = true;
-    ItemList results;
-    for (const char *id : {"a", "b"}) {
-        auto *item = new list_item{};
-        item->id = id;
-        results.append(item, ITEM_TAG);
-    }
-    AutoplayRequest request{[](const char *id, void *) { message("probe-autoplay-requested", id); },
-                            nullptr};
-    if (!autoplay_check(settings, PlaybackFlags{queued, playing}, Text("a"), results, request))
-        message("probe-autoplay-idle");
-    queued = false;
+        play_current(settings, PlaybackFlags{queued, playing}, video, streams, nullptr, false);
+    message(refused ? "probe-refused" : "probe-played");
 }
 
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int mpv_open_cplugin(mpv_handle *handle) {
     host_set(handle);
-    bool queued = false, playing = false;
     for (;;) {
         mpv_event *e = mpv_wait_event(handle, -1);
         if (e->event_id == MPV_EVENT_SHUTDOWN) return 0;
@@ -66,9 +43,7 @@ extern "C" __attribute__((visibility("default"))) int mpv_open_cplugin(mpv_handl
         auto *m = static_cast<mpv_event_client_message *>(e->data);
         if (m->num_args == 1 && std::strcmp(m->args[0], "probe-ping") == 0)
             message("probe-pong");
-        else if (m->num_args == 3 && std::strcmp(m->args[0], "probe-play") == 0)
-            play(m->args[1], m->args[2], queued, playing);
-        else if (m->num_args == 1 && std::strcmp(m->args[0], "probe-autoplay") == 0)
-            autoplay(queued, playing);
+        else if (m->num_args == 2 && std::strcmp(m->args[0], "probe-play") == 0)
+            play(m->args[1]);
     }
 }
