@@ -9,7 +9,6 @@ namespace {
 
 constexpr uint32_t RED = 0xFF0000FFu; // R, G, B, A bytes
 constexpr uint32_t GREEN = 0xFF00FF00u;
-constexpr uint32_t BLUE = 0xFFFF0000u;
 
 // Redraws the table onto its own surface and returns it.
 const Surface *draw_rows(World &w) {
@@ -33,27 +32,6 @@ long ink(World &w, int x0, int y0, int x1, int y1) {
 long title_ink(World &w) { return ink(w, 132, 5, 300, 17); }
 
 } // namespace
-
-TEST(images, stored_sizes_by_kind) {
-    World w(1.5, 90);
-    struct Case {
-        const char *url;
-        uint32_t kind;
-        int32_t width, height;
-    } cases[] = {
-        {"https://i.ytimg.com/vi/a/mqdefault.jpg", IMAGE_THUMB, 240, 135},
-        {"https://yt3.ggpht.com/o", IMAGE_AVATAR, 72, 72},
-        {"https://i.ytimg.com/vi/a/mq1.jpg", IMAGE_FRAME, 320, 180},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.url);
-        w.arrive(c.url, c.kind, bt::bmp(320, 180, RED));
-        Surface *s = thumbnail_cache_find(w.browser().thumbnails, c.url);
-        ASSERT_TRUE(s);
-        EXPECT_EQ(s->width, c.width);
-        EXPECT_EQ(s->height, c.height);
-    }
-}
 
 TEST(images, failed_downloads_cache_nothing_and_bad_bodies_cache_a_blank) {
     World w;
@@ -117,25 +95,6 @@ TEST(rows, thumbnail_badge_and_title_dimming) {
     draw_rows(w);
     EXPECT_LT(title_ink(w), normal * 6 / 10);
     EXPECT_GT(title_ink(w), normal * 3 / 10);
-}
-
-TEST(rows, channel_avatars_are_centred) {
-    World w;
-    w.complete(bt::fixture("search/search_web_2026-01_channels_bbc_first.json"), LIST_SEARCH,
-               false);
-    ItemList &rows = w.browser().results;
-    while (!rows.empty() && rows.first()->data->kind != ITEM_CHANNEL) rows.remove(rows.first());
-    ASSERT_FALSE(rows.empty());
-    w.rows()->row_count = int32_t(rows.size());
-    list_item &channel = *rows.first()->data;
-    ASSERT_TRUE(channel.thumb_url);
-    w.arrive(*channel.thumb_url, IMAGE_SQUARE_THUMB, bt::bmp(176, 176, BLUE));
-    const Surface *s = draw_rows(w);
-    // 72 x 72 shifted right by (128 - 72) / 2 = 28.
-    EXPECT_NE(bt::pixel(s, 27, 30), BLUE);
-    EXPECT_EQ(bt::pixel(s, 28, 30), BLUE);
-    EXPECT_EQ(bt::pixel(s, 28 + 71, 30), BLUE);
-    EXPECT_NE(bt::pixel(s, 28 + 72, 30), BLUE);
 }
 
 TEST(details, scrolling_stops_at_both_ends_and_the_empty_view) {

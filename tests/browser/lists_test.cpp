@@ -191,6 +191,7 @@ TEST_F(ListFiles, history_keeps_one_entry_per_video_newest_first) {
     const list_item *front = history.first()->data;
     EXPECT_EQ(front->title, Text("A again"));
     EXPECT_EQ(front->length_text, Text("0:30"));
+    EXPECT_EQ(history.last()->data->length_text, Text("1:06:40"));
     ItemList loaded;
     ASSERT_EQ(history_load(loaded, history_file), 2u);
     EXPECT_EQ(ids(loaded), (std::vector<std::string>{"a", "b"}));

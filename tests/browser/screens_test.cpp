@@ -212,18 +212,6 @@ TEST(list_move, steps_pages_and_ends) {
     EXPECT_EQ(w.rows()->selected, rows.last());
 }
 
-TEST(list_scroll, wheel_steps_of_eighty_pixels_at_once_or_gliding) {
-    World w;
-    w.first_search_page();
-    widget_event(w.table(), EVENT_WHEEL_DOWN);
-    EXPECT_NEAR(offset(w), 80, 1e-6);
-    widget_event(w.table(), EVENT_WHEEL_UP);
-    widget_event(w.table(), EVENT_WHEEL_UP);
-    EXPECT_EQ(widget_get_value(w.table()), 0);
-    EXPECT_TRUE(list_scroll_by(w.state, 1e12));
-    EXPECT_EQ(widget_get_value(w.table()), 100);
-}
-
 TEST(list_scroll, touch_drags_and_taps) {
     World w;
     clock_override(fake_clock);

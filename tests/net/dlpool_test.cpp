@@ -427,36 +427,6 @@ TEST_F(Loopback, user_requests_pass_bulk_work_and_always_find_an_api_slot) {
     for (const Outcome &waiting : feed) EXPECT_EQ(waiting.calls, 0);
 }
 
-TEST_F(Loopback, callbacks_may_keep_the_data_and_add_downloads) {
-    // The finishing slot is still busy while its callbacks run, so the chain needs a second one.
-    struct Chain {
-        dlpool pool;
-        int remaining = 3;
-        std::vector<std::string> bodies;
-        ResponseData kept;
-    } chain;
-    dlpool_init(chain.pool, 2, CONNECTIONS_KEEP, nullptr, nullptr);
-    static DownloadDone next = [](int32_t, ResponseBuffer *response, void *context, const HttpStatus *) {
-        auto *chain = static_cast<Chain *>(context);
-        chain->bodies.emplace_back(response->data.get(), response->position);
-        chain->kept = std::move(response->data);
-        if (--chain->remaining == 0) return;
-        DownloadRequest request;
-        request.url = loopback_url("/test/respond?body=" + std::to_string(chain->remaining));
-        request.context = chain;
-        request.on_done = next;
-        EXPECT_TRUE(dlpool_add(chain->pool, request));
-    };
-    DownloadRequest first;
-    first.url = loopback_url("/test/respond?body=keep%20me");
-    first.context = &chain;
-    first.on_done = next;
-    ASSERT_TRUE(dlpool_add(chain.pool, first));
-    ASSERT_TRUE(step_until(chain.pool, [&] { return chain.remaining == 0; }));
-    EXPECT_EQ(chain.bodies, (std::vector<std::string>{"keep me", "2", "1"}));
-    EXPECT_EQ(std::string(chain.kept.get(), 1), "1");
-}
-
 // The pump serves both pools, keeps itself queued once, and waits long only when idle.
 TEST_F(Loopback, pump_feeds_both_pools_from_their_queues) {
     pools.quiet_wait_ms = 250;

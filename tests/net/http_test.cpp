@@ -65,17 +65,6 @@ TEST(url_parse, schemes_hosts_paths_and_limits) {
     }
 }
 
-TEST(http_header_value, matches_names_without_regard_to_case) {
-    std::string head = "HTTP/1.1 200 OK\r\ncontent-LENGTH: \t 42\r\nX-Empty:\r\n"
-                       "Transfer-Encoding:chunked  \r\n\r\n";
-    EXPECT_EQ(http_header_value(head, "Content-Length"), "42");
-    EXPECT_EQ(http_header_value(head, "X-Empty"), "");
-    EXPECT_EQ(http_header_value(head, "transfer-encoding"), "chunked  ");
-    for (const char *absent : {"Content", "Length", "HTTP/1.1 200 OK", ""})
-        EXPECT_FALSE(http_header_value(head, absent)) << absent;
-    EXPECT_FALSE(http_header_value("HTTP/1.1 200 OK\r\nX-Cut: no end", "X-Cut"));
-}
-
 // Each response read whole, in pieces of one byte and of five (stuttering).
 TEST(http_read_step, results_bodies_and_reuse_of_odd_responses) {
     std::string big(10000, 'b'), filler = "HTTP/1.1 200 OK\r\n";

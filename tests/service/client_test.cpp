@@ -221,26 +221,6 @@ TEST(service_client, sponsorblock_segments_before_the_launch) {
     EXPECT_EQ(live.launches.size(), 1u);
 }
 
-TEST(service_client, history_lists_a_video_once_at_the_front) {
-    ItemList history;
-    list_item a, b;
-    a.id = "a";
-    a.views_text = "12 views";
-    a.duration = 3725;
-    a.flags = 1;
-    b.id = "b";
-    b.duration = 59;
-    for (const list_item *v : {&a, &b, &a}) history_add(history, *v);
-    ASSERT_EQ(history.size(), 2u);
-    list_item *front = history.first()->data;
-    EXPECT_EQ(front->id.value(), "a");
-    EXPECT_EQ(front->length_text.value(), "1:02:05");
-    EXPECT_EQ(front->views_text.value(), "");
-    EXPECT_EQ(front->published_text.value(), "");
-    EXPECT_EQ(front->flags, 0u);
-    EXPECT_EQ(history.last()->data->length_text.value(), "0:59");
-}
-
 // Instant play: resolved on open, played with no request until the streams expire.
 TEST(service_client, instant_play_resolves_on_open_and_plays_with_no_request) {
     Harness h;

@@ -79,17 +79,3 @@ TEST(visitor_data, recorded_page_patterns_in_order_and_failures) {
     EXPECT_FALSE(visitor_data_extract(nullptr));
 }
 
-// A value that is no text falls back to VISIONOS with HLS, an unknown name to IOS.
-TEST(extractor, named_default_and_unknown) {
-    ExtractorChoice named = extractor_choice(R"("ytdl")"), unknown = extractor_choice(R"("mystery")");
-    EXPECT_TRUE(named.ytdl_fallback);
-    EXPECT_STREQ(named.message, "using ytdl fallback");
-    for (const char *value : {"42", static_cast<const char *>(nullptr)}) {
-        ExtractorChoice fallback = extractor_choice(value);
-        EXPECT_EQ(fallback.client_code, REQUEST_PLAYER_VISIONOS);
-        EXPECT_TRUE(fallback.use_hls);
-    }
-    EXPECT_EQ(unknown.client_code, REQUEST_PLAYER_IOS);
-    EXPECT_FALSE(unknown.use_hls || unknown.hls_quality_names || unknown.ytdl_fallback);
-    EXPECT_EQ(unknown.message, nullptr);
-}

@@ -240,23 +240,6 @@ TEST_F(draw, input_scrolls_to_keep_the_caret_visible) {
     EXPECT_DOUBLE_EQ(d->offset, -40);
 }
 
-TEST_F(draw, blend_none_copies_alpha_and_alpha_blends) {
-    SurfacePtr image(surface_new(10, 10));
-    surface_fill_rect(image.get(), Paint{72, 0, 0x800000FFu}, 0, 0, 9, 9);
-    const uint32_t copied = on_screen(0x800000FFu);
-    auto canvas = [&](const char *props, double offset_x) {
-        surface_fill_rect(toolkit_root_surface(), Paint{72, 0, 0xFFFF0000u}, 0, 0, 199, 99);
-        WidgetPtr c = tk::build(std::string("{'type': 'canvas'") + props + "}", 10, 10);
-        widget_data<CanvasData>(c.get())->image = image.get();
-        widget_data<CanvasData>(c.get())->offset_x = offset_x;
-        widget_refresh(c.get());
-    };
-    canvas(", 'blend_mode': 'none'", 0);
-    EXPECT_EQ(root_pixel(3, 3), copied);
-    canvas(", 'blend_mode': 'alpha'", 0);
-    EXPECT_EQ(root_pixel(3, 3), pixel_blend(0xFFFF0000u, copied));
-}
-
 TEST_F(draw, refresh_clears_to_base_and_marks_a_clipped_dirty_rectangle) {
     WidgetPtr root = tk::build("{'type': 'box', 'children': [{'type': 'button', 'name': 'b', "
                                "'sticky_mode': 'none', 'geometry': [10, 10, 20, 10]}]}",

@@ -89,21 +89,6 @@ TEST(dispatch, greatest_id_above_the_minimum_wins_and_newest_breaks_ties) {
     EXPECT_EQ(pointer_dispatch(BUTTON_LEFT, POINTER_PRESS, 500, -3, 0), CAPTURE_ID);
 }
 
-TEST_F(input, enter_motion_and_leave) {
-    rec.watch(a, {EVENT_ENTER, EVENT_LEAVE, EVENT_MOTION});
-    rec.watch(b, {EVENT_ENTER, EVENT_LEAVE, EVENT_MOTION});
-    toolkit_pointer_motion(150, 80); // start over no widget (a leaves: the pointer was at 0, 0)
-    rec.take();
-    toolkit_pointer_motion(10, 10);
-    EXPECT_EQ(rec.take(), (Log{"a:9", "a:3"}));
-    EXPECT_EQ(widget_text_element(a)->state, uint32_t(STATE_HOVER));
-    toolkit_pointer_motion(60, 10); // from a straight into b
-    EXPECT_EQ(rec.take(), (Log{"b:9", "b:3", "a:4"}));
-    EXPECT_EQ(widget_text_element(a)->state, uint32_t(STATE_NORMAL));
-    toolkit_pointer_motion(60, 50);
-    EXPECT_EQ(rec.take(), (Log{"b:4"}));
-}
-
 TEST_F(input, press_release_click_and_release_elsewhere) {
     rec.watch(a, {EVENT_PRESS, EVENT_RELEASE, EVENT_CLICK, EVENT_FOCUS_IN, EVENT_FOCUS_OUT});
     rec.watch(b, {EVENT_PRESS, EVENT_RELEASE, EVENT_CLICK, EVENT_FOCUS_IN});
@@ -133,18 +118,6 @@ TEST_F(input, double_click_within_250_ms_once) {
         release(10, 10);
         EXPECT_EQ(rec.take().size(), doubles[i]) << i;
     }
-}
-
-TEST_F(input, wheel_steps_pass_once_per_main_loop_pass) {
-    rec.watch(a, {EVENT_WHEEL_UP, EVENT_WHEEL_DOWN});
-    toolkit_pointer_motion(10, 10);
-    toolkit_button(5, 0x40);
-    toolkit_button(5, 0x40);
-    toolkit_button(4, 0x40);
-    EXPECT_EQ(rec.take(), (Log{"a:14"}));
-    toolkit_frame_guards_clear();
-    toolkit_button(4, 0x40);
-    EXPECT_EQ(rec.take(), (Log{"a:13"}));
 }
 
 TEST_F(input, capture_takes_drags_and_the_release_anywhere) {
