@@ -732,7 +732,9 @@ int64_t local_standard_offset(int64_t now) {
         time_t t = static_cast<time_t>(now);
         localtime_r(&t, &tm);
         tm.tm_isdst = 0;
-        offset = static_cast<int64_t>(timegm(&tm)) - static_cast<int64_t>(std::mktime(&tm));
+        // Each call on its own copy: both normalise the record they are given.
+        std::tm as_utc = tm, as_local = tm;
+        offset = static_cast<int64_t>(timegm(&as_utc)) - static_cast<int64_t>(std::mktime(&as_local));
     }
     return offset;
 }
