@@ -138,10 +138,35 @@ bool past_deadline(const DownloadSlot &slot) {
     return slot.deadline_ms != 0 && clock_ms() - slot.started_ms > slot.deadline_ms;
 }
 
+// A new connection waits at most this long after its download was added for another slot's
+// full handshake to the same host.
+constexpr uint32_t HANDSHAKE_FOLLOW_MS = 1000;
+
+// Whether the slot's new connection holds its hello back because another slot of the pool runs
+// a full handshake to the same host and no session is kept for it yet: once that one is done,
+// this one resumes its session instead of paying for a key exchange and a certificate check of
+// its own. Its TCP connect goes on meanwhile, so on a real network the wait costs about one
+// round trip, once per host.
+bool follows_handshake(const dlpool &pool, const DownloadSlot &slot) {
+    const HttpConnection &connection = slot.connection;
+    if (slot.connection_state != SLOT_HANDSHAKING || http_handshake_begun(connection) ||
+        http_session_kept(connection) || clock_ms() - slot.started_ms > HANDSHAKE_FOLLOW_MS) {
+        return false;
+    }
+    for (int32_t i = 0; i < used_slots(pool); ++i) {
+        const DownloadSlot &other = pool.slots[i];
+        if (&other != &slot && other.connection_state == SLOT_HANDSHAKING &&
+            http_handshake_begun(other.connection) && other.connection.host == connection.host) {
+            return true;
+        }
+    }
+    return false;
+}
+
 enum class Phase { START, HANDSHAKE, SEND, READ };
 
 // One slot's turn. Returns whether the slot moved data.
-bool slot_turn(DownloadSlot &slot) {
+bool slot_turn(const dlpool &pool, DownloadSlot &slot) {
     HttpConnection &connection = slot.connection;
     const DownloadRequest &request = slot.request;
 
@@ -211,6 +236,7 @@ bool slot_turn(DownloadSlot &slot) {
         }
 
         case Phase::HANDSHAKE: {
+            if (follows_handshake(pool, slot)) return moved;
             HttpStep step = http_handshake_step(connection, url_parse(*request.url).host.c_str(),
                                                 request.verbose);
             if (step == HTTP_STEP_WAITING) {
@@ -394,7 +420,7 @@ bool dlpool_step(dlpool &pool) {
     }
     bool moved = false;
     for (int32_t i = 0; i < used; ++i) {
-        if (slot_turn(pool.slots[i])) moved = true;
+        if (slot_turn(pool, pool.slots[i])) moved = true;
     }
     return moved;
 }
@@ -411,7 +437,9 @@ void dlpool_wait_descriptors(const dlpool &pool, std::vector<int> &descriptors) 
     for (int32_t i = 0; i < used_slots(pool); ++i) {
         const DownloadSlot &slot = pool.slots[i];
         if (slot_free(slot)) continue;
-        if (slot.awaiting || slot.connection_state == SLOT_HANDSHAKING) {
+        // A connection holding its hello back waits for the other slot's socket.
+        if (slot.awaiting ||
+            (slot.connection_state == SLOT_HANDSHAKING && !follows_handshake(pool, slot))) {
             int fd = http_socket(slot.connection);
             if (fd >= 0) descriptors.push_back(fd);
         }

@@ -8,7 +8,9 @@
 #include <mbedtls/ssl.h>
 #include <mbedtls/x509_crt.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -292,8 +294,6 @@ mbedtls_x509_crt *trust_anchors() {
 
 struct TlsSession {
     mbedtls_net_context net;
-    mbedtls_entropy_context entropy;
-    mbedtls_ctr_drbg_context drbg;
     mbedtls_ssl_context ssl;
     mbedtls_ssl_config config;
     uint32_t activity_ms = 0;
@@ -301,26 +301,31 @@ struct TlsSession {
     // handshake runs, every record is collected here and the flight leaves in one write when the
     // library next waits for the peer, so the records never wait for each other's ACK.
     std::string pending;
+    // Bytes read from the socket that the library has not asked for yet. The library asks for
+    // a record's header and then its body; one read serves both, and the records after them.
+    std::array<unsigned char, 16384> input;
+    size_t input_start = 0;
+    size_t input_end = 0;
     bool handshaking = true;
+    // Set once the handshake has begun: the kept session, if any, is offered with the hello.
+    bool hello_sent = false;
     uint32_t handshake_writes = 0;
     // Set once a write went through: the TCP connect is known to have completed.
     bool tcp_connected = false;
-    // The key of the host's kept session (host, address, trust store).
+    // The key of the host's kept session (host, port, trust store). The address is not part of
+    // it: a name served from several addresses shares its sessions, and a server that does not
+    // know the session just runs the full handshake.
     std::string session_key;
 
     TlsSession() {
         mbedtls_ssl_init(&ssl);
         mbedtls_ssl_config_init(&config);
-        mbedtls_ctr_drbg_init(&drbg);
-        mbedtls_entropy_init(&entropy);
         mbedtls_net_init(&net);
     }
     ~TlsSession() {
         mbedtls_net_free(&net);
         mbedtls_ssl_free(&ssl);
         mbedtls_ssl_config_free(&config);
-        mbedtls_ctr_drbg_free(&drbg);
-        mbedtls_entropy_free(&entropy);
     }
     TlsSession(const TlsSession &) = delete;
     TlsSession &operator=(const TlsSession &) = delete;
@@ -372,9 +377,17 @@ int tls_bio_recv(void *context, unsigned char *buffer, size_t length) {
     auto *session = static_cast<TlsSession *>(context);
     // The peer answers only what it has received: send the collected flight first.
     if (int flushed = tls_flush(*session); flushed != 0) return flushed;
-    int ret = mbedtls_net_recv(&session->net, buffer, length);
-    if (ret > 0) session->activity_ms = clock_ms();
-    return ret;
+    if (session->input_start == session->input_end) {
+        int ret = mbedtls_net_recv(&session->net, session->input.data(), session->input.size());
+        if (ret <= 0) return ret;
+        session->activity_ms = clock_ms();
+        session->input_start = 0;
+        session->input_end = static_cast<size_t>(ret);
+    }
+    size_t count = std::min(length, session->input_end - session->input_start);
+    std::memcpy(buffer, session->input.data() + session->input_start, count);
+    session->input_start += count;
+    return static_cast<int>(count);
 }
 
 int tls_read(void *context, unsigned char *buffer, size_t length) {
@@ -463,14 +476,43 @@ void keep_session(TlsSession &session) {
 constexpr unsigned RESOLVE_FAILED_CODE = 0x52;
 constexpr unsigned CONNECT_FAILED_CODE = 0x42;
 
+// One random generator for every connection, seeded from the system's entropy once per process
+// (again in a forked child, so parent and child never share a stream); it reseeds itself as
+// the library's interval says. Seeding costs about as much as a resumed handshake.
+struct RandomGenerator {
+    mbedtls_entropy_context entropy;
+    mbedtls_ctr_drbg_context drbg;
+    pid_t seeded_for = 0;
+    RandomGenerator() {
+        mbedtls_entropy_init(&entropy);
+        mbedtls_ctr_drbg_init(&drbg);
+    }
+    ~RandomGenerator() {
+        mbedtls_ctr_drbg_free(&drbg);
+        mbedtls_entropy_free(&entropy);
+    }
+};
+
+mbedtls_ctr_drbg_context *random_generator(int &error) {
+    static RandomGenerator generator;
+    static const char personalisation[] = "ssl_client";
+    if (generator.seeded_for == getpid()) return &generator.drbg;
+    mbedtls_ctr_drbg_free(&generator.drbg);
+    mbedtls_ctr_drbg_init(&generator.drbg);
+    error = mbedtls_ctr_drbg_seed(&generator.drbg, mbedtls_entropy_func, &generator.entropy,
+                                  reinterpret_cast<const unsigned char *>(personalisation),
+                                  sizeof personalisation - 1);
+    if (error != 0) return nullptr;
+    generator.seeded_for = getpid();
+    return &generator.drbg;
+}
+
 int tls_setup(TlsSession &session, int socket_fd, const std::string &host,
               mbedtls_x509_crt *anchors) {
-    static const char personalisation[] = "ssl_client";
     session.net.fd = socket_fd;
-    int ret = mbedtls_ctr_drbg_seed(&session.drbg, mbedtls_entropy_func, &session.entropy,
-                                    reinterpret_cast<const unsigned char *>(personalisation),
-                                    sizeof personalisation - 1);
-    if (ret != 0) return ret;
+    int ret = 0;
+    mbedtls_ctr_drbg_context *drbg = random_generator(ret);
+    if (!drbg) return ret;
     if ((ret = mbedtls_net_set_nonblock(&session.net)) != 0) return ret;
     ret = mbedtls_ssl_config_defaults(&session.config, MBEDTLS_SSL_IS_CLIENT,
                                       MBEDTLS_SSL_TRANSPORT_STREAM, MBEDTLS_SSL_PRESET_DEFAULT);
@@ -481,7 +523,7 @@ int tls_setup(TlsSession &session, int socket_fd, const std::string &host,
     mbedtls_ssl_conf_session_tickets(&session.config, MBEDTLS_SSL_SESSION_TICKETS_ENABLED);
     mbedtls_ssl_conf_authmode(&session.config, MBEDTLS_SSL_VERIFY_REQUIRED);
     mbedtls_ssl_conf_ca_chain(&session.config, anchors, nullptr);
-    mbedtls_ssl_conf_rng(&session.config, mbedtls_ctr_drbg_random, &session.drbg);
+    mbedtls_ssl_conf_rng(&session.config, mbedtls_ctr_drbg_random, drbg);
     mbedtls_ssl_conf_ciphersuites(&session.config, tls_ciphersuites);
     mbedtls_ssl_conf_curves(&session.config, tls_curves);
     if ((ret = mbedtls_ssl_setup(&session.ssl, &session.config)) != 0) return ret;
@@ -557,14 +599,8 @@ int http_connect(HttpConnection &connection, const char *url) {
                      static_cast<unsigned>(-ret));
         return HTTP_TLS_FAILED;
     }
-    char where[64];
-    std::snprintf(where, sizeof where, "|%s:%u|", inet_ntoa(address.sin_addr),
-                  unsigned(ntohs(address.sin_port)));
-    session->session_key = parsed.host + where + trust_path();
-    if (KeptSession *kept = kept_session(session->session_key)) {
-        // A session the server no longer knows just costs the full handshake.
-        mbedtls_ssl_set_session(&session->ssl, &kept->session);
-    }
+    session->session_key =
+        parsed.host + "|" + std::to_string(ntohs(address.sin_port)) + "|" + trust_path();
     session->activity_ms = clock_ms();
     connection.tls = std::move(session);
     connection.transport = &tls_transport;
@@ -581,6 +617,15 @@ HttpStep http_handshake_step(HttpConnection &connection, const char *host, bool 
         return HTTP_STEP_DONE;
     }
     TlsSession &session = *connection.tls;
+    if (!session.hello_sent) {
+        // The session is looked up now rather than at the connect, so a connection that waited
+        // for another one's handshake to the same host resumes what that one got. A session
+        // the server no longer knows just costs the full handshake.
+        if (KeptSession *kept = kept_session(session.session_key)) {
+            mbedtls_ssl_set_session(&session.ssl, &kept->session);
+        }
+        session.hello_sent = true;
+    }
     int ret = mbedtls_ssl_handshake(&session.ssl);
     if (ret == MBEDTLS_ERR_SSL_WANT_READ || ret == MBEDTLS_ERR_SSL_WANT_WRITE) {
         return HTTP_STEP_WAITING;
@@ -648,6 +693,7 @@ void http_close(HttpConnection &connection) {
 bool http_readable(HttpConnection &connection) {
     if (!connection.tls) return true;
     if (mbedtls_ssl_get_bytes_avail(&connection.tls->ssl) > 0) return true;
+    if (connection.tls->input_start != connection.tls->input_end) return true;
     // Output still collected must leave before an answer can come; a read pushes it on.
     if (!connection.tls->pending.empty() && tls_flush(*connection.tls) != 0) return true;
     // An error counts as readable: the read reports it.
@@ -665,6 +711,14 @@ uint32_t http_last_activity(const HttpConnection &connection) {
         return connection.tls->activity_ms;
     }
     return connection.last_activity_ms;
+}
+
+bool http_handshake_begun(const HttpConnection &connection) {
+    return connection.tls && connection.tls->hello_sent;
+}
+
+bool http_session_kept(const HttpConnection &connection) {
+    return connection.tls && kept_session(connection.tls->session_key) != nullptr;
 }
 
 uint32_t http_handshake_writes(const HttpConnection &connection) {

@@ -196,13 +196,13 @@ void http_reset_response(HttpConnection &connection);
 // Opens the socket and the TLS session for `url`. Returns 0, or after printing why the download
 // is given up: HTTP_URL_INVALID (not https), HTTP_UNREACHABLE (resolution, socket or connect)
 // or HTTP_TLS_FAILED (TLS set-up, trust store). The connect itself does not wait: the handshake
-// finishes it. A session kept from an earlier connection to the same host is offered for
-// resumption.
+// finishes it.
 int http_connect(HttpConnection &connection, const char *url);
 
 enum HttpStep : int32_t { HTTP_STEP_WAITING = 0, HTTP_STEP_DONE = 1 };
 
-// Advances the handshake. WAITING while the library wants to read or write, DONE when it is
+// Advances the handshake; its first step offers the session kept from an earlier connection
+// to the same host and port, if any, for resumption. WAITING while the library wants to read or write, DONE when it is
 // over: result 0 on success (the session is then kept for the host); otherwise the connection
 // is closed and connection.result says what failed: HTTP_UNREACHABLE (the TCP connect failed),
 // HTTP_CERT_REFUSED, HTTP_TLS_OUTDATED (only old versions or key exchanges offered) or
@@ -246,6 +246,11 @@ int http_socket(const HttpConnection &connection);
 uint32_t http_last_activity(const HttpConnection &connection);
 // Marks now as the connection's last activity (a download starts).
 void http_touch(HttpConnection &connection);
+// Whether the open connection's handshake has begun (its hello is written or collected).
+bool http_handshake_begun(const HttpConnection &connection);
+// Whether a session is kept for the connection's host and port, so that its handshake, once
+// begun, offers it.
+bool http_session_kept(const HttpConnection &connection);
 // Socket writes made during the handshake of the open connection (0 while closed): a full
 // handshake takes two, one per flight; a resumed one takes one.
 uint32_t http_handshake_writes(const HttpConnection &connection);

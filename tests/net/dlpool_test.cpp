@@ -13,6 +13,7 @@
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -202,6 +203,18 @@ TEST_F(Loopback, api_pool_keeps_connections_per_host_and_resumes_sessions) {
     EXPECT_EQ(stat("resumed"), resumed + 1);
     ASSERT_NE(slot_of(LOOPBACK_HOST), nullptr);
     EXPECT_EQ(http_handshake_writes(slot_of(LOOPBACK_HOST)->connection), 1u);
+
+    // Four connections opened at once with no session kept: one full handshake, and the other
+    // three wait for it and resume its session.
+    http_forget_sessions();
+    connections = stat("connections"), resumed = stat("resumed");
+    Outcome outcomes[IMAGE_POOL_SLOTS];
+    for (Outcome &outcome : outcomes) ASSERT_TRUE(dlpool_add(pools.image_pool, get("/test/echo", &outcome)));
+    ASSERT_TRUE(step_until(pools.image_pool, [&] {
+        return std::all_of(std::begin(outcomes), std::end(outcomes), [](const Outcome &o) { return o.code == 200; });
+    }));
+    EXPECT_EQ(stat("connections"), connections + IMAGE_POOL_SLOTS);
+    EXPECT_EQ(stat("resumed"), resumed + IMAGE_POOL_SLOTS - 1);
 }
 
 TEST_F(Loopback, kept_connection_closed_under_a_request_is_resent_a_bounded_number_of_times) {
