@@ -622,6 +622,7 @@ void list_completion(AppState &state, int32_t status_class, ResponseBuffer *resp
         thumbnail_queue(state, *item);
 
     if (parsed > 0) state.appending_guard = false;
+    state.window.frame_flags |= FRAME_NOW;
 
     // A favourite of the playlist just opened takes its fresh title, count and first video.
     if (!append && mode == LIST_PLAYLIST && state.switches.update_favorites && b.lists_loaded) {

@@ -54,4 +54,5 @@ void feed_done(int32_t status_class, ResponseBuffer *response, void *client,
     ItemList merged;
     list_copy_entries(b.results, merged);
     browser_show_local(state, LOCAL_FEED, merged, "Feed", left == 0);
+    if (left == 0) state.window.frame_flags |= FRAME_NOW;
 }

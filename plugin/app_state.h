@@ -58,6 +58,8 @@ struct Switches {
 // Frame flags: what the next frame step of the main loop must do.
 enum FrameFlags : uint32_t {
     FRAME_REDRAW = 1,  // republish the whole interface surface
+    FRAME_NOW = 2,     // a list the user waits for came in: publish it without waiting for the
+                       // frame interval
     FRAME_POINTER = 8, // the pointer moved; the new position is pending
 };
 

@@ -346,6 +346,7 @@ uint32_t publish_due(const AppState &state, uint32_t now) {
 void window_frame_step(AppState &state) {
     HostWindow &w = state.window;
     bool redraw = w.frame_flags & FRAME_REDRAW;
+    bool at_once = w.frame_flags & (FRAME_REDRAW | FRAME_NOW);
     if (redraw) toolkit_dirty_all();
     if (w.frame_flags & FRAME_POINTER) toolkit_pointer_motion(w.pending_x, w.pending_y);
     w.frame_flags = 0;
@@ -360,8 +361,9 @@ void window_frame_step(AppState &state) {
         w.change_waiting = true;
         w.waiting_since_ms = now;
     }
-    // Showing the interface goes out at once; everything else waits for its frame.
-    uint32_t due = redraw ? now : publish_due(state, now);
+    // Showing the interface and a list the user waits for go out at once; everything else waits
+    // for its frame.
+    uint32_t due = at_once ? now : publish_due(state, now);
     if (later(due, now)) {
         wake_at(due);
         return;

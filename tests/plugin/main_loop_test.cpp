@@ -1,3 +1,5 @@
+#include "browser/browser.h"
+#include "browser/feed_screen.h"
 #include "plugin/main_loop.h"
 #include "plugin/window.h"
 #include "support/fake_mpv.h"
@@ -256,3 +258,29 @@ TEST_F(MainLoop, publish_copies_the_dirty_rectangle_while_shown) {
     EXPECT_TRUE(overlay_matches_root(s));
 }
 
+
+// Changes drawn within one frame interval go out in one publish; the last feed of a feed goes
+// out at once.
+TEST_F(MainLoop, changes_within_a_frame_interval_are_published_together) {
+    static uint32_t now = 5000;
+    clock_override([] { return now; });
+    AppState s;
+    start(s);
+    s.window.visible = true;
+    window_show(s);
+    window_frame_step(s); // showing goes out at once
+    size_t shown = overlay_adds();
+    for (int i = 0; i < 20; ++i) {
+        status_set(s, std::to_string(i).c_str());
+        window_frame_step(s);
+    }
+    EXPECT_EQ(overlay_adds(), shown);
+    now += FRAME_INTERVAL_MS;
+    window_frame_step(s);
+    EXPECT_EQ(overlay_adds(), shown + 1);
+    s.browser.local_list = LOCAL_FEED;
+    feed_done(HTTP_CLASS_INTERNAL, nullptr, &s.client, &http_status_lookup(HTTP_UNREACHABLE));
+    window_frame_step(s);
+    EXPECT_EQ(overlay_adds(), shown + 2);
+    clock_override(nullptr);
+}
