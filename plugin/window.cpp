@@ -78,8 +78,10 @@ void buffer_allocate(HostWindow &w, int32_t width, int32_t height) {
 }
 
 // Images arriving while more are downloaded.
-bool images_downloading(const AppState &state) {
-    return dlpool_busy(state.pools.image_pool) > 0 || !state.pools.image_queue.empty();
+bool downloads_in_flight(const AppState &state) {
+    const DownloadPools &pools = state.pools;
+    return dlpool_busy(pools.image_pool) > 0 || !pools.image_queue.empty() ||
+           dlpool_busy(pools.api_pool) > 0 || !pools.request_queue.empty();
 }
 
 // Whether clock value `a` comes after `b` (wrapping arithmetic).
@@ -327,17 +329,20 @@ void overlay_publish(AppState &state) {
 namespace {
 
 // When drawn changes may be published (`now` when they may go at once): one frame interval after
-// the last publish; and while more images are downloading, changes drawn only by arriving images
-// wait one frame interval from the first of them, so a page of thumbnails is published in a few
-// frames rather than once per image.
+// the last publish; and while more downloads are in flight, changes drawn only by arriving
+// downloads wait one frame interval from the first of them and the background interval from the
+// last publish, so a page of thumbnails or a feed of fifty answers is published in a few frames
+// rather than once per answer.
 uint32_t publish_due(const AppState &state, uint32_t now) {
     const HostWindow &w = state.window;
     uint32_t due = now;
     if (w.published && later(w.last_publish_ms + FRAME_INTERVAL_MS, due))
         due = w.last_publish_ms + FRAME_INTERVAL_MS;
-    if (toolkit_publish_background() && images_downloading(state) &&
-        later(w.waiting_since_ms + FRAME_INTERVAL_MS, due))
+    if (!toolkit_publish_background() || !downloads_in_flight(state)) return due;
+    if (later(w.waiting_since_ms + FRAME_INTERVAL_MS, due))
         due = w.waiting_since_ms + FRAME_INTERVAL_MS;
+    if (w.published && later(w.last_publish_ms + BACKGROUND_INTERVAL_MS, due))
+        due = w.last_publish_ms + BACKGROUND_INTERVAL_MS;
     return due;
 }
 

@@ -45,6 +45,10 @@ void overlay_publish(AppState &state);
 // The host copies and renders the whole overlay on every "overlay-add": changes drawn within one
 // frame interval are published together.
 constexpr uint32_t FRAME_INTERVAL_MS = 16;
+// Changes drawn by arriving downloads (thumbnails, the feeds of a feed) while more downloads are
+// in flight are published at most this often: mpv copies and renders the whole overlay on every
+// publish, and a list filling in twenty times a second looks no different from sixty.
+constexpr uint32_t BACKGROUND_INTERVAL_MS = 50;
 // The per-pass frame step: full republish, pointer motion, per-pass guards, and the publish of
 // what was drawn once it is due (a full republish after showing at once). Changes held back stay
 // pending, and the loop is asked to wake when they are due.

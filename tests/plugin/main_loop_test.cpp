@@ -259,8 +259,8 @@ TEST_F(MainLoop, publish_copies_the_dirty_rectangle_while_shown) {
 }
 
 
-// Changes drawn within one frame interval go out in one publish; the last feed of a feed goes
-// out at once.
+// Changes drawn within one frame interval go out in one publish, those of arriving downloads at
+// most once per background interval; the last feed of a feed goes out at once.
 TEST_F(MainLoop, changes_within_a_frame_interval_are_published_together) {
     static uint32_t now = 5000;
     clock_override([] { return now; });
@@ -278,9 +278,26 @@ TEST_F(MainLoop, changes_within_a_frame_interval_are_published_together) {
     now += FRAME_INTERVAL_MS;
     window_frame_step(s);
     EXPECT_EQ(overlay_adds(), shown + 1);
+    // While more feeds are coming, what one changes waits for the background interval.
     s.browser.local_list = LOCAL_FEED;
-    feed_done(HTTP_CLASS_INTERNAL, nullptr, &s.client, &http_status_lookup(HTTP_UNREACHABLE));
+    DownloadRequest more;
+    more.url = "https://www.youtube.com/feeds/videos.xml?channel_id=UC";
+    more.on_done = feed_done;
+    request_queue_push(s.pools.request_queue, more); // at the head, ahead of start-up's requests
+    const HttpStatus *failure = &http_status_lookup(HTTP_UNREACHABLE);
+    now += FRAME_INTERVAL_MS;
+    feed_done(HTTP_CLASS_INTERNAL, nullptr, &s.client, failure);
+    window_frame_step(s);
+    now += FRAME_INTERVAL_MS;
+    window_frame_step(s);
+    EXPECT_EQ(overlay_adds(), shown + 1);
+    now += BACKGROUND_INTERVAL_MS - 2 * FRAME_INTERVAL_MS;
     window_frame_step(s);
     EXPECT_EQ(overlay_adds(), shown + 2);
+    // The last one goes out at once.
+    delete s.pools.request_queue.take(s.pools.request_queue.first());
+    feed_done(HTTP_CLASS_INTERNAL, nullptr, &s.client, failure);
+    window_frame_step(s);
+    EXPECT_EQ(overlay_adds(), shown + 3);
     clock_override(nullptr);
 }
