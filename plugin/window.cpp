@@ -77,7 +77,7 @@ void buffer_allocate(HostWindow &w, int32_t width, int32_t height) {
     w.overlay_shown = false; // the host must learn the new address and size
 }
 
-// Images arriving while more are downloaded.
+// Whether either pool has a download running or queued: more answers are on their way.
 bool downloads_in_flight(const AppState &state) {
     const DownloadPools &pools = state.pools;
     return dlpool_busy(pools.image_pool) > 0 || !pools.image_queue.empty() ||
