@@ -98,26 +98,15 @@ TEST(actions, say_what_they_did) {
 TEST(actions, focus_moves_and_list_size) {
     bt::World w;
     actions_register(w.state);
-    w.set_search_text("cats");
     toolkit_key(KEY_F7, 0);
     EXPECT_EQ(toolkit_backend().focus, w.table());
     // The search field binds Ctrl+LEFT/RIGHT for word moves; with the list focused the root's
     // actions get them: the list panel never gets narrower than two thumbnails.
-    double t = w.state.thumb_width * w.state.scale;
     for (int i = 0; i < 100; ++i) toolkit_key(KEY_LEFT, MOD_CTRL);
-    EXPECT_DOUBLE_EQ(list_panel_size(w), 2 * t);
-    toolkit_key(KEY_RIGHT, MOD_CTRL);
-    EXPECT_DOUBLE_EQ(list_panel_size(w), 2 * t + 10);
-
-    toolkit_key(KEY_F6, 0);
-    Widget *input = w.state.browser.widgets.search_input;
-    EXPECT_EQ(toolkit_backend().focus, input);
-    EXPECT_EQ(widget_data<InputData>(input)->anchor, 0); // the whole text selected
-    EXPECT_EQ(widget_data<InputData>(input)->cursor, 4);
-    // TAB in the search field leads into the list at its first row, once there is one.
-    toolkit_key(KEY_TAB, 0);
-    EXPECT_EQ(toolkit_backend().focus, input);
+    EXPECT_DOUBLE_EQ(list_panel_size(w), 2 * w.state.thumb_width * w.state.scale);
+    // TAB in the search field (F6) leads into the list at its first row.
     w.first_search_page();
+    toolkit_key(KEY_F6, 0);
     toolkit_key(KEY_TAB, 0);
     EXPECT_EQ(toolkit_backend().focus, w.table());
     EXPECT_EQ(w.rows()->selected, w.state.browser.results.first());
@@ -146,7 +135,6 @@ TEST(feed, keeps_the_limit_marks_watched_and_drops_late_answers) {
     EXPECT_EQ(w.state.browser.results.size(), 3u); // at most three a favourite
     deliver(channel);
     EXPECT_EQ(w.state.browser.results.size(), 6u);
-    EXPECT_EQ(w.rows()->row_count, 6);
     int watched = 0; // a video in the history is marked watched
     for (list_item *item : w.state.browser.results)
         watched += item->id == std::optional<std::string>("OU36JDGzXb0") && (item->flags & 1);
@@ -155,38 +143,4 @@ TEST(feed, keeps_the_limit_marks_watched_and_drops_late_answers) {
     size_t rows = w.state.browser.results.size();
     deliver(channel);
     EXPECT_EQ(w.state.browser.results.size(), rows);
-}
-
-TEST(feed, status_counts_feeds_downloading_as_well_as_waiting) {
-    bt::World w;
-    show_feed(w.state); // nothing to fetch says so instead of leaving an empty list unexplained
-    EXPECT_EQ(w.status(), "no favourites to make the feed from");
-    EXPECT_TRUE(w.requests().empty());
-    w.state.switches.feed_use_rss = true;
-    for (const char *id : {"UU1", "UU2", "UU3"}) w.add_favourite(id);
-    download_pools_init(w.state.pools);
-    show_feed(w.state);
-    // Two feeds start downloading, the third waits in the queue.
-    dlpool &pool = w.state.pools.api_pool;
-    ASSERT_TRUE(request_queue_feed(&pool, &w.state.pools.request_queue));
-    ASSERT_TRUE(request_queue_feed(&pool, &w.state.pools.request_queue));
-    std::string body = bt::fixture("feeds/feed_playlist_PLav47HAVZMjnTFVZL_trimmed.xml");
-    auto finish = [&] {
-        ResponseBuffer &r = pool.slots[0].connection.response;
-        r = bt::response(body);
-        feed_done(0, &r, &w.state.client, nullptr);
-    };
-
-    // The first finishes in its slot: one more downloads, one waits.
-    finish();
-    EXPECT_EQ(w.status(), "loading feed... (2 items left)");
-    pool.slots[0].request.url.reset();
-    // The second fails: counted while the rest loads, named at the end instead of a bare "done".
-    HttpStatus not_found{404, HTTP_CLASS_ERROR, "Not Found"};
-    feed_done(HTTP_CLASS_ERROR, &pool.slots[1].connection.response, &w.state.client, &not_found);
-    EXPECT_EQ(w.status(), "loading feed... (1 items left, 1 failed)");
-    pool.slots[1].request.url.reset();
-    ASSERT_TRUE(request_queue_feed(&pool, &w.state.pools.request_queue));
-    finish();
-    EXPECT_EQ(w.status(), "done; feeds failed: 1 (last: loading the feed failed (404 Not Found))");
 }

@@ -8,7 +8,6 @@ using bt::World;
 namespace {
 
 constexpr uint32_t RED = 0xFF0000FFu; // R, G, B, A bytes
-constexpr uint32_t GREEN = 0xFF00FF00u;
 
 // Redraws the table onto its own surface and returns it.
 const Surface *draw_rows(World &w) {
@@ -46,23 +45,6 @@ TEST(images, failed_downloads_cache_nothing_and_bad_bodies_cache_a_blank) {
     w.state.pools.image_queue.clear();
     thumbnail_queue(w.state, row);
     EXPECT_TRUE(w.images().empty());
-}
-
-TEST(images, owner_picture_is_drawn_into_the_header_canvas) {
-    World w;
-    w.complete(bt::fixture("browse/browse_playlist_web_2024-11_VLPLoumn_first.json"), LIST_PLAYLIST,
-               false);
-    const Text &owner = w.browser().info.owner_thumb_url;
-    auto queued = w.images(); // the owner's picture ahead of the thumbnails
-    ASSERT_TRUE(owner && !queued.empty());
-    EXPECT_EQ(queued.front()->tag, IMAGE_AVATAR);
-    EXPECT_EQ(queued.front()->url, owner);
-    const Surface *canvas = w.state.playlist_avatar.get();
-    uint32_t base = w.state.theme[THEME_BASE].fill_color;
-    EXPECT_EQ(bt::pixel(canvas, 20, 20), base);
-    w.arrive(*owner, IMAGE_AVATAR, bt::bmp(88, 88, GREEN));
-    EXPECT_EQ(bt::pixel(canvas, 20, 20), GREEN);
-    EXPECT_EQ(bt::pixel(canvas, 5 + 48 + 2, 5 + 48 + 2), base); // 48 x 48, 5 in
 }
 
 TEST(rows, thumbnail_badge_and_title_dimming) {

@@ -162,9 +162,6 @@ TEST_F(Launch, separate_streams_send_the_exact_sequence) {
 
     // Without generate_chapters the description's chapters come only with sponsor segments.
     SetUp();
-    play();
-    EXPECT_EQ(entry("options.chapters-file"), "memory://" + chapters({}));
-    SetUp();
     play(false, "[{\"segment\":[1,2]}]");
     EXPECT_EQ(entry("options.chapters-file"),
               "memory://" + chapters({{0, 5000, "Start"}, {1000, 2000, S}, {2000, 10000, ""},
