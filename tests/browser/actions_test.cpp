@@ -1,5 +1,4 @@
-// The actions behind the keys: toggles, rebinding, focus moves, the status line, the feed, and
-// subscriptions at start-up.
+// The actions behind the keys: toggles, rebinding, focus moves, the status line and the feed.
 #include "browser/actions.h"
 #include "browser/feed_screen.h"
 #include "browser/lists.h"
@@ -9,9 +8,6 @@
 #include <functional>
 
 namespace {
-
-void register_actions(bt::World &w) { actions_register(w.state); }
-void press(uint32_t key, uint32_t mods) { toolkit_key(key, mods); }
 
 double list_panel_size(bt::World &w) {
     std::vector<Widget *> top = widget_children(w.state.root.get());
@@ -23,26 +19,26 @@ double list_panel_size(bt::World &w) {
 TEST(actions, autoplay_toggle_play_and_a_later_row_winning_its_key) {
     bt::World w;
     w.state.switches.autoplay_next = true;
-    register_actions(w);
+    actions_register(w.state);
     for (bool on : {false, true}) {
-        press('P', MOD_CTRL | MOD_SHIFT);
+        toolkit_key('P', MOD_CTRL | MOD_SHIFT);
         EXPECT_EQ(w.state.switches.autoplay_next, on);
         EXPECT_EQ(w.status(), on ? "autoplay enabled" : "autoplay disabled");
     }
     // Playing replaces the queue even after an autoplay whose requests failed.
     w.state.autoplay_queued = true;
-    press('P', MOD_CTRL); // no current video: nothing happens
+    toolkit_key('P', MOD_CTRL); // no current video: nothing happens
     EXPECT_TRUE(w.state.autoplay_queued);
     w.state.client.current_video.id = "K4DyBUG242c";
-    press('P', MOD_CTRL);
+    toolkit_key('P', MOD_CTRL);
     EXPECT_FALSE(w.state.autoplay_queued);
     ASSERT_EQ(w.requests().size(), 1u);
     EXPECT_NE(w.last_body().find("K4DyBUG242c"), std::string::npos);
     // Rebound by name to the same keys, the later row (set_dark_theme) is met first; a binding
     // naming no action changes nothing.
     w.state.key_bindings = {{'P', MOD_CTRL | MOD_SHIFT, "set_dark_theme"}, {'X', 0, "nothing"}};
-    register_actions(w);
-    press('P', MOD_CTRL | MOD_SHIFT);
+    actions_register(w.state);
+    toolkit_key('P', MOD_CTRL | MOD_SHIFT);
     EXPECT_TRUE(w.state.switches.autoplay_next);
     ThemeRecords dark{};
     ASSERT_TRUE(set_theme(dark, nullptr, "dark"));
@@ -59,16 +55,14 @@ TEST(actions, say_what_they_did) {
         w.state.client.current_video.id = "dQw4w9WgXcQ";
         w.state.client.current_video.title = "A \"title\"";
     };
-    auto channel = [&] { // a channel's uploads, as its first page leaves the shown list
-        w.state.browser.info.id = "UUsXVk37bltHxD1rDPwtNM8Q";
-        w.state.browser.info.title = "Videos";
-        w.state.browser.info.owner_name = "Kurzgesagt";
+    auto shown = [&](const char *id, const char *title) { // the list its first page leaves
+        return [&w, id, title] {
+            w.state.browser.info.id = id;
+            w.state.browser.info.title = title;
+            w.state.browser.info.owner_name = "Kurzgesagt";
+        };
     };
-    auto playlist = [&] {
-        w.state.browser.info.id = "PLoumn";
-        w.state.browser.info.title = "Science";
-        w.state.browser.info.owner_name = "Kurzgesagt";
-    };
+    auto channel = shown("UUsXVk37bltHxD1rDPwtNM8Q", "Videos"); // a channel's uploads
     auto no_clipboard = [&] {
         video();
         fakehost::fail_property("clipboard/text");
@@ -87,7 +81,7 @@ TEST(actions, say_what_they_did) {
         {no_clipboard, "copy_video_title",
          "cannot copy the title: no clipboard (install wl-copy, xclip or xsel)"},
         {channel, "add_favorites", "following Kurzgesagt"},
-        {playlist, "add_favorites", "added Science to the favourites"},
+        {shown("PLoumn", "Science"), "add_favorites", "added Science to the favourites"},
         {channel, "remove_favorites", "unfollowing Kurzgesagt"},
     };
     for (const Case &c : cases) {
@@ -103,28 +97,17 @@ TEST(actions, say_what_they_did) {
 
 TEST(actions, focus_moves_and_list_size) {
     bt::World w;
-    register_actions(w);
-    w.set_search_text("cats");
-    press(KEY_F7, 0);
+    actions_register(w.state);
+    toolkit_key(KEY_F7, 0);
     EXPECT_EQ(toolkit_backend().focus, w.table());
     // The search field binds Ctrl+LEFT/RIGHT for word moves; with the list focused the root's
     // actions get them: the list panel never gets narrower than two thumbnails.
-    double t = w.state.thumb_width * w.state.scale;
-    for (int i = 0; i < 100; ++i) press(KEY_LEFT, MOD_CTRL);
-    EXPECT_DOUBLE_EQ(list_panel_size(w), 2 * t);
-    press(KEY_RIGHT, MOD_CTRL);
-    EXPECT_DOUBLE_EQ(list_panel_size(w), 2 * t + 10);
-
-    press(KEY_F6, 0);
-    Widget *input = w.state.browser.widgets.search_input;
-    EXPECT_EQ(toolkit_backend().focus, input);
-    EXPECT_EQ(widget_data<InputData>(input)->anchor, 0); // the whole text selected
-    EXPECT_EQ(widget_data<InputData>(input)->cursor, 4);
-    // TAB in the search field leads into the list at its first row, once there is one.
-    press(KEY_TAB, 0);
-    EXPECT_EQ(toolkit_backend().focus, input);
+    for (int i = 0; i < 100; ++i) toolkit_key(KEY_LEFT, MOD_CTRL);
+    EXPECT_DOUBLE_EQ(list_panel_size(w), 2 * w.state.thumb_width * w.state.scale);
+    // TAB in the search field (F6) leads into the list at its first row.
     w.first_search_page();
-    press(KEY_TAB, 0);
+    toolkit_key(KEY_F6, 0);
+    toolkit_key(KEY_TAB, 0);
     EXPECT_EQ(toolkit_backend().focus, w.table());
     EXPECT_EQ(w.rows()->selected, w.state.browser.results.first());
 }
@@ -146,15 +129,12 @@ TEST(feed, keeps_the_limit_marks_watched_and_drops_late_answers) {
     const char *channel = "feeds/feed_channel_user_Kurzgesagt_2026-01.xml";
 
     show_feed(w.state);
-    EXPECT_EQ(w.state.browser.local_list, LOCAL_FEED);
     ASSERT_EQ(w.requests().size(), 2u);
 
     deliver("feeds/feed_playlist_PLav47HAVZMjnTFVZL_trimmed.xml");
     EXPECT_EQ(w.state.browser.results.size(), 3u); // at most three a favourite
     deliver(channel);
     EXPECT_EQ(w.state.browser.results.size(), 6u);
-    EXPECT_EQ(w.rows()->row_count, 6);
-    EXPECT_STREQ(widget_get_text(w.state.browser.widgets.playlist_label), "Feed");
     int watched = 0; // a video in the history is marked watched
     for (list_item *item : w.state.browser.results)
         watched += item->id == std::optional<std::string>("OU36JDGzXb0") && (item->flags & 1);
@@ -163,51 +143,4 @@ TEST(feed, keeps_the_limit_marks_watched_and_drops_late_answers) {
     size_t rows = w.state.browser.results.size();
     deliver(channel);
     EXPECT_EQ(w.state.browser.results.size(), rows);
-}
-
-TEST(feed, status_counts_feeds_downloading_as_well_as_waiting) {
-    bt::World w;
-    show_feed(w.state); // nothing to fetch says so instead of leaving an empty list unexplained
-    EXPECT_EQ(w.status(), "no favourites to make the feed from");
-    EXPECT_TRUE(w.requests().empty());
-    w.state.switches.feed_use_rss = true;
-    for (const char *id : {"UU1", "UU2", "UU3"}) w.add_favourite(id);
-    download_pools_init(w.state.pools);
-    show_feed(w.state);
-    // Two feeds start downloading, the third waits in the queue.
-    dlpool &pool = w.state.pools.api_pool;
-    ASSERT_TRUE(request_queue_feed(&pool, &w.state.pools.request_queue));
-    ASSERT_TRUE(request_queue_feed(&pool, &w.state.pools.request_queue));
-    auto finish = [&](ResponseBuffer &r) { feed_done(0, &r, &w.state.client, nullptr); };
-    std::string body = bt::fixture("feeds/feed_playlist_PLav47HAVZMjnTFVZL_trimmed.xml");
-
-    // The first finishes in its slot: one more downloads, one waits.
-    pool.slots[0].connection.response = bt::response(body);
-    finish(pool.slots[0].connection.response);
-    EXPECT_EQ(w.status(), "loading feed... (2 items left)");
-    pool.slots[0].request.url.reset();
-    // The second fails: counted while the rest loads, named at the end instead of a bare "done".
-    HttpStatus not_found{404, HTTP_CLASS_ERROR, "Not Found"};
-    feed_done(HTTP_CLASS_ERROR, &pool.slots[1].connection.response, &w.state.client, &not_found);
-    EXPECT_EQ(w.status(), "loading feed... (1 items left, 1 failed)");
-    pool.slots[1].request.url.reset();
-    ASSERT_TRUE(request_queue_feed(&pool, &w.state.pools.request_queue));
-    pool.slots[0].connection.response = bt::response(body);
-    finish(pool.slots[0].connection.response);
-    EXPECT_EQ(w.status(), "done; feeds failed: 1 (last: loading the feed failed (404 Not Found))");
-}
-
-TEST(start_up, subscriptions_join_the_favourites_between_favourites_and_history) {
-    bt::World w;
-    std::ofstream(w.dir + "/favlist.json") << "[]";
-    std::ofstream(w.dir + "/subscriptions.csv")
-        << "Channel Id,Channel Url,Channel Title\r\n"
-           "UCsXVk37bltHxD1rDPwtNM8Q,http://www.youtube.com/channel/UCsXVk37bltHxD1rDPwtNM8Q,Kurzgesagt\r\n";
-    w.state.favorites_file = w.dir + "/favlist.json";
-    w.state.subscriptions_file = w.dir + "/subscriptions.csv";
-    w.state.history_file = w.dir + "/history.json";
-    browser_start(w.state);
-    ASSERT_EQ(w.state.browser.favorites.size(), 1u);
-    EXPECT_EQ((*w.state.browser.favorites.begin())->id,
-              std::optional<std::string>("UUsXVk37bltHxD1rDPwtNM8Q"));
 }

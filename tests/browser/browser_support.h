@@ -130,13 +130,14 @@ struct World {
     std::string last_url() { return requests().empty() ? "" : requests().back()->url.value_or(""); }
 
     // Delivers a downloaded image for `url` of `kind` as the image pool would.
-    void arrive(const std::string &url, uint32_t kind, const std::string &bytes) {
+    void arrive(const std::string &url, uint32_t kind, const std::string &bytes,
+                int32_t status = HTTP_CLASS_SUCCESS) {
         DownloadSlot slot;
         slot.request.url = url;
         slot.request.tag = kind;
         ResponseBuffer r = response(bytes);
-        image_completion(0, &r, &state, &slot);
-        EXPECT_FALSE(r.data) << "the completion keeps the response data";
+        image_completion(status, &r, &state, &slot);
+        EXPECT_EQ(!r.data, status == HTTP_CLASS_SUCCESS) << "only a success's data is taken";
     }
 
     void click(Widget *widget) { widget_event(widget, EVENT_CLICK); }

@@ -1,24 +1,7 @@
-// Readable figures: short counts, and the details line with the exact ones after them.
+// Readable figures: the short counts the lists show.
 #include <gtest/gtest.h>
 
-#include <ctime>
-
 #include "browser/figures.h"
-
-namespace {
-
-// An ISO date and time `seconds` before now, in local time (as published_age reads it), with the
-// zone offset the feeds append.
-std::string iso_ago(int64_t seconds) {
-    std::time_t when = std::time(nullptr) - std::time_t(seconds);
-    std::tm tm{};
-    localtime_r(&when, &tm);
-    char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S-07:00", &tm);
-    return text;
-}
-
-} // namespace
 
 TEST(figures, counts_read_as_the_search_pages_show_them) {
     struct Count {
@@ -32,16 +15,4 @@ TEST(figures, counts_read_as_the_search_pages_show_them) {
         SCOPED_TRACE(c.count);
         EXPECT_EQ(readable_count(c.count), c.text);
     }
-}
-
-TEST(figures, details_line_puts_the_exact_figures_after_the_readable_ones) {
-    list_item video;
-    video.channel_name = "Channel";
-    video.id = "K4DyBUG242c";
-    video.duration = 213;
-    video.view_count = 502516732;
-    std::string published = iso_ago(9 * 365 * 86400 + 40 * 86400);
-    video.published_text = published;
-    EXPECT_EQ(details_line(video), "Channel - 3:33 - 9 years ago - 502M views (" + published +
-                                       ", 502516732 views) - [K4DyBUG242c]\n");
 }

@@ -23,8 +23,6 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    static std::string slurp(const std::string &path) { return read_file(path); }
-    static void put(const std::string &path, const std::string &text) { write_file(path, text); }
     static list_item *playlist(const char *id, const char *title = "t") {
         auto *item = new list_item{};
         item->kind = ITEM_PLAYLIST;
@@ -40,8 +38,6 @@ protected:
         v.id = id;
         v.title = title;
         v.duration = duration;
-        v.published_text = "1 day ago";
-        v.flags = ITEM_FLAG_WATCHED;
         return v;
     }
 
@@ -51,14 +47,10 @@ protected:
     ListFile history_file{"history"};
 };
 
-std::vector<std::string> ids(ItemList &list) {
+// The ids (or another field) of the entries, "<absent>" where an entry has none.
+std::vector<std::string> ids(ItemList &list, Text list_item::*field = &list_item::id) {
     std::vector<std::string> out;
-    for (list_item *item : list) out.push_back(item->id.value_or("<absent>"));
-    return out;
-}
-std::vector<std::string> titles(ItemList &list) {
-    std::vector<std::string> out;
-    for (list_item *item : list) out.push_back(item->title.value_or("<absent>"));
+    for (list_item *item : list) out.push_back((item->*field).value_or("<absent>"));
     return out;
 }
 
@@ -94,17 +86,17 @@ TEST_F(ListFiles, awkward_titles_round_trip) {
     }
     ASSERT_EQ(favorites_save(favorites, favorites_file), "");
     ASSERT_EQ(history_save(history, history_file), "");
-    std::string text = slurp(favorites_path);
+    std::string text = read_file(favorites_path);
     EXPECT_TRUE(valid_json_array(text)) << text;
-    EXPECT_TRUE(valid_json_array(slurp(history_path))) << slurp(history_path);
+    EXPECT_TRUE(valid_json_array(read_file(history_path))) << read_file(history_path);
 
     ItemList loaded;
     ASSERT_EQ(favorites_load(loaded, favorites_file), AWKWARD_TITLES.size());
-    EXPECT_EQ(titles(loaded), AWKWARD_TITLES);
+    EXPECT_EQ(ids(loaded, &list_item::title), AWKWARD_TITLES);
     EXPECT_EQ(ids(loaded), ids(favorites));
     EXPECT_EQ(loaded.first()->data->thumb_url, Text("https://i.ytimg.com/vi/vid\"x/mqdefault.jpg"));
     ASSERT_EQ(favorites_save(loaded, favorites_file), ""); // saving what was read: the same file
-    EXPECT_EQ(slurp(favorites_path), text);
+    EXPECT_EQ(read_file(favorites_path), text);
 
     ItemList played;
     ASSERT_EQ(history_load(played, history_file), AWKWARD_TITLES.size());
@@ -176,9 +168,8 @@ TEST_F(ListFiles, adding_a_favourite_keeps_one_each_and_always_rewrites) {
     EXPECT_EQ(added->channel_name, Text("Owner"));
     EXPECT_EQ(added->length_text, Text("12 Videos"));
     EXPECT_EQ(added->thumb_url, Text("https://i.ytimg.com/vi/first/mqdefault.jpg"));
-    ItemList loaded;
-    ASSERT_EQ(favorites_load(loaded, favorites_file), 2u);
-    EXPECT_EQ(loaded.last()->data->title, Text("Mix \"one\""));
+    ItemList loaded; // rewritten although the file was gone
+    EXPECT_EQ(favorites_load(loaded, favorites_file), 2u);
 }
 
 TEST_F(ListFiles, history_keeps_one_entry_per_video_newest_first) {
@@ -188,23 +179,20 @@ TEST_F(ListFiles, history_keeps_one_entry_per_video_newest_first) {
     history_record(history, video("a", "A again", 30), true, history_file);
     history_record(history, list_item{}, true, history_file); // no id: ignored
     EXPECT_EQ(ids(history), (std::vector<std::string>{"a", "b"}));
-    const list_item *front = history.first()->data;
-    EXPECT_EQ(front->title, Text("A again"));
-    EXPECT_EQ(front->length_text, Text("0:30"));
-    EXPECT_EQ(history.last()->data->length_text, Text("1:06:40"));
+    EXPECT_EQ(history.first()->data->title, Text("A again"));
     ItemList loaded;
     ASSERT_EQ(history_load(loaded, history_file), 2u);
     EXPECT_EQ(ids(loaded), (std::vector<std::string>{"a", "b"}));
     // Duplicates in a hand-edited file all give way to the new entry; with saving off the
     // file stays as it is.
-    put(history_path, "[{\"type\": \"video\", \"id\": \"a\"}, {\"type\": \"video\", \"id\": "
+    write_file(history_path, "[{\"type\": \"video\", \"id\": \"a\"}, {\"type\": \"video\", \"id\": "
                       "\"b\"}, {\"type\": \"video\", \"id\": \"a\"}]");
-    std::string edited = slurp(history_path);
+    std::string edited = read_file(history_path);
     ItemList read;
     history_load(read, history_file);
     history_record(read, video("a", "A", 1), false, history_file);
     EXPECT_EQ(ids(read), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(slurp(history_path), edited);
+    EXPECT_EQ(read_file(history_path), edited);
 }
 
 // A file that did not read completely is kept as it is whatever the list does, and the favourites
@@ -244,7 +232,7 @@ TEST_F(ListFiles, damaged_files_lose_nothing) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         ListFile file{c.history ? "history" : "favourites", favorites_path};
-        put(favorites_path, c.text);
+        write_file(favorites_path, c.text);
 
         ItemList list;
         testing::internal::CaptureStderr();
@@ -270,9 +258,9 @@ TEST_F(ListFiles, damaged_files_lose_nothing) {
         testing::internal::GetCapturedStderr();
 
         if (c.status.empty())
-            EXPECT_NE(slurp(favorites_path).find(c.history ? "v9" : "PLnew"), std::string::npos);
+            EXPECT_NE(read_file(favorites_path).find(c.history ? "v9" : "PLnew"), std::string::npos);
         else
-            EXPECT_EQ(slurp(favorites_path), c.text); // not a byte changed
+            EXPECT_EQ(read_file(favorites_path), c.text); // not a byte changed
         // A favourite the file lacks is not shown as added; a played video stays in memory for
         // the watched marks.
         EXPECT_EQ(list.size(), c.read.size() + (c.status.empty() || c.history ? 1 : 0));

@@ -27,15 +27,11 @@ std::unique_ptr<AppState> configured(const std::string &json, std::string *print
 
 // Relative paths are taken inside the configuration folder; the scale is clamped.
 TEST(config, paths_scale_and_key_bindings) {
-    std::string printed;
     auto s = configured(R"({"player_path":"/usr/bin/mpv", "video_format":"720p",
         "sub_language":"de", "save_path":"C:/videos", "font":"fonts/a.ttf", "mascot":"/abs/m.png",
         "layout_bundle_path":"layout.json", "key_bindings":[
         {"key":"F5","mod":"CTRL+SHIFT","action":"show_feed"}, {"key":"ENTER","action":"play_video"},
-        {"key":"\\","mod":"ALT+SUPER","action":"show_history"},]})",
-                        &printed);
-    EXPECT_EQ(printed, "player path: /usr/bin/mpv\nvideo format: 720p\nsub language: de\n"
-                       "using default extractor (vos_hls)\n");
+        {"key":"\\","mod":"ALT+SUPER","action":"show_history"},]})");
     EXPECT_EQ(s->save_path, "C:/videos");
     EXPECT_EQ(s->font_path, std::optional<std::string>("/cfg/fonts/a.ttf"));
     EXPECT_EQ(s->mascot_path, std::optional<std::string>("/abs/m.png"));

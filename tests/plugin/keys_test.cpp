@@ -17,7 +17,6 @@ TEST(keys, binding_messages_decode) {
         {"solfb-keys", "p-", "A", "", K::KEY, 65, 4, true}, // Shift from the name alone
         {"solfb-keys", "p-", "Alt+\\", "", K::KEY, 92, 2, true},
         {"solfb-keys", "d-", "Ctrl+Alt+Shift+Meta+ENTER", "", K::KEY, 257, 15, true},
-        {"solfb-keys", "p-", "F24", "", K::KEY, 313, 0, true},
         {"solfb-keys", "p-", "KP_DEC", "", K::KEY, 330, 0, true},
         {"solfb-keys", "u-", "ESC", "", K::KEY, 256, 0, false}, // a key-up routes nowhere
         {"solfb-keys", "r-", "DOWN", "", K::KEY, 264, 0, true}, // repeats act
