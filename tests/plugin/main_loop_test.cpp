@@ -254,7 +254,8 @@ TEST_F(MainLoop, changes_within_a_frame_interval_are_published_together) {
     now += FRAME_INTERVAL_MS;
     window_frame_step(s);
     EXPECT_EQ(overlay_adds(), shown + 1);
-    // While more feeds are coming, what one changes waits for the background interval.
+    // While more feeds are coming, what one changes (here its failure, counted on the status line)
+    // waits for the background interval.
     s.browser.local_list = LOCAL_FEED;
     DownloadRequest more;
     more.url = "https://www.youtube.com/feeds/videos.xml?channel_id=UC";
@@ -263,6 +264,7 @@ TEST_F(MainLoop, changes_within_a_frame_interval_are_published_together) {
     const HttpStatus *failure = &http_status_lookup(HTTP_UNREACHABLE);
     now += FRAME_INTERVAL_MS;
     feed_done(HTTP_CLASS_INTERNAL, nullptr, &s.client, failure);
+    EXPECT_STREQ(widget_get_text(s.browser.widgets.status_label), "loading feed... (1 items left, 1 failed)");
     window_frame_step(s);
     now += FRAME_INTERVAL_MS;
     window_frame_step(s);
@@ -273,6 +275,8 @@ TEST_F(MainLoop, changes_within_a_frame_interval_are_published_together) {
     // The last one goes out at once.
     delete s.pools.request_queue.take(s.pools.request_queue.first());
     feed_done(HTTP_CLASS_INTERNAL, nullptr, &s.client, failure);
+    EXPECT_STREQ(widget_get_text(s.browser.widgets.status_label),
+                 "done; feeds failed: 2 (last: loading the feed failed (no response))");
     window_frame_step(s);
     EXPECT_EQ(overlay_adds(), shown + 3);
     clock_override(nullptr);
