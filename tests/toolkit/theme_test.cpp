@@ -49,60 +49,47 @@ TEST(theme, colour_arrays_and_malformed_files) {
         EXPECT_EQ(r[c.key].color, c.line == kept ? DEFAULTS[c.key].color : c.line);
         EXPECT_EQ(r[c.key].fill_color, c.fill == kept ? DEFAULTS[c.key].fill_color : c.fill);
     }
-    // Records not named keep their defaults.
-    ThemeRecords r = load("{\"text_normal\": [1, 2, 3]}");
-    EXPECT_EQ(r[THEME_TEXT_NORMAL].color, rgba(1, 2, 3, 255));
-    EXPECT_EQ(r[THEME_TEXT_HOVER].color, DEFAULTS[THEME_TEXT_HOVER].color);
-    EXPECT_EQ(r[THEME_BASE].fill_color, DEFAULTS[THEME_BASE].fill_color);
     // Fills of the first fourteen records are premultiplied; lines never are.
-    r = load("{\"base\": [1, 2, 3, 4, 200, 100, 50, 128], "
-             "\"scrollbar_selected\": [0, 0, 0, 0, 200, 100, 50, 128]}");
+    ThemeRecords r = load("{\"base\": [1, 2, 3, 4, 200, 100, 50, 128], "
+                          "\"scrollbar_selected\": [0, 0, 0, 0, 200, 100, 50, 128]}");
     theme_premultiply(r);
     EXPECT_EQ(r[THEME_BASE].fill_color, rgba(100, 50, 25, 128));
     EXPECT_EQ(r[THEME_BASE].color, rgba(1, 2, 3, 4));
     EXPECT_EQ(r[THEME_SCROLLBAR_SELECTED].fill_color, rgba(200, 100, 50, 128));
 }
 
-TEST(theme, builtin_themes_and_the_custom_file) {
-    tk::reset();
-    ThemeRecords current = theme_defaults();
-    ASSERT_TRUE(set_theme(current, nullptr, "mirra"));
-    EXPECT_EQ(current[THEME_BASE].fill_color, rgba(111, 123, 107, 175));
-    EXPECT_EQ(current[THEME_BASE].color, rgba(142, 156, 136, 255));
-    ASSERT_TRUE(set_theme(current, nullptr, "light"));
-    EXPECT_EQ(current[THEME_TEXT_SELECTED].fill_color, rgba(0, 120, 215, 255));
-    EXPECT_EQ(current[THEME_BASE].fill_color, rgba(164, 164, 164, 175)); // 240 * 175 / 255
-
-    // A custom file is premultiplied without forcing the alpha, and reaches the widgets.
-    std::string dir = std::string(SOLVANE_BINARY_DIR) + "/toolkit_theme_test";
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir + "/custom.json") << "{\"base\": [1, 2, 3, 4, 100, 100, 100, 51]}";
-    WidgetPtr label = tk::build("{'type': 'label'}", 10, 10);
-    ThemeRecords custom = theme_defaults();
-    theme_load_custom(path_resolve("custom.json", dir), custom, current, label.get());
-    EXPECT_EQ(custom[THEME_BASE].fill_color, rgba(20, 20, 20, 51));
-    EXPECT_EQ(current[THEME_BASE].fill_color, custom[THEME_BASE].fill_color);
-    EXPECT_EQ(label->base_paint.fill_color, custom[THEME_BASE].fill_color);
-}
-
-TEST(theme, apply_reaches_every_widget_and_the_screen) {
+TEST(theme, builtin_and_custom_themes_reach_every_widget) {
     tk::reset();
     WidgetPtr root = tk::build(
         "{'type': 'box', 'children': [{'type': 'label', 'name': 'label'}, {'type': 'input', "
         "'name': 'input'}, {'type': 'scroll', 'name': 'scroll'}, {'type': 'page', 'children': "
         "[{'type': 'canvas', 'name': 'canvas'}]}]}",
         100, 100);
-    ThemeRecords dark = theme_defaults();
-    ASSERT_TRUE(set_theme(dark, root.get(), "dark"));
-    EXPECT_EQ(dark[THEME_TEXT_NORMAL].color, rgba(255, 255, 255, 255));
     // Every widget, including those of a page that shows nothing, takes the new records.
-    for (std::string name : {"label", "input", "scroll", "canvas"}) {
-        SCOPED_TRACE(name);
-        Widget *w = widget_find(root.get(), name.c_str());
-        EXPECT_EQ(w->base_paint.fill_color, dark[THEME_BASE].fill_color);
-        if (TextElement *e = widget_text_element(w)) {
-            EXPECT_EQ(e->paints[PAINT_ELEM_HOVER].fill_color,
-                      dark[name == "scroll" ? THEME_SCROLLBAR_HOVER : THEME_ELEM_HOVER].fill_color);
+    auto expect_applied = [&](const ThemeRecords &records) {
+        for (std::string name : {"label", "input", "scroll", "canvas"}) {
+            SCOPED_TRACE(name);
+            Widget *w = widget_find(root.get(), name.c_str());
+            EXPECT_EQ(w->base_paint.fill_color, records[THEME_BASE].fill_color);
+            if (TextElement *e = widget_text_element(w)) {
+                ThemeKey hover = name == "scroll" ? THEME_SCROLLBAR_HOVER : THEME_ELEM_HOVER;
+                EXPECT_EQ(e->paints[PAINT_ELEM_HOVER].fill_color, records[hover].fill_color);
+            }
         }
-    }
+    };
+    // A built-in theme's base is forced to alpha 175 and premultiplied: 240 * 175 / 255.
+    ThemeRecords current = theme_defaults();
+    ASSERT_TRUE(set_theme(current, root.get(), "light"));
+    EXPECT_EQ(current[THEME_BASE].fill_color, rgba(164, 164, 164, 175));
+    expect_applied(current);
+
+    // A custom file is premultiplied without forcing the alpha.
+    std::string dir = std::string(SOLVANE_BINARY_DIR) + "/toolkit_theme_test";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/custom.json") << "{\"base\": [1, 2, 3, 4, 100, 100, 100, 51]}";
+    ThemeRecords custom = theme_defaults();
+    theme_load_custom(path_resolve("custom.json", dir), custom, current, root.get());
+    EXPECT_EQ(custom[THEME_BASE].fill_color, rgba(20, 20, 20, 51));
+    EXPECT_EQ(current[THEME_BASE].fill_color, custom[THEME_BASE].fill_color);
+    expect_applied(custom);
 }

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/defer.h"
 #include "base/host.h"
@@ -58,6 +59,32 @@ inline WidgetPtr build(std::string json, double w, double h, double scale = 1) {
     widget_set_geometry(root.get(), 0, 0, w, h);
     return root;
 }
+
+struct CellCall {
+    uint32_t flags;
+    void *item;
+    CellRect cell;
+};
+
+// A table built from `json` whose cells are recorded instead of drawn, holding `n` rows.
+struct Table {
+    WidgetPtr widget;
+    TableData *data;
+    List<TableCells> list;
+    std::vector<ListNode<TableCells> *> nodes;
+    std::vector<CellCall> calls;
+    Table(const char *json, double w, double h, int n) {
+        widget = build(json, w, h);
+        data = widget_data<TableData>(widget.get());
+        data->cell_callback = [](Widget *, uint32_t flags, void *item, int32_t,
+                                 const CellRect &cell, void *calls) {
+            static_cast<std::vector<CellCall> *>(calls)->push_back({flags, item, cell});
+        };
+        data->cell_argument = &calls;
+        for (int i = 0; i < n; ++i) nodes.push_back(list.append(new TableCells, 1));
+        table_set_rows(widget.get(), table_rows_of(list), n);
+    }
+};
 
 inline uint32_t pixel(const Surface *s, int x, int y) {
     uint32_t v;
