@@ -72,7 +72,8 @@ TEST_F(draw, leaves_in_their_states) {
         WidgetPtr w = tk::build(c.json, c.w, c.h);
         c.set(w.get());
         widget_refresh(w.get());
-        for (auto [x, y, colour] : c.probes) EXPECT_EQ(root_pixel(x, y), colour) << x << ", " << y;
+        for (auto [x, y, colour] : c.probes)
+            EXPECT_EQ(root_pixel(x, y), colour) << x << ", " << y;
     }
 }
 
@@ -83,40 +84,34 @@ TEST_F(draw, text_is_placed_and_cut_with_an_ellipsis) {
     for (auto [align, pen] : aligns) {
         SCOPED_TRACE(align);
         tk::reset(200, 100);
-        WidgetPtr w = tk::build(std::string("{'type': 'label', 'text': 'Hi', 'text_align': '") +
-                                    align + "'}",
-                                40, 20);
+        WidgetPtr w = tk::build(
+            std::string("{'type': 'label', 'text': 'Hi', 'text_align': '") + align + "'}", 40, 20);
         widget_refresh(w.get());
         EXPECT_EQ(rect(bounds_of(BLACK, 40, 20)), (std::vector<int>{pen, 7, 10, 7}));
     }
 
     // A cut text draws as the shortened text would.
-    struct Cut {
-        const char *why, *widget, *text;
-        double width;
-        const char *shown;
-    } cuts[] = {
+    // Why, widget, text, width, text shown.
+    const std::tuple<const char *, const char *, const char *, int, const char *> cuts[] = {
         {"button: whole words", "'type': 'button'", "Switch Mode", 66, "Switch..."},
-        {"button: a word wider than the button", "'type': 'button'", "Subscriptions", 50,
-         "Sub..."},
+        {"button: a word wider than the button", "'type': 'button'", "Subscriptions", 50, "Sub..."},
         {"centred label", "'type': 'label', 'text_align': 'center'", "Relevance first", 84,
          "Relevance..."},
     };
-    for (const Cut &c : cuts) {
-        SCOPED_TRACE(c.why);
+    for (auto [why, widget, text, width, shown] : cuts) {
+        SCOPED_TRACE(why);
         auto pixels = [&](const char *text) {
             tk::reset(200, 100);
-            WidgetPtr w = tk::build(std::string("{") + c.widget + ", 'padding': 5, 'text': '" +
-                                        text + "'}",
-                                    c.width, 20);
+            WidgetPtr w = tk::build(
+                std::string("{") + widget + ", 'padding': 5, 'text': '" + text + "'}", width, 20);
             widget_refresh(w.get());
             std::vector<uint32_t> out;
             for (int y = 0; y < 20; ++y)
-                for (int x = 0; x < int(c.width); ++x) out.push_back(root_pixel(x, y));
+                for (int x = 0; x < width; ++x) out.push_back(root_pixel(x, y));
             return out;
         };
-        std::vector<uint32_t> drawn = pixels(c.text);
-        EXPECT_EQ(drawn, pixels(c.shown));
+        std::vector<uint32_t> drawn = pixels(text);
+        EXPECT_EQ(drawn, pixels(shown));
         EXPECT_NE(drawn, pixels(""));
     }
 }

@@ -243,17 +243,16 @@ TEST(input_table, press_selects_the_row_under_the_pointer) {
     tk::reset(200, 200);
     tk::Table t("{'type': 'table', 'columns': 1, 'header_height': 10, 'entry_height': 20}", 100, 60,
                 5);
-    struct Case {
-        double value;
-        int y, row;
-    } cases[] = {{0, 15, 0}, {0, 55, 2}, {100, 12, 2}, {100, 59, 4}}; // at 100: row 2, 10 in
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.y);
-        widget_set_value(t.widget.get(), c.value);
+    // Scroll value, pointer y, row selected; at 100 the view starts 10 points into row 2.
+    const std::tuple<double, int, size_t> cases[] = {
+        {0, 15, 0}, {0, 55, 2}, {100, 12, 2}, {100, 59, 4}};
+    for (auto [value, y, row] : cases) {
+        SCOPED_TRACE(y);
+        widget_set_value(t.widget.get(), value);
         tk::fake_now() += 1000;
-        press(50, c.y);
-        EXPECT_EQ(t.data->selected, t.nodes[size_t(c.row)]);
-        release(50, c.y);
+        press(50, y);
+        EXPECT_EQ(t.data->selected, t.nodes[row]);
+        release(50, y);
     }
     List<TableCells> one; // past the end selects nothing
     one.append(new TableCells, 1);

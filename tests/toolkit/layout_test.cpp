@@ -50,10 +50,7 @@ TEST(interface, default_bundle_with_theme_icons_page_and_focus_at_two_scales) {
         EXPECT_FALSE(widget_find(r, "settings_split")->enabled); // another sidebar page shows
         EXPECT_EQ(toolkit_dirty_rect().w, 960 * scale); // the whole frame is marked for publishing
         double third = (600.0 - 15 + 5 - 10) / 3;
-        struct Box {
-            const char *name;
-            double x, y, w, h;
-        } boxes[] = {
+        const std::tuple<const char *, double, double, double, double> boxes[] = {
             {"status_label", 0, 700, 960, 20},
             // Search bar: two 26-point buttons and the stretching split share 360 - 2 * 5.
             {"showfav_button", 5, 5, 26, 24},
@@ -64,10 +61,9 @@ TEST(interface, default_bundle_with_theme_icons_page_and_focus_at_two_scales) {
             {"video_view", 360, 34, 600, 666},
             {"download_button", 370 + third, 5, third, 24},
         };
-        for (const Box &b : boxes)
-            EXPECT_TRUE(box_is(box_of(r, b.name), b.x * scale, b.y * scale, b.w * scale,
-                               b.h * scale))
-                << b.name;
+        for (auto [name, x, y, w, h] : boxes)
+            EXPECT_TRUE(box_is(box_of(r, name), x * scale, y * scale, w * scale, h * scale))
+                << name;
         EXPECT_DOUBLE_EQ(widget_data<TableData>(widget_find(r, "video_list_table"))->row_height,
                          72 * scale);
         if (scale != 1) continue;

@@ -81,7 +81,8 @@ struct Table {
             static_cast<std::vector<CellCall> *>(calls)->push_back({flags, item, cell});
         };
         data->cell_argument = &calls;
-        for (int i = 0; i < n; ++i) nodes.push_back(list.append(new TableCells, 1));
+        for (int i = 0; i < n; ++i)
+            nodes.push_back(list.append(new TableCells, 1));
         table_set_rows(widget.get(), table_rows_of(list), n);
     }
 };
