@@ -161,7 +161,7 @@ TEST(line, clipped_walks_match_the_whole_walk) {
               std::tuple(13, 2, -2));
 }
 
-TEST(scale, sizes_flat_colour_and_the_untouched_source) {
+TEST(scale, sizes_flat_colour_the_untouched_source_and_resampled_rects) {
     SurfacePtr src = pattern(5, 4);
     for (auto [w, h] : {std::pair{0, 0}, {1, 1}, {-3, 1}, {1, 0}}) {
         SurfacePtr out(surface_scale(src.get(), w, h)); // degenerate sizes give one pixel
@@ -175,6 +175,13 @@ TEST(scale, sizes_flat_colour_and_the_untouched_source) {
         EXPECT_TRUE(touched(scaled.get(), rgba(10, 128, 250, 255)).empty());
     }
     EXPECT_TRUE(touched(flat.get(), rgba(10, 128, 250, 255)).empty());
+    // Resampling scales the source rect into the destination rect; the white corner is outside.
+    set_pixel(flat.get(), 0, 0, grey(255));
+    Rect from{1, 1, 30, 20}, to{2, 2, 5, 4};
+    SurfacePtr dst = make(8, 8);
+    surface_draw(flat.get(), &from, dst.get(), &to, DRAW_RESAMPLE | DRAW_OPAQUE);
+    EXPECT_EQ(touched(dst.get(), 0), rect_pixels(2, 2, 6, 5));
+    EXPECT_EQ(pixel(dst.get(), 2, 2), rgba(10, 128, 250, 255));
 }
 
 TEST(surface, same_size_paths_reproduce_the_source) {
@@ -244,17 +251,6 @@ TEST(nine_patch, stretches_edges_and_keeps_corners) {
             bool drawn = lx >= 0 && ly >= 0 && lx < 9 && ly < 8 && !(sx == 2 && sy == 2);
             ASSERT_EQ(pixel(dst.get(), x, y), drawn ? pixel(src.get(), sx, sy) : 0) << x << "," << y;
         }
-}
-
-TEST(resample, scales_the_source_rect_into_the_destination_rect) {
-    SurfacePtr src = filled(4, 4, rgba(9, 9, 9, 255));
-    set_pixel(src.get(), 0, 0, grey(255));
-    Rect from{1, 1, 3, 3}; // the flat part
-    Rect to{2, 2, 5, 4};
-    SurfacePtr dst = make(8, 8);
-    surface_draw(src.get(), &from, dst.get(), &to, DRAW_RESAMPLE | DRAW_OPAQUE);
-    EXPECT_EQ(touched(dst.get(), 0), rect_pixels(2, 2, 6, 5));
-    EXPECT_EQ(pixel(dst.get(), 2, 2), rgba(9, 9, 9, 255));
 }
 
 TEST(surface_malformed, missing_huge_and_inverted_rectangles_stay_inside_and_finish) {
