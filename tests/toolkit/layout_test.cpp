@@ -121,14 +121,6 @@ TEST_F(layout, boxes_share_the_free_space) {
     EXPECT_TRUE(box_is(box_of(root.get(), "small"), 37, 3, 35.5, 44));
     EXPECT_TRUE(box_is(box_of(root.get(), "large"), 76.5, 3, 106.5, 44));
     EXPECT_TRUE(box_is(box_of(root.get(), "tall"), 187, 3, 10, 44));
-    // A vertical box stretches vertical-sticky children; horizontal ones keep their height.
-    WidgetPtr v = tk::build("{'type': 'box', 'orientation': 'vertical', 'children': ["
-                            "{'type': 'box', 'name': 'a', 'sticky_mode': 'horizontal', "
-                            "'geometry': [0, 0, 5, 20]},"
-                            "{'type': 'box', 'name': 'b', 'sticky_mode': 'vertical'}]}",
-                            40, 100);
-    EXPECT_TRUE(box_is(box_of(v.get(), "a"), 0, 0, 40, 20));
-    EXPECT_TRUE(box_is(box_of(v.get(), "b"), 0, 20, 8, 80));
 }
 
 TEST_F(layout, unbuildable_children_and_pages) {

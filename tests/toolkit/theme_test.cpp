@@ -6,10 +6,6 @@
 
 namespace {
 
-uint32_t rgba(uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
-    return r | g << 8 | b << 16 | a << 24;
-}
-
 ThemeRecords load(const char *json) {
     ThemeRecords r;
     theme_load(json, r);

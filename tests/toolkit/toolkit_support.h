@@ -1,9 +1,9 @@
-// Toolkit test helpers: a clean state with a root surface, widgets from JSON, reading pixels.
+// Toolkit test helpers: a clean state with a root surface, widgets from JSON, reading pixels
+// (with the colours and pixel access of the gfx tests).
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,6 +11,7 @@
 #include "base/host.h"
 #include "base/runtime.h"
 #include "support/fake_mpv.h"
+#include "gfx/gfx_test.h"
 #include "gfx/text.h"
 #include "toolkit/events.h"
 #include "toolkit/input.h"
@@ -87,11 +88,6 @@ struct Table {
     }
 };
 
-inline uint32_t pixel(const Surface *s, int x, int y) {
-    uint32_t v;
-    std::memcpy(&v, s->pixels + size_t(y) * s->stride + size_t(x) * 4, 4);
-    return v;
-}
 inline uint32_t root_pixel(int x, int y) { return pixel(toolkit_root_surface(), x, y); }
 // A Paint colour (R, G, B, A) as it lands on the root surface (B, G, R, A).
 inline uint32_t on_screen(uint32_t rgba) {
