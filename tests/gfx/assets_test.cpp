@@ -56,9 +56,6 @@ TEST(assets, icons_decode_at_their_sizes) {
     // Scaled only above 1.1, to trunc(size * scale).
     EXPECT_EQ(icons_load(2.0)[ICON_PLAY]->width, 40);
     EXPECT_EQ(icons_load(1.5)[ICON_SEARCH_SETTINGS]->height, 24);
-    auto marks = check_marks_load();
-    for (const SurfacePtr &mark : marks) EXPECT_EQ(std::pair(mark->width, mark->height), std::pair(16, 16));
-    EXPECT_NE(std::memcmp(marks[0]->pixels, marks[1]->pixels, 16 * 16 * 4), 0);
     EXPECT_EQ(small_icon_load()->width, 16);
     // Every icon is shown by some button.
     std::set<int> used;

@@ -95,12 +95,14 @@ Bytes jpeg_many_scans(int w, int h, int ac_scans) {
     Bytes quant = {0};
     quant.insert(quant.end(), 64, 1);
     // DC: one code of length 1 for category 0. AC: one code of length 1 for an EOB run of 2^14.
-    Bytes out = cat({SOI, seg(0xDB, quant),
-                     seg(0xC2, {8, uint8_t(h >> 8), uint8_t(h), uint8_t(w >> 8), uint8_t(w), 1, 1, 0x11, 0}),
+    Bytes frame = {8, uint8_t(h >> 8), uint8_t(h), uint8_t(w >> 8), uint8_t(w), 1, 1, 0x11, 0};
+    Bytes out = cat({SOI, seg(0xDB, quant), seg(0xC2, frame),
                      seg(0xC4, {0x00, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00}),
                      seg(0xC4, {0x10, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xE0})});
-    for (int i = 0; i <= ac_scans; ++i)
-        out = cat({out, seg(0xDA, {1, 1, 0x00, uint8_t(i ? 1 : 0), uint8_t(i ? 63 : 0), 0}), {0, 0}});
+    for (int i = 0; i <= ac_scans; ++i) {
+        Bytes scan = {1, 1, 0x00, uint8_t(i ? 1 : 0), uint8_t(i ? 63 : 0), 0};
+        out = cat({out, seg(0xDA, scan), {0, 0}});
+    }
     return cat({out, EOI});
 }
 

@@ -76,22 +76,18 @@ TEST(interface, default_bundle_with_theme_icons_page_and_focus_at_two_scales) {
 }
 
 TEST_F(layout, split_methods_gaps_and_run_time_sizes) {
-    struct Case {
-        const char *props;
-        double scale;
-        double first[2], second[2]; // y, h
-    } cases[] = {
-        {"'resize_method': 'ratio', 'split_ratio': 50, 'split_gap': 0", 2, {0, 100}, {100, 100}},
-        {"'resize_method': 'firstfixed', 'split_size': 40, 'split_gap': 5", 1, {0, 37.5}, {42.5, 157.5}},
-        {"'resize_method': 'secondfixed', 'split_size': 20, 'split_gap': 5", 1, {0, 177.5}, {182.5, 17.5}},
-        {"'split_size': 30", 1, {0, 55}, {65, 135}}, // ratio (percent) and gap 10 by default
+    // Properties, scale, then y and height of the first and of the second child.
+    const std::tuple<const char *, double, double, double, double, double> cases[] = {
+        {"'resize_method': 'ratio', 'split_ratio': 50, 'split_gap': 0", 2, 0, 100, 100, 100},
+        {"'resize_method': 'firstfixed', 'split_size': 40, 'split_gap': 5", 1, 0, 37.5, 42.5, 157.5},
+        {"'resize_method': 'secondfixed', 'split_size': 20, 'split_gap': 5", 1, 0, 177.5, 182.5, 17.5},
+        {"'split_size': 30", 1, 0, 55, 65, 135}, // ratio (percent) and gap 10 by default
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.props);
-        WidgetPtr root = split(std::string("'orientation': 'vertical', ") + c.props, 100, 200,
-                               c.scale);
-        EXPECT_TRUE(box_is(box_of(root.get(), "a"), 0, c.first[0], 100, c.first[1]));
-        EXPECT_TRUE(box_is(box_of(root.get(), "b"), 0, c.second[0], 100, c.second[1]));
+    for (auto [props, scale, a_y, a_h, b_y, b_h] : cases) {
+        SCOPED_TRACE(props);
+        WidgetPtr root = split(std::string("'orientation': 'vertical', ") + props, 100, 200, scale);
+        EXPECT_TRUE(box_is(box_of(root.get(), "a"), 0, a_y, 100, a_h));
+        EXPECT_TRUE(box_is(box_of(root.get(), "b"), 0, b_y, 100, b_h));
     }
     // Horizontal splits work along the width.
     WidgetPtr h = split("'resize_method': 'firstfixed', 'split_size': 30, 'split_gap': 4, "

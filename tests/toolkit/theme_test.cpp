@@ -19,11 +19,8 @@ const ThemeRecords DEFAULTS = theme_defaults();
 TEST(theme, colour_arrays_and_malformed_files) {
     const uint32_t kept = 0xDEFAu; // marks "the default stays"
     const uint32_t base_from_1 = rgba(1, 156, 136, 255);
-    struct Case {
-        const char *json;
-        ThemeKey key;
-        uint32_t line, fill;
-    } cases[] = {
+    // Document, record, then its line and fill colours.
+    const std::tuple<const char *, ThemeKey, uint32_t, uint32_t> cases[] = {
         // Base detection (010 is octal) and the low byte of every number.
         {"{\"base\": [010, 255, 256, -1, 1, 2, 3, 4]}", THEME_BASE, rgba(8, 255, 0, 255),
          rgba(1, 2, 3, 4)},
@@ -39,11 +36,11 @@ TEST(theme, colour_arrays_and_malformed_files) {
         {"{\"base\": [7,", THEME_BASE, rgba(7, 156, 136, 255), kept},
         {nullptr, THEME_BASE, kept, kept},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.json ? c.json : "(null)");
-        ThemeRecords r = load(c.json);
-        EXPECT_EQ(r[c.key].color, c.line == kept ? DEFAULTS[c.key].color : c.line);
-        EXPECT_EQ(r[c.key].fill_color, c.fill == kept ? DEFAULTS[c.key].fill_color : c.fill);
+    for (auto [json, key, line, fill] : cases) {
+        SCOPED_TRACE(json ? json : "(null)");
+        ThemeRecords r = load(json);
+        EXPECT_EQ(r[key].color, line == kept ? DEFAULTS[key].color : line);
+        EXPECT_EQ(r[key].fill_color, fill == kept ? DEFAULTS[key].fill_color : fill);
     }
     // Fills of the first fourteen records are premultiplied; lines never are.
     ThemeRecords r = load("{\"base\": [1, 2, 3, 4, 200, 100, 50, 128], "
