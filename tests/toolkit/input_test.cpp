@@ -2,26 +2,24 @@
 // editing, the clipboard, and the table and scroll bar handlers.
 #include "toolkit_support.h"
 
+#include <list>
 #include <vector>
 
 namespace {
 
 // Records "name:event" for every event callback of the widgets it watches.
 struct Recorder {
-    struct Slot {
-        Recorder *recorder;
-        std::string text;
-    };
+    using Slot = std::pair<Recorder *, std::string>;
     std::vector<std::string> log;
-    std::vector<std::unique_ptr<Slot>> slots;
+    std::list<Slot> slots; // stable addresses for the callbacks
     void watch(Widget *w, std::initializer_list<uint32_t> events) {
         for (uint32_t e : events) {
-            slots.push_back(std::make_unique<Slot>(Slot{this, *w->name + ":" + std::to_string(e)}));
+            auto &slot = slots.emplace_back(this, *w->name + ":" + std::to_string(e));
             w->callbacks[e] = {[](Widget *, void *s) {
-                                   static_cast<Slot *>(s)->recorder->log.push_back(
-                                       static_cast<Slot *>(s)->text);
+                                   auto *slot = static_cast<Slot *>(s);
+                                   slot->first->log.push_back(slot->second);
                                },
-                               slots.back().get()};
+                               &slot};
         }
     }
     std::vector<std::string> take() { return std::exchange(log, {}); }
@@ -128,8 +126,7 @@ TEST_F(input, capture_takes_drags_and_the_release_anywhere) {
     EXPECT_EQ(data().cursor, 2);
     rec.watch(b, {EVENT_ENTER, EVENT_DRAG});
     toolkit_pointer_motion(105 + 6 * 7 + 1, 10);
-    EXPECT_EQ(data().cursor, 7);
-    EXPECT_EQ(data().anchor, 2);
+    EXPECT_EQ(std::pair(data().anchor, data().cursor), std::pair(2, 7));
     toolkit_pointer_motion(60, 10); // over b while captured: b gets no enter, no drag
     EXPECT_TRUE(rec.take().empty());
     EXPECT_EQ(data().cursor, 0);
@@ -184,8 +181,8 @@ TEST_F(input, typed_characters_and_the_clipboard_through_the_host) {
     rec.watch(field, {EVENT_TEXT_CHANGED});
     widget_focus(field);
     for (uint32_t cp : {uint32_t('a'), 0xE9u, 0x20ACu, 0x1F600u, 9u, 0x110000u}) toolkit_text(cp);
-    EXPECT_EQ(data().text, "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
-    EXPECT_EQ(data().cursor, 10);
+    EXPECT_EQ(std::pair(data().text, data().cursor),
+              std::pair(std::string("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), 10));
     EXPECT_EQ(rec.take().size(), 4u);
 
     const std::string euro = "\xE2\x82\xAC";
@@ -195,12 +192,10 @@ TEST_F(input, typed_characters_and_the_clipboard_through_the_host) {
     toolkit_key('C', MOD_CTRL);
     EXPECT_EQ(fakehost::properties().at("clipboard/text"), euro);
     toolkit_key('X', MOD_CTRL);
-    EXPECT_EQ(data().text, "ab");
-    EXPECT_EQ(data().cursor, 1);
+    EXPECT_EQ(std::pair(data().text, data().cursor), std::pair(std::string("ab"), 1));
     fakehost::set_property("clipboard/text", "Z" + euro);
     toolkit_key('V', MOD_CTRL);
-    EXPECT_EQ(data().text, "aZ" + euro + "b");
-    EXPECT_EQ(data().cursor, 5);
+    EXPECT_EQ(std::pair(data().text, data().cursor), std::pair("aZ" + euro + "b", 5));
 }
 
 TEST_F(input, editing_commands_on_multibyte_text) {
@@ -237,9 +232,8 @@ TEST_F(input, editing_commands_on_multibyte_text) {
         data().cursor = c.cursor;
         rec.take();
         toolkit_key(c.key, c.modifiers);
-        EXPECT_EQ(data().text, c.after);
-        EXPECT_EQ(data().anchor, c.new_anchor);
-        EXPECT_EQ(data().cursor, c.new_cursor);
+        EXPECT_EQ(std::tuple(data().text, data().anchor, data().cursor),
+                  std::tuple(c.after, c.new_anchor, c.new_cursor));
         bool edits = c.key == KEY_BACKSPACE || c.key == KEY_DELETE;
         EXPECT_EQ(rec.take().size(), edits ? 1u : 0u);
     }
@@ -247,33 +241,26 @@ TEST_F(input, editing_commands_on_multibyte_text) {
 
 TEST(input_table, press_selects_the_row_under_the_pointer) {
     tk::reset(200, 200);
-    WidgetPtr t = tk::build("{'type': 'table', 'columns': 1, 'header_height': 10, "
-                            "'entry_height': 20}",
-                            100, 60);
-    List<TableCells> list;
-    std::vector<ListNode<TableCells> *> nodes;
-    for (int i = 0; i < 5; ++i) nodes.push_back(list.append(new TableCells, 1));
-    table_set_rows(t.get(), table_rows_of(list), 5);
-    auto *d = widget_data<TableData>(t.get());
-    struct Case {
-        double value;
-        int y, row;
-    } cases[] = {{0, 15, 0}, {0, 55, 2}, {100, 12, 2}, {100, 59, 4}}; // at 100: row 2, 10 in
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.y);
-        widget_set_value(t.get(), c.value);
+    tk::Table t("{'type': 'table', 'columns': 1, 'header_height': 10, 'entry_height': 20}", 100, 60,
+                5);
+    // Scroll value, pointer y, row selected; at 100 the view starts 10 points into row 2.
+    const std::tuple<double, int, size_t> cases[] = {
+        {0, 15, 0}, {0, 55, 2}, {100, 12, 2}, {100, 59, 4}};
+    for (auto [value, y, row] : cases) {
+        SCOPED_TRACE(y);
+        widget_set_value(t.widget.get(), value);
         tk::fake_now() += 1000;
-        press(50, c.y);
-        EXPECT_EQ(d->selected, nodes[size_t(c.row)]);
-        release(50, c.y);
+        press(50, y);
+        EXPECT_EQ(t.data->selected, t.nodes[row]);
+        release(50, y);
     }
     List<TableCells> one; // past the end selects nothing
     one.append(new TableCells, 1);
-    table_set_rows(t.get(), table_rows_of(one), 1);
-    widget_set_value(t.get(), 0);
+    table_set_rows(t.widget.get(), table_rows_of(one), 1);
+    widget_set_value(t.widget.get(), 0);
     tk::fake_now() += 1000;
     press(50, 50);
-    EXPECT_EQ(d->selected, nullptr);
+    EXPECT_EQ(t.data->selected, nullptr);
 }
 
 TEST(input_handlers, scroll_grip_drags_and_clamps) {

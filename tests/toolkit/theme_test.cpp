@@ -6,10 +6,6 @@
 
 namespace {
 
-uint32_t rgba(uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
-    return r | g << 8 | b << 16 | a << 24;
-}
-
 ThemeRecords load(const char *json) {
     ThemeRecords r;
     theme_load(json, r);
@@ -23,11 +19,8 @@ const ThemeRecords DEFAULTS = theme_defaults();
 TEST(theme, colour_arrays_and_malformed_files) {
     const uint32_t kept = 0xDEFAu; // marks "the default stays"
     const uint32_t base_from_1 = rgba(1, 156, 136, 255);
-    struct Case {
-        const char *json;
-        ThemeKey key;
-        uint32_t line, fill;
-    } cases[] = {
+    // Document, record, then its line and fill colours.
+    const std::tuple<const char *, ThemeKey, uint32_t, uint32_t> cases[] = {
         // Base detection (010 is octal) and the low byte of every number.
         {"{\"base\": [010, 255, 256, -1, 1, 2, 3, 4]}", THEME_BASE, rgba(8, 255, 0, 255),
          rgba(1, 2, 3, 4)},
@@ -43,66 +36,53 @@ TEST(theme, colour_arrays_and_malformed_files) {
         {"{\"base\": [7,", THEME_BASE, rgba(7, 156, 136, 255), kept},
         {nullptr, THEME_BASE, kept, kept},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.json ? c.json : "(null)");
-        ThemeRecords r = load(c.json);
-        EXPECT_EQ(r[c.key].color, c.line == kept ? DEFAULTS[c.key].color : c.line);
-        EXPECT_EQ(r[c.key].fill_color, c.fill == kept ? DEFAULTS[c.key].fill_color : c.fill);
+    for (auto [json, key, line, fill] : cases) {
+        SCOPED_TRACE(json ? json : "(null)");
+        ThemeRecords r = load(json);
+        EXPECT_EQ(r[key].color, line == kept ? DEFAULTS[key].color : line);
+        EXPECT_EQ(r[key].fill_color, fill == kept ? DEFAULTS[key].fill_color : fill);
     }
-    // Records not named keep their defaults.
-    ThemeRecords r = load("{\"text_normal\": [1, 2, 3]}");
-    EXPECT_EQ(r[THEME_TEXT_NORMAL].color, rgba(1, 2, 3, 255));
-    EXPECT_EQ(r[THEME_TEXT_HOVER].color, DEFAULTS[THEME_TEXT_HOVER].color);
-    EXPECT_EQ(r[THEME_BASE].fill_color, DEFAULTS[THEME_BASE].fill_color);
     // Fills of the first fourteen records are premultiplied; lines never are.
-    r = load("{\"base\": [1, 2, 3, 4, 200, 100, 50, 128], "
-             "\"scrollbar_selected\": [0, 0, 0, 0, 200, 100, 50, 128]}");
+    ThemeRecords r = load("{\"base\": [1, 2, 3, 4, 200, 100, 50, 128], "
+                          "\"scrollbar_selected\": [0, 0, 0, 0, 200, 100, 50, 128]}");
     theme_premultiply(r);
     EXPECT_EQ(r[THEME_BASE].fill_color, rgba(100, 50, 25, 128));
     EXPECT_EQ(r[THEME_BASE].color, rgba(1, 2, 3, 4));
     EXPECT_EQ(r[THEME_SCROLLBAR_SELECTED].fill_color, rgba(200, 100, 50, 128));
 }
 
-TEST(theme, builtin_themes_and_the_custom_file) {
-    tk::reset();
-    ThemeRecords current = theme_defaults();
-    ASSERT_TRUE(set_theme(current, nullptr, "mirra"));
-    EXPECT_EQ(current[THEME_BASE].fill_color, rgba(111, 123, 107, 175));
-    EXPECT_EQ(current[THEME_BASE].color, rgba(142, 156, 136, 255));
-    ASSERT_TRUE(set_theme(current, nullptr, "light"));
-    EXPECT_EQ(current[THEME_TEXT_SELECTED].fill_color, rgba(0, 120, 215, 255));
-    EXPECT_EQ(current[THEME_BASE].fill_color, rgba(164, 164, 164, 175)); // 240 * 175 / 255
-
-    // A custom file is premultiplied without forcing the alpha, and reaches the widgets.
-    std::string dir = std::string(SOLVANE_BINARY_DIR) + "/toolkit_theme_test";
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir + "/custom.json") << "{\"base\": [1, 2, 3, 4, 100, 100, 100, 51]}";
-    WidgetPtr label = tk::build("{'type': 'label'}", 10, 10);
-    ThemeRecords custom = theme_defaults();
-    theme_load_custom(path_resolve("custom.json", dir), custom, current, label.get());
-    EXPECT_EQ(custom[THEME_BASE].fill_color, rgba(20, 20, 20, 51));
-    EXPECT_EQ(current[THEME_BASE].fill_color, custom[THEME_BASE].fill_color);
-    EXPECT_EQ(label->base_paint.fill_color, custom[THEME_BASE].fill_color);
-}
-
-TEST(theme, apply_reaches_every_widget_and_the_screen) {
+TEST(theme, builtin_and_custom_themes_reach_every_widget) {
     tk::reset();
     WidgetPtr root = tk::build(
         "{'type': 'box', 'children': [{'type': 'label', 'name': 'label'}, {'type': 'input', "
         "'name': 'input'}, {'type': 'scroll', 'name': 'scroll'}, {'type': 'page', 'children': "
         "[{'type': 'canvas', 'name': 'canvas'}]}]}",
         100, 100);
-    ThemeRecords dark = theme_defaults();
-    ASSERT_TRUE(set_theme(dark, root.get(), "dark"));
-    EXPECT_EQ(dark[THEME_TEXT_NORMAL].color, rgba(255, 255, 255, 255));
     // Every widget, including those of a page that shows nothing, takes the new records.
-    for (std::string name : {"label", "input", "scroll", "canvas"}) {
-        SCOPED_TRACE(name);
-        Widget *w = widget_find(root.get(), name.c_str());
-        EXPECT_EQ(w->base_paint.fill_color, dark[THEME_BASE].fill_color);
-        if (TextElement *e = widget_text_element(w)) {
-            EXPECT_EQ(e->paints[PAINT_ELEM_HOVER].fill_color,
-                      dark[name == "scroll" ? THEME_SCROLLBAR_HOVER : THEME_ELEM_HOVER].fill_color);
+    auto expect_applied = [&](const ThemeRecords &records) {
+        for (std::string name : {"label", "input", "scroll", "canvas"}) {
+            SCOPED_TRACE(name);
+            Widget *w = widget_find(root.get(), name.c_str());
+            EXPECT_EQ(w->base_paint.fill_color, records[THEME_BASE].fill_color);
+            if (TextElement *e = widget_text_element(w)) {
+                ThemeKey hover = name == "scroll" ? THEME_SCROLLBAR_HOVER : THEME_ELEM_HOVER;
+                EXPECT_EQ(e->paints[PAINT_ELEM_HOVER].fill_color, records[hover].fill_color);
+            }
         }
-    }
+    };
+    // A built-in theme's base is forced to alpha 175 and premultiplied: 240 * 175 / 255.
+    ThemeRecords current = theme_defaults();
+    ASSERT_TRUE(set_theme(current, root.get(), "light"));
+    EXPECT_EQ(current[THEME_BASE].fill_color, rgba(164, 164, 164, 175));
+    expect_applied(current);
+
+    // A custom file is premultiplied without forcing the alpha.
+    std::string dir = std::string(SOLVANE_BINARY_DIR) + "/toolkit_theme_test";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/custom.json") << "{\"base\": [1, 2, 3, 4, 100, 100, 100, 51]}";
+    ThemeRecords custom = theme_defaults();
+    theme_load_custom(path_resolve("custom.json", dir), custom, current, root.get());
+    EXPECT_EQ(custom[THEME_BASE].fill_color, rgba(20, 20, 20, 51));
+    EXPECT_EQ(current[THEME_BASE].fill_color, custom[THEME_BASE].fill_color);
+    expect_applied(custom);
 }

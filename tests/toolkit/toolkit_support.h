@@ -1,15 +1,17 @@
-// Toolkit test helpers: a clean state with a root surface, widgets from JSON, reading pixels.
+// Toolkit test helpers: a clean state with a root surface, widgets from JSON, reading pixels
+// (with the colours and pixel access of the gfx tests).
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/defer.h"
 #include "base/host.h"
 #include "base/runtime.h"
 #include "support/fake_mpv.h"
+#include "gfx/gfx_test.h"
 #include "gfx/text.h"
 #include "toolkit/events.h"
 #include "toolkit/input.h"
@@ -59,11 +61,33 @@ inline WidgetPtr build(std::string json, double w, double h, double scale = 1) {
     return root;
 }
 
-inline uint32_t pixel(const Surface *s, int x, int y) {
-    uint32_t v;
-    std::memcpy(&v, s->pixels + size_t(y) * s->stride + size_t(x) * 4, 4);
-    return v;
-}
+struct CellCall {
+    uint32_t flags;
+    void *item;
+    CellRect cell;
+};
+
+// A table built from `json` whose cells are recorded instead of drawn, holding `n` rows.
+struct Table {
+    WidgetPtr widget;
+    TableData *data;
+    List<TableCells> list;
+    std::vector<ListNode<TableCells> *> nodes;
+    std::vector<CellCall> calls;
+    Table(const char *json, double w, double h, int n) {
+        widget = build(json, w, h);
+        data = widget_data<TableData>(widget.get());
+        data->cell_callback = [](Widget *, uint32_t flags, void *item, int32_t,
+                                 const CellRect &cell, void *calls) {
+            static_cast<std::vector<CellCall> *>(calls)->push_back({flags, item, cell});
+        };
+        data->cell_argument = &calls;
+        for (int i = 0; i < n; ++i)
+            nodes.push_back(list.append(new TableCells, 1));
+        table_set_rows(widget.get(), table_rows_of(list), n);
+    }
+};
+
 inline uint32_t root_pixel(int x, int y) { return pixel(toolkit_root_surface(), x, y); }
 // A Paint colour (R, G, B, A) as it lands on the root surface (B, G, R, A).
 inline uint32_t on_screen(uint32_t rgba) {
