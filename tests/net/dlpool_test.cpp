@@ -442,10 +442,7 @@ TEST_F(Loopback, pump_feeds_both_pools_from_their_queues) {
     EXPECT_EQ(pump_wait_ms(pools), 250);
     std::vector<Outcome> api(6), images(6);
     for (size_t i = 0; i < api.size(); ++i) {
-        DownloadRequest request = get("/test/echo?api=" + std::to_string(i), &api[i]);
-        request.method = DL_POST_1_1;
-        request.body = "{}";
-        request_queue_append(pools.request_queue, request);
+        request_queue_append(pools.request_queue, get("/test/echo?api=" + std::to_string(i), &api[i]));
         request_queue_push(pools.image_queue,
                            get("/test/respond?size=3000&img=" + std::to_string(i), &images[i]));
     }

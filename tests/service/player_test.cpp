@@ -158,22 +158,17 @@ TEST(player_choice, streams_by_client_format_and_codec_family) {
     }
 }
 
-TEST(player_clients, recorded_details_tracks_and_manifests) {
+// Which of the recorded tracks is taken (the stream table checks their numbers), and manifests.
+TEST(player_clients, recorded_tracks_and_manifests) {
     PlayerRun multi = run(fixture("player/player_web_2024-10_2isYuQZMbdU_multiaudio_trimmed.json"), 5);
-    EXPECT_EQ(multi.video.title.value(), "I Gave My 100,000,000th Subscriber An Island");
-    EXPECT_EQ(multi.video.duration, 931u);
     EXPECT_NE(multi.choice.audio_url->find("xtags=acont%3Doriginal%3Alang%3Den-US"), std::string::npos);
     PlayerRun ios = run(fixture("player/player_ios_2024-11_M4gD1WSo5mA.json"), 15);
     EXPECT_EQ(ios.choice.audio_url->find("xtags=drc"), std::string::npos); // the first 140
-    EXPECT_EQ(ios.choice.hls_url.value().rfind(
-                  "https://manifest.googlevideo.com/api/manifest/hls_variant/expire/1731283070/", 0), 0u);
-    EXPECT_TRUE(ends_with(*ios.choice.hls_url, "/file/index.m3u8"));
+    EXPECT_TRUE(ends_with(ios.choice.hls_url.value(), "/file/index.m3u8"));
     EXPECT_FALSE(ios.video.id); // only client 5 fills the video record
     PlayerRun live = run(fixture("player/player_web_2023-12_jfKfPfyJRdk_live.json"), 5);
     EXPECT_EQ(live.video.duration, 0u);
     EXPECT_TRUE(live.choice.hls_url);
-    EXPECT_EQ(run(fixture("player/player_tvembedded_2023-12_ayI2iBwGdxw_unplayable_members.json"), 5)
-                  .video.title.value(), "unknown"); // no microformat
 }
 
 TEST(player_choice, caption_memory_for_other_clients) {
