@@ -73,18 +73,16 @@ struct Harness {
 
 } // namespace
 
-TEST(service_client, requests_carry_body_url_headers_and_agent) {
+TEST(service_client, requests_queued_for_player_listing_search_and_feeds) {
     Harness h;
     h.client.settings.client_code = 9;
     ASSERT_TRUE(innertube_request(h.client, 9, "K4DyBUG242c", video_streams_done));
     ASSERT_TRUE(innertube_request(h.client, 101, "PL123", video_info_done));
     EXPECT_FALSE(innertube_request(h.client, 107, "PL123", video_info_done));
     ASSERT_TRUE(innertube_search(h.client, "a b", 2, 0, 0, video_info_done));
-    // (The loopback test checks the requests as the server sees them.)
+    // (The loopback and innertube tests check what the requests carry.)
     auto q = h.queued();
     ASSERT_EQ(q.size(), 3u);
-    EXPECT_EQ(q[0]->body.value(), innertube_body(9, "K4DyBUG242c").value());
-    EXPECT_EQ(json_text(json_get(q[1]->body->c_str(), ".browseId")), "VLPL123");
     EXPECT_STREQ(q[1]->user_agent, USER_AGENT_IOS);
     EXPECT_NE(q[2]->body->find("\"params\":\"CAASAhAC\""), std::string::npos);
     EXPECT_EQ(requests_waiting(h.pools.request_queue, video_info_done), 2u);
