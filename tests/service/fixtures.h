@@ -12,13 +12,9 @@
 
 #include "net/dlpool.h"
 
-inline std::string fixture_path(const std::string &name) {
-    return std::string(SOLVANE_FIXTURES) + "/" + name;
-}
-
 // The whole fixture as a text; an unreadable fixture fails the test.
 inline std::string fixture(const std::string &name) {
-    std::ifstream file(fixture_path(name), std::ios::binary);
+    std::ifstream file(std::string(SOLVANE_FIXTURES) + "/" + name, std::ios::binary);
     EXPECT_TRUE(file.good()) << "fixture missing: " << name;
     return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }

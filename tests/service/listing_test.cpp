@@ -146,14 +146,9 @@ TEST(listing_recorded, rows_continuations_and_texts) {
         Parsed p;
         parse_text(p, text.c_str(), c.kind);
         EXPECT_EQ(p.count, c.count);
-        EXPECT_EQ(p.info.kind, c.kind);
         ASSERT_EQ(p.rows.size(), size_t(c.count) + (c.continuation ? 1 : 0));
-        if (c.continuation) {
-            EXPECT_EQ(p.info.continuation.value_or("").rfind(c.continuation, 0), 0u);
-            EXPECT_EQ(p.rows.back()->kind, ITEM_MORE);
-        } else {
-            EXPECT_FALSE(p.info.continuation);
-        }
+        EXPECT_EQ(p.info.continuation.value_or("<absent>").rfind(c.continuation ? c.continuation : "<absent>", 0), 0u);
+        EXPECT_EQ(p.rows.back()->kind == ITEM_MORE, c.continuation != nullptr);
         if (c.first) {
             EXPECT_EQ(p.rows.front()->id.value_or(""), c.first);
             EXPECT_EQ(p.rows[c.count - 1]->id.value_or(""), c.last);
@@ -181,32 +176,6 @@ TEST(listing_recorded, rows_continuations_and_texts) {
     }
 }
 
-TEST(listing_search, rows_are_limited_but_not_the_more_row_and_sections_are_joined) {
-    std::string a, b;
-    for (int i = 0; i < 150; ++i)
-        (i < 75 ? a : b) += std::string(i % 75 ? "," : "") + R"({"videoRenderer":{"videoId":"vid)" +
-                            std::to_string(i) + "\"" + (i == 3 ? "" : R"(,"lengthText":{"simpleText":"1:00"})") + "}}";
-    std::string text = search_page(section(a) + "," + section(b) +
-        R"(,{"continuationItemRenderer":{"continuationEndpoint":{"continuationCommand":{"token":"NEXT"}}}})");
-    for (int max : {100, 5}) {
-        SCOPED_TRACE(max);
-        Parsed p;
-        parse_text(p, text.c_str(), LIST_SEARCH, max);
-        EXPECT_EQ(p.count, max);
-        ASSERT_EQ(p.rows.size(), size_t(max) + 1);
-        EXPECT_EQ(p.rows[max - 1]->id.value(), "vid" + std::to_string(max - 1));
-        EXPECT_EQ(p.rows[max]->kind, ITEM_MORE);
-        EXPECT_EQ(p.info.continuation.value(), "NEXT");
-        EXPECT_EQ(p.rows[3]->length_text.value(), "LIVE"); // no lengthText: a live stream
-        EXPECT_EQ(p.rows[2]->length_text.value(), "1:00");
-    }
-    // Without a list the rows are counted but not kept.
-    list_info info;
-    EXPECT_EQ(parse_listing(nullptr, info, text.c_str(), LIST_SEARCH, 7), 7);
-    EXPECT_EQ(parse_listing(nullptr, info, text.c_str(), LIST_SEARCH, 0), 0);
-    EXPECT_EQ(parse_listing(nullptr, info, text.c_str(), LIST_SEARCH, -1), 0);
-}
-
 TEST(listing_shapes, grids_shelves_reloads_continuations_and_the_sidebar_header) {
     const std::string video = R"({"videoRenderer":{"videoId":"v1","title":{"runs":[{"text":"One"}]},
         "shortBylineText":{"runs":[{"text":"Chan","navigationEndpoint":{"browseEndpoint":{"browseId":"UCa"}}}]}}})";
@@ -225,6 +194,9 @@ TEST(listing_shapes, grids_shelves_reloads_continuations_and_the_sidebar_header)
     auto appended = [](const std::string &items, const char *key = "onResponseReceivedEndpoints") {
         return "{\"" + std::string(key) + R"(":[{"appendContinuationItemsAction":{"continuationItems":[)" + items + "]}}]}";
     };
+    auto timed = [](const char *id, const char *length = R"(,"lengthText":{"simpleText":"1:00"})") {
+        return std::string(R"({"videoRenderer":{"videoId":")") + id + "\"" + length + "}}";
+    };
     auto executor = [&](const char *commands) {
         return appended(std::string(R"({"continuationItemRenderer":{"continuationEndpoint":{"commandExecutorCommand":{"commands":[)") +
                         commands + "]}}}}");
@@ -236,7 +208,13 @@ TEST(listing_shapes, grids_shelves_reloads_continuations_and_the_sidebar_header)
         std::vector<const char *> ids; // the rows in order
         const char *continuation;
         std::string last_row, info; // texts of the last row and of the page
+        int max = LISTING_ENTRY_LIMIT;
     } cases[] = {
+        // Rows of both sections up to the limit, the "Load More" row not counted; no length: live.
+        {"sections joined and limited", LIST_SEARCH,
+         search_page(section(timed("r0") + "," + timed("r1") + "," + timed("r2")) + "," +
+                     section(timed("r3") + "," + timed("r4", "") + "," + timed("r5")) + "," + more),
+         {"r0", "r1", "r2", "r3", "r4"}, "NEXT", "length=LIVE", {}, 5},
         {"a channel's grid in its second tab", LIST_PLAYLIST,
          R"({"contents":{"twoColumnBrowseResultsRenderer":{"tabs":[{"tabRenderer":{"title":"Home"}},{"tabRenderer":{"content":{"richGridRenderer":{"contents":[)" + rich(short_lockup) + "," + rich(video) + "," + rich(lockup) + "," + more + "]}}}}]}}}",
          {"s1", "v1", "l1"}, "NEXT", "channel_id=UCo|views=7 views|published=1 day ago", {}},
@@ -271,7 +249,7 @@ TEST(listing_shapes, grids_shelves_reloads_continuations_and_the_sidebar_header)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Parsed p;
-        parse_text(p, c.text.c_str(), c.kind);
+        parse_text(p, c.text.c_str(), c.kind, c.max);
         ASSERT_EQ(p.count, int(c.ids.size()));
         ASSERT_EQ(p.rows.size(), c.ids.size() + (c.continuation ? 1 : 0));
         for (size_t i = 0; i < c.ids.size(); ++i) {
@@ -291,6 +269,9 @@ TEST(listing_malformed, truncated_and_odd_input) {
         uint32_t kind = name[0] == 's' ? LIST_SEARCH : LIST_RECOMMENDED;
         list_info whole_info;
         int full = parse_listing(nullptr, whole_info, whole.c_str(), kind, 100);
+        // Without a list the rows are counted but not kept.
+        EXPECT_EQ(parse_listing(nullptr, whole_info, whole.c_str(), kind, 7), 7);
+        EXPECT_EQ(parse_listing(nullptr, whole_info, whole.c_str(), kind, -1), 0);
         for (size_t cut : {size_t(1), whole.size() / 3, whole.size() - 2}) {
             SCOPED_TRACE(std::string(name) + " cut at " + std::to_string(cut));
             ItemList list;

@@ -1,7 +1,6 @@
 #include "service/player.h"
 
 #include <cstdlib>
-#include <map>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -38,12 +37,8 @@ bool ends_with(const std::string &s, const std::string &tail) {
 
 TEST(player_web, details_ciphered_streams_and_the_details_line) {
     PlayerRun r = run(fixture("player/player_web_2023-12_K4DyBUG242c_signatureCipher.json"), 5);
-    const list_item &v = r.video;
-    EXPECT_EQ(v.title.value(),
-              "Cartoon - On & On (feat. Daniel Levi) | Electronic Pop | NCS - Copyright Free Music");
+    const list_item &v = r.video; // (its title is checked by the loopback test)
     EXPECT_EQ(v.channel_id.value(), "UC_aEa8K-EOJ3D6gOs7HcyNg");
-    EXPECT_EQ(v.view_count, 502516732u);
-    EXPECT_EQ(v.thumb_url.value(), "https://i.ytimg.com/vi/K4DyBUG242c/mqdefault.jpg");
     EXPECT_EQ(v.description.value().rfind(
                   "Subscribe to NoCopyrightSounds  \xF0\x9F\x91\x89 http://ncs.lnk.to/SubscribeYouTube\nNCS", 0),
               0u);
@@ -51,16 +46,11 @@ TEST(player_web, details_ciphered_streams_and_the_details_line) {
     EXPECT_EQ(video_details_line(v),
               "NoCopyrightSounds - 3:28 - 2015-07-09T09:34:35-07:00 - 502516732 views - [K4DyBUG242c]\n");
 
-    // 298: the first H.264 stream at or below 1080p60; its cipher form-decoded once.
+    // 298: the first H.264 stream at or below 1080p60, its cipher decoded (see stream_url).
     const std::string &video = r.choice.video_url.value();
     EXPECT_EQ(video.rfind("https://rr3---sn-hgn7rnls.googlevideo.com/videoplayback?expire=1702089639&", 0), 0u);
     EXPECT_EQ(url_itag(r.choice.video_url), 298);
-    EXPECT_TRUE(ends_with(video, "CIfBBGY7Db4pMhQj6is13fG9nM3Soj4ilQJENGWBOCIg%3D%3D&sig="
-                                 "gNLwegAwRAIHQ1gIARowGZtLgCIff9tAHzTSz5oMUPUXNcYYJ0gVOygCIAlEtl4"
-                                 "KsRzc-Ed6H4eX3qpioH9dJ9bV_wYTO5Him0mU0mi"));
-    EXPECT_TRUE(ends_with(r.choice.audio_url.value(),
-                          "7673NkKOd2fDBpV&sig=hNLwegAwRgI4AJTyYGwOekMTHZ1SK3TAtJTSH730P9eM="
-                          "pyGURuWxoYOAiEAi9A9VTLjAbpWPZzA0TxAIb9_cPT4_4qewJtrGnMLivw=vwJ"));
+    EXPECT_NE(video.find("&sig=gNLwegAwRAIHQ1gIARowGZtLgCIff9tAHzTSz5oMUPUXNcYYJ0gVOygCIAlEtl4"), std::string::npos);
     EXPECT_EQ(r.choice.audio_itag, 251u);
     EXPECT_FALSE(r.choice.hls_url);
 }
@@ -68,11 +58,7 @@ TEST(player_web, details_ciphered_streams_and_the_details_line) {
 // Caption tracks by language (translated when absent), format and client.
 TEST(player_captions, language_translation_format_and_client) {
     const std::string web = "player_web_2023-12_K4DyBUG242c_signatureCipher.json";
-    const std::string nl =
-        "https://www.youtube.com/api/timedtext?v=K4DyBUG242c&ei=R39zZaTOGp6tvdIPn-WJsA4&caps=asr&"
-        "opi=112496729&xoaf=5&hl=en-GB&ip=127.0.0.1&ipbits=0&expire=1702093239&sparams=ip,ipbits,"
-        "expire,v,ei,caps,opi,xoaf&signature=78E255CCA6246C2F0590CCE9DECA5BB93E1716DA."
-        "62F9441135DB11F09412F26A94B921CF47A2B8CC&key=yt8&kind=asr&lang=nl";
+    const std::string nl = "47A2B8CC&key=yt8&kind=asr&lang=nl"; // the end of the Dutch track's URL
     const std::string multi = "player_web_2024-10_2isYuQZMbdU_multiaudio_trimmed.json";
     struct Case {
         std::string file;
@@ -101,12 +87,6 @@ TEST(player_captions, language_translation_format_and_client) {
 }
 
 TEST(player_choice, streams_by_client_format_and_codec_family) {
-    auto cached = [](const char *name) {
-        static std::map<std::string, std::string> texts;
-        auto [at, fresh] = texts.try_emplace(name);
-        if (fresh) at->second = fixture(std::string("player/") + name);
-        return at->second;
-    };
     auto url = [](int itag, const char *tail = "") {
         return "{\"itag\":" + std::to_string(itag) + ",\"url\":\"https://h/itag=" + std::to_string(itag) + tail + "\"}";
     };
@@ -126,85 +106,69 @@ TEST(player_choice, streams_by_client_format_and_codec_family) {
     struct Case {
         const char *what;
         std::string response; // a recorded file's name, or a response text
-        int32_t client;
-        const char *format;
-        bool hdr, all;
-        int video, audio; // itags; -1: none, 0: not checked
+        int video, audio;     // itags; -1: none, 0: not checked
+        int32_t client = 18;
+        const char *format = "1080p60";
+        bool hdr = false, all = false;
     } cases[] = {
         // 16 tracks of 251 (the original English one is the default); no HDR stream.
-        {"multi-audio", multi, 5, "1080p60", false, false, 137, 251},
-        {"vp9", multi, 5, "1080p_vp9", false, false, 248, 0},
-        {"av1", multi, 5, "1080p60_av1", false, false, 399, 0},
-        {"av1 720", multi, 5, "720p60_av1", false, false, 398, 0},
-        {"2160p60, all codecs", multi, 5, "2160p60", false, true, 248, 0},
-        {"360 muxed", multi, 5, "360", false, false, 18, 0},
-        {"ios: AAC audio", ios, 15, "1080p60", false, false, 137, 140},
-        {"ios: 360 is the muxed 18, asked as 134", ios, 15, "360", false, false, 134, 0},
+        {"multi-audio", multi, 137, 251, 5},
+        {"vp9", multi, 248, 0, 5, "1080p_vp9"},
+        {"av1", multi, 399, 0, 5, "1080p60_av1"},
+        {"av1 720", multi, 398, 0, 5, "720p60_av1"},
+        {"2160p60, all codecs", multi, 248, 0, 5, "2160p60", false, true},
+        {"360 muxed", multi, 18, 0, 5, "360"},
+        {"ios: AAC audio", ios, 137, 140, 15},
+        {"ios: 360 is the muxed 18, asked as 134", ios, 134, 0, 15, "360"},
         // Without the wanted audio: 251, 140, 250, 249, 139, higher-rate, surround, low-rate, any.
-        {"android wants 251, absent here: 140", ios, 9, "1080p60", false, false, 0, 140},
-        {"android", android, 9, "1080p60", false, false, 298, 251},
-        {"ios: 22 -> 136 -> 135", android, 15, "720", false, false, 135, 140},
-        {"live: only 140, taken without 251", "player_web_2023-12_jfKfPfyJRdk_live.json", 5, "1080p60",
-         false, false, 137, 140},
-        {"250 before 249", streams(audio(249) + "," + audio(250) + "," + url(137)), 18, "1080p60",
-         false, false, 137, 250},
-        {"139 before the low-rate opus", streams(audio(600) + "," + audio(139)), 18, "1080p60", false,
-         false, -1, 139},
-        {"stereo before surround", streams(audio(256) + "," + audio(141)), 18, "1080p60", false,
-         false, -1, 141},
-        {"600 before 599", streams(audio(599) + "," + audio(600)), 18, "1080p60", false, false, -1, 600},
-        {"any other audio-only format", streams(url(137) + "," + audio(1234)), 18, "1080p60", false,
-         false, 137, 1234},
+        {"android wants 251, absent here: 140", ios, 0, 140, 9},
+        {"android", android, 298, 251, 9},
+        {"ios: 22 -> 136 -> 135", android, 135, 140, 15, "720"},
+        {"live: only 140, taken without 251", "player_web_2023-12_jfKfPfyJRdk_live.json", 137, 140, 5},
+        {"250 before 249", streams(audio(249) + "," + audio(250) + "," + url(137)), 137, 250},
+        {"139 before the low-rate opus", streams(audio(600) + "," + audio(139)), -1, 139},
+        {"stereo before surround", streams(audio(256) + "," + audio(141)), -1, 141},
+        {"600 before 599", streams(audio(599) + "," + audio(600)), -1, 600},
+        {"any other audio-only format", streams(url(137) + "," + audio(1234)), 137, 1234},
         {"the default track first", streams(audio(140, "\"audioIsDefault\":false") + "," + audio(250)),
-         18, "1080p60", false, false, -1, 250},
-        {"a dubbed track when nothing else", streams(audio(140, "\"isAutoDubbed\":true")), 18,
-         "1080p60", false, false, -1, 140},
+         -1, 250},
+        {"a dubbed track when nothing else", streams(audio(140, "\"isAutoDubbed\":true")), -1, 140},
         {"a dubbed track passed over", streams(audio(140, "\"isAutoDubbed\":true") + "," + audio(250)),
-         18, "1080p60", false, false, -1, 250},
-        {"a muxed stream is no audio stream", streams("", url(18)), 18, "360", false, false, 18, -1},
-        {"members only", "player_tvembedded_2023-12_ayI2iBwGdxw_unplayable_members.json", 5, "1080p60",
-         false, false, -1, -1},
+         -1, 250},
+        {"a muxed stream is no audio stream", streams("", url(18)), 18, -1, 18, "360"},
+        {"members only", "player_tvembedded_2023-12_ayI2iBwGdxw_unplayable_members.json", -1, -1, 5},
         // SABR: no adaptive entry has a URL, so no stream.
-        {"sabr", sabr, 5, "1080p60", false, false, -1, -1},
-        {"family walk", streams(url(136) + "," + url(298)), 18, "1080p60", false, false, 298, 0},
+        {"sabr", sabr, -1, -1, 5},
+        {"family walk", streams(url(136) + "," + url(298)), 298, 0},
         // OTF adaptive streams are passed over, muxed ones taken.
-        {"otf", streams(url(299, "&source=yt_otf") + "," + url(137), url(18, "&source=yt_otf")), 18,
-         "1080p60", false, false, 137, 0},
-        {"otf muxed", streams(url(137), url(18, "&source=yt_otf")), 18, "360", false, false, 18, 0},
-        {"hdr", streams(url(248) + "," + url(335)), 18, "1080p_vp9", true, false, 335, 0},
-        {"hdr absent", streams(url(247) + "," + url(248)), 18, "1080p_vp9", true, false, 248, 0},
-        {"av1 hdr", streams(url(399) + "," + url(699)), 18, "1080p_av1", true, false, 699, 0},
-        {"muxed without url", streams("", R"({"itag":22},)" + url(18)), 18, "720", false, false, -1, 0},
+        {"otf", streams(url(299, "&source=yt_otf") + "," + url(137), url(18, "&source=yt_otf")), 137, 0},
+        {"otf muxed", streams(url(137), url(18, "&source=yt_otf")), 18, 0, 18, "360"},
+        {"hdr", streams(url(248) + "," + url(335)), 335, 0, 18, "1080p_vp9", true},
+        {"hdr absent", streams(url(247) + "," + url(248)), 248, 0, 18, "1080p_vp9", true},
+        {"av1 hdr", streams(url(399) + "," + url(699)), 699, 0, 18, "1080p_av1", true},
+        {"muxed without url", streams("", R"({"itag":22},)" + url(18)), -1, 0, 18, "720"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         bool recorded = c.response.rfind("player_", 0) == 0;
-        PlayerRun r = run(recorded ? cached(c.response.c_str()) : c.response, c.client, c.format, "en",
-                          c.hdr, c.all);
+        PlayerRun r = run(recorded ? fixture("player/" + c.response) : c.response, c.client, c.format,
+                          "en", c.hdr, c.all);
         EXPECT_TRUE(!c.video || url_itag(r.choice.video_url) == c.video) << r.choice.video_url.value_or("none");
         EXPECT_TRUE(!c.audio || url_itag(r.choice.audio_url) == c.audio) << r.choice.audio_url.value_or("none");
     }
-    EXPECT_EQ(run(cached(multi.c_str()), 5, "720p", "en", true, true).choice.wanted,
-              136u | WANTED_ALWAYS | WANTED_ALL_CODECS | WANTED_ALLOW_HDR);
 }
 
-TEST(player_clients, recorded_details_tracks_and_manifests) {
+// Which of the recorded tracks is taken (the stream table checks their numbers), and manifests.
+TEST(player_clients, recorded_tracks_and_manifests) {
     PlayerRun multi = run(fixture("player/player_web_2024-10_2isYuQZMbdU_multiaudio_trimmed.json"), 5);
-    EXPECT_EQ(multi.video.title.value(), "I Gave My 100,000,000th Subscriber An Island");
-    EXPECT_EQ(multi.video.duration, 931u);
     EXPECT_NE(multi.choice.audio_url->find("xtags=acont%3Doriginal%3Alang%3Den-US"), std::string::npos);
     PlayerRun ios = run(fixture("player/player_ios_2024-11_M4gD1WSo5mA.json"), 15);
     EXPECT_EQ(ios.choice.audio_url->find("xtags=drc"), std::string::npos); // the first 140
-    EXPECT_EQ(ios.choice.hls_url.value().rfind(
-                  "https://manifest.googlevideo.com/api/manifest/hls_variant/expire/1731283070/", 0), 0u);
-    EXPECT_TRUE(ends_with(*ios.choice.hls_url, "/file/index.m3u8"));
+    EXPECT_TRUE(ends_with(ios.choice.hls_url.value(), "/file/index.m3u8"));
     EXPECT_FALSE(ios.video.id); // only client 5 fills the video record
-    EXPECT_TRUE(run(fixture("player/player_visionos_2026-06_M4gD1WSo5mA.json"), 18).choice.hls_url);
     PlayerRun live = run(fixture("player/player_web_2023-12_jfKfPfyJRdk_live.json"), 5);
     EXPECT_EQ(live.video.duration, 0u);
     EXPECT_TRUE(live.choice.hls_url);
-    EXPECT_EQ(run(fixture("player/player_tvembedded_2023-12_ayI2iBwGdxw_unplayable_members.json"), 5)
-                  .video.title.value(), "unknown"); // no microformat
 }
 
 TEST(player_choice, caption_memory_for_other_clients) {
@@ -236,8 +200,7 @@ TEST(player_malformed, no_json_wrong_types_and_cut_responses) {
     EXPECT_EQ(video.id.value(), "unknown");
     EXPECT_FALSE(choice.video_url);
     parse_player(video, choice, nullptr, 5, nullptr, nullptr, nullptr, false, false);
-    EXPECT_EQ(choice.wanted, 299u | WANTED_ALWAYS);
-    EXPECT_EQ(choice.sub_format, 12001u);
+    EXPECT_EQ(choice.wanted, 299u | WANTED_ALWAYS); // no format set: 1080p60
 
     const char *odd = R"({"videoDetails":{"videoId":7},"microformat":{"playerMicroformatRenderer":
         {"viewCount":"x12","lengthSeconds":"99999999999","title":{"simpleText":5}}},
@@ -245,10 +208,8 @@ TEST(player_malformed, no_json_wrong_types_and_cut_responses) {
         "hlsManifestUrl":12,"formats":{}}})";
     parse_player(video, choice, odd, 5, "1080p60", "vtt", "en", false, false);
     EXPECT_EQ(video.id.value(), "unknown");
-    EXPECT_EQ(video.thumb_url.value(), "https://i.ytimg.com/vi//mqdefault.jpg");
     EXPECT_EQ(video.view_count, 0u);
     EXPECT_EQ(video.duration, 0xFFFFFFFFu);
-    EXPECT_EQ(video.title.value(), "unknown");
     EXPECT_FALSE(choice.hls_url);
     EXPECT_FALSE(choice.video_url); // the itag given as text is no match; the other has no URL
 
