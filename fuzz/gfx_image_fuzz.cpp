@@ -4,11 +4,7 @@
 #include "gfx/image.h"
 #include "gfx/surface.h"
 
-// The decoder is compiled into the fuzz target from the same Debian header the shared library is
-// built from, so that it is instrumented too (coverage and AddressSanitizer) and its definitions
-// take the place of the library's.
-#define STB_IMAGE_IMPLEMENTATION
-#include <stb_image.h>
+// The decoder itself is compiled into this target by stb_image_impl.cpp.
 
 #include <cstdint>
 #include <cstdlib>
