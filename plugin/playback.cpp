@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include <mpv/client.h>
 
@@ -274,25 +275,27 @@ void load_url(const PlaybackSettings &settings, const PlaybackFlags &flags, cons
               const Text &chapters_url, YtdlMode ytdl) {
     // Every option goes with the file and ends with it: the user's own `ytdl`, `audio-files` and
     // `sub-files` are what they were once the file is done. The lists are cleared for this file
-    // only, then the streams appended. Without an audio stream the subtitle takes the audio
-    // stream's entry and the last entry stays empty.
+    // only, then the streams appended. A stream that is absent is left out rather than appended
+    // as an empty text: mpv refuses an empty append ("option requires parameter") and logs an
+    // error for every such load.
     const char *option_keys[OPTION_COUNT] = {
-        "ytdl",           "audio-files-clr", "sub-files-clr",     "msg-level",
-        "stream-lavf-o",  "chapters-file",   "force-media-title", "audio-files-append",
-        "sub-files-append"};
+        "ytdl",          "audio-files-clr", "sub-files-clr",     "msg-level",
+        "stream-lavf-o", "chapters-file",   "force-media-title"};
     const char *option_values[OPTION_COUNT] = {
         ytdl == YTDL_ON ? "yes" : "no", "", "", "ffmpeg=fatal",
         "http_seekable=0,headers=accept-encoding:gzip,request_size=10485760",
-        text_or_empty(chapters_url), text_or_empty(title), text_or_empty(audio_url),
-        text_or_empty(sub_url)};
-    if (!audio_url) {
-        option_keys[OPTION_COUNT - 2] = "sub-files-append";
-        option_values[OPTION_COUNT - 2] = text_or_empty(sub_url);
-        option_values[OPTION_COUNT - 1] = "";
+        text_or_empty(chapters_url), text_or_empty(title)};
+    int option_count = 7;
+    const std::pair<const char *, const Text *> appends[] = {{"audio-files-append", &audio_url},
+                                                             {"sub-files-append", &sub_url}};
+    for (const auto &[key, value] : appends) {
+        if (!*value || (*value)->empty()) continue;
+        option_keys[option_count] = key;
+        option_values[option_count++] = (*value)->c_str();
     }
     mpv_node options_values[OPTION_COUNT];
-    for (int i = 0; i < OPTION_COUNT; ++i) options_values[i] = string_node(option_values[i]);
-    mpv_node_list options_list{OPTION_COUNT, options_values, const_cast<char **>(option_keys)};
+    for (int i = 0; i < option_count; ++i) options_values[i] = string_node(option_values[i]);
+    mpv_node_list options_list{option_count, options_values, const_cast<char **>(option_keys)};
     mpv_node options{};
     options.format = MPV_FORMAT_NODE_MAP;
     options.u.list = &options_list;

@@ -84,9 +84,10 @@ enum YtdlMode : uint8_t { YTDL_OFF = 0, YTDL_ON = 1 };
 
 // Sends the load sequence: the "loadfile" map ("append" while autoplay is queued, else
 // "replace") whose per-file options set `ytdl`, clear `audio-files` and `sub-files` for this
-// file and then carry the six launch options; then "solfb-hide", and the "Up Next" text for a
+// file and then carry the launch options; then "solfb-hide", and the "Up Next" text for a
 // queued autoplay with a title when `show_autoplay_notification` is on. No option is set
-// globally, so nothing outlives the file. Absent texts are sent as empty values.
+// globally, so nothing outlives the file. An absent chapters file or title is sent as an empty
+// value; an absent audio or caption stream is not appended at all.
 void load_url(const PlaybackSettings &settings, const PlaybackFlags &flags, const std::string &url,
               const Text &audio_url, const Text &sub_url, const Text &title,
               const Text &chapters_url, YtdlMode ytdl);

@@ -2,6 +2,7 @@
 runs windowed tests on one private Xvfb and one stand-in service per class."""
 import contextlib
 import http.client
+import io
 import json
 import os
 import shutil
@@ -185,16 +186,24 @@ class Mpv:
         return self.proc.wait(timeout)
 
     def close(self):
+        """Ends mpv and removes its folder; fails when mpv refused an option the plug-in gave."""
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
         self.sock.close()
+        if self._log.closed:
+            return
         self._log.close()
+        log = os.path.join(self.dir, "mpv-debug.log")
+        with open(log, errors="replace") if os.path.exists(log) else io.StringIO() as f:
+            refused = [line for line in f if "Error parsing option" in line]
         # SOLVANE_KEEP_MPV_DIR=1 keeps each run's folder for a look afterwards.
         if os.environ.get("SOLVANE_KEEP_MPV_DIR"):
             print("mpv folder kept:", self.dir)
         elif self._owns_dir:
             shutil.rmtree(self.dir, ignore_errors=True)
+        if refused:
+            raise AssertionError("mpv refused: " + "".join(refused))
 
     def __enter__(self):
         return self
