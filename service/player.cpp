@@ -517,12 +517,6 @@ std::string duration_text(uint32_t seconds) {
     return text;
 }
 
-std::string video_details_line(const list_item &video) {
-    return video.channel_name.value_or("") + " - " + duration_text(video.duration) + " - " +
-           video.published_text.value_or("") + " - " + std::to_string(video.view_count) +
-           " views - [" + video.id.value_or("") + "]\n";
-}
-
 bool video_presentable(const list_item &video) {
     return video.title && video.channel_name && video.id && *video.id != "(null)";
 }

@@ -62,10 +62,6 @@ Text stream_url(const char *format);
 void pick_hls(stream_choice &choice, const char *quality_name, const char *manifest,
               bool allow_hdr, bool all_codecs);
 
-// The details line of the video information panel: "%s - %s - %s - %u views - [%s]\n" with the
-// channel name, the duration ("%d:%02d" below an hour, else "%d:%02d:%02d"), published_text, the
-// view count and the id. Absent texts print as empty.
-std::string video_details_line(const list_item &video);
 // A duration in seconds as "%d:%02d" below 3600 seconds, else "%d:%02d:%02d".
 std::string duration_text(uint32_t seconds);
 // Whether the panel shows the video: it has a title, a channel name and an id other than "(null)".

@@ -35,7 +35,7 @@ bool ends_with(const std::string &s, const std::string &tail) {
 
 } // namespace
 
-TEST(player_web, details_ciphered_streams_and_the_details_line) {
+TEST(player_web, details_and_ciphered_streams) {
     PlayerRun r = run(fixture("player/player_web_2023-12_K4DyBUG242c_signatureCipher.json"), 5);
     const list_item &v = r.video; // (its title is checked by the loopback test)
     EXPECT_EQ(v.channel_id.value(), "UC_aEa8K-EOJ3D6gOs7HcyNg");
@@ -43,8 +43,9 @@ TEST(player_web, details_ciphered_streams_and_the_details_line) {
                   "Subscribe to NoCopyrightSounds  \xF0\x9F\x91\x89 http://ncs.lnk.to/SubscribeYouTube\nNCS", 0),
               0u);
     EXPECT_TRUE(video_presentable(v));
-    EXPECT_EQ(video_details_line(v),
-              "NoCopyrightSounds - 3:28 - 2015-07-09T09:34:35-07:00 - 502516732 views - [K4DyBUG242c]\n");
+    EXPECT_EQ(v.duration, 208u);
+    EXPECT_EQ(v.view_count, 502516732u);
+    EXPECT_EQ(v.published_text.value(), "2015-07-09T09:34:35-07:00");
 
     // 298: the first H.264 stream at or below 1080p60, its cipher decoded (see stream_url).
     const std::string &video = r.choice.video_url.value();
