@@ -202,12 +202,12 @@ int http_connect(HttpConnection &connection, const char *url);
 enum HttpStep : int32_t { HTTP_STEP_WAITING = 0, HTTP_STEP_DONE = 1 };
 
 // Advances the handshake; its first step offers the session kept from an earlier connection
-// to the same host and port, if any, for resumption. WAITING while the library wants to read or write, DONE when it is
-// over: result 0 on success (the session is then kept for the host); otherwise the connection
-// is closed and connection.result says what failed: HTTP_UNREACHABLE (the TCP connect failed),
-// HTTP_CERT_REFUSED, HTTP_TLS_OUTDATED (only old versions or key exchanges offered) or
-// HTTP_TLS_FAILED. A line naming the host and the reason is printed (always for a refused
-// certificate or outdated TLS, when `verbose` for other failures).
+// to the same host and port, if any, for resumption. WAITING while the library wants to read
+// or write, DONE when it is over: result 0 on success (the session is then kept for the host);
+// otherwise the connection is closed and connection.result says what failed: HTTP_UNREACHABLE
+// (the TCP connect failed), HTTP_CERT_REFUSED, HTTP_TLS_OUTDATED (only old versions or key
+// exchanges offered) or HTTP_TLS_FAILED. A line naming the host and the reason is printed
+// (always for a refused certificate or outdated TLS, when `verbose` for other failures).
 HttpStep http_handshake_step(HttpConnection &connection, const char *host, bool verbose);
 
 // Format and write a whole request, repeating while the transport wants to write. Return 0 or
