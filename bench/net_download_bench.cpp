@@ -4,8 +4,8 @@
 //     fetches the 100 URLs over its kept connection;
 //   - one 50 MB body: the same pool against curl.
 // Each pool iteration starts from closed connections and no kept TLS session, as each curl
-// process does. The pool is
-// driven as the plug-in's pump drives it: a step, and a 10 ms wait when nothing moved.
+// process does. The pool is driven as the plug-in's pump drives it: a step, and a 10 ms wait
+// when nothing moved.
 // The ratios (pool time / curl time) are printed after the benchmarks.
 #include "base/defer.h"
 #include "net/dlpool.h"
