@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
-#include <utility>
 
 #include <mpv/client.h>
 
@@ -285,14 +284,14 @@ void load_url(const PlaybackSettings &settings, const PlaybackFlags &flags, cons
         ytdl == YTDL_ON ? "yes" : "no", "", "", "ffmpeg=fatal",
         "http_seekable=0,headers=accept-encoding:gzip,request_size=10485760",
         text_or_empty(chapters_url), text_or_empty(title)};
-    int option_count = 7;
-    const std::pair<const char *, const Text *> appends[] = {{"audio-files-append", &audio_url},
-                                                             {"sub-files-append", &sub_url}};
-    for (const auto &[key, value] : appends) {
-        if (!*value || (*value)->empty()) continue;
+    int option_count = OPTION_COUNT - 2; // the two appends follow when their streams exist
+    auto append = [&](const char *key, const Text &stream) {
+        if (!stream || stream->empty()) return;
         option_keys[option_count] = key;
-        option_values[option_count++] = (*value)->c_str();
-    }
+        option_values[option_count++] = stream->c_str();
+    };
+    append("audio-files-append", audio_url);
+    append("sub-files-append", sub_url);
     mpv_node options_values[OPTION_COUNT];
     for (int i = 0; i < option_count; ++i) options_values[i] = string_node(option_values[i]);
     mpv_node_list options_list{option_count, options_values, const_cast<char **>(option_keys)};
